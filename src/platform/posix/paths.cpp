@@ -1,0 +1,47 @@
+#include "platform/paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace sentrel {
+
+namespace {
+
+std::string EnvOrEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// XDG rule: an unset or empty variable (or a relative path) means the default
+// below $HOME.
+std::string XdgFolder(const char* variable, const char* homeRelative) {
+  std::string base = EnvOrEmpty(variable);
+  if (base.empty() || base.front() != '/') {
+    const std::string home = EnvOrEmpty("HOME");
+    if (home.empty()) return {};
+    base = JoinPath(home, homeRelative);
+  }
+  return JoinPath(base, "Sentrel");
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + '/' + name;
+}
+
+std::string GetDataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share"); }
+
+std::string GetConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
+
+std::string GetRuntimeFolder() {
+  const std::string runtime = EnvOrEmpty("XDG_RUNTIME_DIR");
+  if (!runtime.empty() && runtime.front() == '/') return runtime;
+  std::error_code ec;
+  const auto tmp = std::filesystem::temp_directory_path(ec);
+  return ec ? std::string("/tmp") : tmp.string();
+}
+
+}  // namespace sentrel
