@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+// Replaces the file at `path` with `bytes` so that a crash, a full disk or a
+// failed write never leaves a half-written file behind: the bytes go to a
+// temporary file in the same folder, which is flushed to disk; then, when
+// `backupPath` is not empty and `path` exists, the old file is copied to
+// `backupPath` (replacing an older backup); then the temporary file is renamed
+// over `path` and the folder entry is flushed.
+//
+// `mode` is the permission of a newly created file (an existing file keeps
+// its own). Returns true on success; on failure returns false, leaves `path`
+// as it was, removes the temporary file and puts a readable reason in `error`.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         const std::string& backupPath, std::string* error,
+                         unsigned mode = 0644);
+
+}  // namespace sentrel
