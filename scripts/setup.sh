@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   iproute2 procps iputils-ping
+  python3-aiosmtpd
 )
 
 missing=()
