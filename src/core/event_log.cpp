@@ -1,0 +1,104 @@
+#include "core/event_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "core/folder_question.h"
+#include "platform/paths.h"
+
+namespace fs = std::filesystem;
+
+namespace sentrel {
+
+void AppendToPaneText(std::string& paneText, const std::string& text) {
+  if (paneText.size() > kLogPaneLimit) {
+    std::size_t cut = paneText.find('\n');
+    if (cut != std::string::npos) cut = paneText.find('\n', cut + 1);
+    paneText.erase(0, cut == std::string::npos ? paneText.size() : cut + 1);
+  }
+  paneText += text;
+}
+
+EventLog::~EventLog() { Close(); }
+
+std::string EventLog::LogPath(const std::string& folder) { return JoinPath(folder, "sentrel.log"); }
+
+std::string EventLog::BackupPath(const std::string& folder) {
+  return JoinPath(folder, "sentrel.BAK");
+}
+
+namespace {
+
+void RotateWhenTooLarge(const LogSettings& settings, const DiscardFile& discard) {
+  const std::string log = EventLog::LogPath(settings.folder);
+  const std::string backup = EventLog::BackupPath(settings.folder);
+  std::error_code ec;
+  if (!fs::exists(log, ec) || !fs::exists(backup, ec)) return;
+  const auto size = fs::file_size(log, ec);
+  if (ec) return;
+  const auto limit = static_cast<std::uintmax_t>(settings.sizeMegabytes) * 1048576u;
+  if (settings.sizeMegabytes < 0 || size <= limit) return;
+  if (!discard(backup)) return;  // keep appending to the log where it is
+  fs::rename(log, backup, ec);
+}
+
+void DeleteOldSmtpLog(const LogSettings& settings) {
+  std::error_code ec;
+  const std::string folder =
+      fs::is_directory(settings.folder, ec) ? settings.folder : settings.programFolder;
+  fs::remove(JoinPath(folder, "smtp.log"), ec);
+}
+
+}  // namespace
+
+bool EventLog::Open(const LogSettings& settings, Desktop& desktop, const DiscardFile& discard) {
+  Close();
+  if (settings.smtpLogSwitch) DeleteOldSmtpLog(settings);
+  if (EnsureFolderExists(settings.folder, desktop)) {
+    RotateWhenTooLarge(settings, discard);
+    const int fd = open(LogPath(settings.folder).c_str(),
+                        O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::lock_guard lock(mutex_);
+    fd_ = fd;
+  }
+  if (!IsOpen()) {
+    desktop.ShowMessage("Can't create log file.", kApplicationTitle, MessageIcon::Error);
+  }
+  return IsOpen();
+}
+
+void EventLog::Close() {
+  std::lock_guard lock(mutex_);
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool EventLog::IsOpen() const {
+  std::lock_guard lock(mutex_);
+  return fd_ >= 0;
+}
+
+void EventLog::SetPane(LogPane* pane) {
+  std::lock_guard lock(mutex_);
+  pane_ = pane;
+}
+
+void EventLog::Write(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (pane_) pane_->Append(text);
+  if (fd_ < 0) return;
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(fd_, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace sentrel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+namespace sentrel {
+
+// The window thread as the core sees it: the one thread that may touch the
+// log, windows and alarms. The Qt shell posts through its event loop, the
+// headless runner and the tests through TaskQueueUiThread.
+class UiThread {
+ public:
+  virtual ~UiThread() = default;
+  // Queues `task` to run on the window thread; never runs it inline, never blocks.
+  virtual void Post(std::function<void()> task) = 0;
+  virtual bool IsUiThread() const = 0;
+};
+
+// The blocking hand-off of a worker: runs `step` on the window thread and
+// waits until it has run; runs it at once when called on the window thread.
+//
+// Returns false when `stop` is requested before the step has finished: a
+// worker being ended must never wait for a window thread that is itself
+// waiting for that worker. A step still queued then never runs. A step
+// already running (for instance inside a message box's modal loop, where the
+// host may be deleted) runs on, so a step must not touch its host after it
+// has entered a nested event loop.
+bool CallOnUiThread(UiThread& ui, std::function<void()> step, std::stop_token stop);
+
+// A window thread made of a plain task queue: the thread that constructs it
+// is the window thread and serves the queue with RunPending / RunFor.
+class TaskQueueUiThread final : public UiThread {
+ public:
+  TaskQueueUiThread();
+
+  void Post(std::function<void()> task) override;
+  bool IsUiThread() const override;
+
+  // Runs every task queued so far; returns how many ran. Window thread only.
+  int RunPending();
+  // Serves the queue until `timeout` has passed or `done()` is true.
+  // Window thread only.
+  void RunFor(std::chrono::milliseconds timeout, const std::function<bool()>& done = {});
+  // Wakes a RunFor early so that the caller can look at its condition again.
+  void Wake();
+
+ private:
+  std::thread::id owner_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> tasks_;
+  bool woken_ = false;
+};
+
+}  // namespace sentrel

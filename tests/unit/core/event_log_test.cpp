@@ -1,0 +1,145 @@
+#include "core/event_log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fakes/fake_desktop.h"
+
+namespace fs = std::filesystem;
+
+namespace sentrel {
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteSized(const fs::path& p, std::uintmax_t size, char fill) {
+  std::ofstream out(p, std::ios::binary);
+  out << std::string(size, fill);
+}
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("sentrel-log-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  LogSettings Settings(int megabytes = 1) const {
+    return {folder_.string(), megabytes, false, folder_.string()};
+  }
+  static bool PlainDelete(const std::string& path) { return fs::remove(path); }
+
+  fs::path folder_;
+  testing::FakeDesktop desktop_;
+  EventLog log_;
+};
+
+TEST_F(EventLogTest, LargerThanLimitWithBackupRotates) {
+  WriteSized(folder_ / "sentrel.log", 1048577, 'L');
+  WriteSized(folder_ / "sentrel.BAK", 10, 'B');
+  ASSERT_TRUE(log_.Open(Settings(), desktop_, PlainDelete));
+  log_.Write("new\r\n");
+  log_.Close();
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 1048577u);
+  EXPECT_EQ(ReadAll(folder_ / "sentrel.log"), "new\r\n");
+}
+
+TEST_F(EventLogTest, ExactlyTheLimitIsNotRotated) {
+  WriteSized(folder_ / "sentrel.log", 1048576, 'L');
+  WriteSized(folder_ / "sentrel.BAK", 10, 'B');
+  ASSERT_TRUE(log_.Open(Settings(), desktop_, PlainDelete));
+  log_.Write("x\r\n");
+  log_.Close();
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 10u);
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), 1048579u);
+}
+
+TEST_F(EventLogTest, WithoutBackupTheLogKeepsGrowing) {
+  WriteSized(folder_ / "sentrel.log", 3 * 1048576, 'L');
+  ASSERT_TRUE(log_.Open(Settings(2), desktop_, PlainDelete));
+  log_.Write("x\r\n");
+  log_.Close();
+  EXPECT_FALSE(fs::exists(folder_ / "sentrel.BAK"));
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), 3u * 1048576 + 3);
+}
+
+TEST_F(EventLogTest, BackupThatCannotBeDiscardedLeavesTheLogInPlace) {
+  WriteSized(folder_ / "sentrel.log", 1048577, 'L');
+  WriteSized(folder_ / "sentrel.BAK", 10, 'B');
+  ASSERT_TRUE(log_.Open(Settings(), desktop_, [](const std::string&) { return false; }));
+  log_.Close();
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 10u);
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), 1048577u);
+}
+
+TEST_F(EventLogTest, MissingFolderIsCreatedOnYesAndDeclinedGivesOneError) {
+  const fs::path sub = folder_ / "a" / "b";
+  LogSettings settings{sub.string(), 2, false, folder_.string()};
+  desktop_.answer = MessageResult::Yes;
+  EXPECT_TRUE(log_.Open(settings, desktop_, PlainDelete));
+  EXPECT_TRUE(fs::exists(sub / "sentrel.log"));
+  log_.Close();
+
+  testing::FakeDesktop declining;
+  declining.answer = MessageResult::No;
+  settings.folder = (folder_ / "c").string();
+  EXPECT_FALSE(log_.Open(settings, declining, PlainDelete));
+  const auto calls = declining.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], "box:Sentrel:Directory \"" + settings.folder +
+                          "\" isn't exist. Will create it?");
+  EXPECT_EQ(calls[1], "box:Sentrel:Can't create log file.");
+  log_.Write("still goes to the pane\r\n");  // must not crash without a file
+}
+
+TEST_F(EventLogTest, SmtpLogSwitchStartsAFreshTransferLog) {
+  WriteSized(folder_ / "smtp.log", 5, 'S');
+  LogSettings settings = Settings();
+  settings.smtpLogSwitch = true;
+  ASSERT_TRUE(log_.Open(settings, desktop_, PlainDelete));
+  EXPECT_FALSE(fs::exists(folder_ / "smtp.log"));
+}
+
+class RecordingPane : public LogPane {
+ public:
+  void Append(const std::string& text) override { AppendToPaneText(text_, text); }
+  std::string text_;
+};
+
+TEST_F(EventLogTest, TextGoesToPaneAndFileByteForByte) {
+  RecordingPane pane;
+  log_.SetPane(&pane);
+  ASSERT_TRUE(log_.Open(Settings(), desktop_, PlainDelete));
+  log_.Write("a\r\n");
+  log_.Write("=== Trace web1 ===\r\n");
+  log_.Close();
+  EXPECT_EQ(pane.text_, "a\r\n=== Trace web1 ===\r\n");
+  EXPECT_EQ(ReadAll(folder_ / "sentrel.log"), "a\r\n=== Trace web1 ===\r\n");
+}
+
+TEST(LogPaneText, DropsTwoOldestLinesOnlyPastTheLimit) {
+  std::string pane;
+  const std::string line = std::string(98, 'x') + "\r\n";  // 100 characters
+  for (int i = 0; i < 163; ++i) AppendToPaneText(pane, line);
+  AppendToPaneText(pane, line);  // 16300 is not past the limit: nothing dropped
+  EXPECT_EQ(pane.size(), 16400u);
+  EXPECT_EQ(pane.substr(0, 100), line);
+  AppendToPaneText(pane, "1\r\n");  // 16400 is past it: two lines go, one comes
+  EXPECT_EQ(pane.size(), 16203u);
+  EXPECT_EQ(pane.substr(pane.size() - 3), "1\r\n");
+}
+
+}  // namespace
+}  // namespace sentrel
