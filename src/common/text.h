@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+// Small text routines. A "blank" is any byte with a code of 32 or less
+// (space and control characters); bytes of 128 and above are letters of the
+// 8-bit character set, never blanks.
+
+// ASCII letters lower-cased; every other byte is kept.
+std::string AsciiLower(std::string_view text);
+
+// ASCII letters compared without case; other bytes compared exactly.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// `text` without blanks at either end.
+std::string TrimBlanks(std::string_view text);
+
+// `text` without any blank, wherever it stands.
+std::string RemoveBlanks(std::string_view text);
+
+// Lower-case hexadecimal, two digits per byte ("\x01\xab" gives "01ab").
+std::string ToHex(std::string_view bytes);
+
+}  // namespace sentrel

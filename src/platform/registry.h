@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sentrel {
+
+// Value types as the registry numbers them.
+enum RegistryType : uint32_t {
+  kRegNone = 0,
+  kRegString = 1,
+  kRegExpandString = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+};
+
+struct RegistryValue {
+  uint32_t type = kRegString;
+  std::string data;  // raw bytes; may hold zero bytes
+};
+
+// The current user's registry, kept in one text file in the registry export
+// format ("REGEDIT4"), so that a person can read and edit it and Windows can
+// import it. Keys are paths below HKEY_CURRENT_USER such as
+// "SOFTWARE\Sentrel\Options"; key paths and value names are compared without
+// ASCII letter case and keep the spelling they were first given.
+//
+// Changes stay in memory until Save. One instance may be shared by several
+// threads: every member takes an internal lock.
+class Registry {
+ public:
+  // The per-user file: GetConfigFolder() + "/registry.reg".
+  static std::string DefaultPath();
+
+  explicit Registry(std::string path = DefaultPath());
+
+  const std::string& Path() const { return path_; }
+
+  // Replaces the contents with the file's. A missing file gives an empty
+  // registry and is not an error. A damaged file is read as far as its lines
+  // are valid (invalid lines are skipped, and the next Save first copies the
+  // damaged file to Path() + ".damaged"). Returns false only when the file
+  // exists but cannot be read; `warning` then says why, and otherwise
+  // describes the first damaged line, if any.
+  bool Load(std::string* warning = nullptr);
+
+  // Rewrites the whole file atomically (mode 0600 when new; the folder is
+  // created with mode 0700). On failure the old file is left as it was and
+  // `error` says why.
+  bool Save(std::string* error = nullptr) const;
+
+  // A string value (type 1 or 2). Nothing when missing or of another type.
+  std::optional<std::string> GetString(std::string_view key, std::string_view name) const;
+  // Stores a string value (type 1). False when the key or name cannot be
+  // written to the file (empty key, or a control character in either).
+  bool SetString(std::string_view key, std::string_view name, std::string_view value);
+
+  std::optional<RegistryValue> GetValue(std::string_view key, std::string_view name) const;
+  bool SetValue(std::string_view key, std::string_view name, uint32_t type,
+                std::string_view data);
+
+  // True when the value existed.
+  bool DeleteValue(std::string_view key, std::string_view name);
+
+  // Names of the values under `key`, in the order they were stored.
+  std::vector<std::string> ValueNames(std::string_view key) const;
+
+ private:
+  struct Value {
+    std::string name;
+    RegistryValue value;
+  };
+  struct Key {
+    std::string name;
+    std::vector<Value> values;
+  };
+
+  // Callers hold mutex_.
+  const Value* Find(std::string_view key, std::string_view name) const;
+  bool Put(std::string_view key, std::string_view name, RegistryValue value);
+  void Parse(std::string_view text, std::string* warning);
+  std::string Serialize() const;
+
+  std::string path_;
+  mutable std::mutex mutex_;
+  std::map<std::string, Key> keys_;  // by lower-cased key path
+  mutable bool damaged_ = false;     // the loaded file had invalid lines
+};
+
+}  // namespace sentrel

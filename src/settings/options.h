@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/relaxed_atomic.h"
+
+namespace sentrel {
+
+class Registry;
+
+// The program-wide settings. One record lives from start to exit; only a
+// confirmed options dialog changes it, on the window thread. Readers take
+// the fields directly. `LogDetail` is also read by the host workers, so it
+// is the one field safe to read from another thread.
+struct ROptions {
+  bool MinToTray = false;
+  std::string Language = "English";
+  std::string PathToData;  // default: GetDataFolder()
+  bool MultPlayWAV = false;
+  std::string PathToLog;  // default: GetDataFolder()
+  RelaxedAtomic<int32_t> LogDetail = 1;  // 0 none, 1 state changes, 2 all events
+  int32_t LogSize = 2;                   // megabytes
+  bool DeleteLog2Recycle = false;
+  std::string ServerName;
+  int32_t Port = 25;
+  std::string From = "sentrel@localhost";
+  bool AutoRun = false;
+  bool DialUp = false;
+  bool AutoConnect = true;
+  bool Disconnect = false;
+  std::string Connection;
+  std::string Login;
+  std::string Password;
+  std::string SMTPUsername;
+  std::string SMTPPassword;
+  std::string StatusBody = "OK";
+  int32_t SendVia = 0;     // 0 messenger, 1 e-mail
+  std::string StatAddress;
+  int32_t SendEvery = 0;   // 0 Month, 1 Week, 2 Day, 3 Never
+  int32_t DayOfMonth = 1;
+  int32_t DaysOfWeek = 1;  // bit 0 Sunday .. bit 6 Saturday
+  uint64_t Times = 0;      // bit i = half-hour slot i (0..47)
+};
+
+// The registry key that holds the options, one string value per field named
+// as the field.
+inline constexpr std::string_view kOptionsKey = "SOFTWARE\\Sentrel\\Options";
+
+// Sets every field to its default; the data and log folders to GetDataFolder().
+void SetDefaultOptions(ROptions& options);
+
+// Sets the defaults, then reads every stored value over them. A missing or
+// non-string value keeps its default. Booleans are "0"/"1" (any non-zero
+// number is true), numbers are read with the lenient parser, `Times` as an
+// unsigned decimal of which only the 48 slot bits are kept.
+void LoadOptions(ROptions& options, const Registry& registry);
+
+// Stores every field under kOptionsKey and saves the registry file. Returns
+// false (with `error`) when the file could not be written; the values stay
+// in the registry object either way.
+bool SaveOptions(const ROptions& options, Registry& registry, std::string* error = nullptr);
+
+// Normalisation of what the options dialog hands over.
+std::string NormalizeServerName(std::string_view typed);  // every blank removed
+std::string NormalizeDataFolder(std::string_view typed);  // blanks trimmed at both ends
+int32_t ParseOptionNumber(std::string_view typed);        // the lenient parser
+
+}  // namespace sentrel
