@@ -1,0 +1,264 @@
+#include "core/data_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <system_error>
+
+#include "common/lenient_int.h"
+#include "platform/atomic_file.h"
+#include "platform/paths.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kBlockOpen = "<H>";
+constexpr std::string_view kBlockClose = "</H>";
+
+class BlockWriter {
+ public:
+  explicit BlockWriter(std::string& out) : out_(out) {}
+
+  void Text(std::string_view tag, std::string_view value) {
+    out_.append("<").append(tag).append(">").append(value);
+    out_.append("</").append(tag).append(">").append(kCrLf);
+  }
+  void TextIfAny(std::string_view tag, const SyncString& value) {
+    const std::string text = value.Get();
+    if (!text.empty()) Text(tag, text);
+  }
+  void FlagIfSet(std::string_view tag, bool value) {
+    if (value) Text(tag, "T");
+  }
+  void NumberUnless(std::string_view tag, int64_t value, int64_t skipped) {
+    if (value != skipped) Text(tag, std::to_string(value));
+  }
+
+ private:
+  std::string& out_;
+};
+
+// The alarm tags that stand side by side for both directions; the caller
+// writes the loss side's DRTR between Params and Subject.
+void WriteAlarmHead(BlockWriter& w, char side, const AlarmSet& a) {
+  const std::string p(1, side);
+  w.FlagIfSet(p + "IA", a.Alarm);
+  if (a.RepeatCount > 1) w.Text(p + "RC", std::to_string(a.RepeatCount.load()));
+  w.FlagIfSet(p + "ISB", a.ShowBox);
+  w.FlagIfSet(p + "IPW", a.PlayWAV);
+  w.TextIfAny(p + "WN", a.WAVFile);
+  w.FlagIfSet(p + "ISL", a.SendLan);
+  w.TextIfAny(p + "LN", a.LanName);
+  w.FlagIfSet(p + "ISE", a.SendEmail);
+  w.TextIfAny(p + "EA", a.EmailAddress);
+  w.FlagIfSet(p + "IR", a.RunPrg);
+  w.TextIfAny(p + "PN", a.ProgramName);
+  w.TextIfAny(p + "CL", a.Params);
+}
+
+void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
+  const std::string p(1, side);
+  w.TextIfAny(p + "SBJ", a.Subject);
+  w.TextIfAny(p + "MB", a.MesBody);
+}
+
+bool ReadFlag(std::string_view text, std::string_view tag, std::string_view defaultValue) {
+  return ReadTag(text, tag, defaultValue) == "T";
+}
+
+int32_t ReadInt(std::string_view text, std::string_view tag, std::string_view defaultValue) {
+  return ParseLenientInt(ReadTag(text, tag, defaultValue));
+}
+
+void ReadAlarm(std::string_view text, char side, AlarmSet& a) {
+  const std::string p(1, side);
+  a.Alarm = ReadFlag(text, p + "IA", "F");
+  a.ShowBox = ReadFlag(text, p + "ISB", "F");
+  a.PlayWAV = ReadFlag(text, p + "IPW", "F");
+  a.WAVFile.Set(ReadTag(text, p + "WN", ""));
+  a.SendLan = ReadFlag(text, p + "ISL", "F");
+  a.LanName.Set(ReadTag(text, p + "LN", ""));
+  a.SendEmail = ReadFlag(text, p + "ISE", "F");
+  a.EmailAddress.Set(ReadTag(text, p + "EA", ""));
+  a.RepeatCount = ReadInt(text, p + "RC", "1");
+  a.RunPrg = ReadFlag(text, p + "IR", "F");
+  a.ProgramName.Set(ReadTag(text, p + "PN", ""));
+  a.Params.Set(ReadTag(text, p + "CL", ""));
+  a.Subject.Set(ReadTag(text, p + "SBJ", ""));
+  a.MesBody.Set(ReadTag(text, p + "MB", ""));
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+}  // namespace
+
+std::string HostFilePath(const std::string& folder) { return JoinPath(folder, kHostFileName); }
+
+std::string HostBackupPath(const std::string& folder) {
+  return JoinPath(folder, kHostBackupName);
+}
+
+std::string ReadTag(std::string_view text, std::string_view name, std::string_view defaultValue) {
+  text = text.substr(0, text.find('\0'));
+  std::string open = "<";
+  open.append(name).append(">");
+  std::string close = "</";
+  close.append(name).append(">");
+  const std::size_t start = text.find(open);
+  const std::size_t end = text.find(close);
+  if (start == std::string_view::npos || end == std::string_view::npos) {
+    return std::string(defaultValue);
+  }
+  const std::size_t valueStart = start + open.size();
+  if (end < valueStart) return {};
+  return std::string(text.substr(valueStart, end - valueStart));
+}
+
+std::string FormatHostBlock(const HostEntry& host) {
+  std::string out;
+  BlockWriter w(out);
+  out.append(kBlockOpen).append(kCrLf);
+  w.FlagIfSet("CHK", host.Enabled);
+  w.Text("HIP", host.HostIP.Get());
+  w.TextIfAny("HN", host.HostName);
+  w.TextIfAny("HDS", host.HostDesc);
+  w.NumberUnless("CHS", host.CheckEvery, 0);
+  w.NumberUnless("DOM", host.DayOfMonth, 0);
+  w.NumberUnless("DOW", host.DaysOfWeek, 0);
+  // The slot set is written as the signed 64-bit number it always was.
+  w.NumberUnless("TOD", static_cast<int64_t>(host.Times.load()), 0);
+  w.NumberUnless("PI", host.PingInterval, 60);
+  w.NumberUnless("NOR", host.Retries, 1);
+  w.NumberUnless("TO", host.TimeOut, 5000);
+  w.NumberUnless("PTTL", host.PTTL, 255);
+  w.NumberUnless("PTOS", host.PTOS, 0);
+  w.NumberUnless("PBS", host.PBS, 64);
+  w.NumberUnless("TOTR", host.TraceTimeOut, 5000);
+  w.NumberUnless("BSTR", host.TraceBufferSize, 60);
+  w.NumberUnless("TTLTR", host.TraceTTL, 60);
+  w.NumberUnless("MNOH", host.MaxNumHops, 100);
+  // The light thresholds are written whenever they are set, defaults included.
+  static constexpr const char* kLightTags[4] = {"GTIM", "LTIM", "YTIM", "OTIM"};
+  for (std::size_t i = 0; i < 4; ++i) w.NumberUnless(kLightTags[i], host.LightTimes[i], 0);
+  if (!host.PingByIP) w.Text("PBIP", "F");
+  w.FlagIfSet("DFLT", host.UseAsDefault);
+  WriteAlarmHead(w, 'W', host.OnRenewal);
+  WriteAlarmTail(w, 'W', host.OnRenewal);
+  WriteAlarmHead(w, 'D', host.OnLoss);
+  w.FlagIfSet("DRTR", host.OnLoss.RunTraceRoute);
+  WriteAlarmTail(w, 'D', host.OnLoss);
+  out.append(kBlockClose).append(kCrLf);
+  return out;
+}
+
+std::string FormatHostFile(const HostList& list) {
+  std::string out;
+  for (std::size_t row = 0; row < list.Count(); ++row) out += FormatHostBlock(list.Host(row));
+  return out;
+}
+
+void ParseHostBlock(std::string_view text, HostEntry& host) {
+  host.Enabled = ReadFlag(text, "CHK", "F");
+  host.HostIP.Set(ReadTag(text, "HIP", kDefaultHostIP));
+  host.HostName.Set(ReadTag(text, "HN", ""));
+  host.HostDesc.Set(ReadTag(text, "HDS", ""));
+  host.CheckEvery = ReadInt(text, "CHS", "0");
+  host.DayOfMonth = ReadInt(text, "DOM", "0");
+  host.DaysOfWeek = ReadInt(text, "DOW", "0");
+  host.Times = static_cast<uint64_t>(ParseLenientInt64(ReadTag(text, "TOD", "0")));
+  host.PingInterval = ReadInt(text, "PI", "60");
+  host.Retries = ReadInt(text, "NOR", "1");
+  host.TimeOut = ReadInt(text, "TO", "5000");
+  host.PTTL = ReadInt(text, "PTTL", "255");
+  host.PTOS = ReadInt(text, "PTOS", "0");
+  host.PBS = ReadInt(text, "PBS", "64");
+  host.TraceTimeOut = ReadInt(text, "TOTR", "5000");
+  // Only the low 8 bits of these two were ever kept.
+  host.TraceBufferSize = static_cast<uint8_t>(ReadInt(text, "BSTR", "60") & 0xFF);
+  host.TraceTTL = static_cast<uint8_t>(ReadInt(text, "TTLTR", "60") & 0xFF);
+  host.MaxNumHops = ReadInt(text, "MNOH", "100");
+  static constexpr const char* kLightTags[4] = {"GTIM", "LTIM", "YTIM", "OTIM"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    host.LightTimes[i] = ReadInt(text, kLightTags[i], std::to_string(kDefaultLightTimes[i]));
+  }
+  host.PingByIP = ReadFlag(text, "PBIP", "T");
+  host.UseAsDefault = ReadFlag(text, "DFLT", "F");
+  ReadAlarm(text, 'W', host.OnRenewal);
+  ReadAlarm(text, 'D', host.OnLoss);
+  host.OnLoss.RunTraceRoute = ReadFlag(text, "DRTR", "F");
+}
+
+std::size_t LoadHosts(HostList& list, const std::string& folder) {
+  list.SetLoading(true);
+  std::size_t loaded = 0;
+  std::string bytes;
+  if (ReadWholeFile(HostFilePath(folder), bytes)) {
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+      const std::size_t open = rest.find(kBlockOpen);
+      const std::size_t close = rest.find(kBlockClose);
+      if (open == std::string_view::npos || close == std::string_view::npos) break;
+      const std::size_t start = open + kBlockOpen.size();
+      const std::string_view block =
+          close > start ? rest.substr(start, close - start) : std::string_view();
+      rest.remove_prefix(close + kBlockClose.size());
+      if (list.Full()) break;  // the blocks after the last host taken are skipped
+      auto host = list.CreateHost();
+      ParseHostBlock(block, *host);
+      if (list.AdoptLoadedHost(std::move(host))) ++loaded;
+    }
+  }
+  list.SetLoading(false);
+  list.SetModified(false);
+  return loaded;
+}
+
+SaveResult SaveHosts(HostList& list, const std::string& folder, Desktop& desktop) {
+  if (!list.Modified()) return SaveResult::NotModified;
+  if (folder.empty()) {
+    desktop.ShowMessage("Can't save the host list: no data folder is set.", kApplicationTitle,
+                        MessageIcon::Error);
+    return SaveResult::Failed;
+  }
+
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    const MessageResult answer = desktop.ShowMessage(
+        "Directory \"" + folder + "\" isn't exist. Will create it?", kApplicationTitle,
+        MessageIcon::Question, MessageButtons::YesNo);
+    bool created = false;
+    if (answer == MessageResult::Yes) {
+      std::filesystem::create_directories(folder, ec);
+      created = !ec && std::filesystem::is_directory(folder, ec);
+      if (!created) {
+        desktop.ShowMessage("Can't create the directory \"" + folder + "\".", kApplicationTitle,
+                            MessageIcon::Error);
+      }
+    }
+    if (!created) {
+      // The next change of the list asks again.
+      list.SetModified(false);
+      return SaveResult::NoFolder;
+    }
+  }
+
+  std::string error;
+  const std::string path = HostFilePath(folder);
+  if (!WriteFileAtomically(path, FormatHostFile(list), HostBackupPath(folder), &error, 0644)) {
+    desktop.ShowMessage("Can't save the host list to \"" + path + "\".\n" + error,
+                        kApplicationTitle, MessageIcon::Error);
+    return SaveResult::Failed;
+  }
+  list.SetModified(false);
+  return SaveResult::Saved;
+}
+
+}  // namespace sentrel

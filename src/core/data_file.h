@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/host_entry.h"
+#include "core/host_list.h"
+#include "platform/desktop.h"
+
+namespace sentrel {
+
+// The host list file: a flat run of <H> blocks, one tag per line, CR LF line
+// ends, 8-bit text written as held (no escaping), values only where they
+// differ from their defaults. Files are exchanged with the Windows build, so
+// the bytes stay exactly as they always were.
+
+inline constexpr const char* kHostFileName = "sentrel.xml";
+inline constexpr const char* kHostBackupName = "sentrel.BAK";
+
+std::string HostFilePath(const std::string& folder);
+std::string HostBackupPath(const std::string& folder);
+
+// The one reader of the format: the text between the first "<NAME>" and the
+// first "</NAME>", both searched from the start of `text`, byte-exact, and
+// only up to the first zero byte. `defaultValue` when either tag is missing;
+// empty when the closing tag stands before the end of the opening one.
+std::string ReadTag(std::string_view text, std::string_view name, std::string_view defaultValue);
+
+// One host's block, from "<H>" to "</H>" with its CR LF.
+std::string FormatHostBlock(const HostEntry& host);
+// Every host's block, in row order: the whole file.
+std::string FormatHostFile(const HostList& list);
+// Reads the settings of one host from the text between "<H>" and "</H>";
+// missing or damaged values take their defaults. Run-time fields and the
+// renewal side's RunTraceRoute are not touched.
+void ParseHostBlock(std::string_view text, HostEntry& host);
+
+// Fills `list` (empty at start-up) from the file in `folder`. A missing or
+// unreadable file gives no hosts; a damaged file gives the hosts before the
+// damage; blocks after the kMaxHosts-th are skipped. Loading is set while it
+// runs; afterwards the list matches the file, so Modified is clear. Returns
+// the number of hosts loaded.
+std::size_t LoadHosts(HostList& list, const std::string& folder);
+
+enum class SaveResult {
+  NotModified,  // nothing to do
+  Saved,
+  NoFolder,     // the folder is missing and was not created; Modified cleared
+  Failed,       // the file could not be written (reported); Modified kept
+};
+
+// Writes the list to `folder` when Modified is set, crash-safe: the new file
+// is complete on disk before it replaces the old one, whose copy becomes the
+// single backup. A missing folder is created, with its parents, only after the
+// user agreed. Errors go to the user through `desktop`. Window thread only.
+SaveResult SaveHosts(HostList& list, const std::string& folder, Desktop& desktop);
+
+}  // namespace sentrel

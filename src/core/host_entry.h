@@ -1,0 +1,117 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "common/date_time.h"
+#include "common/sync_string.h"
+#include "core/schedule.h"
+
+namespace sentrel {
+
+// Every field of a host may be read by one thread while another writes it:
+// the window thread edits settings while the host's worker runs a check, and
+// the worker writes results that the window thread shows once a second. So
+// numbers and flags are atomics and strings are replaced whole (SyncString);
+// a reader sees the old or the new value, never a torn one. Read-modify-write
+// sequences across several fields are not atomic as a whole.
+
+inline constexpr const char* kDefaultHostIP = "127.0.0.1";
+inline constexpr int32_t kDefaultLightTimes[4] = {1250, 1666, 2500, 5000};
+
+// The actions of one direction of a state change: OnRenewal (the host answers
+// again) or OnLoss (it stops answering).
+struct AlarmSet {
+  std::atomic<bool> Alarm{false};  // master switch of this direction
+  std::atomic<bool> ShowBox{false};
+  std::atomic<bool> PlayWAV{false};
+  SyncString WAVFile;
+  std::atomic<bool> SendLan{false};
+  SyncString LanName;
+  std::atomic<bool> SendEmail{false};
+  SyncString EmailAddress;
+  std::atomic<int32_t> RepeatCount{1};  // results in the new state before the alarm fires
+  std::atomic<bool> RunPrg{false};
+  SyncString ProgramName;
+  SyncString Params;
+  std::atomic<int32_t> RepeatCounter{0};  // run-time, never stored
+  // Stored for the loss side only; the renewal side lives in memory.
+  std::atomic<bool> RunTraceRoute{false};
+  SyncString Subject;  // empty: "Sentrel Message!!!"
+  SyncString MesBody;  // empty: the host's status line
+};
+
+// Copies every setting of an alarm set, RunTraceRoute included; the run-time
+// RepeatCounter stays as it is.
+void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to);
+
+// One monitored host: the stored settings (in the order of the data file's
+// tags), the two alarm sets and the run-time figures of its checks.
+// Not copyable: a host is one row and later owns its active objects.
+struct HostEntry {
+  HostEntry() = default;
+  HostEntry(const HostEntry&) = delete;
+  HostEntry& operator=(const HostEntry&) = delete;
+
+  // Stored settings.
+  std::atomic<bool> Enabled{false};  // mirrors the row's check box
+  SyncString HostIP{kDefaultHostIP};
+  SyncString HostName;
+  SyncString HostDesc;
+  std::atomic<int32_t> CheckEvery{kCheckAlways};
+  std::atomic<int32_t> DayOfMonth{0};
+  std::atomic<int32_t> DaysOfWeek{0};
+  std::atomic<uint64_t> Times{0};
+  std::atomic<int32_t> PingInterval{60};  // seconds
+  std::atomic<int32_t> Retries{1};
+  std::atomic<int32_t> TimeOut{5000};  // ms
+  std::atomic<int32_t> PTTL{255};
+  std::atomic<int32_t> PTOS{0};
+  std::atomic<int32_t> PBS{64};             // bytes
+  std::atomic<int32_t> TraceTimeOut{5000};  // ms
+  std::atomic<uint8_t> TraceBufferSize{60};
+  std::atomic<uint8_t> TraceTTL{60};
+  std::atomic<int32_t> MaxNumHops{100};
+  std::array<std::atomic<int32_t>, 4> LightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
+                                                 kDefaultLightTimes[2], kDefaultLightTimes[3]};
+  std::atomic<bool> PingByIP{true};
+  std::atomic<bool> UseAsDefault{false};
+  AlarmSet OnRenewal;
+  AlarmSet OnLoss;
+
+  // Run-time figures, never stored.
+  std::atomic<bool> WasChecked{false};
+  std::atomic<int32_t> LastRtt{0};
+  std::atomic<int32_t> FailCount{0};
+  std::atomic<int32_t> LastReplyTime{0};
+  std::atomic<int32_t> AvgTime{0};
+  std::atomic<int32_t> ReplyCount{0};
+  std::atomic<int32_t> PrevState{-1};
+  std::atomic<int32_t> State{-1};
+  SyncString StatusStr;
+  SyncString TraceText;
+  std::atomic<DateTime> NextCheck{0};
+  std::atomic<DateTime> LastCheck{0};
+
+  // The host's active objects live here, created with the host and destroyed
+  // with it: Engine (its PingProbe), Worker (its paused-at-start thread) and
+  // Tracer (its TraceProbe). They come with the check loop.
+};
+
+// The schedule fields of a host, as one value.
+Schedule ScheduleOf(const HostEntry& host);
+
+// NextCheckTime of the host's current schedule.
+DateTime NextCheckTime(const HostEntry& host, DateTime now);
+
+// Copies the settings of the default host into a new one: every stored setting
+// and both alarm sets, except Enabled, HostIP, HostName, HostDesc and
+// UseAsDefault. Run-time figures are not touched.
+void CopyDefaults(const HostEntry& from, HostEntry& to);
+
+// The texts of a host's list row: caption HostIP, column 1 HostName, columns
+// 2 and 3 "_" (the list refresh fills in the times later), column 4 HostDesc.
+std::array<std::string, 5> HostRowTexts(const HostEntry& host);
+
+}  // namespace sentrel

@@ -1,0 +1,125 @@
+#include "core/host_list.h"
+
+#include <utility>
+
+namespace sentrel {
+
+HostList::HostList(const Clock& clock, HostListObserver* observer)
+    : clock_(clock), observer_(observer) {}
+
+std::unique_ptr<HostEntry> HostList::CreateHost() const {
+  auto host = std::make_unique<HostEntry>();
+  host->NextCheck = NextCheckTime(*host, clock_.Now());
+  return host;
+}
+
+std::unique_ptr<HostEntry> HostList::CreateHostFromDefault() const {
+  auto host = CreateHost();
+  if (defaultIndex_ > 0 && static_cast<std::size_t>(defaultIndex_) <= hosts_.size()) {
+    CopyDefaults(*hosts_[static_cast<std::size_t>(defaultIndex_) - 1], *host);
+    host->NextCheck = NextCheckTime(*host, clock_.Now());
+  }
+  return host;
+}
+
+std::optional<std::size_t> HostList::AddHost(HostEditor& editor, Desktop& desktop) {
+  if (Full()) {
+    desktop.ShowMessage("Too many hosts!!!", "Warning!!!", MessageIcon::Warning);
+    return std::nullopt;
+  }
+  auto host = CreateHostFromDefault();
+  if (!editor.EditHost(*host)) return std::nullopt;
+  // A new row always starts unticked, whatever the editor did.
+  host->Enabled = false;
+  return AppendHost(std::move(host));
+}
+
+std::optional<std::size_t> HostList::AppendHost(std::unique_ptr<HostEntry> host) {
+  if (!host || Full()) return std::nullopt;
+  ApplySettings(*host);
+  hosts_.push_back(std::move(host));
+  const std::size_t row = hosts_.size() - 1;
+  // A host marked as default in the dialog takes the mark from the old one,
+  // as Edit does, so that DefaultIndex always names the marked host.
+  MarkDefault(row);
+  modified_ = true;
+  return row;
+}
+
+bool HostList::AdoptLoadedHost(std::unique_ptr<HostEntry> host) {
+  if (!host || Full()) return false;
+  const bool isDefault = host->UseAsDefault;
+  hosts_.push_back(std::move(host));
+  if (isDefault) defaultIndex_ = static_cast<int>(hosts_.size());
+  ApplySettings(*hosts_.back());
+  return true;
+}
+
+bool HostList::EditHost(std::size_t row, HostEditor& editor) {
+  if (row >= hosts_.size()) return false;
+  HostEntry& host = *hosts_[row];
+  if (!editor.EditHost(host)) return false;
+  ApplySettings(host);
+  MarkDefault(row);
+  modified_ = true;
+  return true;
+}
+
+std::optional<std::size_t> HostList::DeleteHost(std::size_t row) {
+  if (row >= hosts_.size()) return std::nullopt;
+  hosts_.erase(hosts_.begin() + static_cast<std::ptrdiff_t>(row));
+  const int number = static_cast<int>(row) + 1;
+  if (number == defaultIndex_) {
+    defaultIndex_ = 0;
+  } else if (number < defaultIndex_) {
+    --defaultIndex_;
+  }
+  modified_ = true;
+  if (hosts_.empty()) return std::nullopt;
+  return row == 0 ? 0 : row - 1;
+}
+
+void HostList::SetRowChecked(std::size_t row, bool checked) {
+  if (loading_ || row >= hosts_.size()) return;
+  HostEntry& host = *hosts_[row];
+  const bool changed = host.Enabled.exchange(checked) != checked;
+  modified_ = true;
+  if (observer_) observer_->EnabledChanged(host);
+  if (!changed) return;
+  // A host switched off and on again starts counting afresh, so an alarm
+  // needs its full RepeatCount again.
+  host.FailCount = 0;
+  host.OnRenewal.RepeatCounter = 0;
+  host.OnLoss.RepeatCounter = 0;
+  if (observer_) observer_->SaveNow();
+}
+
+void HostList::SelectionChanged(std::size_t row) {
+  if (row >= hosts_.size()) return;
+  SetRowChecked(row, hosts_[row]->Enabled);
+}
+
+void HostList::Clear() {
+  hosts_.clear();
+  defaultIndex_ = 0;
+}
+
+void HostList::ApplySettings(HostEntry& host) {
+  host.NextCheck = NextCheckTime(host, clock_.Now());
+  if (observer_) observer_->ApplySettings(host);
+}
+
+void HostList::MarkDefault(std::size_t row) {
+  const int number = static_cast<int>(row) + 1;
+  if (hosts_[row]->UseAsDefault) {
+    if (defaultIndex_ != 0 && defaultIndex_ != number &&
+        static_cast<std::size_t>(defaultIndex_) <= hosts_.size()) {
+      hosts_[static_cast<std::size_t>(defaultIndex_) - 1]->UseAsDefault = false;
+    }
+    defaultIndex_ = number;
+  } else if (defaultIndex_ == number) {
+    defaultIndex_ = 0;
+  }
+}
+
+}  // namespace sentrel
