@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "notify/transfer_log.h"
+#include "platform/desktop.h"
+#include "platform/dialup_nmcli.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+// Outcome of the connect phase before a mail transfer.
+enum class DialOutcome {
+  NotNeeded,  // dial-up off, nmcli missing, or the entry was not found
+  Up,         // already connected, or dialled and settled
+  Failed,     // dialling could not be started: no transfer
+};
+
+// Dial-up connections for mail, over NetworkManager connection profiles (the
+// phone-book entries). One object per process, created at start-up; it holds
+// the handle of this program's last dial and the use counter of transfers
+// that found the line up. All calls on the window thread.
+class DialUp {
+ public:
+  // Connection states written to the transfer log while a dial settles.
+  static constexpr int kStateConnecting = 2;
+  static constexpr int kStateConnected = 0x2000;
+  static constexpr int kStateDisconnected = 0x2001;
+
+  // An `nmcli` with an empty path means "library missing": then no operation
+  // runs anything.
+  explicit DialUp(Nmcli nmcli);
+
+  bool Available() const { return nmcli_.Available(); }
+
+  // How often and how long the connect phase waits for a dial to settle.
+  void SetSettleWait(std::chrono::milliseconds pollInterval, std::chrono::milliseconds limit);
+
+  // Entry names of the profile store, for the options dialog; empty when
+  // nmcli is missing or fails.
+  std::vector<std::string> ListEntries() const;
+  // True when a profile has exactly this name (letter case counts).
+  bool EntryExists(const std::string& name) const;
+  // True when a connection of exactly this name is up.
+  bool IsConnected(const std::string& name) const;
+
+  // Starts bringing up `options.Connection` without waiting for it. False
+  // without a message when the entry's settings cannot be read; false after
+  // the box "RAS Error!" with nmcli's reason when the start is refused.
+  bool Dial(const ROptions& options, Desktop& desktop);
+
+  // Before a transfer: makes sure the line is up when `options.DialUp` asks
+  // for it. Shows "Can't find the connection!" for a missing entry (the
+  // transfer then goes over whatever network there is). Waits at most the
+  // settle limit for a dial; progress goes to `log`.
+  DialOutcome ConnectPhase(const ROptions& options, Desktop& desktop, const TransferLog& log);
+  // After the transfer, whatever its result: counts it out and, when
+  // `options.Disconnect` is set and no other transfer uses the line, hangs up
+  // a line that this program dialled.
+  void ReleasePhase(const ROptions& options, DialOutcome outcome);
+
+  int UseCount() const { return useCount_; }
+
+ private:
+  // The state word of the active connection `name` ("activating",
+  // "activated", ...), empty when it is not active or nmcli failed.
+  std::string ActiveState(const std::string& name) const;
+  void WaitForLine(const std::string& name, const TransferLog& log) const;
+
+  Nmcli nmcli_;
+  std::chrono::milliseconds pollInterval_{250};
+  std::chrono::milliseconds settleLimit_{120000};
+  std::string handle_;  // profile this program last brought up; empty when none
+  int useCount_ = 0;
+};
+
+// The log text for a connection state; empty for an unknown state.
+std::string DialProgressText(int state);
+
+// Splits one line of nmcli's terse output into its fields, undoing the
+// escapes "\:" and "\\".
+std::vector<std::string> SplitTerseLine(const std::string& line);
+
+}  // namespace sentrel

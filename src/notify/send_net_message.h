@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/desktop.h"
+#include "platform/mailslot.h"
+
+namespace sentrel {
+
+struct MessengerSettings {
+  // Destination UDP port; tests listen on an unprivileged one.
+  uint16_t port = RemoteMailslot::kNetbiosDatagramPort;
+  // Sender name in the message; empty = this computer's name.
+  std::string computerName;
+};
+
+// Sends `body` (with "Subj:" + subject in front unless the subject is "###")
+// as one messenger datagram to the computer named `recipient`. An empty
+// recipient does nothing. A recipient that does not resolve shows the plain
+// box "Error" through `desktop`; nothing else is reported, since mailslot
+// writes are never acknowledged. A text too long for the 10,241-byte
+// message buffer is cut to fit. Runs on the window thread; keeps no state.
+void SendNetMessage(const std::string& recipient, const std::string& body,
+                    const std::string& subject, Desktop& desktop,
+                    const MessengerSettings& settings = {});
+
+}  // namespace sentrel

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/clock.h"
+#include "platform/tcp_client.h"
+
+namespace sentrel {
+
+// One SMTP conversation with one server (RFC 5321, with the EHLO extensions
+// SIZE and AUTH CRAM-MD5 / LOGIN), and its optional transcript.
+//
+// Calling order: Open; only if it succeeded SendSender, SendRecipient for
+// each recipient while they are accepted, SendData after an accepted
+// recipient, and Quit. Every wait (connect, send, each reply line) is
+// bounded by `replyTimeout`. A socket error or time-out closes the
+// connection; the steps after it fail at once. Blocks the calling thread;
+// one client per transfer, not shared between threads.
+class SmtpClient {
+ public:
+  // More continuation lines than this in one reply is a broken server.
+  static constexpr int kMaxReplyLines = 512;
+  // A pending DATA chunk is sent once it would reach this many characters.
+  static constexpr std::size_t kChunkSize = 1500;
+
+  std::string host = "127.0.0.1";
+  std::string port = "smtp";  // decimal or a service name
+  int32_t replyTimeout = 60000;  // ms
+  std::string user;
+  std::string password;
+  int32_t replyCode = 0;
+  std::string replyLine;
+  std::vector<std::string> replyLines;
+  std::vector<std::string> capabilities;
+  bool extendedHello = true;
+  bool authenticated = false;
+  bool sizeAnnounced = false;
+  std::string localName;
+  uint16_t logMode = 0;  // 0 = no transcript, 2 = full transcript
+  std::string logFile;
+
+  // `clock` dates the transcript's connect line; it must outlive the client.
+  explicit SmtpClient(const Clock& clock);
+
+  // Connects, reads the 220 greeting and says EHLO (HELO when EHLO is
+  // refused); then authenticates when `user` or `password` is set. True when
+  // greeted and the hello was answered 250..259; a failed authentication
+  // leaves `authenticated` false without failing Open.
+  bool Open();
+  // MAIL FROM, with SIZE=size when the server announced SIZE and size > 0.
+  bool SendSender(std::string_view address, int64_t size);
+  bool SendRecipient(std::string_view address);
+  // DATA, the lines with dot transparency in chunks, and the final dot. A
+  // line holding CR or LF is sent as several lines, so no caller can end the
+  // data early or slip in commands.
+  bool SendData(const std::vector<std::string>& lines);
+  // QUIT; the connection is closed in any case. True on reply 221.
+  bool Quit();
+
+  // errno of the last socket failure, 0 when none.
+  int SocketError() const { return socket_.Error(); }
+
+ private:
+  bool Connect();
+  void ReadReply();
+  bool SendCommand(std::string_view text);
+  bool Command(std::string_view text, int32_t expected);
+  bool AuthCramMd5();
+  bool AuthLogin();
+  void Log(std::string_view piece) const;
+  void LogError();
+
+  const Clock& clock_;
+  TcpClient socket_;
+};
+
+// Code of a reply line: its first three characters as a decimal number; 0
+// when they are not three digits.
+int32_t ReplyCodeOf(std::string_view line);
+
+}  // namespace sentrel

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace sentrel {
+
+// What one run of NetworkManager's command-line client produced.
+struct NmcliResult {
+  bool ran = false;       // the program started and ended by itself in time
+  int exitCode = -1;      // its exit status when `ran`
+  std::string output;     // standard output, at most kMaxOutput bytes kept
+  std::string errorText;  // standard error, at most kMaxOutput bytes kept
+};
+
+// Runs `nmcli`, the program through which dial-up style connections
+// (NetworkManager connection profiles) are listed, brought up and down.
+// "Library missing" is an empty path: then nothing is ever started.
+class Nmcli {
+ public:
+  static constexpr std::size_t kMaxOutput = 256 * 1024;
+
+  // Looks for an executable "nmcli" in the folders of PATH; empty when none.
+  static std::string Find();
+
+  explicit Nmcli(std::string path) : path_(std::move(path)) {}
+
+  bool Available() const { return !path_.empty(); }
+  const std::string& Path() const { return path_; }
+
+  // Runs nmcli with `args` (no shell) and the C locale, so its output is not
+  // translated. A run that outlives `timeout` is killed and reported as not
+  // `ran`. Blocks the calling thread.
+  NmcliResult Run(const std::vector<std::string>& args,
+                  std::chrono::milliseconds timeout) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace sentrel

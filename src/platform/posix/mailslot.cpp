@@ -1,0 +1,91 @@
+#include "platform/mailslot.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/tcp_client.h"
+
+namespace sentrel {
+
+RemoteMailslot::~RemoteMailslot() { Close(); }
+
+void RemoteMailslot::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  localAddress_ = 0;
+}
+
+bool RemoteMailslot::Open(const std::string& computer) {
+  Close();
+  if (!IsValidHostName(computer)) return false;
+
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(computer.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return false;
+  sockaddr_in target{};
+  target = *reinterpret_cast<const sockaddr_in*>(list->ai_addr);
+  freeaddrinfo(list);
+  target.sin_port = htons(port_);
+
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return false;
+  if (port_ == kNetbiosDatagramPort) {
+    // Windows sends from the datagram service's own port; that needs
+    // privileges (and a free port), so an ephemeral port is the fallback.
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(kNetbiosDatagramPort);
+    const int reuse = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+  }
+  if (connect(fd_, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    Close();
+    return false;
+  }
+  sockaddr_in self{};
+  socklen_t len = sizeof self;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &len) == 0) {
+    localAddress_ = self.sin_addr.s_addr;
+  }
+  return true;
+}
+
+bool RemoteMailslot::Write(const std::vector<uint8_t>& datagram) {
+  if (fd_ < 0) return false;
+  for (;;) {
+    const ssize_t n = send(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<std::size_t>(n) == datagram.size();
+    if (errno != EINTR) return false;
+  }
+}
+
+bool IsValidHostName(const std::string& name) {
+  if (name.empty() || name.size() > 253) return false;
+  std::size_t label = 0;
+  for (const char c : name) {
+    if (c == '.') {
+      if (label == 0) return false;
+      label = 0;
+      continue;
+    }
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_';
+    if (!ok || ++label > 63) return false;
+  }
+  return true;
+}
+
+std::string LocalComputerName() {
+  const std::string host = LocalHostName();
+  return host.substr(0, host.find('.'));
+}
+
+}  // namespace sentrel

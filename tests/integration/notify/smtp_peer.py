@@ -1,0 +1,98 @@
+"""A real SMTP server for the mail tests, on 127.0.0.1 and a free port.
+
+Prints "PORT <n>" once it listens. Every accepted message is stored in the
+store folder as <n>.envelope (MAIL FROM, its parameters, the recipients, one
+per line) and <n>.data (the message bytes as received after DATA, with the
+dot transparency undone). Every RCPT TO, accepted or not, is appended to
+rcpt.log. Stops when standard input closes.
+
+Run with Debian's /usr/bin/python3, which sees python3-aiosmtpd.
+"""
+
+import argparse
+import asyncio
+import hmac
+import os
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+USERS = {b"tim": b"tanstaaftanstaaf"}
+
+
+class Handler:
+    def __init__(self, store, refuse):
+        self.store = store
+        self.refuse = refuse
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        with open(os.path.join(self.store, "rcpt.log"), "a") as log:
+            log.write(address + "\n")
+        if self.refuse and address.startswith(self.refuse):
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.store, str(self.count))
+        with open(base + ".data", "wb") as data:
+            data.write(envelope.original_content)
+        with open(base + ".envelope", "w") as env:
+            env.write(envelope.mail_from + "\n")
+            env.write(" ".join(envelope.mail_options) + "\n")
+            for rcpt in envelope.rcpt_tos:
+                env.write(rcpt + "\n")
+        return "250 Message accepted for delivery"
+
+    async def auth_CRAM__MD5(self, server, args):
+        challenge = b"<1896.697170952@sentrel.test>"
+        response = await server.challenge_auth(challenge)
+        if not isinstance(response, bytes) or b" " not in response:
+            return AuthResult(success=False, handled=False)
+        user, digest = response.split(b" ", 1)
+        password = USERS.get(user)
+        ok = password is not None and hmac.compare_digest(
+            hmac.new(password, challenge, "md5").hexdigest().encode(), digest)
+        return AuthResult(success=ok, handled=False, auth_data=LoginPassword(user, b""))
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    if mechanism == "CRAM-MD5":
+        return AuthResult(success=True)
+    ok = (isinstance(auth_data, LoginPassword)
+          and USERS.get(auth_data.login) == auth_data.password)
+    return AuthResult(success=ok, handled=False)
+
+
+async def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--store", required=True)
+    parser.add_argument("--mechanisms", default="LOGIN,CRAM-MD5")
+    parser.add_argument("--auth-required", action="store_true")
+    parser.add_argument("--refuse", default="")
+    options = parser.parse_args()
+
+    allowed = set(filter(None, options.mechanisms.split(",")))
+    excluded = [m for m in ("PLAIN", "LOGIN", "CRAM-MD5") if m not in allowed]
+    handler = Handler(options.store, options.refuse)
+
+    def factory():
+        return SMTP(handler, hostname="peer.test", authenticator=authenticator,
+                    auth_require_tls=False, auth_required=options.auth_required,
+                    auth_exclude_mechanism=excluded, data_size_limit=1000000)
+
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(factory, "127.0.0.1", 0)
+    print("PORT", server.sockets[0].getsockname()[1], flush=True)
+
+    stop = loop.create_future()
+    loop.add_reader(sys.stdin.fileno(),
+                    lambda: stop.done() or (sys.stdin.buffer.read1(4096) or stop.set_result(None)))
+    await stop
+    server.close()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())
