@@ -42,6 +42,8 @@ struct ROptions {
   int32_t DayOfMonth = 1;
   int32_t DaysOfWeek = 1;  // bit 0 Sunday .. bit 6 Saturday
   uint64_t Times = 0;      // bit i = half-hour slot i (0..47)
+
+  friend bool operator==(const ROptions&, const ROptions&) = default;
 };
 
 // The registry key that holds the options, one string value per field named

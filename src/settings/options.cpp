@@ -1,0 +1,94 @@
+#include "settings/options.h"
+
+#include <string>
+
+#include "common/lenient_int.h"
+#include "common/text.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr uint64_t kSlotBits = (uint64_t{1} << 48) - 1;
+
+// One entry per field, in declaration order; the store and the load walk the
+// same list so that no field can be saved and then forgotten.
+template <typename Options, typename Visitor>
+void VisitFields(Options& o, Visitor&& visit) {
+  visit("MinToTray", o.MinToTray);
+  visit("Language", o.Language);
+  visit("PathToData", o.PathToData);
+  visit("MultPlayWAV", o.MultPlayWAV);
+  visit("PathToLog", o.PathToLog);
+  visit("LogDetail", o.LogDetail);
+  visit("LogSize", o.LogSize);
+  visit("DeleteLog2Recycle", o.DeleteLog2Recycle);
+  visit("ServerName", o.ServerName);
+  visit("Port", o.Port);
+  visit("From", o.From);
+  visit("AutoRun", o.AutoRun);
+  visit("DialUp", o.DialUp);
+  visit("AutoConnect", o.AutoConnect);
+  visit("Disconnect", o.Disconnect);
+  visit("Connection", o.Connection);
+  visit("Login", o.Login);
+  visit("Password", o.Password);
+  visit("SMTPUsername", o.SMTPUsername);
+  visit("SMTPPassword", o.SMTPPassword);
+  visit("StatusBody", o.StatusBody);
+  visit("SendVia", o.SendVia);
+  visit("StatAddress", o.StatAddress);
+  visit("SendEvery", o.SendEvery);
+  visit("DayOfMonth", o.DayOfMonth);
+  visit("DaysOfWeek", o.DaysOfWeek);
+  visit("Times", o.Times);
+}
+
+std::string ToText(bool value) { return value ? "1" : "0"; }
+std::string ToText(const std::string& value) { return value; }
+std::string ToText(int32_t value) { return std::to_string(value); }
+std::string ToText(const RelaxedAtomic<int32_t>& value) { return std::to_string(value.Load()); }
+std::string ToText(uint64_t value) { return std::to_string(value); }
+
+void FromText(const std::string& text, bool& field) { field = ParseLenientInt(text) != 0; }
+void FromText(const std::string& text, std::string& field) { field = text; }
+void FromText(const std::string& text, int32_t& field) { field = ParseLenientInt(text); }
+void FromText(const std::string& text, RelaxedAtomic<int32_t>& field) {
+  field = ParseLenientInt(text);
+}
+void FromText(const std::string& text, uint64_t& field) {
+  // The slot set has 48 bits; anything above them names no time of day.
+  field = static_cast<uint64_t>(ParseLenientInt64(text)) & kSlotBits;
+}
+
+}  // namespace
+
+void SetDefaultOptions(ROptions& options) {
+  options = ROptions{};
+  options.PathToData = GetDataFolder();
+  options.PathToLog = options.PathToData;
+}
+
+void LoadOptions(ROptions& options, const Registry& registry) {
+  SetDefaultOptions(options);
+  VisitFields(options, [&](const char* name, auto& field) {
+    if (const auto text = registry.GetString(kOptionsKey, name)) FromText(*text, field);
+  });
+}
+
+bool SaveOptions(const ROptions& options, Registry& registry, std::string* error) {
+  VisitFields(options, [&](const char* name, const auto& field) {
+    registry.SetString(kOptionsKey, name, ToText(field));
+  });
+  return registry.Save(error);
+}
+
+std::string NormalizeServerName(std::string_view typed) { return RemoveBlanks(typed); }
+
+std::string NormalizeDataFolder(std::string_view typed) { return TrimBlanks(typed); }
+
+int32_t ParseOptionNumber(std::string_view typed) { return ParseLenientInt(typed); }
+
+}  // namespace sentrel

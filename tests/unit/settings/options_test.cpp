@@ -1,0 +1,224 @@
+#include "settings/options.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+
+#include "platform/registry.h"
+
+namespace sentrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/sentrel-options-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string File() const { return (dir_ / "registry.reg").string(); }
+
+  fs::path dir_;
+};
+
+TEST_F(OptionsTest, EmptyStoreGivesTheDefaults) {
+  ScopedEnv data("XDG_DATA_HOME", "/home/op/.data");
+  Registry registry(File());
+  ROptions options;
+  options.Port = 1;
+  options.Language = "Deutsch";
+  LoadOptions(options, registry);
+
+  EXPECT_FALSE(options.MinToTray);
+  EXPECT_EQ(options.Language, "English");
+  EXPECT_EQ(options.PathToData, "/home/op/.data/Sentrel");
+  EXPECT_EQ(options.PathToLog, "/home/op/.data/Sentrel");
+  EXPECT_FALSE(options.MultPlayWAV);
+  EXPECT_EQ(options.LogDetail, 1);
+  EXPECT_EQ(options.LogSize, 2);
+  EXPECT_EQ(options.Port, 25);
+  EXPECT_FALSE(options.From.empty());
+  EXPECT_TRUE(options.AutoConnect);
+  EXPECT_FALSE(options.DialUp || options.Disconnect || options.AutoRun ||
+               options.DeleteLog2Recycle);
+  EXPECT_EQ(options.StatusBody, "OK");
+  EXPECT_EQ(options.SendVia, 0);
+  EXPECT_EQ(options.SendEvery, 0);
+  EXPECT_EQ(options.DayOfMonth, 1);
+  EXPECT_EQ(options.DaysOfWeek, 1);
+  EXPECT_EQ(options.Times, 0u);
+  for (const std::string* text : {&options.ServerName, &options.Connection, &options.Login,
+                                  &options.Password, &options.SMTPUsername,
+                                  &options.SMTPPassword, &options.StatAddress}) {
+    EXPECT_TRUE(text->empty());
+  }
+}
+
+TEST_F(OptionsTest, NoUserFolderGivesEmptyFolders) {
+  ScopedEnv data("XDG_DATA_HOME", nullptr);
+  ScopedEnv home("HOME", nullptr);
+  ROptions options;
+  SetDefaultOptions(options);
+  EXPECT_EQ(options.PathToData, "");
+  EXPECT_EQ(options.PathToLog, "");
+}
+
+ROptions Changed() {
+  ROptions o;
+  o.MinToTray = true;
+  o.Language = "Fran\xe7" "ais";
+  o.PathToData = "/srv/sentrel data";
+  o.MultPlayWAV = true;
+  o.PathToLog = " /var/log/sentrel ";
+  o.LogDetail = 2;
+  o.LogSize = -5;
+  o.DeleteLog2Recycle = true;
+  o.ServerName = "mail.example.org";
+  o.Port = 2525;
+  o.From = "monitor@example.org";
+  o.AutoRun = true;
+  o.DialUp = true;
+  o.AutoConnect = false;
+  o.Disconnect = true;
+  o.Connection = "None";
+  o.Login = "dial\"user\\";
+  o.Password = std::string("p\0w\r\n", 5);
+  o.SMTPUsername = "tim";
+  o.SMTPPassword = "tanstaaftanstaaf";
+  o.StatusBody = "All\r\nfine";
+  o.SendVia = 1;
+  o.StatAddress = "ops@example.org";
+  o.SendEvery = 1;
+  o.DayOfMonth = 31;
+  o.DaysOfWeek = 0x41;
+  o.Times = (uint64_t{1} << 47) | 1;
+  return o;
+}
+
+TEST_F(OptionsTest, SavedOptionsReadBackFieldByField) {
+  const ROptions saved = Changed();
+  Registry written(File());
+  std::string error;
+  ASSERT_TRUE(SaveOptions(saved, written, &error)) << error;
+
+  Registry read(File());
+  ASSERT_TRUE(read.Load());
+  ROptions loaded;
+  LoadOptions(loaded, read);
+  EXPECT_EQ(loaded, saved);
+  EXPECT_EQ(loaded.Password, saved.Password);
+}
+
+// One string value per field, named as the field, in declaration order;
+// booleans as 0/1 and the slot set as an unsigned decimal.
+TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
+  Registry registry(File());
+  ASSERT_TRUE(SaveOptions(Changed(), registry));
+  EXPECT_EQ(registry.ValueNames(kOptionsKey),
+            (std::vector<std::string>{
+                "MinToTray", "Language", "PathToData", "MultPlayWAV", "PathToLog", "LogDetail",
+                "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
+                "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
+                "SMTPPassword", "StatusBody", "SendVia", "StatAddress", "SendEvery",
+                "DayOfMonth", "DaysOfWeek", "Times"}));
+  for (const auto& name : registry.ValueNames(kOptionsKey)) {
+    EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
+  }
+  EXPECT_EQ(registry.GetString(kOptionsKey, "MinToTray"), "1");
+  EXPECT_EQ(registry.GetString(kOptionsKey, "AutoConnect"), "0");
+  EXPECT_EQ(registry.GetString(kOptionsKey, "LogSize"), "-5");
+  EXPECT_EQ(registry.GetString(kOptionsKey, "Times"), "140737488355329");
+}
+
+TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
+  Registry registry(File());
+  registry.SetString("software\\sentrel\\options", "port", "8080abc");
+  registry.SetString(kOptionsKey, "MinToTray", "yes");
+  registry.SetString(kOptionsKey, "MultPlayWAV", "2");
+  registry.SetString(kOptionsKey, "LogDetail", "+2");
+  registry.SetString(kOptionsKey, "DayOfMonth", "");
+  registry.SetString(kOptionsKey, "Times", "18446744073709551615");
+  registry.SetValue(kOptionsKey, "LogSize", kRegDword, std::string("\7\0\0\0", 4));
+  ROptions options;
+  LoadOptions(options, registry);
+  EXPECT_EQ(options.Port, 8080);
+  EXPECT_FALSE(options.MinToTray);
+  EXPECT_TRUE(options.MultPlayWAV);
+  EXPECT_EQ(options.LogDetail, 2);
+  EXPECT_EQ(options.DayOfMonth, 0);
+  EXPECT_EQ(options.Times, (uint64_t{1} << 48) - 1);  // only the 48 slot bits
+  EXPECT_EQ(options.LogSize, 2);                    // not a string: default kept
+  EXPECT_EQ(options.Language, "English");
+  EXPECT_EQ(options.StatusBody, "OK");
+}
+
+struct NormalizeCase {
+  std::string typed;
+  std::string server;
+  std::string folder;
+};
+
+void PrintTo(const NormalizeCase& c, std::ostream* os) {
+  *os << "typed_";
+  for (char ch : c.typed) *os << (std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_');
+}
+
+class OptionNormalization : public ::testing::TestWithParam<NormalizeCase> {};
+
+TEST_P(OptionNormalization, ServerLosesEveryBlankFolderOnlyOuterOnes) {
+  EXPECT_EQ(NormalizeServerName(GetParam().typed), GetParam().server);
+  EXPECT_EQ(NormalizeDataFolder(GetParam().typed), GetParam().folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Typed, OptionNormalization,
+    ::testing::Values(NormalizeCase{"mail.example.org", "mail.example.org", "mail.example.org"},
+                      NormalizeCase{"  mail. example .org\t", "mail.example.org",
+                                    "mail. example .org"},
+                      NormalizeCase{"\r\n/srv/my data/\x01", "/srv/mydata/", "/srv/my data/"},
+                      NormalizeCase{"\xe9t\xe9 \xa0", "\xe9t\xe9\xa0", "\xe9t\xe9 \xa0"},
+                      NormalizeCase{" \t ", "", ""}, NormalizeCase{"", "", ""}));
+
+TEST(OptionNumbers, LeadingDigitsCountAndNoDigitsGiveZero) {
+  EXPECT_EQ(ParseOptionNumber("25"), 25);
+  EXPECT_EQ(ParseOptionNumber("2525x"), 2525);
+  EXPECT_EQ(ParseOptionNumber("-3"), -3);
+  EXPECT_EQ(ParseOptionNumber("+7days"), 7);
+  EXPECT_EQ(ParseOptionNumber(""), 0);
+  EXPECT_EQ(ParseOptionNumber(" 25"), 0);
+}
+
+}  // namespace
+}  // namespace sentrel
