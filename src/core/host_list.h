@@ -19,7 +19,8 @@ class HostEditor {
   virtual ~HostEditor() = default;
   // Shows the host's settings, modally. On OK (settings checked) the edited
   // values are copied into `host` and true is returned; on Cancel the host is
-  // left exactly as it was and false is returned. Window thread only.
+  // left exactly as it was and false is returned. The list recomputes
+  // NextCheck and applies the settings afterwards. Window thread only.
   virtual bool EditHost(HostEntry& host) = 0;
 };
 

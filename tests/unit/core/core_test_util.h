@@ -1,9 +1,9 @@
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "core/data_file.h"
 #include "core/host_entry.h"
 #include "platform/desktop.h"
 
@@ -34,8 +34,9 @@ class BoxRecorder final : public Desktop {
   void ShowHelp(int, int) override {}
 };
 
-// Gives every stored setting a value other than its default; strings carry
-// 8-bit bytes and a line break, as the file keeps them unchanged.
+// Gives every stored setting a value other than its default (so that every
+// tag is written); strings carry 8-bit bytes and a line break, which the file
+// keeps unchanged.
 inline void SetEveryField(HostEntry& h, const std::string& tag = "x") {
   h.Enabled = true;
   h.HostIP.Set("10.1.2.3");
@@ -82,50 +83,15 @@ inline void SetEveryField(HostEntry& h, const std::string& tag = "x") {
   }
 }
 
-// Every stored setting of a host by field name, for field-by-field comparison.
-inline std::map<std::string, std::string> StoredFields(const HostEntry& h) {
-  std::map<std::string, std::string> f;
-  auto num = [](auto v) { return std::to_string(v); };
-  f["Enabled"] = num(h.Enabled.load());
-  f["HostIP"] = h.HostIP.Get();
-  f["HostName"] = h.HostName.Get();
-  f["HostDesc"] = h.HostDesc.Get();
-  f["CheckEvery"] = num(h.CheckEvery.load());
-  f["DayOfMonth"] = num(h.DayOfMonth.load());
-  f["DaysOfWeek"] = num(h.DaysOfWeek.load());
-  f["Times"] = num(h.Times.load());
-  f["PingInterval"] = num(h.PingInterval.load());
-  f["Retries"] = num(h.Retries.load());
-  f["TimeOut"] = num(h.TimeOut.load());
-  f["PTTL"] = num(h.PTTL.load());
-  f["PTOS"] = num(h.PTOS.load());
-  f["PBS"] = num(h.PBS.load());
-  f["TraceTimeOut"] = num(h.TraceTimeOut.load());
-  f["TraceBufferSize"] = num(h.TraceBufferSize.load());
-  f["TraceTTL"] = num(h.TraceTTL.load());
-  f["MaxNumHops"] = num(h.MaxNumHops.load());
-  for (int i = 0; i < 4; ++i) f["LightTimes" + num(i)] = num(h.LightTimes[i].load());
-  f["PingByIP"] = num(h.PingByIP.load());
-  f["UseAsDefault"] = num(h.UseAsDefault.load());
-  for (const auto& [side, a] : {std::pair<std::string, const AlarmSet*>{"OnRenewal.", &h.OnRenewal},
-                                {"OnLoss.", &h.OnLoss}}) {
-    f[side + "Alarm"] = num(a->Alarm.load());
-    f[side + "ShowBox"] = num(a->ShowBox.load());
-    f[side + "PlayWAV"] = num(a->PlayWAV.load());
-    f[side + "WAVFile"] = a->WAVFile.Get();
-    f[side + "SendLan"] = num(a->SendLan.load());
-    f[side + "LanName"] = a->LanName.Get();
-    f[side + "SendEmail"] = num(a->SendEmail.load());
-    f[side + "EmailAddress"] = a->EmailAddress.Get();
-    f[side + "RepeatCount"] = num(a->RepeatCount.load());
-    f[side + "RunPrg"] = num(a->RunPrg.load());
-    f[side + "ProgramName"] = a->ProgramName.Get();
-    f[side + "Params"] = a->Params.Get();
-    f[side + "RunTraceRoute"] = num(a->RunTraceRoute.load());
-    f[side + "Subject"] = a->Subject.Get();
-    f[side + "MesBody"] = a->MesBody.Get();
+// A host's block as its lines, so that a difference shows field by field.
+inline std::vector<std::string> BlockLines(const HostEntry& host) {
+  const std::string block = FormatHostBlock(host);
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0, end; (end = block.find("\r\n", pos)) != std::string::npos;
+       pos = end + 2) {
+    lines.push_back(block.substr(pos, end - pos));
   }
-  return f;
+  return lines;
 }
 
 }  // namespace sentrel::testing
