@@ -22,7 +22,7 @@ namespace sentrel {
 class SmtpClient {
  public:
   // More continuation lines than this in one reply is a broken server.
-  static constexpr int kMaxReplyLines = 512;
+  static constexpr int kMaxReplyLines = 128;
   // A pending DATA chunk is sent once it would reach this many characters.
   static constexpr std::size_t kChunkSize = 1500;
 

@@ -30,7 +30,8 @@ class TcpClient {
 
   // Connects to `host` (name or address, IPv4 tried before IPv6) at `port`
   // (decimal or a service name such as "smtp"). Closes any previous
-  // connection first. Waits at most `timeout` in all.
+  // connection first. The connection attempts wait at most `timeout` in all;
+  // a name lookup is bounded by the system resolver's own time-outs.
   bool Connect(const std::string& host, const std::string& port,
                std::chrono::milliseconds timeout);
 

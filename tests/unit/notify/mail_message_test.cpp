@@ -1,0 +1,56 @@
+#include "notify/mail_message.h"
+
+#include <gtest/gtest.h>
+
+namespace sentrel {
+namespace {
+
+struct AddressCase {
+  const char* text;
+  bool recipientItem;
+  const char* address;
+};
+
+class ExtractAddressTest : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(ExtractAddressTest, TakesTheAddressOutOfTheText) {
+  EXPECT_EQ(ExtractAddress(GetParam().text, GetParam().recipientItem), GetParam().address);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ExtractAddressTest,
+    ::testing::Values(AddressCase{"  ops@x.test ", true, "ops@x.test"},
+                      AddressCase{"\"Ops Team\" <ops@x.test>", true, "ops@x.test"},
+                      AddressCase{"Ops < ops@x.test >", false, "ops@x.test"},
+                      AddressCase{"Ops <ops@x.test", false, "ops@x.test"},
+                      AddressCase{"ops@x.test> trailing", false, "ops@x.test"},
+                      // Only a recipient item loses "!" and quotes at its ends.
+                      AddressCase{"!\"ops@x.test\"!", true, "ops@x.test"},
+                      AddressCase{"!ops@x.test!", false, "!ops@x.test!"},
+                      AddressCase{"  ", true, ""},
+                      AddressCase{"<>", false, ""},
+                      // A line break inside cannot reach the command line.
+                      AddressCase{"<ops@x.test\r\nRSET>", false, "ops@x.testRSET"}));
+
+TEST(RecipientListTest, CutsAtCommasAndSemicolonsKeepingEmptyItems) {
+  std::string_view list = "a@x, Bob <b@x>;;c@x";
+  std::string_view item;
+  std::vector<std::string> items;
+  while (NextRecipientItem(list, item)) items.emplace_back(item);
+  EXPECT_EQ(items, (std::vector<std::string>{"a@x", " Bob <b@x>", "", "c@x"}));
+
+  list = "";
+  EXPECT_FALSE(NextRecipientItem(list, item));
+}
+
+TEST(Rfc5322DateTest, EnglishNamesNoLeadingZeroDayAndSignedOffset) {
+  const DateTime winter = EncodeDateTime({2026, 1, 4, 9, 5, 7, 0});  // a Sunday
+  EXPECT_EQ(Rfc5322Date(winter, 60), "Sun, 4 Jan 2026 09:05:07 +0100");
+  EXPECT_EQ(Rfc5322Date(winter, 0), "Sun, 4 Jan 2026 09:05:07 +0000");
+  EXPECT_EQ(Rfc5322Date(winter, -570), "Sun, 4 Jan 2026 09:05:07 -0930");
+  EXPECT_EQ(Rfc5322Date(EncodeDateTime({2024, 2, 29, 23, 59, 59, 0}), 345),
+            "Thu, 29 Feb 2024 23:59:59 +0545");
+}
+
+}  // namespace
+}  // namespace sentrel
