@@ -1,8 +1,7 @@
 #include "core/data_file.h"
 
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <system_error>
 
@@ -92,10 +91,13 @@ void ReadAlarm(std::string_view text, char side, AlarmSet& a) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                        &std::fclose);
+  if (!file) return false;
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, n);
+  return std::ferror(file.get()) == 0;
 }
 
 }  // namespace

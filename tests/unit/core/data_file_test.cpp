@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 
@@ -125,8 +124,9 @@ class DataFileTest : public ::testing::Test {
   }
 
   static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes(fs::exists(path) ? fs::file_size(path) : 0, '\0');
+    std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
   }
   void WriteHostFile(const std::string& bytes) {
     std::ofstream(folder_ / "sentrel.xml", std::ios::binary) << bytes;
