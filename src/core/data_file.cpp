@@ -202,7 +202,8 @@ std::size_t LoadHosts(HostList& list, const std::string& folder) {
   list.SetLoading(true);
   std::size_t loaded = 0;
   std::string bytes;
-  if (ReadWholeFile(HostFilePath(folder), bytes)) {
+  // Without a folder there is no file (not one in the working directory).
+  if (!folder.empty() && ReadWholeFile(HostFilePath(folder), bytes)) {
     std::string_view rest = bytes;
     while (!rest.empty()) {
       const std::size_t open = rest.find(kBlockOpen);

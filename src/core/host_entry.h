@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "common/date_time.h"
 #include "common/sync_string.h"
