@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -62,7 +63,7 @@ struct ValueCase {
 };
 
 void PrintTo(const ValueCase& c, std::ostream* os) {
-  *os << "type" << c.type << "_" << c.data.size() << "bytes";
+  for (char ch : c.line.substr(4)) *os << (std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_');
 }
 
 class RegistryValues : public RegistryTest, public ::testing::WithParamInterface<ValueCase> {};
