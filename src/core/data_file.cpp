@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/lenient_int.h"
+#include "core/folder_question.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 
@@ -232,25 +233,15 @@ SaveResult SaveHosts(HostList& list, const std::string& folder, Desktop& desktop
     return SaveResult::Failed;
   }
 
-  std::error_code ec;
-  if (!std::filesystem::is_directory(folder, ec)) {
-    const MessageResult answer = desktop.ShowMessage(
-        "Directory \"" + folder + "\" isn't exist. Will create it?", kApplicationTitle,
-        MessageIcon::Question, MessageButtons::YesNo);
-    bool created = false;
-    if (answer == MessageResult::Yes) {
-      std::filesystem::create_directories(folder, ec);
-      created = !ec && std::filesystem::is_directory(folder, ec);
-      if (!created) {
-        desktop.ShowMessage("Can't create the directory \"" + folder + "\".", kApplicationTitle,
-                            MessageIcon::Error);
-      }
-    }
-    if (!created) {
-      // The next change of the list asks again.
-      list.SetModified(false);
-      return SaveResult::NoFolder;
-    }
+  const FolderOutcome folderOutcome = EnsureFolderExists(folder, desktop);
+  if (folderOutcome == FolderOutcome::Failed) {
+    desktop.ShowMessage("Can't create the directory \"" + folder + "\".", kApplicationTitle,
+                        MessageIcon::Error);
+  }
+  if (folderOutcome != FolderOutcome::Exists) {
+    // The next change of the list asks again.
+    list.SetModified(false);
+    return SaveResult::NoFolder;
   }
 
   std::string error;

@@ -57,7 +57,7 @@ void DeleteOldSmtpLog(const LogSettings& settings) {
 bool EventLog::Open(const LogSettings& settings, Desktop& desktop, const DiscardFile& discard) {
   Close();
   if (settings.smtpLogSwitch) DeleteOldSmtpLog(settings);
-  if (EnsureFolderExists(settings.folder, desktop)) {
+  if (EnsureFolderExists(settings.folder, desktop) == FolderOutcome::Exists) {
     RotateWhenTooLarge(settings, discard);
     const int fd = open(LogPath(settings.folder).c_str(),
                         O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

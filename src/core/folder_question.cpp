@@ -4,16 +4,17 @@
 
 namespace sentrel {
 
-bool EnsureFolderExists(const std::string& folder, Desktop& desktop) {
+FolderOutcome EnsureFolderExists(const std::string& folder, Desktop& desktop) {
   std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return true;
+  if (std::filesystem::is_directory(folder, ec)) return FolderOutcome::Exists;
   const std::string question = "Directory \"" + folder + "\" isn't exist. Will create it?";
   if (desktop.ShowMessage(question, kApplicationTitle, MessageIcon::Question,
                           MessageButtons::YesNo) != MessageResult::Yes) {
-    return false;
+    return FolderOutcome::Declined;
   }
   std::filesystem::create_directories(folder, ec);
-  return std::filesystem::is_directory(folder, ec);
+  return !ec && std::filesystem::is_directory(folder, ec) ? FolderOutcome::Exists
+                                                          : FolderOutcome::Failed;
 }
 
 }  // namespace sentrel
