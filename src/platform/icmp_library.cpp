@@ -1,0 +1,109 @@
+#include "platform/icmp_library.h"
+
+#include <cerrno>
+#include <bitset>
+#include <mutex>
+
+#include <unistd.h>
+
+namespace sentrel {
+
+uint32_t IpStatusFromIcmp(uint8_t type, uint8_t code) {
+  switch (type) {
+    case 0:
+      return kIpSuccess;
+    case 3:
+      switch (code) {
+        case 0: case 6: case 9: case 11:
+          return kIpDestNetUnreachable;
+        case 2:
+          return kIpDestProtocolUnreachable;
+        case 3:
+          return kIpDestPortUnreachable;
+        case 4:
+          return kIpPacketTooBig;
+        case 5:
+          return kIpBadRoute;
+        default:  // 1, 7, 8, 10, 12-15 and codes defined later
+          return kIpDestHostUnreachable;
+      }
+    case 4:
+      return kIpSourceQuench;
+    case 11:
+      return code == 1 ? kIpTtlExpiredReassembly : kIpTtlExpiredTransit;
+    case 12:
+      return kIpParameterProblem;
+    default:
+      return kIpGeneralFailure;
+  }
+}
+
+uint32_t IpStatusFromErrno(int error) {
+  switch (error) {
+    case ENETUNREACH:
+    case ENETDOWN:
+      return kIpDestNetUnreachable;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+      return kIpDestHostUnreachable;
+    case ENOPROTOOPT:
+    case EPROTO:
+      return kIpDestProtocolUnreachable;
+    case ECONNREFUSED:
+      return kIpDestPortUnreachable;
+    case EMSGSIZE:
+      return kIpPacketTooBig;
+    case ETIMEDOUT:
+      return kIpRequestTimedOut;
+    default:
+      return kIpGeneralFailure;
+  }
+}
+
+uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
+  uint32_t sum = 0;
+  size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) sum += static_cast<uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+  if (i < bytes.size()) sum += static_cast<uint32_t>(bytes[i] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+namespace {
+
+struct IdentifierPool {
+  std::mutex mutex;
+  std::bitset<65536> taken;
+  // Start from a value of this process, so that two instances on one host
+  // rarely pick the same identifiers for their raw sockets.
+  uint32_t next = static_cast<uint32_t>(getpid()) * 2654435761u >> 16;
+};
+
+IdentifierPool& Pool() {
+  static IdentifierPool pool;
+  return pool;
+}
+
+}  // namespace
+
+bool AcquireIcmpIdentifier(uint16_t& identifier) {
+  IdentifierPool& pool = Pool();
+  std::lock_guard lock(pool.mutex);
+  for (uint32_t n = 0; n < 65536; ++n) {
+    uint16_t candidate = static_cast<uint16_t>(pool.next++);
+    if (!pool.taken[candidate]) {
+      pool.taken[candidate] = true;
+      identifier = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ReleaseIcmpIdentifier(uint16_t identifier) {
+  IdentifierPool& pool = Pool();
+  std::lock_guard lock(pool.mutex);
+  pool.taken[identifier] = false;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/desktop.h"
+#include "platform/icmp_library.h"
+#include "platform/raw_icmp_socket.h"
+#include "platform/socket_notifier.h"
+
+namespace sentrel {
+
+// The echo mechanism of the process, decided once at start-up.
+enum class IcmpMode : int {
+  Library = 0,           // echo library loaded
+  RawOnly = 1,           // no library; raw socket with its TTL option
+  RawAndLibrary = 2,     // raw socket refused TTL; library loaded at the second try
+  RawNoLibrary = 3,      // as 2, library still missing
+  None = 4,              // no library, no raw socket
+};
+
+// What every probe of the process shares. Owned by the program; must outlive
+// every probe that uses it.
+struct IcmpContext {
+  IcmpMode mode = IcmpMode::None;
+  std::shared_ptr<IcmpLibrary> library;  // set in modes Library and RawAndLibrary
+  RawIcmpSocketOpener openRawSocket;     // for the raw modes
+  // Delivers raw-socket replies and time-outs to its owning thread; needed
+  // in the raw modes only.
+  SocketNotifier* notifier = nullptr;
+  // Where the probes' message boxes go.
+  Desktop* desktop = nullptr;
+  // Runs a step on the window thread and waits for it; empty = run in place
+  // (a caller already on the window thread, or the headless runner).
+  std::function<void(const std::function<void()>&)> onWindowThread;
+};
+
+// Decides the mode: the library if it loads; else a raw socket with TTL 64
+// (mode 1); if its TTL is refused, the library once more (2, else 3); no raw
+// socket at all gives 4. The trial socket is closed again.
+IcmpContext DetectIcmpMode(const IcmpLibraryLoader& loadLibrary,
+                           const RawIcmpSocketOpener& openRawSocket);
+
+}  // namespace sentrel

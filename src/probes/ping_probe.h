@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/raw_icmp_socket.h"
+#include "probes/echo_probe.h"
+
+namespace sentrel {
+
+// OnEcho(sender, status, address, rtt, tag): status 0 = echo reply, 11010 =
+// no reply, else the IP status of the answer (e.g. 11013 from a router);
+// address (network byte order) = who answered, the target for 11010; rtt in
+// ms, 0 for 11010; tag = the probe's tag when the request was made.
+using EchoHandler = std::function<void(EchoProbe& sender, uint32_t status, uint32_t address,
+                                       uint32_t rtt, const std::string& tag)>;
+
+// One echo request per Run.
+class PingProbe final : public EchoProbe {
+ public:
+  // Most requests of one probe that wait for a raw reply at once; an older
+  // one is given up (reported as 11010) to make room.
+  static constexpr size_t kMaxPendingRaw = 64;
+
+  explicit PingProbe(const IcmpContext& context);
+  // Stops the raw socket's notifications first; after that no OnEcho of this
+  // probe runs. May be called from any thread.
+  ~PingProbe() override;
+
+  EchoHandler OnEcho;
+
+  // Library mode: blocks up to `timeout` ms and raises OnEcho exactly once
+  // on the calling thread before returning. Raw modes: sends and returns;
+  // OnEcho follows on the notifier's thread with the reply, or with 11010
+  // after `timeout`. Mode 4: shows "No ICMP available", no event.
+  void Run() override;
+
+  // The raw socket's readiness and time-out, as the notifier delivers them.
+  void HandleReadable();
+  void HandleTimeout();
+
+ private:
+  struct Pending {
+    uint16_t sequence;
+    uint32_t target;
+    std::chrono::steady_clock::time_point sent;
+    std::chrono::steady_clock::time_point deadline;
+    EchoHandler handler;
+    std::string tag;
+  };
+
+  void RunLibrary();
+  void RunRaw();
+  bool EnsureRawSocket();
+  void ScheduleTimer();  // with pendingMutex_ held
+
+  std::unique_ptr<RawIcmpSocket> rawSocket_;
+  uint16_t identifier_ = 0;
+  bool haveIdentifier_ = false;
+  std::mutex pendingMutex_;
+  std::vector<Pending> pending_;
+};
+
+}  // namespace sentrel

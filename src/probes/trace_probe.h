@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "probes/echo_probe.h"
+
+namespace sentrel {
+
+class TraceProbe;
+
+// OnHop(sender, hop, address, rtt): hop = the TTL the answer belongs to (the
+// first router is 1); address (network byte order) = who answered; rtt in ms.
+using HopHandler =
+    std::function<void(TraceProbe& sender, int32_t hop, uint32_t address, uint32_t rtt)>;
+
+// Trace route by rising TTL over the echo library. `ttl` is the highest TTL
+// tried; `tos` is not used (every request has type of service 0).
+class TraceProbe final : public EchoProbe {
+ public:
+  // How often one TTL is sent in all when its answers are neither the
+  // target's echo reply nor "TTL expired", so that a trace always ends.
+  static constexpr int kMaxSendsPerTtl = 3;
+
+  explicit TraceProbe(const IcmpContext& context);
+
+  HopHandler OnHop;
+
+  // Blocks for the whole trace: at most ttl * kMaxSendsPerTtl requests, each
+  // waiting up to `timeout`. OnHop runs on the calling thread. Without the
+  // library shows "Not yet implemented" (mode 1) or "No ICMP.DLL found"
+  // (modes 3, 4) and raises nothing.
+  void Run() override;
+
+  // One dotted address per recorded hop of the last trace, in hop order.
+  const std::vector<std::string>& hopLines() const { return hopLines_; }
+
+ private:
+  void Record(int32_t hop, const IcmpEchoReply& reply);
+
+  std::vector<std::string> hopLines_;
+};
+
+}  // namespace sentrel

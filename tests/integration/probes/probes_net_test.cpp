@@ -1,0 +1,351 @@
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "echo_responder.h"
+#include "netns_topology.h"
+#include "platform/icmp_library.h"
+#include "platform/raw_icmp_socket.h"
+#include "platform/socket_notifier_poll.h"
+#include "probes/icmp_mode.h"
+#include "probes/ping_probe.h"
+#include "probes/trace_probe.h"
+
+namespace sentrel {
+namespace {
+
+using testing::EchoResponder;
+using testing::NetnsGuard;
+using testing::NetnsTopology;
+using testing::RunThreadsIn;
+using Clock = std::chrono::steady_clock;
+
+uint32_t Net(const char* dotted) { return inet_addr(dotted); }
+
+// The namespaces of this test program, built afresh for every test: a router
+// answers "unreachable" to one source only a few times in a burst (then one
+// per second, a limit that cannot be changed inside a namespace), so every
+// test starts with routers that have not answered yet.
+NetnsTopology& Topology() {
+  static NetnsTopology topology;
+  return topology;
+}
+
+std::string Cli() { return Topology().Name("cli"); }
+std::string Dly() { return Topology().Name("dly"); }
+
+class NetTest {
+ protected:
+  // Empty when the namespaces are up, else why they are not.
+  static std::string BringUp() {
+    std::string why = NetnsTopology::Unavailable();
+    if (why.empty() && !Topology().Up()) why = "scripts/netns-topology.sh up failed";
+    return why;
+  }
+  static void TearDownNet() { Topology().Down(); }
+};
+
+std::string KindName(const ::testing::TestParamInfo<IcmpSocketKind>& kind) {
+  return kind.param == IcmpSocketKind::Datagram ? "Datagram" : "Raw";
+}
+
+struct EchoResult {
+  int replies = -1;
+  IcmpEchoReply reply;
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Requests through the library on `kind`, from the client namespace.
+class IcmpLibraryNetTest : public ::testing::TestWithParam<IcmpSocketKind>, protected NetTest {
+ protected:
+  void SetUp() override {
+    if (std::string why = BringUp(); !why.empty()) GTEST_SKIP() << why;
+  }
+  void TearDown() override { TearDownNet(); }
+
+  EchoResult Echo(const char* target, IcmpEchoOptions options = {}, int timeoutMs = 2000,
+                  size_t dataSize = 56) {
+    EchoResult result;
+    bool moved = RunThreadsIn(Cli(), 1, [&](int) {
+      auto library = LoadIcmpLibrary(GetParam());
+      auto channel = library ? library->CreateChannel() : nullptr;
+      if (!channel) return;
+      std::vector<uint8_t> data(dataSize, 0xA7);
+      auto start = Clock::now();
+      result.replies = channel->SendEcho(Net(target), data, options, result.reply, timeoutMs);
+      result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    });
+    EXPECT_TRUE(moved);
+    return result;
+  }
+};
+
+TEST_P(IcmpLibraryNetTest, LoopbackAndOwnAddressAnswer) {
+  for (const char* target : {"127.0.0.1", "198.18.1.2"}) {
+    for (size_t size : {0u, 1u, 255u}) {
+      EchoResult r = Echo(target, {}, 2000, size);
+      ASSERT_EQ(r.replies, 1) << target << " size " << size;
+      EXPECT_EQ(r.reply.Status, kIpSuccess);
+      EXPECT_EQ(r.reply.Address, Net(target));
+      EXPECT_LE(r.reply.RoundTripTime, 20u);
+    }
+  }
+}
+
+TEST_P(IcmpLibraryNetTest, RoutersAnswerTtlExpiredAndTheTargetEchoes) {
+  EchoResult hop1 = Echo("198.18.3.2", {1, 0});
+  EchoResult hop2 = Echo("198.18.3.2", {2, 0});
+  EchoResult hop3 = Echo("198.18.3.2", {3, 0});
+  ASSERT_EQ(hop1.replies, 1);
+  EXPECT_EQ(hop1.reply.Status, kIpTtlExpiredTransit);
+  EXPECT_EQ(hop1.reply.Address, Net("198.18.1.1"));
+  ASSERT_EQ(hop2.replies, 1);
+  EXPECT_EQ(hop2.reply.Status, kIpTtlExpiredTransit);
+  EXPECT_EQ(hop2.reply.Address, Net("198.18.2.2"));
+  ASSERT_EQ(hop3.replies, 1);
+  EXPECT_EQ(hop3.reply.Status, kIpSuccess);
+  EXPECT_EQ(hop3.reply.Address, Net("198.18.3.2"));
+}
+
+TEST_P(IcmpLibraryNetTest, UnreachableAnswersCarryTheRouter) {
+  EchoResult net = Echo("198.18.8.1");  // r1 has no route there
+  ASSERT_EQ(net.replies, 1);
+  EXPECT_EQ(net.reply.Status, kIpDestNetUnreachable);
+  EXPECT_EQ(net.reply.Address, Net("198.18.1.1"));
+  EchoResult host = Echo("198.18.9.1");  // r2's route says unreachable
+  ASSERT_EQ(host.replies, 1);
+  EXPECT_EQ(host.reply.Status, kIpDestHostUnreachable);
+  EXPECT_EQ(host.reply.Address, Net("198.18.2.2"));
+}
+
+TEST_P(IcmpLibraryNetTest, SilentTargetTimesOutOnTime) {
+  EchoResult r = Echo("198.18.7.1", {}, 400);
+  EXPECT_EQ(r.replies, 0);
+  EXPECT_EQ(r.reply.Status, kIpRequestTimedOut);
+  EXPECT_GE(r.elapsed.count(), 400);
+  EXPECT_LT(r.elapsed.count(), 400 + 150);
+}
+
+TEST_P(IcmpLibraryNetTest, TtlAndTosReachTheWire) {
+  EchoResponder responder(Dly(), std::chrono::microseconds(0));
+  ASSERT_TRUE(responder.Start());
+  EchoResult r = Echo("198.18.4.2", {9, 0x28});
+  ASSERT_EQ(r.replies, 1);
+  EXPECT_EQ(r.reply.Status, kIpSuccess);
+  auto seen = responder.Requests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].tos, 0x28);
+  EXPECT_EQ(seen[0].ttl, 8) << "one router on the way";
+  EXPECT_EQ(seen[0].source, Net("198.18.1.2"));
+}
+
+TEST_P(IcmpLibraryNetTest, RoundTripMatchesAKnownDelay) {
+  EchoResponder responder(Dly(), std::chrono::milliseconds(50));
+  ASSERT_TRUE(responder.Start());
+  for (int i = 0; i < 5; ++i) {
+    EchoResult r = Echo("198.18.4.2");
+    ASSERT_EQ(r.replies, 1);
+    EXPECT_EQ(r.reply.Status, kIpSuccess);
+    EXPECT_GE(r.reply.RoundTripTime, 50u);
+    EXPECT_LE(r.reply.RoundTripTime, 55u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, IcmpLibraryNetTest,
+                         ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
+                         KindName);
+
+// Probes as the program drives them, over the real library.
+class ProbeNetTest : public ::testing::TestWithParam<IcmpSocketKind>, protected NetTest {
+ protected:
+  void TearDown() override { TearDownNet(); }
+  void SetUp() override {
+    if (std::string why = BringUp(); !why.empty()) GTEST_SKIP() << why;
+    testing::RaiseOpenFileLimit();
+    context.mode = IcmpMode::Library;
+    NetnsGuard inClient(Cli());
+    ASSERT_TRUE(inClient.ok());
+    context.library = LoadIcmpLibrary(GetParam());
+    ASSERT_NE(context.library, nullptr);
+  }
+  IcmpContext context;
+};
+
+TEST_P(ProbeNetTest, TraceFindsTheChainAndStopsAtTheTarget) {
+  struct Hop {
+    int32_t hop;
+    uint32_t address;
+  };
+  std::vector<Hop> hops;
+  std::vector<std::string> lines;
+  std::vector<std::string> shortLines;
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    TraceProbe trace(context);
+    trace.targetText = "198.18.3.2";
+    trace.timeout = 1000;
+    trace.ttl = 30;
+    trace.OnHop = [&](TraceProbe&, int32_t hop, uint32_t address, uint32_t) {
+      hops.push_back({hop, address});
+    };
+    trace.Run();
+    lines = trace.hopLines();
+    trace.ttl = 2;
+    trace.OnHop = nullptr;
+    trace.Run();
+    shortLines = trace.hopLines();
+  }));
+  ASSERT_EQ(hops.size(), 3u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(hops[static_cast<size_t>(i)].hop, i + 1);
+  EXPECT_EQ(lines, (std::vector<std::string>{"198.18.1.1", "198.18.2.2", "198.18.3.2"}));
+  EXPECT_EQ(shortLines, (std::vector<std::string>{"198.18.1.1", "198.18.2.2"}));
+}
+
+TEST_P(ProbeNetTest, TraceIntoAnUnreachableNetEnds) {
+  std::vector<std::string> lines;
+  Clock::time_point start = Clock::now();
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    TraceProbe trace(context);
+    trace.targetText = "198.18.9.1";
+    trace.timeout = 1000;
+    trace.ttl = 60;
+    trace.Run();
+    lines = trace.hopLines();
+  }));
+  EXPECT_EQ(lines, (std::vector<std::string>{"198.18.1.1", "198.18.2.2"}));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+// 200 probes on 200 threads at once, mixed targets: every result must reach
+// its own probe, with its own tag and the answer that belongs to its target.
+TEST_P(ProbeNetTest, ConcurrentProbesNeverMixResults) {
+  constexpr int kProbes = 200;
+  constexpr int kRounds = 2;
+  struct Expect {
+    std::string target;
+    uint8_t ttl;
+    uint32_t status;
+    uint32_t address;
+  };
+  // Answers from the target, from each router (TTL expired) and from
+  // nobody (a route that drops everything), spread over the threads.
+  auto expectFor = [](int i) -> Expect {
+    std::string silent = "198.18.7." + std::to_string(i % 250);
+    switch (i % 4) {
+      case 0: return {"198.18.3.2", 255, kIpSuccess, Net("198.18.3.2")};
+      case 1: return {silent, 255, kIpRequestTimedOut, Net(silent.c_str())};
+      case 2: return {"198.18.3.2", 2, kIpTtlExpiredTransit, Net("198.18.2.2")};
+      default: return {"198.18.3.2", 1, kIpTtlExpiredTransit, Net("198.18.1.1")};
+    }
+  };
+  struct Seen {
+    uint32_t status;
+    uint32_t address;
+    std::string tag;
+    const EchoProbe* sender;
+  };
+  std::vector<std::vector<Seen>> seen(kProbes);
+  std::vector<const EchoProbe*> probes(kProbes);
+  ASSERT_TRUE(RunThreadsIn(Cli(), kProbes, [&](int i) {
+    PingProbe probe(context);
+    probes[static_cast<size_t>(i)] = &probe;
+    probe.targetText = expectFor(i).target;
+    probe.ttl = expectFor(i).ttl;
+    probe.tag = "host-" + std::to_string(i);
+    probe.timeout = 800;
+    probe.OnEcho = [&seen, i](EchoProbe& sender, uint32_t status, uint32_t address, uint32_t,
+                              const std::string& tag) {
+      seen[static_cast<size_t>(i)].push_back({status, address, tag, &sender});
+    };
+    for (int round = 0; round < kRounds; ++round) probe.Run();
+  }));
+  for (int i = 0; i < kProbes; ++i) {
+    const auto& results = seen[static_cast<size_t>(i)];
+    Expect e = expectFor(i);
+    ASSERT_EQ(results.size(), size_t{kRounds}) << "probe " << i;
+    for (const Seen& s : results) {
+      EXPECT_EQ(s.tag, "host-" + std::to_string(i));
+      EXPECT_EQ(s.sender, probes[static_cast<size_t>(i)]);
+      EXPECT_EQ(s.status, e.status) << "probe " << i << " to " << e.target;
+      EXPECT_EQ(s.address, e.address) << "probe " << i << " to " << e.target;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, ProbeNetTest,
+                         ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
+                         KindName);
+
+class SingleNetTest : public ::testing::Test, protected NetTest {
+ protected:
+  void SetUp() override {
+    if (std::string why = BringUp(); !why.empty()) GTEST_SKIP() << why;
+  }
+  void TearDown() override { TearDownNet(); }
+};
+
+TEST_F(SingleNetTest, ClientNamespaceGetsTheLibrary) {
+  IcmpMode mode = IcmpMode::None;
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    mode = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket).mode;
+  }));
+  EXPECT_EQ(mode, IcmpMode::Library);
+}
+
+// The raw-socket path: replies and time-outs arrive on the poll loop's thread.
+TEST_F(SingleNetTest, RawPathRepliesAndTimeOutsArriveOnTheNotifierThread) {
+  PollSocketNotifier notifier;
+  IcmpContext context;
+  context.mode = IcmpMode::RawOnly;
+  context.openRawSocket = OpenRawIcmpSocket;
+  context.notifier = &notifier;
+  struct Seen {
+    std::string tag;
+    uint32_t status;
+    uint32_t address;
+    std::thread::id thread;
+  };
+  std::vector<Seen> seen;
+  std::thread::id loopThread;
+  std::vector<std::unique_ptr<PingProbe>> probes;
+  auto handler = [&](EchoProbe&, uint32_t status, uint32_t address, uint32_t,
+                     const std::string& tag) {
+    seen.push_back({tag, status, address, std::this_thread::get_id()});
+  };
+  for (const char* target : {"127.0.0.1", "198.18.3.2", "198.18.7.1"}) {
+    auto probe = std::make_unique<PingProbe>(context);
+    probe->targetText = target;
+    probe->tag = target;
+    probe->timeout = 300;
+    probe->OnEcho = handler;
+    probes.push_back(std::move(probe));
+  }
+  std::thread loop([&] {
+    loopThread = std::this_thread::get_id();
+    notifier.RunFor(std::chrono::milliseconds(800));
+  });
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    for (auto& probe : probes) probe->Run();
+  }));
+  loop.join();
+  probes.clear();
+  ASSERT_EQ(seen.size(), 3u);
+  std::sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) { return a.tag < b.tag; });
+  EXPECT_EQ(seen[0].tag, "127.0.0.1");
+  EXPECT_EQ(seen[0].status, kIpSuccess);
+  EXPECT_EQ(seen[1].tag, "198.18.3.2");
+  EXPECT_EQ(seen[1].status, kIpSuccess);
+  EXPECT_EQ(seen[2].tag, "198.18.7.1");
+  EXPECT_EQ(seen[2].status, kIpRequestTimedOut);
+  EXPECT_EQ(seen[2].address, Net("198.18.7.1"));
+  for (const Seen& s : seen) EXPECT_EQ(s.thread, loopThread);
+}
+
+}  // namespace
+}  // namespace sentrel
