@@ -116,21 +116,14 @@ TEST_F(RegistryTest, KeysAndNamesMatchWithoutCaseAndKeepFirstSpelling) {
   EXPECT_EQ(read->GetString("SOFTWARE\\Sentrel\\Options", "Language"), "Deutsch");
 }
 
-TEST_F(RegistryTest, TypedAccessAndDeletion) {
+TEST_F(RegistryTest, TypedAccessDeletionAndUnwritableNames) {
   Registry registry(file_);
   ASSERT_TRUE(registry.SetValue(kKey, "Count", kRegDword, std::string("\1\0\0\0", 4)));
-  ASSERT_TRUE(registry.SetString(kKey, "Name", "x"));
   EXPECT_FALSE(registry.GetString(kKey, "Count").has_value());  // not a string
-  EXPECT_TRUE(registry.DeleteValue(kKey, "name"));
-  EXPECT_FALSE(registry.DeleteValue(kKey, "name"));
-  EXPECT_FALSE(registry.DeleteValue("SOFTWARE\\Other", "Count"));
-  EXPECT_EQ(registry.ValueNames(kKey), std::vector<std::string>{"Count"});
-}
-
-TEST_F(RegistryTest, KeysAndNamesThatCannotBeWrittenAreRefused) {
-  Registry registry(file_);
+  EXPECT_TRUE(registry.DeleteValue(kKey, "COUNT"));
+  EXPECT_FALSE(registry.DeleteValue(kKey, "Count"));
+  // A line break in a key or name would break the file apart.
   EXPECT_FALSE(registry.SetString("", "Name", "x"));
-  EXPECT_FALSE(registry.SetString("\\\\", "Name", "x"));
   EXPECT_FALSE(registry.SetString("SOFTWARE\nX", "Name", "x"));
   EXPECT_FALSE(registry.SetString(kKey, "Na\r\nme", "x"));
   EXPECT_TRUE(registry.SetString(kKey, "", "default value"));
@@ -195,20 +188,7 @@ TEST_F(RegistryTest, DamagedLinesAreSkippedAndTheFileIsKeptAside) {
   EXPECT_EQ(ReadFile(file_.string() + ".damaged"), damaged);
 }
 
-TEST_F(RegistryTest, MissingFileIsEmptyAndUnreadableFileFails) {
-  Registry registry(file_);
-  ASSERT_TRUE(registry.SetString(kKey, "Language", "x"));
-  EXPECT_TRUE(registry.Load());
-  EXPECT_TRUE(registry.ValueNames(kKey).empty());
-
-  fs::create_directories(file_);  // a folder where the file should be
-  std::string warning;
-  EXPECT_FALSE(registry.Load(&warning));
-  EXPECT_FALSE(warning.empty());
-  EXPECT_FALSE(registry.Save());
-}
-
-TEST_F(RegistryTest, FileIsPrivateToTheUser) {
+TEST_F(RegistryTest, FileIsPrivateMissingFileIsEmptyUnreadableFileFails) {
   Registry registry(file_);
   ASSERT_TRUE(registry.SetString(kKey, "SMTPPassword", "secret"));
   ASSERT_TRUE(registry.Save());
@@ -217,6 +197,14 @@ TEST_F(RegistryTest, FileIsPrivateToTheUser) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(file_.parent_path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  fs::remove(file_);
+  EXPECT_TRUE(registry.Load());
+  EXPECT_TRUE(registry.ValueNames(kKey).empty());
+  fs::create_directories(file_);  // a folder where the file should be
+  std::string warning;
+  EXPECT_FALSE(registry.Load(&warning));
+  EXPECT_FALSE(warning.empty());
 }
 
 // Random and mutated files must load without failing, and whatever loaded
