@@ -17,6 +17,10 @@ std::string GetConfigFolder();
 // $XDG_RUNTIME_DIR, else the temporary folder.
 std::string GetRuntimeFolder();
 
+// Folder of the running executable (for language files, help pages and the
+// fallback place of smtp.log). Empty when it cannot be found.
+std::string GetProgramFolder();
+
 // Joins a folder and a file name with one separator between them, as the
 // program joins "folder + backslash when missing + name".
 std::string JoinPath(const std::string& folder, const std::string& name);

@@ -36,6 +36,12 @@ std::string GetDataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share");
 
 std::string GetConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
 
+std::string GetProgramFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
 std::string GetRuntimeFolder() {
   const std::string runtime = EnvOrEmpty("XDG_RUNTIME_DIR");
   if (!runtime.empty() && runtime.front() == '/') return runtime;
