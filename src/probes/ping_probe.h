@@ -29,7 +29,8 @@ class PingProbe final : public EchoProbe {
 
   explicit PingProbe(const IcmpContext& context);
   // Stops the raw socket's notifications first; after that no OnEcho of this
-  // probe runs. May be called from any thread.
+  // probe runs. May be called from any thread, but not from inside this
+  // probe's own OnEcho.
   ~PingProbe() override;
 
   EchoHandler OnEcho;

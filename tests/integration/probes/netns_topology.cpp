@@ -53,7 +53,8 @@ NetnsGuard::~NetnsGuard() {
   close(original_);
 }
 
-bool RunThreadsIn(const std::string& netns, int count, const std::function<void(int)>& body) {
+bool RunThreadsIn(const std::string& netns, int count, const std::function<void(int)>& body,
+                  const std::function<void()>& whileRunning) {
   struct Task {
     const std::string* netns;
     const std::function<void(int)>* body;
@@ -64,8 +65,12 @@ bool RunThreadsIn(const std::string& netns, int count, const std::function<void(
   std::vector<pthread_t> threads;
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  // Small stacks as the workers use; the sanitizers need more room.
+  // Small stacks as the workers use; the address sanitizer needs more room.
+#if defined(__SANITIZE_ADDRESS__)
   pthread_attr_setstacksize(&attr, 1024 * 1024);
+#else
+  pthread_attr_setstacksize(&attr, 256 * 1024);
+#endif
   bool ok = true;
   for (int i = 0; i < count; ++i) {
     tasks[static_cast<size_t>(i)] = {&netns, &body, i, false};
@@ -84,6 +89,7 @@ bool RunThreadsIn(const std::string& netns, int count, const std::function<void(
     threads.push_back(thread);
   }
   pthread_attr_destroy(&attr);
+  if (whileRunning) whileRunning();
   for (pthread_t thread : threads) pthread_join(thread, nullptr);
   for (size_t i = 0; i < threads.size(); ++i) ok = ok && tasks[i].moved;
   return ok;

@@ -44,8 +44,10 @@ class NetnsGuard {
 
 // Runs `body` on `count` threads with small stacks (as the program's workers
 // have), each first moved into `netns`; returns when all have ended. False
-// when a thread could not be started or moved.
-bool RunThreadsIn(const std::string& netns, int count, const std::function<void(int)>& body);
+// when a thread could not be started or moved. `whileRunning` runs on the
+// calling thread once the threads have been started (also when some failed).
+bool RunThreadsIn(const std::string& netns, int count, const std::function<void(int)>& body,
+                  const std::function<void()>& whileRunning = {});
 
 // Raises the soft limit of open files to the hard one.
 void RaiseOpenFileLimit();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -220,6 +221,28 @@ TEST_P(ProbeNetTest, TraceIntoAnUnreachableNetEnds) {
   }));
   EXPECT_EQ(lines, (std::vector<std::string>{"198.18.1.1", "198.18.2.2"}));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST_P(ProbeNetTest, HostThatStopsAnsweringTimesOut) {
+  std::vector<uint32_t> statuses;
+  std::chrono::milliseconds lastElapsed{0};
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    PingProbe probe(context);
+    probe.targetText = "198.18.3.2";
+    probe.timeout = 500;
+    probe.OnEcho = [&](EchoProbe&, uint32_t status, uint32_t, uint32_t, const std::string&) {
+      statuses.push_back(status);
+    };
+    probe.Run();
+    std::string down = "ip -n " + Topology().Name("tgt") + " link set t0 down";
+    ASSERT_EQ(std::system(down.c_str()), 0);
+    auto start = Clock::now();
+    probe.Run();
+    lastElapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  }));
+  EXPECT_EQ(statuses, (std::vector<uint32_t>{kIpSuccess, kIpRequestTimedOut}));
+  EXPECT_GE(lastElapsed.count(), 500);
+  EXPECT_LT(lastElapsed.count(), 500 + 150);
 }
 
 // 200 probes on 200 threads at once, mixed targets: every result must reach
