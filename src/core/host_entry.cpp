@@ -1,6 +1,19 @@
 #include "core/host_entry.h"
 
+#include "core/host_worker.h"
+#include "probes/ping_probe.h"
+#include "probes/trace_probe.h"
+
 namespace sentrel {
+
+HostEntry::HostEntry() = default;
+
+HostEntry::~HostEntry() {
+  Worker.reset();
+  ManualProbe.reset();
+  Engine.reset();
+  Tracer.reset();
+}
 
 void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to) {
   to.Alarm = from.Alarm.load();

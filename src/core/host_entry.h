@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/date_time.h"
@@ -10,6 +11,10 @@
 #include "core/schedule.h"
 
 namespace sentrel {
+
+class HostWorker;
+class PingProbe;
+class TraceProbe;
 
 // Every field of a host may be read by one thread while another writes it:
 // the window thread edits settings while the host's worker runs a check, and
@@ -51,7 +56,9 @@ void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to);
 // tags), the two alarm sets and the run-time figures of its checks.
 // Not copyable: a host is one row and later owns its active objects.
 struct HostEntry {
-  HostEntry() = default;
+  HostEntry();
+  // Ends the worker first (it uses everything else), then releases the probes.
+  ~HostEntry();
   HostEntry(const HostEntry&) = delete;
   HostEntry& operator=(const HostEntry&) = delete;
 
@@ -95,9 +102,15 @@ struct HostEntry {
   std::atomic<DateTime> NextCheck{0};
   std::atomic<DateTime> LastCheck{0};
 
-  // The host's active objects live here, created with the host and destroyed
-  // with it: Engine (its PingProbe), Worker (its paused-at-start thread) and
-  // Tracer (its TraceProbe). They come with the check loop.
+  // The host's active objects, destroyed with it. The monitoring engine
+  // creates them when the host joins its list; a host that is only being
+  // edited (or read by the command line) has none.
+  std::unique_ptr<PingProbe> Engine;
+  std::unique_ptr<TraceProbe> Tracer;
+  // "Ping now"'s probe, kept after the command only while a raw-socket reply
+  // may still arrive for it.
+  std::unique_ptr<PingProbe> ManualProbe;
+  std::unique_ptr<HostWorker> Worker;
 };
 
 // The schedule fields of a host, as one value.

@@ -1,0 +1,137 @@
+#include "core/alarm.h"
+
+#include <array>
+
+#include "probes/address.h"
+#include "probes/trace_probe.h"
+
+namespace sentrel {
+
+namespace {
+
+std::string TrimControls(const std::string& text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(begin, end - begin);
+}
+
+void ReplaceEvery(std::string& text, const std::string& placeholder, const std::string& value) {
+  std::size_t pos = 0;
+  while ((pos = text.find(placeholder, pos)) != std::string::npos) {
+    text.replace(pos, placeholder.size(), value);
+    pos += value.size();
+  }
+}
+
+const AlarmSet& SetOf(const HostEntry& host, AlarmDirection direction) {
+  return direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
+}
+
+}  // namespace
+
+std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
+                               const DateTextFormats& formats) {
+  const DateTime when = host.LastCheck.load();
+  const std::array<std::pair<const char*, std::string>, 5> passes{{
+      {"%Date%", TrimControls(ShortDateText(when, formats))},
+      {"%Time%", TrimControls(TimeText(when, formats))},
+      {"%StatusStr%", TrimControls(host.StatusStr.Get())},
+      {"%HostIP%", host.HostIP.Get()},
+      {"%HostName%", host.HostName.Get()},
+  }};
+  std::string result = text;
+  for (const auto& [placeholder, value] : passes) ReplaceEvery(result, placeholder, value);
+  return result;
+}
+
+std::string ExpandSubject(const HostEntry& host, const std::string& templ,
+                          const DateTextFormats& formats) {
+  if (templ.empty()) return kDefaultSubject;
+  return ExpandPlaceholders(host, templ, formats);
+}
+
+std::string ExpandBody(const HostEntry& host, const std::string& templ,
+                       const DateTextFormats& formats) {
+  if (templ.empty()) return host.StatusStr.Get();
+  return ExpandPlaceholders(host, templ, formats);
+}
+
+std::string HopLine(int32_t hop, uint32_t rtt, const std::string& name, const std::string& dotted) {
+  std::string line = std::to_string(hop) + ". " + std::to_string(rtt) + "ms ";
+  line += name != dotted ? name + " [" + dotted + "]" : dotted;
+  return line + "\r\n";
+}
+
+std::string HopLine(int32_t hop, uint32_t address, uint32_t rtt) {
+  return HopLine(hop, rtt, AddressToName(address), AddressToDotted(address));
+}
+
+std::string TraceHeader(const std::string& target) { return "=== Trace " + target + " ===\r\n"; }
+
+std::string TraceTarget(const HostEntry& host) {
+  // A host known only by its address has an empty name; tracing "" would
+  // trace nothing at all.
+  std::string name = host.HostName.Get();
+  return name.empty() ? host.HostIP.Get() : name;
+}
+
+AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
+                          const DateTextFormats& formats) {
+  AlarmActions actions;
+  // A trace waits in TraceText until an alarm logs it. Every log level that
+  // records state changes shows it, whichever direction asked for it.
+  if (options.LogDetail >= 1 && !host.TraceText.Empty()) {
+    actions.pendingTrace = host.TraceText.Get();
+    host.TraceText.Set({});
+  }
+  const AlarmSet& set = SetOf(host, direction);
+  actions.alarm = set.Alarm;
+  if (!actions.alarm) return actions;
+  if (set.PlayWAV && !set.WAVFile.Empty()) {
+    actions.sound = set.WAVFile.Get();
+    actions.loopSound = options.MultPlayWAV;
+  }
+  if (set.SendLan) actions.lanRecipient = set.LanName.Get();
+  if (set.SendEmail) actions.mailRecipient = set.EmailAddress.Get();
+  if (set.RunPrg) {
+    actions.program = set.ProgramName.Get();
+    actions.params = set.Params.Get();
+  }
+  actions.showBox = set.ShowBox;
+  actions.subject = ExpandSubject(host, set.Subject.Get(), formats);
+  actions.body = ExpandBody(host, set.MesBody.Get(), formats);
+  return actions;
+}
+
+void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
+              AlarmChannels& channels) {
+  if (!actions.pendingTrace.empty()) log.Write(actions.pendingTrace);
+  if (!actions.alarm) return;
+  if (actions.sound) desktop.PlaySound(*actions.sound, actions.loopSound);
+  if (actions.lanRecipient) channels.SendNetMessage(*actions.lanRecipient, actions.body, actions.subject);
+  if (actions.mailRecipient) channels.SendMail(*actions.mailRecipient, actions.body, actions.subject);
+  if (actions.program) desktop.StartProgram(*actions.program, actions.params);
+  if (actions.showBox) desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
+}
+
+void AlarmTrace(HostEntry& host) {
+  const std::string target = TraceTarget(host);
+  host.TraceText.Set(TraceHeader(target));
+  if (!host.Tracer) return;
+  TraceProbe& tracer = *host.Tracer;
+  tracer.dataSize = host.TraceBufferSize;
+  tracer.timeout = host.TraceTimeOut;
+  tracer.ttl = host.TraceTTL;
+  tracer.targetText = target;
+  std::string text = TraceHeader(target);
+  tracer.OnHop = [&text](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
+    text += HopLine(hop, address, rtt);
+  };
+  tracer.Run();
+  tracer.OnHop = nullptr;
+  host.TraceText.Set(std::move(text));
+}
+
+}  // namespace sentrel

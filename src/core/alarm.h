@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/alarm_channels.h"
+#include "core/date_text.h"
+#include "core/event_log.h"
+#include "core/host_entry.h"
+#include "platform/desktop.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+enum class AlarmDirection { Renewal, Loss };
+
+inline constexpr const char* kDefaultSubject = "Sentrel Message!!!";
+
+// The five placeholders, replaced one after the other in this order:
+// %Date%, %Time%, %StatusStr%, %HostIP%, %HostName%. Each pass replaces every
+// occurrence in the text as it stands after the earlier passes, but does not
+// search again what it inserted itself, so a host name containing
+// "%HostName%" is inserted once. Date, time and status line are trimmed of
+// characters 0..32 at both ends; address and name go in unchanged.
+std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
+                               const DateTextFormats& formats);
+// An empty template gives "Sentrel Message!!!".
+std::string ExpandSubject(const HostEntry& host, const std::string& templ,
+                          const DateTextFormats& formats);
+// An empty template gives the status line as it is, CR LF included.
+std::string ExpandBody(const HostEntry& host, const std::string& templ,
+                       const DateTextFormats& formats);
+
+// One trace line: "<hop>. <rtt>ms <name> [<dotted>]", or "<hop>. <rtt>ms
+// <dotted>" when the reverse lookup gave nothing better than the dotted
+// form; ends in CR LF.
+std::string HopLine(int32_t hop, uint32_t rtt, const std::string& name, const std::string& dotted);
+// HopLine with the system's reverse lookup (blocks).
+std::string HopLine(int32_t hop, uint32_t address, uint32_t rtt);
+// "=== Trace <target> ===" and CR LF.
+std::string TraceHeader(const std::string& target);
+// What a trace of `host` aims at: its name, or its address when it has no name.
+std::string TraceTarget(const HostEntry& host);
+
+// Everything one alarm does, worked out from the host in advance, so that
+// running it never reads the host again: a message box (or a dial-up wait)
+// may run a nested event loop in which the host is deleted.
+struct AlarmActions {
+  std::string pendingTrace;  // written to the log first, when not empty
+  bool alarm = false;        // the direction's master switch
+  std::optional<std::string> sound;
+  bool loopSound = false;
+  std::optional<std::string> lanRecipient;
+  std::optional<std::string> mailRecipient;
+  std::optional<std::string> program;
+  std::string params;
+  bool showBox = false;
+  std::string subject;  // expanded
+  std::string body;     // expanded
+};
+
+// Takes the pending trace text of the host (clearing it when it goes to the
+// log, at LogDetail 1 or 2) and the actions of the direction's alarm set.
+// Window thread.
+AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
+                          const DateTextFormats& formats);
+// Runs the actions in their fixed order: log the trace, then (alarm on) sound,
+// messenger message, e-mail, program, message box. Window thread.
+void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
+              AlarmChannels& channels);
+
+// The alarm trace on the calling thread, before the alarm is handed to the
+// window thread: TraceText gets the header and one line per hop. Uses the
+// host's Tracer with its trace settings; blocks for the whole trace. Without
+// a Tracer only the header is set.
+void AlarmTrace(HostEntry& host);
+
+}  // namespace sentrel

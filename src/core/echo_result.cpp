@@ -1,0 +1,140 @@
+#include "core/echo_result.h"
+
+#include "core/alarm.h"
+#include "core/host_worker.h"
+#include "probes/address.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr int32_t kReplyCountWrap = 0x7FFFFFFE;
+
+// Counts a result in the direction's new state; true when this result is the
+// one at which the alarm fires.
+bool CountTowardsAlarm(AlarmSet& set) {
+  const int32_t count = set.RepeatCount;
+  int32_t counter = set.RepeatCounter;
+  if (counter > count) return false;
+  set.RepeatCounter = ++counter;
+  return counter == count;
+}
+
+void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices& services,
+               std::stop_token stop) {
+  const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
+  if (set.RunTraceRoute) AlarmTrace(host);
+  const MonitorServices* s = &services;
+  HostEntry* h = &host;
+  CallOnUiThread(
+      services.ui,
+      [h, direction, s] {
+        // Everything is read from the host before the first action: a
+        // message box may let the window thread delete the host meanwhile.
+        const AlarmActions actions = PrepareAlarm(*h, direction, s->options, s->formats);
+        RunAlarm(actions, s->log, s->desktop, s->channels);
+      },
+      stop);
+}
+
+}  // namespace
+
+std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_t rtt,
+                       const std::string& name, const DateTextFormats& formats) {
+  std::string line = DateTimeText(when, formats) + " " + AddressToDotted(address) + " (" + name;
+  if (status == 0) {
+    line += ") is online (" + std::to_string(rtt) + "ms).";
+  } else {
+    line += ") is failed.";
+  }
+  return line + "\r\n";
+}
+
+void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
+                  uint32_t address, uint32_t rtt, const std::string& tag) {
+  const std::stop_token stop = CurrentWorkerStopToken();
+  const DateTime now = services.clock.Now();
+  const bool reply = status == 0;
+
+  host.StatusStr.Set({});
+  host.LastRtt = static_cast<int32_t>(rtt);
+  host.LastCheck = now;
+  const int32_t replyCount = host.ReplyCount % kReplyCountWrap + 1;
+  host.ReplyCount = replyCount;
+
+  std::string line = StatusLine(now, status, address, rtt, tag, services.formats);
+  // Whether this result decides the host's state: a reply, or the last
+  // failure that Retries allows. Earlier failures change only the figures.
+  bool decides = reply;
+  if (reply) {
+    host.LastReplyTime = static_cast<int32_t>(rtt);
+    host.AvgTime = (host.AvgTime + static_cast<int32_t>(rtt)) / replyCount;
+    host.StatusStr.Set(line);
+    host.FailCount = 0;
+    host.PrevState = host.State.load();
+    host.State = 0;
+  } else {
+    host.ReplyCount = 0;
+    host.LastReplyTime = -1;
+    host.AvgTime = -1;
+    host.StatusStr.Set(line);
+    const int32_t failCount = ++host.FailCount;
+    if (failCount == host.Retries) {
+      host.PrevState = host.State.load();
+      host.State = static_cast<int32_t>(status);
+      decides = true;
+    }
+  }
+
+  const int32_t state = host.State;
+  const bool changed = state != host.PrevState;
+  const int32_t detail = services.options.LogDetail;
+  if ((detail == 2 || (detail == 1 && changed)) && decides) {
+    EventLog* log = &services.log;
+    CallOnUiThread(services.ui, [log, line] { log->Write(line); }, stop);
+  }
+
+  // A failure that does not decide the state leaves the counters alone: the
+  // state it compares was decided by an earlier result, so counting it as a
+  // change would restart the counters in the middle of a check and fire the
+  // same alarm a second time.
+  if (changed && decides) {
+    host.OnRenewal.RepeatCounter = 0;
+    host.OnLoss.RepeatCounter = 0;
+    if (host.PrevState == -1) host.PrevState = state;
+  }
+
+  if (reply) {
+    if (CountTowardsAlarm(host.OnRenewal)) FireAlarm(host, AlarmDirection::Renewal, services, stop);
+  } else if (decides) {
+    if (CountTowardsAlarm(host.OnLoss)) FireAlarm(host, AlarmDirection::Loss, services, stop);
+  }
+
+  host.NextCheck = NextCheckTime(host, services.clock.Now());
+}
+
+int Light(const HostEntry& host) {
+  const int32_t rtt = host.LastRtt;
+  for (int n = 0; n < 4; ++n) {
+    if (rtt <= host.LightTimes[static_cast<std::size_t>(n)]) return n + 1;
+  }
+  return 1;
+}
+
+RowView ViewOfRow(const HostEntry& host, bool ticked) {
+  RowView view;
+  if (!ticked || !host.WasChecked) return view;
+  if (!host.PingByIP) view.caption = host.HostIP.Get();
+  if (host.State != 0) {
+    view.image = 5;
+    view.avgTime = "Lost";
+    view.lastTime = "Lost";
+  } else {
+    view.image = Light(host);
+    view.avgTime = std::to_string(host.AvgTime.load());
+    view.lastTime = std::to_string(host.LastReplyTime.load());
+  }
+  return view;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/date_text.h"
+#include "core/host_entry.h"
+#include "core/monitor_services.h"
+
+namespace sentrel {
+
+// "<date> <time> <address> (<name>) is online (<rtt>ms).\r\n" for a reply
+// (status 0), "<date> <time> <address> (<name>) is failed.\r\n" otherwise.
+std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_t rtt,
+                       const std::string& name, const DateTextFormats& formats);
+
+// The handler of a host probe's OnEcho: figures, status line, state, log line,
+// repeat counters and alarms, then the next check time. Runs on the thread
+// that raised the event. The log line and the alarm are handed to the window
+// thread and waited for; on a worker that is being ended they are dropped.
+// The alarm trace runs on the calling thread before the alarm is handed on.
+void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
+                  uint32_t address, uint32_t rtt, const std::string& tag);
+
+// The light of an answering host, 1..4: the first of LightTimes that LastRtt
+// does not exceed; 1 when it exceeds them all.
+int Light(const HostEntry& host);
+
+// What the list refresh shows in a row. Unset texts stay as they are.
+struct RowView {
+  int image = 0;  // 0 not checked, 1..4 lights, 5 not available
+  std::optional<std::string> avgTime;
+  std::optional<std::string> lastTime;
+  std::optional<std::string> caption;  // the resolved HostIP of a host pinged by name
+};
+RowView ViewOfRow(const HostEntry& host, bool ticked);
+
+}  // namespace sentrel

@@ -1,0 +1,141 @@
+#include "core/host_worker.h"
+
+#include <algorithm>
+
+#include "probes/address.h"
+#include "probes/ping_probe.h"
+
+namespace sentrel {
+
+namespace {
+
+thread_local std::stop_token t_workerStop;
+
+}  // namespace
+
+std::stop_token CurrentWorkerStopToken() { return t_workerStop; }
+
+void ApplyProbeSettings(const HostEntry& host, PingProbe& probe) {
+  if (const int32_t size = host.PBS; size > 0) probe.dataSize = static_cast<uint8_t>(size);
+  probe.timeout = host.TimeOut;
+  if (const int32_t ttl = host.PTTL; ttl > 0) probe.ttl = static_cast<uint8_t>(ttl);
+  probe.tos = static_cast<uint8_t>(host.PTOS.load());
+  probe.targetText = host.HostIP.Get();
+  probe.tag = host.HostName.Get();
+}
+
+void RunScheduledCheck(HostEntry& host, PingProbe& probe, std::stop_token stop) {
+  host.WasChecked = true;
+  if (!host.PingByIP) {
+    const uint32_t address = ResolveAddress(host.HostName.Get());
+    host.HostIP.Set(address == kNoAddress ? "??.??.??" : AddressToDotted(address));
+  }
+  // The settings reach the probe here, on the worker, between requests: the
+  // window thread never changes a probe that has a request in flight.
+  ApplyProbeSettings(host, probe);
+  do {
+    probe.Run();
+  } while (!stop.stop_requested() && host.FailCount != 0 && host.FailCount < host.Retries);
+  host.FailCount = 0;
+}
+
+HostWorker::HostWorker(HostEntry& host, const Clock& clock, const std::atomic<bool>& pinging,
+                       WorkerTiming timing, Check check)
+    : host_(host), clock_(clock), pinging_(pinging), timing_(timing), check_(std::move(check)) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kStackSize);
+  started_ = pthread_create(&thread_, &attributes, &HostWorker::Start, this) == 0;
+  pthread_attr_destroy(&attributes);
+  // A system that refuses the small stack may still give a default one.
+  if (!started_) started_ = pthread_create(&thread_, nullptr, &HostWorker::Start, this) == 0;
+}
+
+HostWorker::~HostWorker() {
+  RequestEnd();
+  Join();
+}
+
+void HostWorker::Pause() {
+  {
+    std::lock_guard lock(mutex_);
+    paused_ = true;
+    ++pauses_;
+  }
+  changed_.notify_all();
+}
+
+void HostWorker::Resume() {
+  {
+    std::lock_guard lock(mutex_);
+    paused_ = false;
+  }
+  changed_.notify_all();
+}
+
+bool HostWorker::Paused() const {
+  std::lock_guard lock(mutex_);
+  return paused_;
+}
+
+void HostWorker::RequestEnd() { stop_.request_stop(); }
+
+void HostWorker::Join() {
+  if (!started_ || joined_) return;
+  pthread_join(thread_, nullptr);
+  joined_ = true;
+}
+
+void* HostWorker::Start(void* self) {
+  static_cast<HostWorker*>(self)->Loop();
+  return nullptr;
+}
+
+void HostWorker::Loop() {
+  const std::stop_token stop = stop_.get_token();
+  t_workerStop = stop;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      if (!WaitWhilePaused(lock)) return;
+      seenPauses_ = pauses_;
+    }
+    if (host_.CheckEvery == kCheckAlways || clock_.Now() >= host_.NextCheck) check_(stop);
+    if (stop.stop_requested()) return;
+    for (int i = 0; i < timing_.waitsPerCycle && pinging_.load(); ++i) {
+      if (!WaitOnce(WaitLength())) return;
+    }
+  }
+}
+
+bool HostWorker::WaitWhilePaused(std::unique_lock<std::mutex>& lock) {
+  const std::stop_token stop = stop_.get_token();
+  // A worker left running while checks are off would check without pause:
+  // it holds here until checks run again.
+  changed_.wait(lock, stop, [this] { return !paused_ && pinging_.load(); });
+  return !stop.stop_requested();
+}
+
+bool HostWorker::WaitOnce(std::chrono::milliseconds length) {
+  const std::stop_token stop = stop_.get_token();
+  std::unique_lock lock(mutex_);
+  // Only a pause or the end interrupts a wait. A pause holds the worker here
+  // and, once resumed, the cycle counts on after this wait. A pause asked for
+  // during the check takes effect here, at the first wait; one that was
+  // already lifted again still ends this wait, so a pause is never lost.
+  const bool paused = changed_.wait_for(lock, stop, length,
+                                        [this] { return paused_ || pauses_ != seenPauses_; });
+  if (stop.stop_requested()) return false;
+  if (!paused) return true;
+  seenPauses_ = pauses_;
+  return WaitWhilePaused(lock);
+}
+
+std::chrono::milliseconds HostWorker::WaitLength() const {
+  if (host_.CheckEvery != kCheckAlways) return timing_.scheduledWait;
+  // An interval below one second (a hand-edited file) would make the worker
+  // check without any pause.
+  return std::max<int32_t>(host_.PingInterval, 1) * timing_.perIntervalSecond;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+
+#include "common/clock.h"
+#include "core/alarm_channels.h"
+#include "core/date_text.h"
+#include "core/event_log.h"
+#include "core/ui_thread.h"
+#include "platform/desktop.h"
+#include "probes/icmp_mode.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+// The pace of a worker's wait cycle. The program keeps the defaults; tests
+// shorten the waits so that a cycle passes in milliseconds.
+struct WorkerTiming {
+  // One wait of an Always host lasts PingInterval times this.
+  std::chrono::milliseconds perIntervalSecond{10};
+  // One wait of a scheduled host.
+  std::chrono::milliseconds scheduledWait{600};
+  // Waits in one cycle: an Always host is checked about every
+  // 0.99 x PingInterval seconds plus the time of the check.
+  int waitsPerCycle = 99;
+};
+
+// What the engine needs of the program around it. Every reference must
+// outlive the Monitor.
+struct MonitorServices {
+  const Clock& clock;
+  UiThread& ui;
+  Desktop& desktop;
+  ROptions& options;
+  EventLog& log;
+  const IcmpContext& icmp;
+  AlarmChannels& channels;
+  DateTextFormats formats;
+  WorkerTiming timing{};
+};
+
+}  // namespace sentrel

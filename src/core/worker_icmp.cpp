@@ -1,0 +1,54 @@
+#include "core/worker_icmp.h"
+
+#include <memory>
+#include <utility>
+
+#include "core/host_worker.h"
+
+namespace sentrel {
+
+namespace {
+
+class StoppableChannel final : public IcmpChannel {
+ public:
+  explicit StoppableChannel(std::unique_ptr<IcmpChannel> inner) : inner_(std::move(inner)) {}
+
+  int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
+               IcmpEchoReply& reply, int timeoutMs) override {
+    if (CurrentWorkerStopToken().stop_requested()) {
+      reply = IcmpEchoReply{address, kIpRequestTimedOut, 0};
+      return 0;
+    }
+    return inner_->SendEcho(address, data, options, reply, timeoutMs);
+  }
+
+ private:
+  std::unique_ptr<IcmpChannel> inner_;
+};
+
+class StoppableLibrary final : public IcmpLibrary {
+ public:
+  explicit StoppableLibrary(std::shared_ptr<IcmpLibrary> inner) : inner_(std::move(inner)) {}
+
+  std::unique_ptr<IcmpChannel> CreateChannel() override {
+    auto channel = inner_->CreateChannel();
+    if (!channel) return nullptr;
+    return std::make_unique<StoppableChannel>(std::move(channel));
+  }
+
+ private:
+  std::shared_ptr<IcmpLibrary> inner_;
+};
+
+}  // namespace
+
+IcmpContext WorkerIcmpContext(const IcmpContext& base, UiThread& ui) {
+  IcmpContext context = base;
+  if (base.library) context.library = std::make_shared<StoppableLibrary>(base.library);
+  context.onWindowThread = [&ui](const std::function<void()>& step) {
+    CallOnUiThread(ui, step, CurrentWorkerStopToken());
+  };
+  return context;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/ui_thread.h"
+#include "probes/icmp_mode.h"
+
+namespace sentrel {
+
+// The echo context for the probes of the host workers: the program's own,
+// with two changes so that ending a worker never waits long. Its library
+// refuses new requests once the calling worker is being ended (a trace of
+// 60 hops gives up after the request in flight, not after 60 time-outs), and
+// the probes' message boxes reach the window thread through a hand-off that
+// such a worker gives up.
+IcmpContext WorkerIcmpContext(const IcmpContext& base, UiThread& ui);
+
+}  // namespace sentrel

@@ -1,0 +1,213 @@
+#include "core/alarm.h"
+
+#include <gtest/gtest.h>
+
+#include "core/monitor.h"
+#include "engine_test_env.h"
+#include "probes/address.h"
+#include "probes/trace_probe.h"
+
+namespace sentrel {
+namespace {
+
+using testing::EngineEnv;
+
+const DateTextFormats kFormats{"%d.%m.%Y", "%H:%M:%S"};
+constexpr const char* kStatus = "05.12.2026 14:03:07 10.0.0.7 (web1) is failed.\r\n";
+
+class TemplateTest : public ::testing::Test {
+ protected:
+  TemplateTest() {
+    host.HostName.Set("web1");
+    host.HostIP.Set("10.0.0.7");
+    host.StatusStr.Set(kStatus);
+    host.LastCheck = EncodeDateTime({2026, 12, 5, 14, 3, 7, 0});
+  }
+  HostEntry host;
+};
+
+TEST_F(TemplateTest, EmptyTemplatesGiveTheDefaults) {
+  EXPECT_EQ(ExpandSubject(host, "", kFormats), "Sentrel Message!!!");
+  EXPECT_EQ(ExpandBody(host, "", kFormats), kStatus) << "the status line keeps its CR LF";
+}
+
+TEST_F(TemplateTest, PlaceholdersAreReplacedEverywhere) {
+  EXPECT_EQ(ExpandSubject(host, "%HostName% down at %Time%", kFormats), "web1 down at 14:03:07");
+  EXPECT_EQ(ExpandBody(host, "%StatusStr%", kFormats), "05.12.2026 14:03:07 10.0.0.7 (web1) is failed.");
+  EXPECT_EQ(ExpandBody(host, "%Date%|%HostIP%|%Date%|%hostip%", kFormats),
+            "05.12.2026|10.0.0.7|05.12.2026|%hostip%");
+}
+
+TEST_F(TemplateTest, LaterPassesSeeWhatEarlierOnesInsertedButNoPassRescansItself) {
+  // The status line is inserted before the name pass runs, so a placeholder
+  // inside it is replaced; the date pass ran before and leaves its own.
+  host.StatusStr.Set("up %HostName% %Date%\r\n");
+  EXPECT_EQ(ExpandBody(host, "[%StatusStr%]", kFormats), "[up web1 %Date%]");
+  host.HostName.Set("a%HostName%b");
+  EXPECT_EQ(ExpandSubject(host, "%HostName%/%HostName%", kFormats), "a%HostName%b/a%HostName%b");
+}
+
+TEST_F(TemplateTest, TrimsOnlyDateTimeAndStatus) {
+  host.HostName.Set("  spaced\t");
+  host.StatusStr.Set("\t status \r\n");
+  EXPECT_EQ(ExpandBody(host, "<%StatusStr%><%HostName%><%Time%>", {"%d", " %H "}),
+            "<status><  spaced\t><14>");
+}
+
+// Every action of both sides on; the desktop and the channels write into one
+// record so that their order shows.
+class DispatchTest : public ::testing::Test {
+ protected:
+  class OrderRecorder final : public Desktop, public AlarmChannels {
+   public:
+    std::vector<std::string> calls;
+    MessageResult ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                              MessageButtons) override {
+      calls.push_back("box:" + caption + ":" + text + (icon == MessageIcon::Error ? ":error" : ""));
+      return MessageResult::Ok;
+    }
+    void PlaySound(const std::string& file, bool loop) override {
+      calls.push_back((loop ? "loop:" : "sound:") + file);
+    }
+    void StopSounds() override {}
+    void Beep() override {}
+    void StartProgram(const std::string& program, const std::string& params) override {
+      calls.push_back("run:" + program + " " + params);
+    }
+    void ShowHelp(int, int) override {}
+    void SendNetMessage(const std::string& to, const std::string& body, const std::string& subject) override {
+      calls.push_back("net:" + to + "|" + subject + "|" + body);
+    }
+    void SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
+      calls.push_back("mail:" + to + "|" + subject + "|" + body);
+    }
+  };
+
+  DispatchTest() {
+    host.HostName.Set("web1");
+    host.StatusStr.Set(kStatus);
+    log.SetPane(&pane);
+    for (AlarmSet* set : {&host.OnRenewal, &host.OnLoss}) {
+      set->Alarm = true;
+      set->PlayWAV = true;
+      set->WAVFile.Set("/snd/a.wav");
+      set->SendLan = true;
+      set->LanName.Set("PC7");
+      set->SendEmail = true;
+      set->EmailAddress.Set("ops@example.org");
+      set->RunPrg = true;
+      set->ProgramName.Set("/bin/prog");
+      set->Params.Set("-x");
+      set->ShowBox = true;
+      set->Subject.Set("%HostName% lost");
+    }
+  }
+
+  void Dispatch(AlarmDirection direction) {
+    RunAlarm(PrepareAlarm(host, direction, options, kFormats), log, recorder, recorder);
+  }
+
+  HostEntry host;
+  ROptions options;
+  EventLog log;
+  testing::RecordingPane pane;
+  OrderRecorder recorder;
+};
+
+TEST_F(DispatchTest, RunsEveryActionInItsOrderWithTheBoxLast) {
+  Dispatch(AlarmDirection::Loss);
+  const std::vector<std::string> expected{
+      "sound:/snd/a.wav",
+      std::string("net:PC7|web1 lost|") + kStatus,
+      std::string("mail:ops@example.org|web1 lost|") + kStatus,
+      "run:/bin/prog -x",
+      std::string("box:web1 lost:") + kStatus + ":error",
+  };
+  EXPECT_EQ(recorder.calls, expected);
+}
+
+TEST_F(DispatchTest, SoundLoopsWithMultPlayAndNeedsAFile) {
+  options.MultPlayWAV = true;
+  Dispatch(AlarmDirection::Renewal);
+  EXPECT_EQ(recorder.calls.front(), "loop:/snd/a.wav");
+  recorder.calls.clear();
+  host.OnRenewal.WAVFile.Set("");
+  Dispatch(AlarmDirection::Renewal);
+  EXPECT_EQ(recorder.calls.front().rfind("net:", 0), 0u);
+}
+
+TEST_F(DispatchTest, AlarmOffRunsNothingButStillLogsAPendingTrace) {
+  host.OnLoss.Alarm = false;
+  host.TraceText.Set("=== Trace web1 ===\r\n");
+  Dispatch(AlarmDirection::Loss);
+  EXPECT_TRUE(recorder.calls.empty());
+  EXPECT_EQ(pane.Texts(), std::vector<std::string>{"=== Trace web1 ===\r\n"});
+  EXPECT_TRUE(host.TraceText.Empty());
+}
+
+TEST_F(DispatchTest, PendingTraceStaysWhileTheLogIsOff) {
+  options.LogDetail = 0;
+  host.TraceText.Set("=== Trace web1 ===\r\n");
+  Dispatch(AlarmDirection::Loss);
+  EXPECT_TRUE(pane.Texts().empty());
+  EXPECT_FALSE(host.TraceText.Empty());
+  options.LogDetail = 2;
+  Dispatch(AlarmDirection::Renewal);
+  EXPECT_EQ(pane.Count(), 1u);
+}
+
+TEST(HopLineText, ShowsTheNameOnlyWhenItIsNotTheAddress) {
+  EXPECT_EQ(HopLine(3, 12, "gw.example.org", "198.18.0.1"), "3. 12ms gw.example.org [198.18.0.1]\r\n");
+  EXPECT_EQ(HopLine(1, 0, "198.18.0.1", "198.18.0.1"), "1. 0ms 198.18.0.1\r\n");
+}
+
+// Traces against the fake library: a router answers at TTL 1, the target at
+// TTL 2. Both are 127.0.0.1, whose reverse lookup stays on this machine.
+class TraceTest : public ::testing::Test {
+ protected:
+  TraceTest() {
+    fake->Queue({IcmpEchoReply{kRouter, kIpTtlExpiredTransit, 3}, {}});
+    fake->Queue({IcmpEchoReply{kTarget, kIpSuccess, 4}, {}});
+    host.HostIP.Set("127.0.0.1");
+    host.TraceTTL = 30;
+    host.TraceBufferSize = 40;
+    host.TraceTimeOut = 700;
+    icmp.mode = IcmpMode::Library;
+    icmp.library = fake;
+  }
+  std::string Expected(const std::string& target) const {
+    const std::string name = AddressToName(kTarget);
+    return TraceHeader(target) + HopLine(1, 3, name, "127.0.0.1") + HopLine(2, 4, name, "127.0.0.1");
+  }
+
+  static constexpr uint32_t kRouter = 0x0100007F;
+  static constexpr uint32_t kTarget = 0x0100007F;
+  std::shared_ptr<testing::ScriptedEchoLibrary> fake = std::make_shared<testing::ScriptedEchoLibrary>();
+  IcmpContext icmp;
+  HostEntry host;
+};
+
+TEST_F(TraceTest, TraceNowTextHasTheHeaderAndOneLinePerHop) {
+  std::vector<std::string> seen;
+  const std::string text =
+      TraceNowText(host, "127.0.0.1", icmp, [&](const std::string& line) { seen.push_back(line); });
+  EXPECT_EQ(text, Expected("127.0.0.1"));
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], "=== Trace 127.0.0.1 ===\r\n");
+  const auto requests = fake->Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].dataSize, 40u);
+  EXPECT_EQ(requests[0].timeoutMs, 700);
+  EXPECT_EQ(requests[1].options.Ttl, 2);
+}
+
+TEST_F(TraceTest, AlarmTraceKeepsItsHopsInTraceTextAndTracesTheAddressOfANamelessHost) {
+  host.Tracer = std::make_unique<TraceProbe>(icmp);
+  AlarmTrace(host);
+  EXPECT_EQ(host.TraceText.Get(), Expected("127.0.0.1"));
+  ASSERT_FALSE(fake->Requests().empty());
+  EXPECT_EQ(fake->Requests()[0].address, kTarget);
+}
+
+}  // namespace
+}  // namespace sentrel

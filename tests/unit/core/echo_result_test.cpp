@@ -1,0 +1,243 @@
+#include "core/echo_result.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "engine_test_env.h"
+
+namespace sentrel {
+namespace {
+
+using testing::EngineEnv;
+
+constexpr uint32_t kAddress = 0x0500000A;  // 10.0.0.5
+constexpr const char* kReplyLine = "05.12.2026 14:03:07 10.0.0.5 (mail server) is online (12ms).\r\n";
+constexpr const char* kFailLine = "05.12.2026 14:03:07 10.0.0.5 (mail server) is failed.\r\n";
+
+// One host whose renewal alarm shows a box captioned "R" and whose loss
+// alarm shows one captioned "L", both after one result in the new state.
+class EchoResultTest : public ::testing::Test {
+ protected:
+  EchoResultTest() : services(env.Services()) {
+    host.HostName.Set("mail server");
+    host.HostIP.Set("10.0.0.5");
+    for (auto [set, caption] : {std::pair{&host.OnRenewal, "R"}, std::pair{&host.OnLoss, "L"}}) {
+      set->Alarm = true;
+      set->ShowBox = true;
+      set->Subject.Set(caption);
+    }
+  }
+
+  void Reply(uint32_t rtt = 12) { OnEchoResult(host, services, 0, kAddress, rtt, "mail server"); }
+  void Fail(uint32_t status = kIpRequestTimedOut) {
+    OnEchoResult(host, services, status, kAddress, 0, "mail server");
+  }
+  // A check as the worker runs it: requests until a reply or Retries failures.
+  void Check(int failuresBeforeReply, uint32_t status = kIpRequestTimedOut) {
+    for (int i = 0; i < failuresBeforeReply && host.FailCount < host.Retries; ++i) Fail(status);
+    if (host.FailCount == 0 || host.FailCount < host.Retries) Reply();
+    host.FailCount = 0;
+  }
+  void CheckDown(uint32_t status = kIpRequestTimedOut) { Check(1 << 20, status); }
+  std::size_t Renewals() const { return env.BoxesCaptioned("R").size(); }
+  std::size_t Losses() const { return env.BoxesCaptioned("L").size(); }
+
+  EngineEnv env;
+  MonitorServices services;
+  HostEntry host;
+};
+
+TEST_F(EchoResultTest, StatusLinesCarryDateTimeAddressAndName) {
+  Reply(12);
+  EXPECT_EQ(host.StatusStr.Get(), kReplyLine);
+  Fail();
+  EXPECT_EQ(host.StatusStr.Get(), kFailLine);
+  EXPECT_EQ(host.LastCheck.load(), env.clock.Now());
+}
+
+TEST_F(EchoResultTest, AverageIsARunningFigureThatRestartsAfterAFailedCheck) {
+  Reply(10);
+  EXPECT_EQ(host.AvgTime, 10);
+  Reply(10);
+  EXPECT_EQ(host.AvgTime, 10);
+  Reply(10);
+  EXPECT_EQ(host.AvgTime, 6);
+  EXPECT_EQ(host.ReplyCount, 3);
+  Fail();
+  EXPECT_EQ(host.AvgTime, -1);
+  EXPECT_EQ(host.LastReplyTime, -1);
+  EXPECT_EQ(host.ReplyCount, 0);
+  Reply(10);
+  EXPECT_EQ(host.AvgTime, 9);
+  EXPECT_EQ(host.LastReplyTime, 10);
+  EXPECT_EQ(host.LastRtt, 10);
+}
+
+TEST_F(EchoResultTest, ReplyCountWrapsBelowItsLimit) {
+  host.ReplyCount = 0x7FFFFFFD;
+  Reply();
+  EXPECT_EQ(host.ReplyCount, 0x7FFFFFFE);
+  Reply();
+  EXPECT_EQ(host.ReplyCount, 1);
+}
+
+TEST_F(EchoResultTest, WithRetriesOnlyTheLastFailureOfACheckChangesState) {
+  host.Retries = 3;
+  Check(0);
+  ASSERT_EQ(host.State, 0);
+  EXPECT_EQ(Renewals(), 1u) << "the first reply after the start is a change";
+  Check(0);
+  EXPECT_EQ(Renewals(), 1u);
+
+  Fail();
+  Fail();
+  EXPECT_EQ(host.State, 0);
+  EXPECT_EQ(host.FailCount, 2);
+  EXPECT_EQ(Losses(), 0u);
+  Fail();
+  EXPECT_EQ(host.State, static_cast<int32_t>(kIpRequestTimedOut));
+  EXPECT_EQ(host.PrevState, 0);
+  EXPECT_EQ(Losses(), 1u);
+  host.FailCount = 0;
+}
+
+TEST_F(EchoResultTest, EachChangeFiresItsAlarmOnceWhateverTheRetries) {
+  host.Retries = 3;
+  Check(0);
+  CheckDown();
+  CheckDown();
+  CheckDown();
+  EXPECT_EQ(Losses(), 1u) << "a host that stays down is reported once";
+  Check(0);
+  Check(1);
+  Check(2);
+  EXPECT_EQ(Renewals(), 2u) << "failed requests inside answered checks are no renewal";
+  EXPECT_EQ(host.OnRenewal.RepeatCounter, 2) << "rests at RepeatCount + 1";
+}
+
+TEST_F(EchoResultTest, LossRepeatCountNeedsThatManyFailedChecksInARow) {
+  host.OnLoss.RepeatCount = 3;
+  host.Retries = 2;
+  Check(0);
+  CheckDown();
+  CheckDown();
+  EXPECT_EQ(Losses(), 0u);
+  CheckDown();
+  EXPECT_EQ(Losses(), 1u);
+  CheckDown();
+  CheckDown();
+  EXPECT_EQ(Losses(), 1u);
+}
+
+TEST_F(EchoResultTest, ANewFailureCodeIsANewChangeOfState) {
+  host.OnLoss.RepeatCount = 2;
+  CheckDown(kIpRequestTimedOut);
+  CheckDown(kIpRequestTimedOut);
+  EXPECT_EQ(Losses(), 1u);
+  CheckDown(kIpDestHostUnreachable);
+  EXPECT_EQ(host.OnLoss.RepeatCounter, 1) << "the counter restarted";
+  EXPECT_EQ(Losses(), 1u);
+  CheckDown(kIpDestHostUnreachable);
+  EXPECT_EQ(Losses(), 2u);
+  EXPECT_EQ(host.State, static_cast<int32_t>(kIpDestHostUnreachable));
+}
+
+TEST_F(EchoResultTest, RepeatCountZeroNeverFires) {
+  host.OnRenewal.RepeatCount = 0;
+  host.OnLoss.RepeatCount = 0;
+  Check(0);
+  CheckDown();
+  Check(0);
+  EXPECT_EQ(Renewals() + Losses(), 0u);
+}
+
+TEST_F(EchoResultTest, RetriesZeroNeverDecidesALoss) {
+  host.Retries = 0;
+  Reply();
+  const auto lines = env.pane.Count();
+  for (int i = 0; i < 5; ++i) Fail();
+  EXPECT_EQ(host.State, 0);
+  EXPECT_EQ(host.FailCount, 5);
+  EXPECT_EQ(Losses(), 0u);
+  EXPECT_EQ(env.pane.Count(), lines) << "LogDetail 1 logs no undecided failure";
+}
+
+TEST_F(EchoResultTest, FirstResultAfterStartIsAChangeAndSettlesPrevState) {
+  Reply();
+  EXPECT_EQ(host.State, 0);
+  EXPECT_EQ(host.PrevState, 0);
+  host.State = -1;
+  host.PrevState = -1;
+  CheckDown();
+  EXPECT_EQ(host.PrevState, static_cast<int32_t>(kIpRequestTimedOut));
+  EXPECT_EQ(Losses(), 1u);
+}
+
+TEST_F(EchoResultTest, NextCheckFollowsEveryResult) {
+  host.CheckEvery = kCheckEveryDay;
+  host.Times = uint64_t{1} << 35;  // 17:30
+  Reply();
+  EXPECT_EQ(host.NextCheck.load(), EncodeDateTime({2026, 12, 5, 17, 30, 0, 0}));
+}
+
+// LogDetail, Retries, failures before the reply in each check (a large
+// number: the check fails), checks, expected log lines.
+using LogCase = std::tuple<int, int, int, int, std::vector<std::string>>;
+
+class LogLevelTest : public EchoResultTest, public ::testing::WithParamInterface<LogCase> {};
+
+TEST_P(LogLevelTest, WritesTheLinesOfItsLevel) {
+  const auto& [detail, retries, failures, checks, expected] = GetParam();
+  env.options.LogDetail = detail;
+  host.Retries = retries;
+  for (int i = 0; i < checks; ++i) Check(failures);
+  EXPECT_EQ(env.pane.Texts(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, LogLevelTest,
+    ::testing::Values(LogCase{2, 3, 2, 1, {kReplyLine}}, LogCase{2, 3, 9, 1, {kFailLine}},
+                      LogCase{1, 1, 0, 4, {kReplyLine}}, LogCase{1, 2, 9, 3, {kFailLine}},
+                      LogCase{0, 1, 9, 2, {}}, LogCase{2, 1, 0, 2, {kReplyLine, kReplyLine}}),
+    [](const ::testing::TestParamInfo<LogCase>& param) { return "Case" + std::to_string(param.index); });
+
+TEST(Light, PicksTheFirstBoundNotExceeded) {
+  HostEntry host;
+  for (auto [rtt, light] : {std::pair{0, 1}, {1250, 1}, {1300, 2}, {1667, 3}, {5000, 4}, {6000, 1}}) {
+    host.LastRtt = rtt;
+    EXPECT_EQ(Light(host), light) << rtt;
+  }
+}
+
+TEST(RowViewOf, ShowsFiguresOnlyForCheckedTickedHosts) {
+  HostEntry host;
+  host.State = 0;
+  host.AvgTime = 7;
+  host.LastReplyTime = 9;
+  host.LastRtt = 9;
+  EXPECT_EQ(ViewOfRow(host, true).image, 0) << "never checked";
+  EXPECT_FALSE(ViewOfRow(host, true).avgTime);
+  host.WasChecked = true;
+  EXPECT_EQ(ViewOfRow(host, false).image, 0) << "box not ticked";
+
+  RowView up = ViewOfRow(host, true);
+  EXPECT_EQ(up.image, 1);
+  EXPECT_EQ(up.avgTime, "7");
+  EXPECT_EQ(up.lastTime, "9");
+  EXPECT_FALSE(up.caption);
+
+  for (int32_t state : {-1, 11010}) {
+    host.State = state;
+    RowView lost = ViewOfRow(host, true);
+    EXPECT_EQ(lost.image, 5);
+    EXPECT_EQ(lost.avgTime, "Lost");
+    EXPECT_EQ(lost.lastTime, "Lost");
+  }
+  host.PingByIP = false;
+  host.HostIP.Set("??.??.??");
+  EXPECT_EQ(ViewOfRow(host, true).caption, "??.??.??");
+}
+
+}  // namespace
+}  // namespace sentrel
