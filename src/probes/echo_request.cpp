@@ -1,5 +1,7 @@
 #include "probes/echo_request.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -23,14 +25,13 @@ std::atomic<uint16_t> sequenceCounter{0};
 }  // namespace
 
 std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint16_t sequence, uint32_t timestamp,
-                                      size_t dataSize) {
-  std::vector<uint8_t> message(12 + dataSize, 0xA7);
-  message[0] = 8;
-  message[1] = 0;
-  message[2] = message[3] = 0;
-  StoreLittle16(&message[4], identifier);
-  StoreLittle16(&message[6], sequence);
-  for (int i = 0; i < 4; ++i) message[8 + i] = static_cast<uint8_t>(timestamp >> (8 * i));
+                                      uint8_t dataSize) {
+  std::array<uint8_t, 12> header{8, 0, 0, 0};
+  StoreLittle16(&header[4], identifier);
+  StoreLittle16(&header[6], sequence);
+  for (size_t i = 0; i < 4; ++i) header[8 + i] = static_cast<uint8_t>(timestamp >> (8 * i));
+  std::vector<uint8_t> message(header.size() + dataSize, 0xA7);
+  std::copy(header.begin(), header.end(), message.begin());
   uint16_t checksum = InternetChecksum(message);
   message[2] = static_cast<uint8_t>(checksum >> 8);
   message[3] = static_cast<uint8_t>(checksum);

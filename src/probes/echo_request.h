@@ -12,7 +12,7 @@ namespace sentrel {
 // type 8, code 0, checksum (RFC 1071), identifier and sequence stored
 // little-endian, a 4-byte little-endian timestamp, then dataSize bytes 0xA7.
 std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint16_t sequence, uint32_t timestamp,
-                                      size_t dataSize);
+                                      uint8_t dataSize);
 
 // What the receive checks take from a datagram (IP header included).
 struct RawEchoReply {

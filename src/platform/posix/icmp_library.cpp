@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -37,11 +39,12 @@ void Store16(uint8_t* p, uint16_t value) {
 
 std::vector<uint8_t> BuildRequest(uint16_t identifier, uint16_t sequence,
                                   std::span<const uint8_t> data) {
-  std::vector<uint8_t> message(kIcmpHeader + data.size());
-  message[0] = 8;
-  Store16(&message[4], identifier);
-  Store16(&message[6], sequence);
-  std::copy(data.begin(), data.end(), message.begin() + kIcmpHeader);
+  std::array<uint8_t, kIcmpHeader> header{8, 0, 0, 0};
+  Store16(&header[4], identifier);
+  Store16(&header[6], sequence);
+  std::vector<uint8_t> message(header.begin(), header.end());
+  message.reserve(header.size() + data.size());
+  for (uint8_t byte : data) message.push_back(byte);
   Store16(&message[2], InternetChecksum(message));
   return message;
 }

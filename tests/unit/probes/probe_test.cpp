@@ -198,9 +198,9 @@ class RawPingTest : public ::testing::Test {
     datagram[9] = 1;
     uint32_t source = Net("198.18.3.2");
     std::memcpy(&datagram[12], &source, 4);
-    std::vector<uint8_t> icmp = state->sent.back().message;
-    icmp[0] = type;
-    datagram.insert(datagram.end(), icmp.begin(), icmp.end());
+    const std::vector<uint8_t>& request = state->sent.back().message;
+    datagram.push_back(type);
+    for (size_t i = 1; i < request.size(); ++i) datagram.push_back(request[i]);
     return datagram;
   }
 
@@ -398,7 +398,7 @@ TEST_F(TraceTest, AnswerThatKeepsRepeatingIsBoundedAndEndsTheTrace) {
   probe->Run();
   EXPECT_EQ(hops, (std::vector<Hop>{{1, Net("198.18.1.1"), 1}, {2, Net("198.18.2.2"), 1}}));
   std::vector<uint8_t> expected{1};
-  expected.insert(expected.end(), TraceProbe::kMaxSendsPerTtl, 2);
+  for (int i = 0; i < TraceProbe::kMaxSendsPerTtl; ++i) expected.push_back(2);
   EXPECT_EQ(TtlsSent(), expected);
 }
 

@@ -31,10 +31,10 @@ TEST(InternetChecksumTest, OddTrailingByteCountsAsHighByteOfAFinalWord) {
   EXPECT_EQ(InternetChecksum({}), 0xFFFF);
 }
 
-class EchoRequestTest : public ::testing::TestWithParam<size_t> {};
+class EchoRequestTest : public ::testing::TestWithParam<uint8_t> {};
 
 TEST_P(EchoRequestTest, LayoutAndChecksumHoldForEveryDataSize) {
-  const size_t dataSize = GetParam();
+  const uint8_t dataSize = GetParam();
   std::vector<uint8_t> message = BuildEchoRequest(0x1234, 0xBEEF, 0x00A1B2C3, dataSize);
   ASSERT_EQ(message.size(), 12 + dataSize);
   EXPECT_EQ(message[0], 8);
@@ -54,7 +54,7 @@ TEST_P(EchoRequestTest, LayoutAndChecksumHoldForEveryDataSize) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, EchoRequestTest, ::testing::Values(0, 1, 2, 3, 32, 63, 64, 255));
+INSTANTIATE_TEST_SUITE_P(Sizes, EchoRequestTest, ::testing::Values<uint8_t>(0, 1, 2, 3, 32, 63, 64, 255));
 
 // An IPv4 datagram around an ICMP message, as a raw socket delivers it.
 std::vector<uint8_t> Datagram(const std::vector<uint8_t>& icmp, uint8_t versionAndLength = 0x45) {
@@ -64,8 +64,8 @@ std::vector<uint8_t> Datagram(const std::vector<uint8_t>& icmp, uint8_t versionA
   packet[9] = 1;
   const uint8_t source[4] = {198, 18, 3, 2};
   std::copy(source, source + 4, packet.begin() + 12);
-  if ((versionAndLength & 0x0F) > 5) packet.resize((versionAndLength & 0x0Fu) * 4, 0);
-  packet.insert(packet.end(), icmp.begin(), icmp.end());
+  while (packet.size() < (versionAndLength & 0x0Fu) * 4) packet.push_back(0);
+  for (uint8_t byte : icmp) packet.push_back(byte);
   return packet;
 }
 
