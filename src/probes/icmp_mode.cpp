@@ -24,4 +24,8 @@ IcmpContext DetectIcmpMode(const IcmpLibraryLoader& loadLibrary,
   return context;
 }
 
+IcmpContext DetectSystemIcmpMode() {
+  return DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
+}
+
 }  // namespace sentrel

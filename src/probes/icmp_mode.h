@@ -42,4 +42,8 @@ struct IcmpContext {
 IcmpContext DetectIcmpMode(const IcmpLibraryLoader& loadLibrary,
                            const RawIcmpSocketOpener& openRawSocket);
 
+// DetectIcmpMode with the system's library and raw socket, in the calling
+// thread's network namespace. The caller adds notifier, desktop and hand-off.
+IcmpContext DetectSystemIcmpMode();
+
 }  // namespace sentrel

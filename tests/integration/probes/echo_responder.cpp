@@ -16,8 +16,9 @@
 
 namespace sentrel::testing {
 
-EchoResponder::EchoResponder(std::string netns, std::chrono::microseconds delay)
-    : netns_(std::move(netns)), delay_(delay) {}
+EchoResponder::EchoResponder(std::string netns, std::chrono::microseconds delay,
+                             ResponderFaults faults)
+    : netns_(std::move(netns)), delay_(delay), faults_(faults) {}
 
 EchoResponder::~EchoResponder() {
   stop_ = true;
@@ -46,6 +47,17 @@ std::vector<EchoResponder::Request> EchoResponder::Requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
 }
+
+namespace {
+
+void Seal(std::vector<uint8_t>& icmp) {
+  icmp[2] = icmp[3] = 0;
+  uint16_t checksum = InternetChecksum(icmp);
+  icmp[2] = static_cast<uint8_t>(checksum >> 8);
+  icmp[3] = static_cast<uint8_t>(checksum);
+}
+
+}  // namespace
 
 void EchoResponder::Serve(int fd) {
   using Clock = std::chrono::steady_clock;
@@ -80,10 +92,14 @@ void EchoResponder::Serve(int fd) {
       answer.to.sin_family = AF_INET;
       answer.to.sin_addr.s_addr = seen.source;
       answer.reply[0] = ICMP_ECHOREPLY;
-      answer.reply[2] = answer.reply[3] = 0;
-      uint16_t checksum = InternetChecksum(answer.reply);
-      answer.reply[2] = static_cast<uint8_t>(checksum >> 8);
-      answer.reply[3] = static_cast<uint8_t>(checksum);
+      if (faults_.strangerFirst) {
+        Due stranger = answer;
+        stranger.reply[4] ^= 0x5A;
+        Seal(stranger.reply);
+        due.push_back(std::move(stranger));
+      }
+      Seal(answer.reply);
+      if (faults_.twice) due.push_back(answer);
       due.push_back(std::move(answer));
     }
     // Busy-wait the last stretch, so the reply leaves when it is due rather

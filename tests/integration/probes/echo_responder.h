@@ -10,6 +10,12 @@
 
 namespace sentrel::testing {
 
+// Faults a misbehaving peer can add to each answer.
+struct ResponderFaults {
+  bool strangerFirst = false;  // first a reply with another identifier
+  bool twice = false;          // the reply once more, right after
+};
+
 // Answers echo requests in a namespace whose kernel ignores them, after a
 // known delay, and records the IP header fields each request arrived with.
 class EchoResponder {
@@ -20,7 +26,7 @@ class EchoResponder {
     uint32_t source;  // network byte order
   };
 
-  EchoResponder(std::string netns, std::chrono::microseconds delay);
+  EchoResponder(std::string netns, std::chrono::microseconds delay, ResponderFaults faults = {});
   ~EchoResponder();
   EchoResponder(const EchoResponder&) = delete;
   EchoResponder& operator=(const EchoResponder&) = delete;
@@ -34,6 +40,7 @@ class EchoResponder {
 
   std::string netns_;
   std::chrono::microseconds delay_;
+  ResponderFaults faults_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
