@@ -63,6 +63,12 @@ class IcmpChannel {
   // (Status from the local error, Address = the target).
   virtual int SendEcho(uint32_t address, std::span<const uint8_t> data,
                        const IcmpEchoOptions& options, IcmpEchoReply& reply, int timeoutMs) = 0;
+
+  // Makes the SendEcho in progress (or, when none is, the next one) stop
+  // waiting and return 0 with status 11010 at once. The only call that may
+  // come from another thread; used to end a worker without waiting out its
+  // time-out.
+  virtual void Interrupt() {}
 };
 
 // The loaded echo library.

@@ -5,6 +5,7 @@
 #include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -94,16 +95,22 @@ std::optional<int64_t> ReceiveStamp(msghdr& message) {
 }
 
 // Waits until `fd` is readable or has a queued error, at most until
-// `deadline`. Returns the poll events, 0 at the deadline.
-short WaitReadable(int fd, SteadyClock::time_point deadline) {
+// `deadline`. Returns the poll events, 0 at the deadline or when `wakeFd`
+// was signalled (which it consumes).
+short WaitReadable(int fd, int wakeFd, SteadyClock::time_point deadline) {
   for (;;) {
     auto left = deadline - SteadyClock::now();
     if (left <= SteadyClock::duration::zero()) return 0;
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     timespec wait{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    pollfd p{fd, POLLIN, 0};
-    int n = ppoll(&p, 1, &wait, nullptr);
-    if (n > 0) return p.revents;
+    pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    int n = ppoll(p, wakeFd >= 0 ? 2 : 1, &wait, nullptr);
+    if (n > 0 && p[1].revents != 0) {
+      uint64_t count = 0;
+      (void)!read(wakeFd, &count, sizeof count);
+      return 0;
+    }
+    if (n > 0) return p[0].revents;
     if (n < 0 && errno != EINTR) return POLLERR;
   }
 }
@@ -111,8 +118,17 @@ short WaitReadable(int fd, SteadyClock::time_point deadline) {
 // Common part of both channel kinds: socket, options and the request loop.
 class ChannelBase : public IcmpChannel {
  public:
+  ChannelBase() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~ChannelBase() override {
     if (fd_ >= 0) close(fd_);
+    if (wakeFd_ >= 0) close(wakeFd_);
+  }
+  ChannelBase(const ChannelBase&) = delete;
+  ChannelBase& operator=(const ChannelBase&) = delete;
+
+  void Interrupt() override {
+    uint64_t one = 1;
+    if (wakeFd_ >= 0) (void)!write(wakeFd_, &one, sizeof one);
   }
 
   int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
@@ -143,7 +159,7 @@ class ChannelBase : public IcmpChannel {
     }
     target_ = address;
     for (;;) {
-      short events = WaitReadable(fd_, deadline);
+      short events = WaitReadable(fd_, wakeFd_, deadline);
       if (events == 0) {
         reply.Status = kIpRequestTimedOut;
         return 0;
@@ -196,6 +212,7 @@ class ChannelBase : public IcmpChannel {
   }
 
   int fd_ = -1;
+  int wakeFd_ = -1;
   uint16_t identifier_ = 0;
   uint16_t sequence_ = 0;
   uint32_t target_ = 0;

@@ -134,6 +134,29 @@ TEST_P(IcmpLibraryNetTest, SilentTargetTimesOutOnTime) {
   EXPECT_LT(r.elapsed.count(), 400 + 150);
 }
 
+TEST_P(IcmpLibraryNetTest, InterruptEndsTheWaitAtOnce) {
+  int replies = -1;
+  std::chrono::milliseconds elapsed{0};
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    auto library = LoadIcmpLibrary(GetParam());
+    auto channel = library ? library->CreateChannel() : nullptr;
+    if (!channel) return;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      channel->Interrupt();
+    });
+    IcmpEchoReply reply;
+    auto start = Clock::now();
+    replies = channel->SendEcho(Net("198.18.7.1"), {}, {}, reply, 10000);
+    elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    stopper.join();
+    EXPECT_EQ(reply.Status, kIpRequestTimedOut);
+  }));
+  EXPECT_EQ(replies, 0);
+  EXPECT_GE(elapsed.count(), 100);
+  EXPECT_LT(elapsed.count(), 1000);
+}
+
 TEST_P(IcmpLibraryNetTest, TtlAndTosReachTheWire) {
   EchoResponder responder(Dly(), std::chrono::microseconds(0));
   ASSERT_TRUE(responder.Start());
