@@ -124,7 +124,10 @@ void PingProbe::ScheduleTimer() {
 
 void PingProbe::HandleReadable() {
   std::array<uint8_t, 1024> buffer;
-  for (;;) {
+  // A bounded batch per call: a socket that never runs dry (a flood of other
+  // ICMP) must not keep the owning thread from its other work; the notifier
+  // calls again while data waits.
+  for (int batch = 0; batch < 256; ++batch) {
     long n = rawSocket_->Receive(buffer);
     if (n < 0) return;
     auto reply = ParseRawEchoReply(std::span(buffer.data(), static_cast<size_t>(n)), identifier_);

@@ -96,7 +96,7 @@ std::optional<int64_t> ReceiveStamp(msghdr& message) {
 
 // Waits until `fd` is readable or has a queued error, at most until
 // `deadline`. Returns the poll events, 0 at the deadline or when `wakeFd`
-// was signalled (which it consumes).
+// was signalled (which it consumes), -1 when the wait itself fails.
 short WaitReadable(int fd, int wakeFd, SteadyClock::time_point deadline) {
   for (;;) {
     auto left = deadline - SteadyClock::now();
@@ -111,7 +111,7 @@ short WaitReadable(int fd, int wakeFd, SteadyClock::time_point deadline) {
       return 0;
     }
     if (n > 0) return p[0].revents;
-    if (n < 0 && errno != EINTR) return POLLERR;
+    if (n < 0 && errno != EINTR) return -1;
   }
 }
 
@@ -160,8 +160,8 @@ class ChannelBase : public IcmpChannel {
     target_ = address;
     for (;;) {
       short events = WaitReadable(fd_, wakeFd_, deadline);
-      if (events == 0) {
-        reply.Status = kIpRequestTimedOut;
+      if (events <= 0) {
+        reply.Status = events == 0 ? kIpRequestTimedOut : kIpGeneralFailure;
         return 0;
       }
       if (std::optional<int> answered = ReadAnswers(reply)) return *answered;
