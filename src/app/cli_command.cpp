@@ -1,0 +1,131 @@
+#include "app/cli_command.h"
+
+#include <charconv>
+
+#include "common/command_line.h"
+
+namespace sentrel {
+
+namespace {
+
+using Kind = CliCommand::Kind;
+
+struct CommandWord {
+  const char* word;
+  Kind kind;
+  bool takesValue;
+};
+
+constexpr CommandWord kCommands[] = {
+    {"--headless", Kind::Headless, false}, {"--help", Kind::Help, false},
+    {"--list", Kind::List, false},         {"--add", Kind::Add, true},
+    {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
+    {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
+};
+
+const CommandWord* FindCommand(const std::string& arg) {
+  for (const auto& c : kCommands) {
+    if (arg == c.word) return &c;
+  }
+  return nullptr;
+}
+
+// Strict here, unlike the data file: an operator's typo must not act on
+// another row or set an interval of 0.
+bool ParsePositive(const std::string& text, int32_t& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && value > 0;
+}
+
+bool IsTransferLogSwitch(const std::string& arg) {
+  return HasCommandLineSwitch(std::vector<std::string>{arg}, "sl");
+}
+
+}  // namespace
+
+CliCommand ParseCliCommand(const std::vector<std::string>& args) {
+  CliCommand cmd;
+  bool haveCommand = false;
+  auto fail = [&cmd](std::string message) {
+    cmd.error = std::move(message);
+    return cmd;
+  };
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (IsTransferLogSwitch(arg)) continue;
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    if (const CommandWord* c = FindCommand(arg)) {
+      if (haveCommand) return fail("only one command may be given: " + arg);
+      haveCommand = true;
+      cmd.kind = c->kind;
+      if (!c->takesValue) continue;
+      std::string v;
+      if (!value(v)) return fail(arg + " needs a value");
+      if (c->kind == Kind::Add || c->kind == Kind::Trace) {
+        if (v.empty()) return fail(arg + " needs a host address or name");
+        cmd.address = v;
+      } else {
+        int32_t row = 0;
+        if (!ParsePositive(v, row)) return fail("not a row number: " + v);
+        cmd.row = row;
+      }
+    } else if (arg == "--name") {
+      if (!value(cmd.name)) return fail("--name needs a value");
+    } else if (arg == "--desc") {
+      if (!value(cmd.desc)) return fail("--desc needs a value");
+    } else if (arg == "--interval") {
+      std::string v;
+      if (!value(v) || !ParsePositive(v, cmd.interval)) {
+        return fail("--interval needs a number of seconds above 0");
+      }
+      cmd.hasInterval = true;
+    } else if (arg == "--ping") {
+      cmd.ping = true;
+    } else {
+      return fail("unknown argument: " + arg);
+    }
+  }
+
+  const bool hostOptions = !cmd.name.empty() || !cmd.desc.empty() || cmd.hasInterval;
+  if (hostOptions && cmd.kind != Kind::Add) {
+    return fail("--name, --desc and --interval go with --add");
+  }
+  if (cmd.ping && cmd.kind != Kind::Headless && cmd.kind != Kind::Window) {
+    return fail("--ping goes with --headless");
+  }
+  return cmd;
+}
+
+std::string CliUsage() {
+  return "Usage: sentrel [COMMAND] [-sl]\n"
+         "\n"
+         "Without a command Sentrel runs its monitoring engine as with --headless.\n"
+         "\n"
+         "  --headless [--ping]   run the monitoring engine without a window; every\n"
+         "                        log line also goes to standard output, message\n"
+         "                        boxes to standard error; SIGINT or SIGTERM stops it.\n"
+         "                        Checks start when they were running at the last\n"
+         "                        stop, or with --ping.\n"
+         "  --list                print the host list: row, enabled mark, address,\n"
+         "                        name, description, schedule\n"
+         "  --add ADDRESS [--name NAME] [--desc TEXT] [--interval SECONDS]\n"
+         "                        append an enabled host seeded from the default host\n"
+         "  --remove ROW          delete the host in row ROW (rows as --list shows)\n"
+         "  --enable ROW          tick the host in row ROW\n"
+         "  --disable ROW         untick the host in row ROW\n"
+         "  --trace HOST          trace the route to HOST with the default host's\n"
+         "                        settings and print what the log receives\n"
+         "  --help                print this text\n"
+         "  -sl, /sl              write the mail transfer log smtp.log\n"
+         "\n"
+         "Commands that change the list refuse while another Sentrel of this user\n"
+         "runs. Bad arguments exit with code 2 and change nothing.\n";
+}
+
+}  // namespace sentrel

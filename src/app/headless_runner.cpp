@@ -1,0 +1,148 @@
+#include "app/headless_runner.h"
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "app/headless_desktop.h"
+#include "common/clock.h"
+#include "common/command_line.h"
+#include "core/notify_alarm_channels.h"
+#include "core/event_log.h"
+#include "core/monitor.h"
+#include "core/ui_thread.h"
+#include "notify/dial_up.h"
+#include "notify/send_mail.h"
+#include "platform/icmp_library.h"
+#include "platform/instance_lock.h"
+#include "platform/raw_icmp_socket.h"
+#include "platform/registry.h"
+#include "platform/socket_notifier_poll.h"
+#include "platform/sockets.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr std::string_view kMainFormKey = "SOFTWARE\\Sentrel\\MainForm";
+
+// SIGINT and SIGTERM are blocked before any thread starts, so only the waiter
+// below ever takes them; the engine's threads are never interrupted.
+class SignalWaiter {
+ public:
+  SignalWaiter(std::atomic<bool>& stop, TaskQueueUiThread& ui) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    thread_ = std::thread([this, &stop, &ui] {
+      int signal = 0;
+      sigwait(&set_, &signal);
+      stop = true;
+      ui.Wake();
+    });
+  }
+  ~SignalWaiter() {
+    // Wakes the waiter when no signal came (the run ended otherwise).
+    pthread_kill(thread_.native_handle(), SIGTERM);
+    thread_.join();
+  }
+
+ private:
+  sigset_t set_;
+  std::thread thread_;
+};
+
+bool DiscardPlain(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  return !ec;
+}
+
+// Milliseconds until one second past the next whole minute: the status
+// message looks at minutes 0 and 30, so its timer ticks once in each minute.
+std::chrono::milliseconds UntilNextMinute(const Clock& clock) {
+  const CivilDateTime now = DecodeDateTime(clock.Now());
+  const int msIntoMinute = now.second * 1000 + now.millisecond;
+  return std::chrono::milliseconds(61000 - msIntoMinute);
+}
+
+}  // namespace
+
+int RunHeadless(const HeadlessRunOptions& runOptions) {
+  std::atomic<bool> stop{false};
+  TaskQueueUiThread ui;
+  SignalWaiter signals(stop, ui);
+
+  InstanceLock lock;
+  if (!lock.TryAcquire()) {
+    std::fprintf(stderr, "sentrel: already running for this user\n");
+    return 0;
+  }
+  StartSockets();
+  std::setlocale(LC_TIME, "");
+
+  Registry registry;
+  std::string warning;
+  if (!registry.Load(&warning) || !warning.empty()) {
+    std::fprintf(stderr, "sentrel: %s: %s\n", registry.Path().c_str(), warning.c_str());
+  }
+  ROptions options;
+  LoadOptions(options, registry);
+  const bool pinging =
+      runOptions.ping || registry.GetString(kMainFormKey, "isPinging").value_or("") == "1";
+
+  SystemClock clock;
+  HeadlessDesktop desktop;
+  StdoutLogPane pane;
+  EventLog log;
+  log.SetPane(&pane);
+  log.Open({options.PathToLog, options.LogSize, HasCommandLineSwitch("sl"),
+            runOptions.programFolder},
+           desktop, DiscardPlain);
+
+  PollSocketNotifier notifier;
+  IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
+  icmp.desktop = &desktop;
+  icmp.notifier = &notifier;
+
+  DialUp dialUp{Nmcli(Nmcli::Find())};
+  MailContext mail{desktop, clock, dialUp, HasCommandLineSwitch("sl"), runOptions.programFolder};
+  NotifyAlarmChannels channels(options, mail, desktop);
+
+  Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
+  monitor.SetPinging(pinging);
+  monitor.LoadHosts();
+
+  const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
+  auto nextTick = std::chrono::steady_clock::now() + UntilNextMinute(clock);
+  while (!stop) {
+    if (std::chrono::steady_clock::now() >= nextTick) {
+      monitor.CheckStatusReport(clock.Now());
+      nextTick = std::chrono::steady_clock::now() + UntilNextMinute(clock);
+    }
+    if (rawMode) {
+      // Raw replies arrive through the notifier on this thread; short slices
+      // keep both it and the hand-offs served.
+      notifier.RunFor(std::chrono::milliseconds(10));
+      ui.RunPending();
+    } else {
+      ui.RunFor(std::chrono::milliseconds(500), [&] { return stop.load(); });
+    }
+  }
+
+  monitor.Shutdown();
+  ui.RunPending();
+  monitor.SaveHosts();
+  registry.SetString(kMainFormKey, "isPinging", monitor.Pinging() ? "1" : "0");
+  std::string error;
+  if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
+  log.Close();
+  StopSockets();
+  return 0;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace sentrel {
+
+struct HeadlessRunOptions {
+  bool ping = false;          // --ping: start checks whatever was stored
+  std::string programFolder;  // fallback folder of smtp.log
+};
+
+// Runs the monitoring engine without a window until SIGINT or SIGTERM: the
+// options and "isPinging" from the registry file, the hosts from the data
+// folder, the event log (every line also on standard output), the status
+// message once a minute. On the signal the workers are ended, a modified
+// host list is saved and "isPinging" is written. Holds the single-instance
+// lock for the whole run; returns 0 at once when another instance holds it.
+//
+// Call from main before any other thread exists: SIGINT and SIGTERM are
+// blocked in every thread and taken by a thread of the runner's own.
+int RunHeadless(const HeadlessRunOptions& options);
+
+}  // namespace sentrel

@@ -1,0 +1,151 @@
+#include "app/host_commands.h"
+
+#include <algorithm>
+
+#include "common/clock.h"
+#include "core/data_file.h"
+#include "core/host_list.h"
+#include "core/monitor.h"
+#include "platform/instance_lock.h"
+#include "probes/address.h"
+
+namespace sentrel {
+
+namespace {
+
+const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+
+std::string SlotTexts(uint64_t times) {
+  std::string text;
+  for (int slot = 0; slot < 48; ++slot) {
+    if ((times >> slot & 1u) == 0) continue;
+    char hhmm[8];
+    std::snprintf(hhmm, sizeof hhmm, "%02d:%02d", slot / 2, slot % 2 * 30);
+    text += (text.empty() ? " at " : ",") + std::string(hhmm);
+  }
+  return text;
+}
+
+// The data file has no escaping: a line break or a "<" in a value could end
+// its element or its block early and lose the hosts after it.
+bool SafeFieldText(const std::string& text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 32 || c == '<' || c == '>';
+  });
+}
+
+int Refuse(const HostCommandContext& context, const std::string& message, int code) {
+  std::fprintf(context.err, "sentrel: %s\n", message.c_str());
+  return code;
+}
+
+void AddTo(HostList& list, const CliCommand& command) {
+  auto host = list.CreateHostFromDefault();
+  if (IsDottedQuad(command.address)) {
+    host->HostIP.Set(command.address);
+    host->HostName.Set(command.name);
+  } else {
+    // A name is looked up before every check, so a changed address is followed.
+    host->PingByIP = false;
+    host->HostName.Set(command.address);
+  }
+  host->HostDesc.Set(command.desc);
+  if (command.hasInterval) host->PingInterval = command.interval;
+  host->Enabled = true;
+  list.AppendHost(std::move(host));
+}
+
+}  // namespace
+
+std::string ScheduleText(const HostEntry& host) {
+  const uint64_t times = host.Times & kSlotMask;
+  switch (host.CheckEvery.load()) {
+    case kCheckEveryMonth:
+      return "monthly on day " + std::to_string(host.DayOfMonth.load()) + SlotTexts(times);
+    case kCheckEveryWeek: {
+      std::string days;
+      for (int d = 0; d < 7; ++d) {
+        if (host.DaysOfWeek >> d & 1) days += (days.empty() ? "" : ",") + std::string(kDayNames[d]);
+      }
+      return "weekly on " + (days.empty() ? std::string("no day") : days) + SlotTexts(times);
+    }
+    case kCheckEveryDay:
+      return "daily" + SlotTexts(times);
+    default:
+      return "always, every " + std::to_string(host.PingInterval.load()) + " s";
+  }
+}
+
+int ListHosts(const HostCommandContext& context) {
+  SystemClock clock;
+  HostList list(clock);
+  LoadHosts(list, context.dataFolder);
+  for (std::size_t row = 0; row < list.Count(); ++row) {
+    const HostEntry& host = list.Host(row);
+    std::fprintf(context.out, "%4zu [%c] %-15s  %-24s  %-24s  %s\n", row + 1,
+                 host.Enabled ? 'x' : ' ', host.HostIP.Get().c_str(),
+                 host.HostName.Get().c_str(), host.HostDesc.Get().c_str(),
+                 ScheduleText(host).c_str());
+  }
+  if (list.Empty()) std::fprintf(context.err, "No hosts in %s\n", context.dataFolder.c_str());
+  return 0;
+}
+
+int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
+  using Kind = CliCommand::Kind;
+  if (command.kind == Kind::Add) {
+    for (const std::string* text : {&command.address, &command.name, &command.desc}) {
+      if (!SafeFieldText(*text)) {
+        return Refuse(context, "control characters, '<' and '>' are not allowed in host texts", 2);
+      }
+    }
+    if (!IsDottedQuad(command.address) && !command.name.empty()) {
+      return Refuse(context, "--name goes with an IP address; a host name is itself the name", 2);
+    }
+  }
+
+  InstanceLock lock(context.lockPath);
+  if (!lock.TryAcquire()) {
+    return Refuse(context,
+                  "another Sentrel of this user is running; stop it first, or its next save "
+                  "would overwrite this change",
+                  1);
+  }
+
+  SystemClock clock;
+  HostList list(clock);
+  LoadHosts(list, context.dataFolder);
+  if (command.kind == Kind::Add) {
+    if (list.Full()) return Refuse(context, "Too many hosts!!!", 1);
+    AddTo(list, command);
+  } else {
+    if (command.row < 1 || static_cast<std::size_t>(command.row) > list.Count()) {
+      return Refuse(context,
+                    "no row " + std::to_string(command.row) + " (the list has " +
+                        std::to_string(list.Count()) + ")",
+                    2);
+    }
+    const auto row = static_cast<std::size_t>(command.row - 1);
+    if (command.kind == Kind::Remove) {
+      list.DeleteHost(row);
+    } else {
+      list.SetRowChecked(row, command.kind == Kind::Enable);
+    }
+  }
+  return SaveHosts(list, context.dataFolder, context.desktop) == SaveResult::Saved ? 0 : 1;
+}
+
+int TraceHost(const CliCommand& command, const HostCommandContext& context,
+              const IcmpContext& icmp) {
+  SystemClock clock;
+  HostList list(clock);
+  LoadHosts(list, context.dataFolder);
+  const auto settings = list.CreateHostFromDefault();
+  TraceNowText(*settings, command.address, icmp, [&](const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), context.out);
+    std::fflush(context.out);
+  });
+  return 0;
+}
+
+}  // namespace sentrel

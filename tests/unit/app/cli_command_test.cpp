@@ -1,0 +1,57 @@
+#include "app/cli_command.h"
+
+#include <gtest/gtest.h>
+
+namespace sentrel {
+namespace {
+
+using Kind = CliCommand::Kind;
+
+TEST(CliCommand, AddTakesItsOptionsInAnyOrder) {
+  const auto c = ParseCliCommand(
+      {"--name", "mail server", "--add", "10.0.0.5", "--interval", "30", "-SL", "--desc", "x"});
+  ASSERT_EQ(c.error, "");
+  EXPECT_EQ(c.kind, Kind::Add);
+  EXPECT_EQ(c.address, "10.0.0.5");
+  EXPECT_EQ(c.name, "mail server");
+  EXPECT_EQ(c.desc, "x");
+  EXPECT_TRUE(c.hasInterval);
+  EXPECT_EQ(c.interval, 30);
+}
+
+TEST(CliCommand, RowCommandsNeedAPositiveWholeNumber) {
+  EXPECT_EQ(ParseCliCommand({"--remove", "3"}).row, 3);
+  EXPECT_EQ(ParseCliCommand({"--enable", "1"}).kind, Kind::Enable);
+  for (const char* bad : {"0", "-1", "2x", "", " 2", "99999999999"}) {
+    EXPECT_NE(ParseCliCommand({"--disable", bad}).error, "") << bad;
+  }
+}
+
+TEST(CliCommand, BadArgumentsGiveOneLineErrors) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--add"},                          // missing value
+      {"--bogus"},                        // unknown
+      {"--list", "--list"},               // two commands
+      {"--list", "--name", "x"},          // option without --add
+      {"--add", "h", "--interval", "0"},  // interval must be above 0
+      {"--add", "h", "--interval", "abc"},
+      {"--trace", ""},
+      {"--list", "--ping"},
+  };
+  for (const auto& args : bad) {
+    const auto c = ParseCliCommand(args);
+    EXPECT_NE(c.error, "") << args[0];
+    EXPECT_EQ(c.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(CliCommand, NoCommandMeansTheDefaultRunAndHeadlessTakesPing) {
+  EXPECT_EQ(ParseCliCommand({}).kind, Kind::Window);
+  EXPECT_EQ(ParseCliCommand({"/sl"}).kind, Kind::Window);
+  const auto c = ParseCliCommand({"--headless", "--ping"});
+  EXPECT_EQ(c.kind, Kind::Headless);
+  EXPECT_TRUE(c.ping);
+}
+
+}  // namespace
+}  // namespace sentrel

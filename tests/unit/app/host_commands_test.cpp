@@ -1,0 +1,142 @@
+#include "app/host_commands.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fakes/fake_desktop.h"
+#include "platform/instance_lock.h"
+
+namespace fs = std::filesystem;
+
+namespace sentrel {
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Drain(std::FILE* f) {
+  std::rewind(f);
+  std::string text;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  std::rewind(f);
+  (void)!ftruncate(fileno(f), 0);
+  return text;
+}
+
+class HostCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("sentrel-cli-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    out_ = std::tmpfile();
+    err_ = std::tmpfile();
+  }
+  void TearDown() override {
+    std::fclose(out_);
+    std::fclose(err_);
+    fs::remove_all(root_);
+  }
+  HostCommandContext Context() {
+    return {(root_ / "data").string(), (root_ / "lock").string(), desktop_, out_, err_};
+  }
+  int Run(const std::vector<std::string>& args) {
+    const CliCommand c = ParseCliCommand(args);
+    EXPECT_EQ(c.error, "");
+    return ChangeHosts(c, Context());
+  }
+  std::string List() {
+    EXPECT_EQ(ListHosts(Context()), 0);
+    return Drain(out_);
+  }
+  fs::path DataFile() const { return root_ / "data" / "sentrel.xml"; }
+
+  fs::path root_;
+  testing::FakeDesktop desktop_;
+  std::FILE* out_ = nullptr;
+  std::FILE* err_ = nullptr;
+};
+
+TEST_F(HostCommands, AddListEnableDisableRemoveRoundTrip) {
+  ASSERT_EQ(Run({"--add", "10.0.0.5", "--name", "mail", "--desc", "relay", "--interval", "30"}), 0);
+  // The new host is ticked and, apart from its texts and interval, all defaults:
+  // exactly the block the data file gives for it.
+  EXPECT_EQ(ReadAll(DataFile()),
+            "<H>\r\n<CHK>T</CHK>\r\n<HIP>10.0.0.5</HIP>\r\n<HN>mail</HN>\r\n<HDS>relay</HDS>\r\n"
+            "<PI>30</PI>\r\n<GTIM>1250</GTIM>\r\n<LTIM>1666</LTIM>\r\n<YTIM>2500</YTIM>\r\n"
+            "<OTIM>5000</OTIM>\r\n</H>\r\n");
+  ASSERT_EQ(Run({"--add", "db.example.test"}), 0);
+  const std::string listed = List();
+  EXPECT_NE(listed.find("   1 [x] 10.0.0.5"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("always, every 30 s"), std::string::npos);
+  EXPECT_NE(listed.find("   2 [x] 127.0.0.1        db.example.test"), std::string::npos) << listed;
+
+  ASSERT_EQ(Run({"--disable", "1"}), 0);
+  EXPECT_NE(List().find("   1 [ ] 10.0.0.5"), std::string::npos);
+  ASSERT_EQ(Run({"--remove", "1"}), 0);
+  const std::string after = List();
+  EXPECT_EQ(after.find("10.0.0.5"), std::string::npos);
+  EXPECT_NE(after.find("   1 [x] 127.0.0.1"), std::string::npos);
+  // The name host is pinged by name: PBIP written as F.
+  EXPECT_NE(ReadAll(DataFile()).find("<PBIP>F</PBIP>"), std::string::npos);
+}
+
+TEST_F(HostCommands, NewHostIsSeededFromTheDefaultHost) {
+  fs::create_directories(root_ / "data");
+  std::ofstream(DataFile(), std::ios::binary)
+      << "<H>\r\n<HIP>10.1.1.1</HIP>\r\n<NOR>3</NOR>\r\n<DFLT>T</DFLT>\r\n<DIA>T</DIA>\r\n</H>\r\n";
+  ASSERT_EQ(Run({"--add", "10.2.2.2"}), 0);
+  const std::string file = ReadAll(DataFile());
+  const std::string second = file.substr(file.find("10.2.2.2"));
+  EXPECT_NE(second.find("<NOR>3</NOR>"), std::string::npos);
+  EXPECT_NE(second.find("<DIA>T</DIA>"), std::string::npos);
+  EXPECT_EQ(second.find("<DFLT>"), std::string::npos);  // the mark is not copied
+}
+
+TEST_F(HostCommands, RefusalsLeaveTheFileUntouched) {
+  ASSERT_EQ(Run({"--add", "10.0.0.5"}), 0);
+  const std::string before = ReadAll(DataFile());
+
+  EXPECT_EQ(Run({"--remove", "2"}), 2);  // no such row
+  EXPECT_NE(Drain(err_).find("no row 2"), std::string::npos);
+  EXPECT_EQ(Run({"--add", "10.0.0.6", "--desc", "a</HDS></H><H>b"}), 2);
+  EXPECT_EQ(Run({"--add", "bad\nname"}), 2);
+
+  InstanceLock running((root_ / "lock").string());
+  ASSERT_TRUE(running.TryAcquire());
+  EXPECT_EQ(Run({"--enable", "1"}), 1);
+  EXPECT_NE(Drain(err_).find("another Sentrel"), std::string::npos);
+  EXPECT_EQ(ListHosts(Context()), 0);  // reading is fine while another runs
+  EXPECT_EQ(ReadAll(DataFile()), before);
+}
+
+TEST(ScheduleText, NamesEveryKind) {
+  HostEntry host;
+  EXPECT_EQ(ScheduleText(host), "always, every 60 s");
+  host.CheckEvery = kCheckEveryWeek;
+  host.DaysOfWeek = 0b0100010;
+  host.Times = (1ull << 16) | (1ull << 35);
+  EXPECT_EQ(ScheduleText(host), "weekly on Mon,Fri at 08:00,17:30");
+  host.CheckEvery = kCheckEveryMonth;
+  host.DayOfMonth = 31;
+  host.Times = 0;
+  EXPECT_EQ(ScheduleText(host), "monthly on day 31");
+  host.CheckEvery = kCheckEveryDay;
+  EXPECT_EQ(ScheduleText(host), "daily");
+}
+
+}  // namespace
+}  // namespace sentrel
