@@ -51,6 +51,7 @@ std::vector<EchoResponder::Request> EchoResponder::Requests() const {
 namespace {
 
 void Seal(std::vector<uint8_t>& icmp) {
+  if (icmp.size() < 8) return;
   icmp[2] = icmp[3] = 0;
   uint16_t checksum = InternetChecksum(icmp);
   icmp[2] = static_cast<uint8_t>(checksum >> 8);
@@ -88,10 +89,11 @@ void EchoResponder::Serve(int fd) {
         std::lock_guard lock(mutex_);
         requests_.push_back(seen);
       }
-      Due answer{now + delay_, {}, {packet + header, packet + n}};
+      Due answer{now + delay_, {}, {}};
       answer.to.sin_family = AF_INET;
       answer.to.sin_addr.s_addr = seen.source;
-      answer.reply[0] = ICMP_ECHOREPLY;
+      answer.reply.push_back(ICMP_ECHOREPLY);
+      for (size_t i = header + 1; i < static_cast<size_t>(n); ++i) answer.reply.push_back(packet[i]);
       if (faults_.strangerFirst) {
         Due stranger = answer;
         stranger.reply[4] ^= 0x5A;
