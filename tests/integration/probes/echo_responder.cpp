@@ -96,7 +96,7 @@ void EchoResponder::Serve(int fd) {
       for (size_t i = header + 1; i < static_cast<size_t>(n); ++i) answer.reply.push_back(packet[i]);
       if (faults_.strangerFirst) {
         Due stranger = answer;
-        stranger.reply[4] ^= 0x5A;
+        if (stranger.reply.size() >= 8) stranger.reply[4] ^= 0x5A;
         Seal(stranger.reply);
         due.push_back(std::move(stranger));
       }
