@@ -36,6 +36,11 @@ TEST_F(TemplateTest, PlaceholdersAreReplacedEverywhere) {
   EXPECT_EQ(ExpandBody(host, "%StatusStr%", kFormats), "05.12.2026 14:03:07 10.0.0.7 (web1) is failed.");
   EXPECT_EQ(ExpandBody(host, "%Date%|%HostIP%|%Date%|%hostip%", kFormats),
             "05.12.2026|10.0.0.7|05.12.2026|%hostip%");
+  host.HostName.Set("  spaced\t");
+  host.StatusStr.Set("\t status \r\n");
+  EXPECT_EQ(ExpandBody(host, "<%StatusStr%><%HostName%><%Time%>", {"%d", " %H "}),
+            "<status><  spaced\t><14>")
+      << "date, time and status are trimmed, the name is not";
 }
 
 TEST_F(TemplateTest, LaterPassesSeeWhatEarlierOnesInsertedButNoPassRescansItself) {
@@ -45,13 +50,6 @@ TEST_F(TemplateTest, LaterPassesSeeWhatEarlierOnesInsertedButNoPassRescansItself
   EXPECT_EQ(ExpandBody(host, "[%StatusStr%]", kFormats), "[up web1 %Date%]");
   host.HostName.Set("a%HostName%b");
   EXPECT_EQ(ExpandSubject(host, "%HostName%/%HostName%", kFormats), "a%HostName%b/a%HostName%b");
-}
-
-TEST_F(TemplateTest, TrimsOnlyDateTimeAndStatus) {
-  host.HostName.Set("  spaced\t");
-  host.StatusStr.Set("\t status \r\n");
-  EXPECT_EQ(ExpandBody(host, "<%StatusStr%><%HostName%><%Time%>", {"%d", " %H "}),
-            "<status><  spaced\t><14>");
 }
 
 // Every action of both sides on; the desktop and the channels write into one
