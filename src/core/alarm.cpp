@@ -1,7 +1,9 @@
 #include "core/alarm.h"
 
 #include <array>
+#include <memory>
 
+#include "core/host_worker.h"
 #include "probes/address.h"
 #include "probes/trace_probe.h"
 
@@ -116,21 +118,26 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
   if (actions.showBox) desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
 }
 
-void AlarmTrace(HostEntry& host) {
+void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
   const std::string target = TraceTarget(host);
   host.TraceText.Set(TraceHeader(target));
-  if (!host.Tracer) return;
-  TraceProbe& tracer = *host.Tracer;
-  tracer.dataSize = host.TraceBufferSize;
-  tracer.timeout = host.TraceTimeOut;
-  tracer.ttl = host.TraceTTL;
-  tracer.targetText = target;
+  std::unique_ptr<TraceProbe> own;
+  TraceProbe* tracer = host.Tracer.get();
+  if (!CurrentWorkerStopToken().stop_possible()) {
+    own = std::make_unique<TraceProbe>(icmp);
+    tracer = own.get();
+  }
+  if (tracer == nullptr) return;
+  tracer->dataSize = host.TraceBufferSize;
+  tracer->timeout = host.TraceTimeOut;
+  tracer->ttl = host.TraceTTL;
+  tracer->targetText = target;
   std::string text = TraceHeader(target);
-  tracer.OnHop = [&text](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
+  tracer->OnHop = [&text](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
     text += HopLine(hop, address, rtt);
   };
-  tracer.Run();
-  tracer.OnHop = nullptr;
+  tracer->Run();
+  tracer->OnHop = nullptr;
   host.TraceText.Set(std::move(text));
 }
 

@@ -9,6 +9,7 @@
 #include "core/event_log.h"
 #include "core/host_entry.h"
 #include "platform/desktop.h"
+#include "probes/icmp_mode.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -71,9 +72,11 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
               AlarmChannels& channels);
 
 // The alarm trace on the calling thread, before the alarm is handed to the
-// window thread: TraceText gets the header and one line per hop. Uses the
-// host's Tracer with its trace settings; blocks for the whole trace. Without
-// a Tracer only the header is set.
-void AlarmTrace(HostEntry& host);
+// window thread: TraceText gets the header and one line per hop, with the
+// host's trace settings; blocks for the whole trace. On the host's worker it
+// uses the host's Tracer; on any other thread ("Ping now", raw-socket
+// results) a tracer of its own on `icmp`, so that two threads never share one
+// probe. A worker without a Tracer sets only the header.
+void AlarmTrace(HostEntry& host, const IcmpContext& icmp);
 
 }  // namespace sentrel

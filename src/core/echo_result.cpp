@@ -23,7 +23,7 @@ bool CountTowardsAlarm(AlarmSet& set) {
 void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices& services,
                std::stop_token stop) {
   const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
-  if (set.RunTraceRoute) AlarmTrace(host);
+  if (set.RunTraceRoute) AlarmTrace(host, services.icmp);
   const MonitorServices* s = &services;
   HostEntry* h = &host;
   CallOnUiThread(

@@ -5,7 +5,6 @@
 #include "core/monitor.h"
 #include "engine_test_env.h"
 #include "probes/address.h"
-#include "probes/trace_probe.h"
 
 namespace sentrel {
 namespace {
@@ -200,8 +199,7 @@ TEST_F(TraceTest, TraceNowTextHasTheHeaderAndOneLinePerHop) {
 }
 
 TEST_F(TraceTest, AlarmTraceKeepsItsHopsInTraceTextAndTracesTheAddressOfANamelessHost) {
-  host.Tracer = std::make_unique<TraceProbe>(icmp);
-  AlarmTrace(host);
+  AlarmTrace(host, icmp);
   EXPECT_EQ(host.TraceText.Get(), Expected("127.0.0.1"));
   ASSERT_FALSE(fake->Requests().empty());
   EXPECT_EQ(fake->Requests()[0].address, kTarget);
