@@ -102,9 +102,7 @@ void HostWorker::Loop() {
     }
     if (host_.CheckEvery == kCheckAlways || clock_.Now() >= host_.NextCheck) check_(stop);
     if (stop.stop_requested()) return;
-    for (int i = 0; i < timing_.waitsPerCycle && pinging_.load(); ++i) {
-      if (!WaitOnce(WaitLength())) return;
-    }
+    if (!WaitCycle()) return;
   }
 }
 
@@ -116,19 +114,29 @@ bool HostWorker::WaitWhilePaused(std::unique_lock<std::mutex>& lock) {
   return !stop.stop_requested();
 }
 
-bool HostWorker::WaitOnce(std::chrono::milliseconds length) {
+bool HostWorker::WaitCycle() {
   const std::stop_token stop = stop_.get_token();
-  std::unique_lock lock(mutex_);
-  // Only a pause or the end interrupts a wait. A pause holds the worker here
-  // and, once resumed, the cycle counts on after this wait. A pause asked for
-  // during the check takes effect here, at the first wait; one that was
-  // already lifted again still ends this wait, so a pause is never lost.
-  const bool paused = changed_.wait_for(lock, stop, length,
-                                        [this] { return paused_ || pauses_ != seenPauses_; });
-  if (stop.stop_requested()) return false;
-  if (!paused) return true;
-  seenPauses_ = pauses_;
-  return WaitWhilePaused(lock);
+  int waited = 0;
+  while (waited < timing_.waitsPerCycle && pinging_.load()) {
+    // The waits left in the cycle pass as one: a thousand workers waking
+    // every few milliseconds each would cost more than the checks.
+    const std::chrono::milliseconds length = std::max(WaitLength(), std::chrono::milliseconds(1));
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock lock(mutex_);
+    // Only a pause or the end interrupts a wait. A pause asked for during
+    // the check takes effect here; one that was already lifted again still
+    // ends the current wait, so a pause is never lost.
+    const bool paused = changed_.wait_until(lock, stop, start + length * (timing_.waitsPerCycle - waited),
+                                            [this] { return paused_ || pauses_ != seenPauses_; });
+    if (stop.stop_requested()) return false;
+    if (!paused) return true;
+    // The pause ended the wait it fell into; once resumed, the cycle counts
+    // on from the next one.
+    waited += static_cast<int>((std::chrono::steady_clock::now() - start) / length) + 1;
+    seenPauses_ = pauses_;
+    if (!WaitWhilePaused(lock)) return false;
+  }
+  return true;
 }
 
 std::chrono::milliseconds HostWorker::WaitLength() const {

@@ -65,9 +65,9 @@ class HostWorker {
   void Loop();
   // The pause point: true when resumed, false when ended.
   bool WaitWhilePaused(std::unique_lock<std::mutex>& lock);
-  // One wait of the cycle; a pause ends it early and holds the worker until
-  // resumed. False when ended.
-  bool WaitOnce(std::chrono::milliseconds length);
+  // The wait cycle: waitsPerCycle waits, each ended early by a pause, which
+  // holds the worker until resumed; only while checks run. False when ended.
+  bool WaitCycle();
   std::chrono::milliseconds WaitLength() const;
 
   HostEntry& host_;

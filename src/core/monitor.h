@@ -41,7 +41,8 @@ class Monitor final : public HostListObserver {
   SaveResult SaveHosts();
 
   // "Ping now": one immediate check of the host in `row` on this thread,
-  // with a probe of its own, whatever its worker is doing.
+  // with a probe of its own, whatever its worker is doing. Blocks for up to
+  // Retries requests of TimeOut ms each.
   void PingNow(std::size_t row);
   // "Trace now": traces the route to the host in `row` (its name, or its
   // address when it has none) with its trace settings, writes the header and
@@ -56,8 +57,10 @@ class Monitor final : public HostListObserver {
   // is one of its slots.
   void CheckStatusReport(DateTime now);
 
-  // Ends every worker: all are told to stop first, then each is waited for.
-  // Idempotent. Results arriving meanwhile are dropped.
+  // Ends every worker: all are told to stop first, then each is waited for,
+  // so it takes about as long as the slowest request in flight. Idempotent;
+  // afterwards no host is checked again. Results arriving meanwhile are
+  // dropped.
   void Shutdown();
 
   // HostListObserver: the list's operations reach the workers through these.
