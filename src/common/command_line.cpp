@@ -28,11 +28,8 @@ void SetCommandLine(int argc, const char* const* argv) {
 }
 
 bool HasCommandLineSwitch(const std::vector<std::string>& arguments, std::string_view name) {
-  // Built by appending: GCC 12 warns falsely about "/" + std::string at -O3.
-  std::string slash(1, '/');
-  slash += name;
-  std::string dash(1, '-');
-  dash += name;
+  const std::string slash = "/" + std::string(name);
+  const std::string dash = "-" + std::string(name);
   for (const std::string& argument : arguments) {
     const std::string lower = AsciiLower(argument);
     if (lower == slash || lower == dash) return true;
