@@ -99,7 +99,9 @@ DateTime FromUnixTimeLocal(int64_t unixSeconds, int milliseconds) {
   return EncodeDateTime(c);
 }
 
-int64_t ToUnixTimeLocal(DateTime value) {
+namespace {
+
+std::tm BrokenDownTime(DateTime value) {
   const CivilDateTime c = DecodeDateTime(value);
   std::tm tm{};
   tm.tm_year = c.year - 1900;
@@ -108,8 +110,23 @@ int64_t ToUnixTimeLocal(DateTime value) {
   tm.tm_hour = c.hour;
   tm.tm_min = c.minute;
   tm.tm_sec = c.second;
+  tm.tm_wday = DayOfWeek(value);
   tm.tm_isdst = -1;
+  return tm;
+}
+
+}  // namespace
+
+int64_t ToUnixTimeLocal(DateTime value) {
+  std::tm tm = BrokenDownTime(value);
   return static_cast<int64_t>(std::mktime(&tm));
+}
+
+std::string FormatDateTime(DateTime value, const std::string& format) {
+  const std::tm tm = BrokenDownTime(value);
+  char text[128];
+  const std::size_t n = std::strftime(text, sizeof text, format.c_str(), &tm);
+  return std::string(text, n);
 }
 
 int LocalUtcOffsetMinutes(int64_t unixSeconds) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace sentrel {
 
@@ -39,6 +40,11 @@ double TimeOfDay(DateTime value);     // fraction only
 // through the process's local time zone.
 DateTime FromUnixTimeLocal(int64_t unixSeconds, int milliseconds = 0);
 int64_t ToUnixTimeLocal(DateTime value);
+
+// strftime of the value's civil date and time (the C library's LC_TIME
+// locale applies to "%x", "%X" and names). Empty when the text would not fit
+// in 128 characters.
+std::string FormatDateTime(DateTime value, const std::string& format);
 
 // Offset of local time from UTC at the given moment, in minutes (east positive).
 int LocalUtcOffsetMinutes(int64_t unixSeconds);

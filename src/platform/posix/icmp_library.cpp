@@ -31,6 +31,21 @@ constexpr size_t kIcmpHeader = 8;
 // and the buffer can live on the small stacks of many worker threads.
 constexpr size_t kReadBuffer = 1024;
 
+// A receive header for one datagram: its data, its control messages and,
+// when `from` is given, its sender.
+msghdr ReceiveHeader(iovec& io, void* control, size_t controlSize, sockaddr_in* from = nullptr) {
+  msghdr message{};
+  if (from) {
+    message.msg_name = from;
+    message.msg_namelen = sizeof *from;
+  }
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = controlSize;
+  return message;
+}
+
 uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 void Store16(uint8_t* p, uint16_t value) {
@@ -248,11 +263,7 @@ class DatagramChannel final : public ChannelBase {
     uint8_t control[512];
     for (;;) {
       iovec io{buffer, sizeof buffer};
-      msghdr message{};
-      message.msg_iov = &io;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
+      msghdr message = ReceiveHeader(io, control, sizeof control);
       if (recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0 && errno != EINTR) break;
     }
   }
@@ -264,13 +275,7 @@ class DatagramChannel final : public ChannelBase {
     for (;;) {
       sockaddr_in from{};
       iovec io{buffer, sizeof buffer};
-      msghdr message{};
-      message.msg_name = &from;
-      message.msg_namelen = sizeof from;
-      message.msg_iov = &io;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
+      msghdr message = ReceiveHeader(io, control, sizeof control, &from);
       ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -295,13 +300,7 @@ class DatagramChannel final : public ChannelBase {
     for (;;) {
       sockaddr_in target{};
       iovec io{buffer, sizeof buffer};
-      msghdr message{};
-      message.msg_name = &target;
-      message.msg_namelen = sizeof target;
-      message.msg_iov = &io;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
+      msghdr message = ReceiveHeader(io, control, sizeof control, &target);
       ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -356,11 +355,7 @@ class RawChannel final : public ChannelBase {
     alignas(cmsghdr) uint8_t control[256];
     for (;;) {
       iovec io{buffer, sizeof buffer};
-      msghdr message{};
-      message.msg_iov = &io;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
+      msghdr message = ReceiveHeader(io, control, sizeof control);
       ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EINTR) continue;

@@ -10,25 +10,18 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_desktop.h"
+#include "fakes/test_files.h"
 #include "notify/send_mail.h"
 
 namespace sentrel {
 namespace {
 
+using testing::ReadFile;
+using testing::PutFile;
+
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeDesktop;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Each test gets a fake nmcli first on PATH and a world of its own: the
 // profiles Office (a mobile line), Home (a PPPoE line) and "Lab: VPN".
@@ -42,7 +35,7 @@ class DialUpTest : public ::testing::Test {
     fs::create_directories(dir_ / "state");
     fs::copy_file(SENTREL_NOTIFY_PEER_DIR "/fake_nmcli", dir_ / "bin" / "nmcli");
     fs::permissions(dir_ / "bin" / "nmcli", fs::perms::owner_all);
-    WriteFile(State() / "entries", "Office\tgsm\nHome\tpppoe\nLab: VPN\tvpn\n");
+    PutFile(State() / "entries", "Office\tgsm\nHome\tpppoe\nLab: VPN\tvpn\n");
     setenv("FAKE_NMCLI_STATE", State().c_str(), 1);
     const char* path = std::getenv("PATH");
     savedPath_ = path != nullptr ? path : "";
@@ -104,7 +97,7 @@ TEST_F(DialUpTest, MissingEntryWarnsAndLetsTheTransferGoAhead) {
 }
 
 TEST_F(DialUpTest, LineAlreadyUpIsUsedWithoutDiallingAndNotHungUp) {
-  WriteFile(State() / "active", "Office:activated\n");
+  PutFile(State() / "active", "Office:activated\n");
   options_.Disconnect = true;
   EXPECT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Up);
   EXPECT_EQ(dial().UseCount(), 1);
@@ -116,7 +109,7 @@ TEST_F(DialUpTest, LineAlreadyUpIsUsedWithoutDiallingAndNotHungUp) {
 }
 
 TEST_F(DialUpTest, DialSettlesWithProgressAndIsHungUpAfterwards) {
-  WriteFile(State() / "settle", "2");
+  PutFile(State() / "settle", "2");
   options_.Disconnect = true;
   EXPECT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Up);
   EXPECT_EQ(Log(), "Connecting device\r\nConnected\r\n");
@@ -128,7 +121,7 @@ TEST_F(DialUpTest, DialSettlesWithProgressAndIsHungUpAfterwards) {
 }
 
 TEST_F(DialUpTest, OnlyTheLastUserOfTheLineHangsUp) {
-  WriteFile(State() / "settle", "0");
+  PutFile(State() / "settle", "0");
   options_.Disconnect = true;
   ASSERT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Up);
   ASSERT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Up);
@@ -143,7 +136,7 @@ TEST_F(DialUpTest, OnlyTheLastUserOfTheLineHangsUp) {
 }
 
 TEST_F(DialUpTest, WaitForTheLineIsBounded) {
-  WriteFile(State() / "settle", "never");
+  PutFile(State() / "settle", "never");
   dial().SetSettleWait(std::chrono::milliseconds(10), std::chrono::milliseconds(300));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Up);
@@ -152,13 +145,13 @@ TEST_F(DialUpTest, WaitForTheLineIsBounded) {
 }
 
 TEST_F(DialUpTest, DialThatEndsDisconnectedStillLetsTheTransferRun) {
-  WriteFile(State() / "settle", "drop");
+  PutFile(State() / "settle", "drop");
   EXPECT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Up);
   EXPECT_EQ(Log(), "Disconnected\r\n");
 }
 
 TEST_F(DialUpTest, RefusedDialShowsTheReasonAndStopsTheMail) {
-  WriteFile(State() / "up_error",
+  PutFile(State() / "up_error",
             "Error: Connection activation failed: No suitable device found for this connection.\n");
   FakeClock clock;
   MailContext context{desktop_, clock, dial(), true, dir_.string(), 1000};
@@ -176,7 +169,7 @@ TEST_F(DialUpTest, RefusedDialShowsTheReasonAndStopsTheMail) {
 
 TEST_F(DialUpTest, UnreadableEntrySettingsFailSilently) {
   // Listed, but its settings cannot be read.
-  WriteFile(State() / "entries", "Office\n");
+  PutFile(State() / "entries", "Office\n");
   EXPECT_EQ(dial().ConnectPhase(options_, desktop_, log_), DialOutcome::Failed);
   EXPECT_TRUE(desktop_.Calls().empty());
   EXPECT_FALSE(Called("connection up"));

@@ -18,24 +18,20 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_desktop.h"
+#include "fakes/test_files.h"
 
 extern char** environ;
 
 namespace sentrel {
 namespace {
 
+using testing::ReadFile;
+
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeDesktop;
 
 constexpr const char* kPython = "/usr/bin/python3";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The lines of a transfer log, for checks that ignore the conversation
 // between them.

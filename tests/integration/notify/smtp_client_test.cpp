@@ -10,6 +10,7 @@
 
 #include "common/base64.h"
 #include "fakes/fake_clock.h"
+#include "fakes/test_files.h"
 #include "notify/transfer_log.h"
 #include "scripted_server.h"
 
@@ -67,10 +68,7 @@ TEST_F(SmtpClientTest, HeloAfterRefusedEhloGivesNoCapabilitiesAuthOrSize) {
                                       "MAIL FROM:<alarm@probe.test>", "QUIT"}));
   // The transcript: connect line, each command as sent (its CR LF plus the
   // one every piece gets), each reply line behind ">".
-  std::ifstream in(log, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "\r\n" + FormatLocalDateTime(clock_.Now()) + " Connect to 127.0.0.1 Port:" +
+  EXPECT_EQ(testing::ReadFile(log), "\r\n" + FormatLocalDateTime(clock_.Now()) + " Connect to 127.0.0.1 Port:" +
                             server.Port() + "\r\n\r\n" +
                             ">220 fake ready\r\n"
                             "EHLO probe.test\r\n\r\n"

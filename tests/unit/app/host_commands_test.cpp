@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "fakes/fake_desktop.h"
+#include "fakes/test_files.h"
 #include "platform/instance_lock.h"
 
 namespace fs = std::filesystem;
@@ -16,12 +17,7 @@ namespace fs = std::filesystem;
 namespace sentrel {
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::ReadFile;
 
 std::string Drain(std::FILE* f) {
   std::rewind(f);
@@ -74,7 +70,7 @@ TEST_F(HostCommands, AddListEnableDisableRemoveRoundTrip) {
   ASSERT_EQ(Run({"--add", "10.0.0.5", "--name", "mail", "--desc", "relay", "--interval", "30"}), 0);
   // The new host is ticked and, apart from its texts and interval, all defaults:
   // exactly the block the data file gives for it.
-  EXPECT_EQ(ReadAll(DataFile()),
+  EXPECT_EQ(ReadFile(DataFile()),
             "<H>\r\n<CHK>T</CHK>\r\n<HIP>10.0.0.5</HIP>\r\n<HN>mail</HN>\r\n<HDS>relay</HDS>\r\n"
             "<PI>30</PI>\r\n<GTIM>1250</GTIM>\r\n<LTIM>1666</LTIM>\r\n<YTIM>2500</YTIM>\r\n"
             "<OTIM>5000</OTIM>\r\n</H>\r\n");
@@ -91,7 +87,7 @@ TEST_F(HostCommands, AddListEnableDisableRemoveRoundTrip) {
   EXPECT_EQ(after.find("10.0.0.5"), std::string::npos);
   EXPECT_NE(after.find("   1 [x] 127.0.0.1"), std::string::npos);
   // The name host is pinged by name: PBIP written as F.
-  EXPECT_NE(ReadAll(DataFile()).find("<PBIP>F</PBIP>"), std::string::npos);
+  EXPECT_NE(ReadFile(DataFile()).find("<PBIP>F</PBIP>"), std::string::npos);
 }
 
 TEST_F(HostCommands, NewHostIsSeededFromTheDefaultHost) {
@@ -99,7 +95,7 @@ TEST_F(HostCommands, NewHostIsSeededFromTheDefaultHost) {
   std::ofstream(DataFile(), std::ios::binary)
       << "<H>\r\n<HIP>10.1.1.1</HIP>\r\n<NOR>3</NOR>\r\n<DFLT>T</DFLT>\r\n<DIA>T</DIA>\r\n</H>\r\n";
   ASSERT_EQ(Run({"--add", "10.2.2.2"}), 0);
-  const std::string file = ReadAll(DataFile());
+  const std::string file = ReadFile(DataFile());
   const std::string second = file.substr(file.find("10.2.2.2"));
   EXPECT_NE(second.find("<NOR>3</NOR>"), std::string::npos);
   EXPECT_NE(second.find("<DIA>T</DIA>"), std::string::npos);
@@ -108,7 +104,7 @@ TEST_F(HostCommands, NewHostIsSeededFromTheDefaultHost) {
 
 TEST_F(HostCommands, RefusalsLeaveTheFileUntouched) {
   ASSERT_EQ(Run({"--add", "10.0.0.5"}), 0);
-  const std::string before = ReadAll(DataFile());
+  const std::string before = ReadFile(DataFile());
 
   EXPECT_EQ(Run({"--remove", "2"}), 2);  // no such row
   EXPECT_NE(Drain(err_).find("no row 2"), std::string::npos);
@@ -120,7 +116,7 @@ TEST_F(HostCommands, RefusalsLeaveTheFileUntouched) {
   EXPECT_EQ(Run({"--enable", "1"}), 1);
   EXPECT_NE(Drain(err_).find("another Sentrel"), std::string::npos);
   EXPECT_EQ(ListHosts(Context()), 0);  // reading is fine while another runs
-  EXPECT_EQ(ReadAll(DataFile()), before);
+  EXPECT_EQ(ReadFile(DataFile()), before);
 }
 
 TEST(ScheduleText, NamesEveryKind) {

@@ -7,18 +7,14 @@
 #include <sstream>
 
 #include "fakes/fake_desktop.h"
+#include "fakes/test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace sentrel {
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::ReadFile;
 
 void WriteSized(const fs::path& p, std::uintmax_t size, char fill) {
   std::ofstream out(p, std::ios::binary);
@@ -53,7 +49,7 @@ TEST_F(EventLogTest, LargerThanLimitWithBackupRotates) {
   log_.Write("new\r\n");
   log_.Close();
   EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 1048577u);
-  EXPECT_EQ(ReadAll(folder_ / "sentrel.log"), "new\r\n");
+  EXPECT_EQ(ReadFile(folder_ / "sentrel.log"), "new\r\n");
 }
 
 TEST_F(EventLogTest, ExactlyTheLimitIsNotRotated) {
@@ -126,7 +122,7 @@ TEST_F(EventLogTest, TextGoesToPaneAndFileByteForByte) {
   log_.Write("=== Trace web1 ===\r\n");
   log_.Close();
   EXPECT_EQ(pane.text_, "a\r\n=== Trace web1 ===\r\n");
-  EXPECT_EQ(ReadAll(folder_ / "sentrel.log"), "a\r\n=== Trace web1 ===\r\n");
+  EXPECT_EQ(ReadFile(folder_ / "sentrel.log"), "a\r\n=== Trace web1 ===\r\n");
 }
 
 TEST(LogPaneText, DropsTwoOldestLinesOnlyPastTheLimit) {

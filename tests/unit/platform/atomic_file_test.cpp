@@ -13,21 +13,15 @@
 #include <set>
 #include <sstream>
 
+#include "fakes/test_files.h"
+
 namespace sentrel {
 namespace {
 
+using testing::ReadFile;
+using testing::PutFile;
+
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void PutFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Runs `body` in a forked child and returns its exit status (-1 when it did
 // not exit normally). Limits and identity changes stay in the child.

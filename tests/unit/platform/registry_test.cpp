@@ -13,24 +13,17 @@
 #include <sstream>
 #include <thread>
 
+#include "fakes/test_files.h"
+
 namespace sentrel {
 namespace {
+
+using testing::ReadFile;
+using testing::PutFile;
 
 namespace fs = std::filesystem;
 
 constexpr std::string_view kKey = "SOFTWARE\\Sentrel\\Options";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void PutFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 class RegistryTest : public ::testing::Test {
  protected:
