@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
-  iproute2 procps iputils-ping
+  iproute2 procps
   python3-aiosmtpd
 )
 
