@@ -188,6 +188,20 @@ TEST_F(SendMailTest, CramMd5MailArrivesWithExactHeadersBodyAndEnvelope) {
   EXPECT_TRUE(desktop_.Calls().empty());
 }
 
+TEST_F(SendMailTest, LongBodyGoesOutInPiecesAndArrivesWhole) {
+  ASSERT_TRUE(StartPeer({}));
+  // Far more than one piece of the transfer, a line of the longest length
+  // SMTP allows, and dot lines where a piece may begin.
+  std::string body;
+  for (int i = 0; i < 60; ++i) body += (i % 19 == 0 ? "." : "") + std::string(79, 'a' + i % 26) + "\r\n";
+  body += std::string(998, 'L') + "\r\n.\r\nend";
+  Send("a@x.test", body, "long");
+
+  const std::string data = ReadFile(Store() / "1.data");
+  const std::string sent = data.substr(data.find("X-mailer: Sentrel\r\n\r\n\r\n\r\n") + 25);
+  EXPECT_EQ(sent, body + "\r\n");
+}
+
 TEST_F(SendMailTest, LoginMailWithoutSubject) {
   ASSERT_TRUE(StartPeer({"--auth-required", "--mechanisms", "LOGIN"}));
   options_.SMTPUsername = "tim";
