@@ -1,6 +1,7 @@
 #include "core/worker_icmp.h"
 
 #include <memory>
+#include <stop_token>
 #include <utility>
 
 #include "core/host_worker.h"
@@ -15,12 +16,18 @@ class StoppableChannel final : public IcmpChannel {
 
   int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
                IcmpEchoReply& reply, int timeoutMs) override {
-    if (CurrentWorkerStopToken().stop_requested()) {
+    const std::stop_token stop = CurrentWorkerStopToken();
+    if (stop.stop_requested()) {
       reply = IcmpEchoReply{address, kIpRequestTimedOut, 0};
       return 0;
     }
+    // Ending the worker cuts the request in flight short: quitting must not
+    // wait out a time-out of several seconds.
+    const std::stop_callback interrupt(stop, [this] { inner_->Interrupt(); });
     return inner_->SendEcho(address, data, options, reply, timeoutMs);
   }
+
+  void Interrupt() override { inner_->Interrupt(); }
 
  private:
   std::unique_ptr<IcmpChannel> inner_;

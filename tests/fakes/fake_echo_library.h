@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -67,15 +68,34 @@ class ScriptedEchoLibrary final : public IcmpLibrary {
     explicit Channel(ScriptedEchoLibrary& owner) : owner_(owner) {}
     int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
                  IcmpEchoReply& reply, int timeoutMs) override {
-      return owner_.Send(address, data.size(), options, reply, timeoutMs);
+      return owner_.Send(address, data.size(), options, reply, timeoutMs, *this);
+    }
+    // As the real channels: the request in flight, or else the next one,
+    // returns at once with nothing received.
+    void Interrupt() override {
+      {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+      }
+      woken_.notify_all();
+    }
+    // Waits out the answer's delay; false when interrupted first.
+    bool Wait(std::chrono::milliseconds delay) {
+      std::unique_lock lock(mutex_);
+      const bool interrupted = woken_.wait_for(lock, delay, [this] { return interrupted_; });
+      interrupted_ = false;
+      return !interrupted;
     }
 
    private:
     ScriptedEchoLibrary& owner_;
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    bool interrupted_ = false;
   };
 
   int Send(uint32_t address, std::size_t size, const IcmpEchoOptions& options,
-           IcmpEchoReply& reply, int timeoutMs) {
+           IcmpEchoReply& reply, int timeoutMs, Channel& channel) {
     Answer answer;
     {
       std::lock_guard lock(mutex_);
@@ -89,10 +109,10 @@ class ScriptedEchoLibrary final : public IcmpLibrary {
     }
     ++count_;
     ++inFlight_;
-    std::this_thread::sleep_for(
+    const bool waited = channel.Wait(
         std::min(answer.delay, std::chrono::milliseconds(std::max(timeoutMs, 0))));
     --inFlight_;
-    if (!answer.reply) {
+    if (!waited || !answer.reply) {
       reply = IcmpEchoReply{address, kIpRequestTimedOut, 0};
       return 0;
     }
