@@ -51,4 +51,17 @@ std::string ToHex(std::string_view bytes) {
   return hex;
 }
 
+std::vector<std::string_view> SplitAtLineBreaks(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    pieces.push_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
 }  // namespace sentrel

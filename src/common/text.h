@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sentrel {
 
@@ -20,6 +21,11 @@ std::string TrimBlanks(std::string_view text);
 
 // `text` without any blank, wherever it stands.
 std::string RemoveBlanks(std::string_view text);
+
+// The pieces of `text` between line breaks: CR LF, a bare CR and a bare LF
+// each end a piece. A break at the very end leaves an empty last piece, so
+// "a\r\n" gives "a" and "". The views point into `text`.
+std::vector<std::string_view> SplitAtLineBreaks(std::string_view text);
 
 // Lower-case hexadecimal, two digits per byte ("\x01\xab" gives "01ab").
 std::string ToHex(std::string_view bytes);

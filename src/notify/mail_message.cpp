@@ -69,16 +69,10 @@ std::string HeaderValue(std::string_view text) {
 }
 
 std::vector<std::string> TextLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
+  std::vector<std::string_view> pieces = SplitAtLineBreaks(text);
+  // A break at the very end starts no further line.
+  if (pieces.back().empty()) pieces.pop_back();
+  return {pieces.begin(), pieces.end()};
 }
 
 std::vector<std::string> BuildMessageLines(std::string_view from, std::string_view to,

@@ -37,18 +37,6 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
-// Splits a data line at every CR LF, bare CR and bare LF.
-void SplitAtLineBreaks(std::string_view text, std::vector<std::string_view>& out) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    out.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  out.push_back(text.substr(start));
-}
-
 }  // namespace
 
 int32_t ReplyCodeOf(std::string_view line) {
@@ -230,11 +218,10 @@ bool SmtpClient::SendData(const std::vector<std::string>& lines) {
     return sent;
   };
 
-  std::vector<std::string_view> pieces;
   for (const std::string& line : lines) {
-    pieces.clear();
-    SplitAtLineBreaks(line, pieces);
-    for (const std::string_view piece : pieces) {
+    // A bare CR or LF inside a line is a line break of its own: each piece
+    // gets its CR LF and its dot stuffing.
+    for (const std::string_view piece : SplitAtLineBreaks(line)) {
       const std::size_t length = piece.size() + (StartsWith(piece, ".") ? 1 : 0);
       if (chunk.size() + length >= kChunkSize && !flush()) return false;
       if (StartsWith(piece, ".")) chunk += '.';

@@ -94,5 +94,16 @@ TEST(SyncString, ReadsSeeWholeValuesWhileAnotherThreadWrites) {
   EXPECT_EQ(torn, 0);
 }
 
+TEST(SplitAtLineBreaks, EveryKindOfBreakEndsAPiece) {
+  using Pieces = std::vector<std::string_view>;
+  EXPECT_EQ(SplitAtLineBreaks(""), Pieces{""});
+  EXPECT_EQ(SplitAtLineBreaks("a"), Pieces{"a"});
+  EXPECT_EQ(SplitAtLineBreaks("a\r\n"), (Pieces{"a", ""}));
+  EXPECT_EQ(SplitAtLineBreaks("a\r\nb\nc\rd"), (Pieces{"a", "b", "c", "d"}));
+  // CR LF is one break; LF CR is two.
+  EXPECT_EQ(SplitAtLineBreaks("a\n\rb"), (Pieces{"a", "", "b"}));
+  EXPECT_EQ(SplitAtLineBreaks("\r\n\r\n"), (Pieces{"", "", ""}));
+}
+
 }  // namespace
 }  // namespace sentrel
