@@ -1,16 +1,15 @@
 #pragma once
 
-#include <mutex>
 #include <string>
-#include <vector>
 
+#include "fakes/call_log.h"
 #include "platform/desktop.h"
 
 namespace sentrel::testing {
 
 // Records every desktop call as one line, in order, and answers message boxes
 // with a preset result.
-class FakeDesktop final : public Desktop {
+class FakeDesktop final : public Desktop, public CallLog {
  public:
   MessageResult answer = MessageResult::Yes;
 
@@ -30,19 +29,6 @@ class FakeDesktop final : public Desktop {
   void ShowHelp(int command, int data) override {
     Record("help:" + std::to_string(command) + ":" + std::to_string(data));
   }
-
-  std::vector<std::string> Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-
- private:
-  void Record(std::string call) {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-  }
-  mutable std::mutex mutex_;
-  std::vector<std::string> calls_;
 };
 
 }  // namespace sentrel::testing
