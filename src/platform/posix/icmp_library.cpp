@@ -205,24 +205,21 @@ class ChannelBase : public IcmpChannel {
   }
 
   bool ApplyOptions(const IcmpEchoOptions& options, IcmpEchoReply& reply) {
-    if (options.Ttl != ttl_) {
-      // TTL 0 is refused by the kernel: a request that can never leave the
-      // host is a failure of the request, not of the target.
-      int ttl = options.Ttl;
-      if (setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
-        reply.Status = IpStatusFromErrno(errno);
-        return false;
-      }
-      ttl_ = options.Ttl;
+    // TTL 0 is refused by the kernel: a request that can never leave the
+    // host is a failure of the request, not of the target.
+    return SetIpOption(IP_TTL, options.Ttl, ttl_, reply) &&
+           SetIpOption(IP_TOS, options.Tos, tos_, reply);
+  }
+
+  // Sets one IP option when it differs from what the socket has; a refusal
+  // becomes the request's status.
+  bool SetIpOption(int option, int value, int& current, IcmpEchoReply& reply) {
+    if (value == current) return true;
+    if (setsockopt(fd_, IPPROTO_IP, option, &value, sizeof value) != 0) {
+      reply.Status = IpStatusFromErrno(errno);
+      return false;
     }
-    if (options.Tos != tos_) {
-      int tos = options.Tos;
-      if (setsockopt(fd_, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0) {
-        reply.Status = IpStatusFromErrno(errno);
-        return false;
-      }
-      tos_ = options.Tos;
-    }
+    current = value;
     return true;
   }
 
