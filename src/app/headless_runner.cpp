@@ -95,14 +95,14 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   const bool pinging =
       runOptions.ping || registry.GetString(kMainFormKey, "isPinging").value_or("") == "1";
 
+  const bool transferLog = HasCommandLineSwitch("sl");
   SystemClock clock;
   HeadlessDesktop desktop;
   StdoutLogPane pane;
   EventLog log;
   log.SetPane(&pane);
-  log.Open({options.PathToLog, options.LogSize, HasCommandLineSwitch("sl"),
-            runOptions.programFolder},
-           desktop, DiscardPlain);
+  log.Open({options.PathToLog, options.LogSize, transferLog, runOptions.programFolder}, desktop,
+           DiscardPlain);
 
   PollSocketNotifier notifier;
   IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
@@ -110,7 +110,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   icmp.notifier = &notifier;
 
   DialUp dialUp{Nmcli(Nmcli::Find())};
-  MailContext mail{desktop, clock, dialUp, HasCommandLineSwitch("sl"), runOptions.programFolder};
+  MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   NotifyAlarmChannels channels(options, mail, desktop);
 
   Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
