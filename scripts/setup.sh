@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   iproute2 procps
   python3-aiosmtpd
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev
+  xvfb xauth icewm xdotool x11-utils imagemagick dbus-x11 fonts-dejavu-core
 )
 
 missing=()

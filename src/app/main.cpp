@@ -7,6 +7,7 @@
 #include "app/headless_runner.h"
 #include "app/host_commands.h"
 #include "common/command_line.h"
+#include "gui/window_program.h"
 #include "platform/icmp_library.h"
 #include "platform/paths.h"
 #include "platform/raw_icmp_socket.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
       std::fputs(CliUsage().c_str(), stdout);
       return 0;
     case Kind::Window:
+      return RunWindowProgram({argc, argv, GetProgramFolder()});
     case Kind::Headless:
       return RunHeadless({command.ping, GetProgramFolder()});
     case Kind::List:

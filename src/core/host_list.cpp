@@ -99,6 +99,25 @@ void HostList::SelectionChanged(std::size_t row) {
   SetRowChecked(row, hosts_[row]->Enabled);
 }
 
+bool HostList::Reorder(const std::vector<std::size_t>& order) {
+  if (order.size() != hosts_.size()) return false;
+  std::vector<bool> seen(hosts_.size(), false);
+  for (std::size_t from : order) {
+    if (from >= hosts_.size() || seen[from]) return false;
+    seen[from] = true;
+  }
+  const HostEntry* marked = defaultIndex_ > 0 ? hosts_[static_cast<std::size_t>(defaultIndex_) - 1].get()
+                                              : nullptr;
+  std::vector<std::unique_ptr<HostEntry>> reordered;
+  reordered.reserve(hosts_.size());
+  for (std::size_t from : order) reordered.push_back(std::move(hosts_[from]));
+  hosts_ = std::move(reordered);
+  for (std::size_t row = 0; marked && row < hosts_.size(); ++row) {
+    if (hosts_[row].get() == marked) defaultIndex_ = static_cast<int>(row) + 1;
+  }
+  return true;
+}
+
 void HostList::Clear() {
   hosts_.clear();
   defaultIndex_ = 0;

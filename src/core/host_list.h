@@ -100,6 +100,12 @@ class HostList {
   // while Loading), so the next save rewrites the file.
   void SelectionChanged(std::size_t row);
 
+  // Puts the rows in a new order: row i takes the host that was in row
+  // order[i] (`order` is a permutation of the rows; anything else is
+  // refused). DefaultIndex follows the default host to its new row.
+  // Modified is not set: the order is not a change of the list's contents.
+  bool Reorder(const std::vector<std::size_t>& order);
+
   // Removes every host (the main window closing).
   void Clear();
 

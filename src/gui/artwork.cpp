@@ -1,0 +1,43 @@
+#include "gui/artwork.h"
+
+namespace sentrel {
+
+namespace {
+
+QIcon Own(const QString& name) { return QIcon(":/icons/" + name + ".svg"); }
+
+}  // namespace
+
+QIcon ProgramIcon() { return Own("program"); }
+
+QIcon TrayIconImage(TrayImage image) {
+  switch (image) {
+    case TrayImage::First:
+      return Own("tray-first");
+    case TrayImage::Stopped:
+      return Own("tray-stopped");
+    case TrayImage::Checking:
+      return Own("tray-ok");
+    case TrayImage::Lost:
+      return Own("tray-lost");
+  }
+  return ProgramIcon();
+}
+
+std::vector<QIcon> StateImages() {
+  return {Own("state-0-unchecked"), Own("state-1-light"), Own("state-2-light"),
+          Own("state-3-light"),     Own("state-4-light"), Own("state-5-lost"),
+          Own("header-none"),       Own("header-ascending"), Own("header-descending")};
+}
+
+std::vector<QIcon> HostDialogLights() {
+  std::vector<QIcon> lights;
+  for (int i = 0; i < 6; ++i) lights.push_back(Own(QString("hostlight-%1").arg(i)));
+  return lights;
+}
+
+QIcon ToolbarIcon(const char* themeName, const char* ownName) {
+  return QIcon::fromTheme(themeName, Own(ownName));
+}
+
+}  // namespace sentrel

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QIcon>
+
+#include "gui/list_sort.h"
+
+namespace sentrel {
+
+class HostList;
+
+// The host list view's rows: the texts, image and check box that the view
+// shows for each host of the list, in the list's order. The entries' results
+// reach the rows only through Refresh (once a second), which touches only
+// the cells whose text or image changed. Window thread only.
+class HostTableModel final : public QAbstractTableModel {
+ public:
+  static constexpr int kColumns = 5;
+  // `images` are the nine state images (rows 0..5, headers 6..8).
+  HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  void SetHeaderTexts(const std::array<QString, kColumns>& texts);
+
+  // Rebuilds every row from the list (after loading).
+  void ResetFromList();
+  // A row was appended to the list (Add): it shows its texts, image 0 and
+  // an unticked box, and moves to its sorted place when a sort is active.
+  // Returns the row where it ended.
+  int RowAppended();
+  // The host of `row` was edited: columns 0, 1 and 4 anew, "_" in 2 and 3.
+  void RowEdited(int row);
+  // Removes `row`; `remove` deletes the host from the list in between.
+  void RemoveRow(int row, const std::function<void()>& remove);
+  // Removes every row; `clear` empties the list in between.
+  void RemoveAllRows(const std::function<void()>& clear);
+  // Column 0 of `row` shows `text` (Reload all addresses).
+  void SetAddressText(int row, const QString& text);
+
+  // RefreshList: copies every ticked host's results into its row. Returns
+  // whether some host is lost. Counts the cells it changed.
+  bool Refresh();
+  int LastRefreshChanges() const { return lastChanges_; }
+
+  // A header click on `column`: sorts the rows (and the list with them).
+  void SortByHeader(int column);
+  const SortState& Sort() const { return sort_; }
+
+  bool Ticked(int row) const { return rows_.at(static_cast<std::size_t>(row)).ticked; }
+  QString Text(int row, int column) const;
+
+ private:
+  struct Row {
+    std::array<QString, kColumns> text;
+    int image = 0;
+    bool ticked = false;
+  };
+  Row RowOf(std::size_t listRow) const;
+  void SetCell(int row, int column, const QString& text);
+  void SetImage(int row, int image);
+  // Moves rows into `order` (row i takes old row order[i]) in list and view.
+  void ApplyOrder(const std::vector<std::size_t>& order);
+  std::vector<std::size_t> SortedOrder(int column, bool ascending) const;
+
+  HostList& hosts_;
+  std::vector<QIcon> images_;
+  std::vector<Row> rows_;
+  std::array<QString, kColumns> headers_;
+  SortState sort_;
+  int lastChanges_ = 0;
+};
+
+}  // namespace sentrel

@@ -1,0 +1,416 @@
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeView>
+#include <QWindowStateChangeEvent>
+
+#include "core/alarm.h"
+#include "core/event_log.h"
+#include "core/monitor.h"
+#include "gui/host_table_model.h"
+#include "gui/log_pane_widget.h"
+#include "probes/address.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr QRect kBuiltInGeometry(298, 164, 493, 302);
+constexpr int kBuiltInListHeight = 127;
+constexpr int kUnsetColumnWidth = 50;
+
+// Keeps the wait cursor up for a scope.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, EventLog& log,
+                       WindowPlacement& placement, MainWindowHooks hooks)
+    : monitor_(monitor),
+      options_(options),
+      desktop_(desktop),
+      log_(log),
+      placement_(placement),
+      hooks_(std::move(hooks)),
+      model_(new HostTableModel(monitor.Hosts(), StateImages(), this)),
+      list_(new QTreeView(this)),
+      pane_(new LogPaneWidget(this)),
+      splitter_(new QSplitter(Qt::Vertical, this)) {
+  setObjectName("MainForm");
+  setWindowTitle(kApplicationTitle);
+  setWindowIcon(ProgramIcon());
+
+  list_->setObjectName("HostList");
+  list_->setAccessibleName("Hosts");
+  list_->setModel(model_);
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setItemsExpandable(false);
+  list_->setAllColumnsShowFocus(true);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  list_->setIconSize(QSize(16, 16));
+  list_->header()->setSectionsClickable(true);
+  list_->header()->setSectionsMovable(false);
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setDefaultSectionSize(kUnsetColumnWidth);
+  connect(list_->header(), &QHeaderView::sectionClicked, this,
+          [this](int column) { model_->SortByHeader(column); });
+  connect(list_, &QTreeView::doubleClicked, this, [this] { Edit(); });
+  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const bool rows = !monitor_.Hosts().Empty();
+    for (const char* key : {"EditItem", "DeleteItem", "PingNowItem"})
+      actions_.at(std::string("Host") + key)->setEnabled(rows);
+    hostMenu_->popup(list_->viewport()->mapToGlobal(at));
+  });
+  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid())
+              monitor_.Hosts().SelectionChanged(static_cast<std::size_t>(current.row()));
+          });
+
+  splitter_->setObjectName("Splitter");
+  splitter_->addWidget(list_);
+  splitter_->addWidget(pane_);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  setCentralWidget(splitter_);
+
+  // One blank pane, as the window always had; nothing else is written there.
+  statusBar()->setObjectName("StatusBar");
+  statusBar()->showMessage(" ");
+
+  BuildMenus();
+  BuildToolBar();
+  BuildHostMenu();
+
+  refresh_.setInterval(1000);
+  connect(&refresh_, &QTimer::timeout, this, [this] { RefreshList(); });
+}
+
+MainWindow::~MainWindow() = default;
+
+QAction* MainWindow::Action(const char* key) const {
+  auto it = actions_.find(key);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+QString MainWindow::Caption(const char* key) const {
+  const QAction* action = Action(key);
+  return action ? action->text() : QString();
+}
+
+void MainWindow::BuildMenus() {
+  const auto add = [this](QMenu* menu, const char* key, const QString& caption,
+                          std::function<void()> run) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(key);
+    connect(action, &QAction::triggered, this, std::move(run));
+    actions_[key] = action;
+    return action;
+  };
+  const auto submenu = [this](const char* key, const QString& caption) {
+    QMenu* menu = menuBar()->addMenu(caption);
+    menu->setObjectName(key);
+    menu->menuAction()->setObjectName(key);
+    actions_[key] = menu->menuAction();
+    return menu;
+  };
+  menuBar()->setObjectName("MainMenu");
+
+  QMenu* file = submenu("FileItem", "&File");
+  add(file, "PingItem", "&Ping", [this] { SetPinging(true); });
+  add(file, "StopItem", "&Stop", [this] { SetPinging(false); });
+  file->addSeparator();
+  add(file, "ExitItem", "E&xit", [this] { close(); });
+
+  QMenu* hosts = submenu("HostsItem", "&Hosts");
+  menuEdit_ = add(hosts, "EditItem", "&Edit", [this] { Edit(); });
+  add(hosts, "AddItem", "&Add", [this] { Add(); });
+  menuDelete_ = add(hosts, "DeleteItem", "&Delete", [this] { Delete(); });
+  hosts->addSeparator();
+  menuPingNow_ = add(hosts, "PingNowItem", "Ping &now", [this] { PingNow(); });
+  add(hosts, "TraceNowItem", "&Trace now", [this] { TraceNow(); });
+  hosts->addSeparator();
+  add(hosts, "ReloadIPsItem", "Re&load all Addresses", [this] { ReloadAllAddresses(); });
+
+  QMenu* options = submenu("OptionsItem", "&Options...");
+  add(options, "EditOptionsItem", "&Edit...", [this] {
+    if (hooks_.editOptions) hooks_.editOptions();
+  });
+  add(options, "SetPassItem", "Set &password...", [this] {
+    if (hooks_.setPassword) hooks_.setPassword();
+  });
+
+  QAction* stopSounds = menuBar()->addAction("&Stop all sounds");
+  stopSounds->setObjectName("StopWAVItem");
+  connect(stopSounds, &QAction::triggered, this, [this] { StopAllSounds(); });
+  actions_["StopWAVItem"] = stopSounds;
+
+  QMenu* help = submenu("HelpItem", "&Help");
+  add(help, "ContentsItem", "&Contents", [this] { Contents(); });
+  help->addSeparator();
+  add(help, "AboutItem", "&About...", [this] {
+    if (hooks_.about) hooks_.about();
+  });
+}
+
+void MainWindow::BuildToolBar() {
+  QToolBar* bar = addToolBar("Toolbar");
+  bar->setObjectName("ToolBar");
+  bar->setMovable(false);
+  bar->setFloatable(false);
+  bar->setIconSize(QSize(24, 24));
+  const auto button = [&](const char* name, const char* theme, const char* own,
+                          const QString& tip, std::function<void()> run) {
+    QAction* action = bar->addAction(ToolbarIcon(theme, own), tip);
+    action->setObjectName(name);
+    action->setToolTip(tip);
+    connect(action, &QAction::triggered, this, std::move(run));
+    return action;
+  };
+  toolPing_ = button("PingBtn", "network-connect", "toolbar-ping", "Ping", [this] { SetPinging(true); });
+  toolStop_ = button("StopBtn", "network-disconnect", "toolbar-stop", "Stop ping",
+                     [this] { SetPinging(false); });
+  bar->addSeparator();
+  button("AddBtn", "document-new", "toolbar-add", "Add new host", [this] { Add(); });
+  toolEdit_ = button("EditBtn", "document-properties", "toolbar-edit", "Edit host", [this] { Edit(); });
+  toolDelete_ = button("DeleteBtn", "edit-delete", "toolbar-delete", "Delete host", [this] { Delete(); });
+  bar->addSeparator();
+  button("HelpBtn", "help-contents", "toolbar-help", "Show help", [this] { Contents(); });
+}
+
+void MainWindow::BuildHostMenu() {
+  hostMenu_ = new QMenu(this);
+  hostMenu_->setObjectName("HostMenu");
+  const auto add = [this](const char* key, const QString& caption, std::function<void()> run) {
+    QAction* action = hostMenu_->addAction(caption);
+    action->setObjectName(QString("Host") + key);
+    connect(action, &QAction::triggered, this, std::move(run));
+    actions_[std::string("Host") + key] = action;
+  };
+  add("EditItem", "Edit", [this] { Edit(); });
+  add("AddItem", "Add", [this] { Add(); });
+  add("DeleteItem", "Delete", [this] { Delete(); });
+  hostMenu_->addSeparator();
+  add("PingNowItem", "Ping now", [this] { PingNow(); });
+  add("TraceNowItem", "Trace now", [this] { TraceNow(); });
+  hostMenu_->addSeparator();
+  add("ReloadIPsItem", "Reload all Addresses", [this] { ReloadAllAddresses(); });
+}
+
+void MainWindow::Start() {
+  if (placement_.PlacementLoaded) {
+    ApplyPlacement();
+  } else {
+    setGeometry(kBuiltInGeometry);
+    splitter_->setSizes({kBuiltInListHeight, kBuiltInGeometry.height()});
+  }
+  HostList& hosts = monitor_.Hosts();
+  monitor_.LoadHosts();
+  model_->ResetFromList();
+  UpdateCommands();
+  if (!hosts.Empty()) SelectRow(0);
+  hosts.SetModified(false);
+  refresh_.start();
+}
+
+void MainWindow::ApplyPlacement() {
+  std::vector<ScreenRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect r = screen->availableGeometry();
+    screens.push_back({r.x(), r.y(), r.width(), r.height()});
+  }
+  // The primary screen first: the built-in place is on it.
+  if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+    const QRect r = primary->availableGeometry();
+    screens.insert(screens.begin(), {r.x(), r.y(), r.width(), r.height()});
+  }
+  const ScreenRect builtIn{kBuiltInGeometry.x(), kBuiltInGeometry.y(), kBuiltInGeometry.width(),
+                           kBuiltInGeometry.height()};
+  const ScreenRect r = UsableWindowRect(placement_, screens, builtIn);
+  setGeometry(r.left, r.top, r.width, r.height);
+  splitter_->setSizes({std::max(placement_.ListHeight, 0), std::max(r.height, 1)});
+  for (int c = 0; c < HostTableModel::kColumns; ++c)
+    list_->header()->resizeSection(c, std::max(placement_.ColWidth[static_cast<std::size_t>(c)], 0));
+}
+
+void MainWindow::CapturePlacement() {
+  const QRect g = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+  placement_.Left = g.x();
+  placement_.Top = g.y();
+  placement_.Width = g.width();
+  placement_.Height = g.height();
+  placement_.ListHeight = splitter_->sizes().value(0);
+  for (int c = 0; c < HostTableModel::kColumns; ++c)
+    placement_.ColWidth[static_cast<std::size_t>(c)] = list_->header()->sectionSize(c);
+  placement_.Visible = isVisible() && !isMinimized();
+  placement_.Captured = true;
+}
+
+CommandState MainWindow::Commands() const {
+  return CommandsFor(monitor_.Hosts().Count(), monitor_.Pinging(), options_.MultPlayWAV);
+}
+
+void MainWindow::UpdateCommands() {
+  const CommandState state = Commands();
+  for (QAction* a : {menuEdit_, menuDelete_, menuPingNow_, toolEdit_, toolDelete_})
+    a->setEnabled(state.edit);
+  Action("PingItem")->setEnabled(state.ping);
+  toolPing_->setEnabled(state.ping);
+  Action("StopItem")->setEnabled(state.stop);
+  toolStop_->setEnabled(state.stop);
+  Action("StopWAVItem")->setEnabled(state.stopSounds);
+  if (monitor_.Hosts().Modified()) monitor_.SaveHosts();
+}
+
+std::optional<int> MainWindow::SelectedRow() const {
+  const QModelIndexList selected = list_->selectionModel()->selectedRows();
+  if (selected.isEmpty()) return std::nullopt;
+  return selected.first().row();
+}
+
+void MainWindow::SelectRow(int row) {
+  if (row < 0 || row >= model_->rowCount()) return;
+  const QModelIndex at = model_->index(row, 0);
+  list_->selectionModel()->setCurrentIndex(
+      at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list_->scrollTo(at);
+}
+
+void MainWindow::SetPinging(bool on) {
+  monitor_.SetPinging(on);
+  if (hooks_.setTrayImage) hooks_.setTrayImage(on ? TrayImage::Checking : TrayImage::Stopped);
+  UpdateCommands();
+}
+
+void MainWindow::Add() {
+  if (editor_) {
+    if (monitor_.Hosts().AddHost(*editor_, desktop_)) SelectRow(model_->RowAppended());
+  }
+  UpdateCommands();
+}
+
+void MainWindow::Edit() {
+  const auto row = SelectedRow();
+  if (row && editor_ && monitor_.Hosts().EditHost(static_cast<std::size_t>(*row), *editor_))
+    model_->RowEdited(*row);
+  UpdateCommands();
+}
+
+void MainWindow::Delete() {
+  if (const auto row = SelectedRow()) {
+    std::optional<std::size_t> next;
+    model_->RemoveRow(*row, [&] { next = monitor_.Hosts().DeleteHost(static_cast<std::size_t>(*row)); });
+    if (next) SelectRow(static_cast<int>(*next));
+  }
+  UpdateCommands();
+}
+
+void MainWindow::PingNow() {
+  const auto row = SelectedRow();
+  if (!row) return;
+  WaitCursor wait;
+  monitor_.PingNow(static_cast<std::size_t>(*row));
+}
+
+void MainWindow::TraceNow() {
+  const auto row = SelectedRow();
+  if (!row) return;
+  const QPoint mouse = QCursor::pos();
+  {
+    WaitCursor wait;
+    HostEntry& host = monitor_.Hosts().Host(static_cast<std::size_t>(*row));
+    host.TraceText.Set(TraceHeader(host.HostName.Get()));
+    // The window stays alive between hops; the host may even be deleted.
+    monitor_.TraceNow(static_cast<std::size_t>(*row),
+                      [](const std::string&) { QCoreApplication::processEvents(); });
+  }
+  // Nudging the pointer makes the desktop show the restored cursor at once.
+  QCursor::setPos(mouse - QPoint(1, 1));
+}
+
+void MainWindow::ReloadAllAddresses() {
+  WaitCursor wait;
+  list_->setUpdatesEnabled(false);
+  HostList& hosts = monitor_.Hosts();
+  for (std::size_t row = 0; row < hosts.Count(); ++row) {
+    HostEntry& host = hosts.Host(row);
+    const uint32_t address = ResolveAddress(host.HostName.Get());
+    if (address == kNoAddress) continue;
+    host.HostIP.Set(AddressToDotted(address));
+    model_->SetAddressText(static_cast<int>(row), QString::fromStdString(host.HostIP.Get()));
+  }
+  list_->setUpdatesEnabled(true);
+}
+
+void MainWindow::StopAllSounds() { desktop_.PlaySound({}, false); }
+
+void MainWindow::Contents() { desktop_.ShowHelp(1, 0); }
+
+void MainWindow::RefreshList() {
+  if (!monitor_.Pinging()) return;
+  const bool lost = model_->Refresh();
+  if (hooks_.setTrayImage) hooks_.setTrayImage(lost ? TrayImage::Lost : TrayImage::Checking);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (closed_) {
+    event->accept();
+    return;
+  }
+  closed_ = true;
+  refresh_.stop();
+  log_.Close();
+  // Every worker ends before its host goes; the rows go with them.
+  monitor_.Shutdown();
+  model_->RemoveAllRows([this] { monitor_.Hosts().Clear(); });
+  CapturePlacement();
+  event->accept();
+  if (hooks_.closed) QMetaObject::invokeMethod(this, [this] { hooks_.closed(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || minimising_) return;
+  auto* change = static_cast<QWindowStateChangeEvent*>(event);
+  if (isMinimized() && !(change->oldState() & Qt::WindowMinimized)) Minimised();
+}
+
+void MainWindow::Minimised() {
+  minimising_ = true;
+  if (hooks_.minimiseToTray && hooks_.minimiseToTray()) {
+    // To the tray: the window leaves the taskbar and comes back from the icon.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();
+  }
+  CapturePlacement();
+  placement_.Visible = false;
+  minimising_ = false;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  UpdateCommands();
+  list_->setFocus();
+}
+
+}  // namespace sentrel

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include "gui/artwork.h"
+#include "gui/command_state.h"
+#include "gui/placement.h"
+
+class QAction;
+class QMenu;
+class QSplitter;
+class QTreeView;
+
+namespace sentrel {
+
+class Desktop;
+class EventLog;
+class HostEditor;
+class HostTableModel;
+class LogPaneWidget;
+class Monitor;
+struct ROptions;
+
+// What the main window reaches outside itself; the application wires it.
+struct MainWindowHooks {
+  std::function<void(TrayImage)> setTrayImage;
+  // Minimising goes to the tray (true) or to the taskbar (false).
+  std::function<bool()> minimiseToTray;
+  std::function<void()> editOptions;
+  std::function<void()> setPassword;
+  std::function<void()> about;
+  // The close handler has run: the application ends.
+  std::function<void()> closed;
+};
+
+// The window in which the operator sees and edits the hosts: menu bar,
+// toolbar, host list, log pane, and every command on them. Window thread only.
+class MainWindow final : public QMainWindow {
+ public:
+  MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, EventLog& log,
+             WindowPlacement& placement, MainWindowHooks hooks);
+  ~MainWindow() override;
+
+  void SetHostEditor(HostEditor* editor) { editor_ = editor; }
+  LogPaneWidget& Pane() { return *pane_; }
+  HostTableModel& Model() { return *model_; }
+  QTreeView& List() { return *list_; }
+
+  // The start: placement applied (when loaded), hosts loaded into the rows,
+  // the first row selected, Modified cleared, the refresh timer started.
+  void Start();
+
+  // Commands.
+  void SetPinging(bool on);
+  void UpdateCommands();
+  void Add();
+  void Edit();
+  void Delete();
+  void PingNow();
+  void TraceNow();
+  void ReloadAllAddresses();
+  void StopAllSounds();
+  void Contents();
+  void RefreshList();
+
+  // Copies position, size, list height, column widths and visibility into
+  // the placement.
+  void CapturePlacement();
+  // The state of the commands as the menus show them.
+  CommandState Commands() const;
+  std::optional<int> SelectedRow() const;
+  void SelectRow(int row);
+  // Every command action by its caption key ("PingItem", ...).
+  QAction* Action(const char* key) const;
+  // The caption of a menu bar item by key, for the tray menu.
+  QString Caption(const char* key) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildHostMenu();
+  void ApplyPlacement();
+  void Minimised();
+
+  Monitor& monitor_;
+  ROptions& options_;
+  Desktop& desktop_;
+  EventLog& log_;
+  WindowPlacement& placement_;
+  MainWindowHooks hooks_;
+  HostEditor* editor_ = nullptr;
+
+  HostTableModel* model_;
+  QTreeView* list_;
+  LogPaneWidget* pane_;
+  QSplitter* splitter_;
+  QMenu* hostMenu_ = nullptr;
+  std::map<std::string, QAction*> actions_;
+  QAction* toolPing_ = nullptr;
+  QAction* toolStop_ = nullptr;
+  QAction* toolEdit_ = nullptr;
+  QAction* toolDelete_ = nullptr;
+  QAction* menuEdit_ = nullptr;
+  QAction* menuDelete_ = nullptr;
+  QAction* menuPingNow_ = nullptr;
+  QTimer refresh_;
+  bool closed_ = false;
+  bool minimising_ = false;
+};
+
+}  // namespace sentrel

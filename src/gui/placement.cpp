@@ -1,0 +1,80 @@
+#include "gui/placement.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "common/lenient_int.h"
+#include "platform/registry.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr std::array<const char*, 5> kColumnNames{"Col1Width", "Col2Width", "Col3Width",
+                                                  "Col4Width", "Col5Width"};
+
+// A value that is missing or not a string reads as an empty text, i.e. 0.
+int32_t ReadNumber(const Registry& registry, const char* name) {
+  return ParseLenientInt(registry.GetString(kMainFormKey, name).value_or(""));
+}
+
+bool Overlaps(const ScreenRect& a, const ScreenRect& b) {
+  return a.left < b.left + b.width && b.left < a.left + a.width && a.top < b.top + b.height &&
+         b.top < a.top + a.height;
+}
+
+}  // namespace
+
+WindowPlacement LoadPlacement(const Registry& registry, bool& pinging) {
+  WindowPlacement p;
+  pinging = false;
+  if (registry.ValueNames(kMainFormKey).empty()) return p;
+  p.PlacementLoaded = true;
+  p.Left = ReadNumber(registry, "Left");
+  p.Top = ReadNumber(registry, "Top");
+  p.Width = ReadNumber(registry, "Width");
+  p.Height = ReadNumber(registry, "Height");
+  p.ListHeight = ReadNumber(registry, "ListHeight");
+  for (std::size_t i = 0; i < kColumnNames.size(); ++i) {
+    p.ColWidth[i] = ReadNumber(registry, kColumnNames[i]);
+    if (p.ColWidth[i] == 0) p.ColWidth[i] = kDefaultColumnWidths[i];
+  }
+  pinging = registry.GetString(kMainFormKey, "isPinging") == std::optional<std::string>("1");
+  p.Visible = registry.GetString(kMainFormKey, "Visible") != std::optional<std::string>("0");
+  return p;
+}
+
+void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
+  const auto put = [&](const char* name, int32_t value) {
+    registry.SetString(kMainFormKey, name, std::to_string(value));
+  };
+  put("Left", p.Left);
+  put("Top", p.Top);
+  put("Width", p.Width);
+  put("Height", p.Height);
+  put("ListHeight", p.ListHeight);
+  for (std::size_t i = 0; i < kColumnNames.size(); ++i) put(kColumnNames[i], p.ColWidth[i]);
+  registry.SetString(kMainFormKey, "Visible", p.Visible ? "1" : "0");
+  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0");
+}
+
+ScreenRect UsableWindowRect(const WindowPlacement& p, const std::vector<ScreenRect>& screens,
+                            const ScreenRect& builtIn) {
+  const ScreenRect stored{p.Left, p.Top, p.Width, p.Height};
+  if (p.Width > 0 && p.Height > 0) {
+    for (const ScreenRect& screen : screens) {
+      if (Overlaps(stored, screen)) return stored;
+    }
+  }
+  if (screens.empty()) return builtIn;
+  // The built-in position is relative to the primary screen's corner, pulled
+  // back inside it when that screen is too small to hold it.
+  const ScreenRect& primary = screens.front();
+  ScreenRect r = builtIn;
+  r.left = primary.left + std::max(0, std::min(builtIn.left, primary.width - builtIn.width));
+  r.top = primary.top + std::max(0, std::min(builtIn.top, primary.height - builtIn.height));
+  return r;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace sentrel {
+
+class Registry;
+
+inline constexpr std::string_view kMainFormKey = "SOFTWARE\\Sentrel\\MainForm";
+
+// The main window's placement and whether checks ran, as kept between runs.
+// Plain data: the window copies itself in and out.
+struct WindowPlacement {
+  bool PlacementLoaded = false;
+  int32_t Left = 0;
+  int32_t Top = 0;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int32_t ListHeight = 0;
+  std::array<int32_t, 5> ColWidth{};  // Col1Width .. Col5Width
+  bool Visible = false;
+  bool Captured = false;  // CapturePlacement ran at least once this run
+};
+
+// The column widths that a missing or zero stored width takes.
+inline constexpr std::array<int32_t, 5> kDefaultColumnWidths{100, 100, 80, 80, 80};
+
+// LoadPlacement: reads the key when it exists (PlacementLoaded then true).
+// Numbers are parsed leniently ("+"/"-", digits up to the first other
+// character, a leading blank gives 0); "Visible" is false only for exactly
+// "0"; `pinging` becomes true only for "isPinging" exactly "1", and stays
+// false when the key is missing.
+WindowPlacement LoadPlacement(const Registry& registry, bool& pinging);
+
+// SavePlacement: writes every value as decimal text, then "Visible" and
+// "isPinging" as "1" or "0". The caller saves the registry file.
+void SavePlacement(const WindowPlacement& placement, bool pinging, Registry& registry);
+
+struct ScreenRect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// The window rectangle to use at start: the stored one, unless it would leave
+// the window unusable (no width or height, or wholly outside every screen);
+// then the built-in rectangle, placed on the primary screen (screens[0]).
+ScreenRect UsableWindowRect(const WindowPlacement& placement, const std::vector<ScreenRect>& screens,
+                            const ScreenRect& builtIn);
+
+}  // namespace sentrel

@@ -1,0 +1,63 @@
+#include "gui/qt/qt_desktop.h"
+
+#include <QMessageBox>
+
+#include "gui/help_window.h"
+#include "gui/sound_player.h"
+#include "platform/program_start.h"
+
+namespace sentrel {
+
+namespace {
+
+QMessageBox::Icon ToQt(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::Warning:
+      return QMessageBox::Warning;
+    case MessageIcon::Error:
+      return QMessageBox::Critical;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
+    case MessageIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+QtDesktop::QtDesktop(SoundPlayer& sound, HelpWindow& help) : sound_(sound), help_(help) {}
+
+MessageResult QtDesktop::ShowMessage(const std::string& text, const std::string& caption,
+                                     MessageIcon icon, MessageButtons buttons) {
+  QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  buttons == MessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
+                                                   : QMessageBox::Ok,
+                  owner_ && owner_->isVisible() ? owner_.data() : nullptr);
+  box.setObjectName("MessageBox");
+  // exec() runs a local event loop: the workers' hand-offs keep being served.
+  const int answer = box.exec();
+  if (buttons == MessageButtons::Ok) return MessageResult::Ok;
+  return answer == QMessageBox::Yes ? MessageResult::Yes : MessageResult::No;
+}
+
+void QtDesktop::PlaySound(const std::string& wavFile, bool loop) { sound_.Play(wavFile, loop); }
+
+void QtDesktop::StopSounds() { sound_.StopAll(); }
+
+void QtDesktop::Beep() { sound_.Beep(); }
+
+void QtDesktop::StartProgram(const std::string& program, const std::string& params) {
+  sentrel::StartProgram(program, params);
+}
+
+void QtDesktop::ShowHelp(int command, int data) {
+  if (!help_.Show(command, data)) {
+    ShowMessage("Cant find file \"qrc:/help/index.html\"", kApplicationTitle, MessageIcon::Error,
+                MessageButtons::Ok);
+  }
+}
+
+}  // namespace sentrel

@@ -1,0 +1,238 @@
+#include "gui/window_program.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include <QApplication>
+#include <QFile>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "common/clock.h"
+#include "common/command_line.h"
+#include "core/event_log.h"
+#include "core/monitor.h"
+#include "core/notify_alarm_channels.h"
+#include "gui/about_box.h"
+#include "gui/app_tray.h"
+#include "gui/help_window.h"
+#include "gui/log_pane_widget.h"
+#include "gui/main_window.h"
+#include "gui/placement.h"
+#include "gui/qt/qt_desktop.h"
+#include "gui/qt/qt_socket_notifier.h"
+#include "gui/qt/qt_ui_thread.h"
+#include "gui/sound_player.h"
+#include "notify/dial_up.h"
+#include "notify/send_mail.h"
+#include "platform/display.h"
+#include "platform/icmp_library.h"
+#include "platform/instance_lock.h"
+#include "platform/raw_icmp_socket.h"
+#include "platform/registry.h"
+#include "platform/sockets.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  (void)!write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the program as the end of the desktop session does;
+// the handler only wakes the window thread.
+std::unique_ptr<QSocketNotifier> CatchTermination(std::function<void()> onSignal) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
+    return nullptr;
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                   [onSignal = std::move(onSignal)] {
+                     char drain[16];
+                     while (read(signalPipe[0], drain, sizeof drain) > 0) {
+                     }
+                     onSignal();
+                   });
+  return notifier;
+}
+
+bool DiscardToTrash(const std::string& path) {
+  if (QFile::moveToTrash(QString::fromStdString(path))) return true;
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  return !ec;
+}
+
+// Milliseconds until one second past the next whole minute: the status
+// message looks at minutes 0 and 30, so its timer ticks once in each minute
+// and never skips one by drifting.
+int UntilNextMinute(const Clock& clock) {
+  const CivilDateTime now = DecodeDateTime(clock.Now());
+  return 61000 - (now.second * 1000 + now.millisecond);
+}
+
+}  // namespace
+
+int RunWindowProgram(const WindowRunOptions& run) {
+  InstanceLock lock;
+  if (!lock.TryAcquire()) return 0;
+  if (!DisplayAvailable()) {
+    std::fprintf(stderr,
+                 "sentrel: no display to open the window on; \"sentrel --headless\" monitors "
+                 "without a window\n");
+    return 1;
+  }
+  int argc = run.argc;
+  QApplication app(argc, run.argv);
+  app.setApplicationName("Sentrel");
+  app.setApplicationVersion(SENTREL_VERSION);
+  app.setWindowIcon(ProgramIcon());
+  // Hiding the window to the tray must not end the program.
+  app.setQuitOnLastWindowClosed(false);
+
+  StartSockets();
+  std::setlocale(LC_TIME, "");
+  const bool smtpLogSwitch = HasCommandLineSwitch("sl");
+
+  Registry registry;
+  std::string registryWarning;
+  registry.Load(&registryWarning);
+  ROptions options;
+  LoadOptions(options, registry);
+
+  LogPaneWidget* pane = nullptr;
+  SoundPlayer sound([&pane](const std::string& line) {
+    if (pane) pane->Append(line);
+  });
+  HelpWindow help;
+  QtDesktop desktop(sound, help);
+  AboutBox about;
+
+  MainWindow* window = nullptr;
+  bool ended = false;
+  const auto restore = [&window] {
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+  };
+  AppTray tray({
+      [&window] { return window && window->isVisible() && !window->isMinimized(); },
+      [&window] {
+        window->raise();
+        window->activateWindow();
+      },
+      restore,
+      [&window] { return window && window->Commands().stop; },
+      [&window](bool on) { window->SetPinging(on); },
+      [&options] { return options.MultPlayWAV; },
+      [&desktop] { desktop.StopSounds(); },
+      [&desktop] { desktop.ShowHelp(1, 0); },
+      [&about] { about.ShowModal(); },
+      [&app] { app.quit(); },
+      [&pane](const std::string& line) {
+        if (pane) pane->Append(line);
+      },
+  });
+  tray.SetToolTip(kApplicationTitle);
+  tray.ApplyTrayMode(options.MinToTray);
+
+  bool pinging = false;
+  WindowPlacement placement = LoadPlacement(registry, pinging);
+
+  SystemClock clock;
+  QtUiThread ui;
+  QtSocketNotifier notifier;
+  IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
+  icmp.desktop = &desktop;
+  icmp.notifier = &notifier;
+  DialUp dialUp{Nmcli(Nmcli::Find())};
+  MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
+  NotifyAlarmChannels channels(options, mail, desktop);
+  EventLog log;
+
+  Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
+  // Known before the hosts are loaded, so that every enabled host starts
+  // checking as soon as it is loaded.
+  monitor.SetPinging(pinging);
+
+  MainWindowHooks hooks;
+  hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
+  hooks.minimiseToTray = [&tray] { return tray.Shown(); };
+  hooks.about = [&about] { about.ShowModal(); };
+  hooks.closed = [&app] { app.quit(); };
+  MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
+  window = &mainWindow;
+  pane = &mainWindow.Pane();
+  desktop.SetOwner(&mainWindow);
+
+  log.SetPane(pane);
+  log.Open({options.PathToLog, options.LogSize, smtpLogSwitch, run.programFolder}, desktop,
+           DiscardToTrash);
+  if (!registryWarning.empty())
+    pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
+  mainWindow.Start();
+  tray.SetCaptions({"Restore", mainWindow.Caption("PingItem"), mainWindow.Caption("StopItem"),
+                    mainWindow.Caption("StopWAVItem"), "Help", mainWindow.Caption("AboutItem"),
+                    mainWindow.Caption("ExitItem")});
+
+  // A window that would start hidden with no tray icon to bring it back
+  // starts minimised instead.
+  if (!placement.PlacementLoaded || placement.Visible) {
+    mainWindow.show();
+  } else if (!tray.Shown()) {
+    mainWindow.showMinimized();
+  }
+
+  QTimer status;
+  status.setSingleShot(true);
+  QObject::connect(&status, &QTimer::timeout, [&] {
+    monitor.CheckStatusReport(clock.Now());
+    status.start(UntilNextMinute(clock));
+  });
+  status.start(UntilNextMinute(clock));
+
+  const auto storeState = [&] {
+    // Never store zeros for a window that was never captured nor restored.
+    if (!placement.Captured && !placement.PlacementLoaded) mainWindow.CapturePlacement();
+    SavePlacement(placement, monitor.Pinging(), registry);
+    std::string error;
+    if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
+  };
+  const auto endSession = [&] {
+    if (ended) return;
+    ended = true;
+    storeState();
+    if (monitor.Hosts().Modified()) monitor.SaveHosts();
+  };
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager&) { endSession(); });
+  const auto termination = CatchTermination([&] {
+    endSession();
+    app.quit();
+  });
+
+  const int code = app.exec();
+  if (!ended) storeState();
+  log.Close();
+  monitor.Shutdown();
+  StopSockets();
+  return code;
+}
+
+}  // namespace sentrel
