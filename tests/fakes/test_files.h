@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,5 +22,24 @@ inline void PutFile(const std::filesystem::path& path, const std::string& bytes)
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
 }
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "sentrel-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace sentrel::testing
