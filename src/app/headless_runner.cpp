@@ -70,6 +70,19 @@ std::chrono::milliseconds UntilNextMinute(const Clock& clock) {
   return std::chrono::milliseconds(61000 - msIntoMinute);
 }
 
+// At the default log level only changes of state are logged, so without
+// this a newcomer would see one line and then silence.
+void PrintBanner(const Monitor& monitor, const std::string& logPath) {
+  const HostList& hosts = monitor.Hosts();
+  std::size_t enabled = 0;
+  for (std::size_t row = 0; row < hosts.Count(); ++row) enabled += hosts.Host(row).Enabled ? 1 : 0;
+  std::printf("Sentrel without a window: %zu host(s), %zu enabled. Checks %s.\n", hosts.Count(),
+              enabled, monitor.Pinging() ? "are running" : "are stopped (start with --ping)");
+  std::printf("Events go here%s%s. Ctrl+C or SIGTERM stops it.\n",
+              logPath.empty() ? "" : " and to ", logPath.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int RunHeadless(const HeadlessRunOptions& runOptions) {
@@ -116,6 +129,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
+  PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
   auto nextTick = std::chrono::steady_clock::now() + UntilNextMinute(clock);
