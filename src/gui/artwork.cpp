@@ -1,6 +1,11 @@
 #include "gui/artwork.h"
 
+// Outside any namespace, as the resource initialiser must be.
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+
 namespace sentrel {
+
+void InitArtwork() { InitIconResources(); }
 
 namespace {
 

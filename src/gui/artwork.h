@@ -10,6 +10,10 @@ enum class TrayImage { First, Stopped, Checking, Lost };
 
 // The program's pictures, compiled into it as SVG so that they are sharp at
 // every size and on every screen.
+// Registers the compiled-in pictures; call once before the first picture
+// (a static library's resources are not registered by themselves).
+void InitArtwork();
+
 QIcon ProgramIcon();
 QIcon TrayIconImage(TrayImage image);
 // The nine images of the host list: rows 0..5, headers 6..8.

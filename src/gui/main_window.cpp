@@ -26,7 +26,6 @@ namespace {
 
 constexpr QRect kBuiltInGeometry(298, 164, 493, 302);
 constexpr int kBuiltInListHeight = 127;
-constexpr int kUnsetColumnWidth = 50;
 
 // Keeps the wait cursor up for a scope.
 class WaitCursor {
@@ -70,7 +69,6 @@ MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, Ev
   list_->header()->setSectionsClickable(true);
   list_->header()->setSectionsMovable(false);
   list_->header()->setStretchLastSection(false);
-  list_->header()->setDefaultSectionSize(kUnsetColumnWidth);
   connect(list_->header(), &QHeaderView::sectionClicked, this,
           [this](int column) { model_->SortByHeader(column); });
   connect(list_, &QTreeView::doubleClicked, this, [this] { Edit(); });
@@ -223,6 +221,10 @@ void MainWindow::Start() {
   } else {
     setGeometry(kBuiltInGeometry);
     splitter_->setSizes({kBuiltInListHeight, kBuiltInGeometry.height()});
+    // The widths a stored placement defaults to: at 50 pixels the check box
+    // and the light leave no room for the address.
+    for (int c = 0; c < HostTableModel::kColumns; ++c)
+      list_->header()->resizeSection(c, kDefaultColumnWidths[static_cast<std::size_t>(c)]);
   }
   HostList& hosts = monitor_.Hosts();
   monitor_.LoadHosts();

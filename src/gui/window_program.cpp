@@ -103,6 +103,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   QApplication app(argc, run.argv);
   app.setApplicationName("Sentrel");
   app.setApplicationVersion(SENTREL_VERSION);
+  InitArtwork();
   app.setWindowIcon(ProgramIcon());
   // Hiding the window to the tray must not end the program.
   app.setQuitOnLastWindowClosed(false);
