@@ -12,6 +12,24 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
+// What a screen reader says for a row's light: the colours alone tell nothing.
+QString StateDescription(int image) {
+  switch (image) {
+    case 1:
+      return "answers, light 1 of 4 (fastest)";
+    case 2:
+      return "answers, light 2 of 4";
+    case 3:
+      return "answers, light 3 of 4";
+    case 4:
+      return "answers, light 4 of 4 (slowest)";
+    case 5:
+      return "lost";
+    default:
+      return "not checked";
+  }
+}
+
 }  // namespace
 
 HostTableModel::HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent)
@@ -44,6 +62,10 @@ QVariant HostTableModel::data(const QModelIndex& index, int role) const {
       if (column == 0 && static_cast<std::size_t>(row.image) < images_.size())
         return images_[static_cast<std::size_t>(row.image)];
       return {};
+    case Qt::AccessibleDescriptionRole:
+      return column == 0 ? StateDescription(row.image) : QVariant();
+    case kImageRole:
+      return row.image;
     case Qt::CheckStateRole:
       if (column == 0) return row.ticked ? Qt::Checked : Qt::Unchecked;
       return {};

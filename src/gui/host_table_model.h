@@ -20,6 +20,8 @@ class HostList;
 class HostTableModel final : public QAbstractTableModel {
  public:
   static constexpr int kColumns = 5;
+  // The index of a row's state image (column 0).
+  static constexpr int kImageRole = Qt::UserRole;
   // `images` are the nine state images (rows 0..5, headers 6..8).
   HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent = nullptr);
 

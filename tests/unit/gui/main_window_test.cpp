@@ -1,0 +1,206 @@
+#include "gui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include <QHeaderView>
+#include <QTreeView>
+
+#include "core/host_list.h"
+#include "core/monitor.h"
+#include "fakes/test_files.h"
+#include "gui/host_table_model.h"
+#include "probes/address.h"
+#include "unit/core/engine_test_env.h"
+
+namespace sentrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The host dialog as a test drives it: confirms, after `fill` has set fields.
+class ScriptedEditor final : public HostEditor {
+ public:
+  std::function<void(HostEntry&)> fill;
+  int calls = 0;
+  int seenInterval = 0;
+  bool EditHost(HostEntry& host) override {
+    ++calls;
+    seenInterval = host.PingInterval;
+    if (fill) fill(host);
+    return true;
+  }
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env.options.PathToData = dir.Path();
+    monitor = std::make_unique<Monitor>(env.Services(WorkerTiming{2ms, 2ms, 5}));
+    MainWindowHooks hooks;
+    hooks.setTrayImage = [this](TrayImage image) { tray.push_back(image); };
+    window = std::make_unique<MainWindow>(*monitor, env.options, env.desktop, env.log, placement,
+                                          hooks);
+    window->SetHostEditor(&editor);
+    window->Start();
+  }
+  void TearDown() override {
+    window.reset();
+    monitor.reset();
+  }
+
+  // Adds hosts through the Add command; `name` empty keeps the address.
+  void AddThroughDialog(const std::string& ip, const std::string& name, int interval = 60,
+                        bool isDefault = false) {
+    editor.fill = [=](HostEntry& h) {
+      h.HostIP.Set(ip);
+      h.HostName.Set(name);
+      h.PingInterval = interval;
+      h.UseAsDefault = isDefault;
+    };
+    window->Add();
+  }
+  std::string Cell(int row, int column) { return window->Model().Text(row, column).toStdString(); }
+  int Image(int row) {
+    return window->Model().index(row, 0).data(HostTableModel::kImageRole).toInt();
+  }
+
+  testing::TempDir dir;
+  testing::EngineEnv env;
+  WindowPlacement placement;
+  std::vector<TrayImage> tray;
+  ScriptedEditor editor;
+  std::unique_ptr<Monitor> monitor;
+  std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, CommandsFollowTheRowsAndThePingingSwitch) {
+  CommandState c = window->Commands();
+  EXPECT_FALSE(c.edit);
+  EXPECT_TRUE(c.ping);
+  EXPECT_FALSE(c.stop);
+  EXPECT_FALSE(window->Action("EditItem")->isEnabled());
+  EXPECT_TRUE(window->Action("AddItem")->isEnabled());
+  EXPECT_TRUE(window->Action("TraceNowItem")->isEnabled());
+
+  AddThroughDialog("10.0.0.1", "one");
+  EXPECT_TRUE(window->Action("DeleteItem")->isEnabled());
+  EXPECT_TRUE(window->Action("PingNowItem")->isEnabled());
+  // Add saved the list at once (UpdateCommands saves a modified list).
+  EXPECT_NE(testing::ReadFile(dir.Path() + "/sentrel.xml").find("10.0.0.1"), std::string::npos);
+
+  window->SetPinging(true);
+  EXPECT_FALSE(window->Action("PingItem")->isEnabled());
+  EXPECT_TRUE(window->Action("StopItem")->isEnabled());
+  EXPECT_EQ(tray.back(), TrayImage::Checking);
+  window->SetPinging(false);
+  EXPECT_TRUE(window->Action("PingItem")->isEnabled());
+  EXPECT_FALSE(window->Action("StopItem")->isEnabled());
+  EXPECT_EQ(tray.back(), TrayImage::Stopped);
+  EXPECT_FALSE(window->Action("StopWAVItem")->isEnabled());
+
+  window->SelectRow(0);
+  window->Delete();
+  EXPECT_EQ(window->Model().rowCount(), 0);
+  EXPECT_FALSE(window->Action("EditItem")->isEnabled());
+  EXPECT_FALSE(window->Action("PingNowItem")->isEnabled());
+}
+
+TEST_F(MainWindowTest, AddAtTheLimitWarnsAndOpensNoDialog) {
+  HostList& hosts = monitor->Hosts();
+  while (!hosts.Full()) hosts.AppendHost(hosts.CreateHost());
+  window->Model().ResetFromList();
+  window->Add();
+  EXPECT_EQ(editor.calls, 0);
+  EXPECT_EQ(window->Model().rowCount(), 1024);
+  EXPECT_EQ(env.BoxesCaptioned("Warning!!!").size(), 1u);
+}
+
+TEST_F(MainWindowTest, DeleteBelowTheDefaultRowKeepsTheDefaultHost) {
+  AddThroughDialog("10.0.0.1", "a");
+  AddThroughDialog("10.0.0.2", "b", 77, true);
+  AddThroughDialog("10.0.0.3", "c");
+  ASSERT_EQ(monitor->Hosts().DefaultIndex(), 2);
+  window->SelectRow(2);
+  window->Delete();
+  EXPECT_EQ(window->SelectedRow(), 1);
+  EXPECT_EQ(monitor->Hosts().DefaultIndex(), 2);
+  editor.fill = nullptr;
+  window->Add();
+  EXPECT_EQ(editor.seenInterval, 77);  // the dialog opened with the default host's settings
+}
+
+TEST_F(MainWindowTest, HeaderClicksSortAsTextAndTheDefaultFollowsItsHost) {
+  AddThroughDialog("10.0.0.1", "20");
+  AddThroughDialog("10.0.0.2", "b", 77, true);
+  AddThroughDialog("10.0.0.3", "100");
+  AddThroughDialog("10.0.0.4", "A");
+  HostTableModel& model = window->Model();
+
+  model.SortByHeader(1);
+  EXPECT_EQ(Cell(0, 1) + Cell(1, 1) + Cell(2, 1) + Cell(3, 1), "10020Ab");
+  EXPECT_EQ(model.Sort().HeaderImage(1), kHeaderAscending);
+  model.SortByHeader(1);
+  EXPECT_EQ(Cell(0, 1) + Cell(1, 1) + Cell(2, 1) + Cell(3, 1), "bA20100");
+  EXPECT_EQ(model.Sort().HeaderImage(1), kHeaderDescending);
+  EXPECT_EQ(monitor->Hosts().DefaultIndex(), 1);
+  EXPECT_EQ(monitor->Hosts().Host(0).HostName.Get(), "b");
+
+  model.SortByHeader(0);
+  EXPECT_EQ(model.Sort().HeaderImage(0), kHeaderAscending);
+  EXPECT_EQ(model.Sort().HeaderImage(1), kHeaderBlank);
+  EXPECT_EQ(Cell(0, 0), "10.0.0.1");
+  EXPECT_EQ(monitor->Hosts().DefaultIndex(), 2);
+
+  // A host added now goes to its place by address, and Add copies the right host.
+  editor.fill = [](HostEntry& h) { h.HostIP.Set("10.0.0.25"); };
+  window->Add();
+  EXPECT_EQ(editor.seenInterval, 77);
+  EXPECT_EQ(Cell(2, 0), "10.0.0.25");
+  EXPECT_EQ(window->SelectedRow(), 2);
+  EXPECT_EQ(monitor->Hosts().Host(2).HostIP.Get(), "10.0.0.25");
+}
+
+TEST_F(MainWindowTest, RefreshShowsLightsLostAndGreyAndSwitchesTheTrayImage) {
+  const uint32_t lostAddress = ResolveAddress("10.0.0.2");
+  env.library->SetRule([lostAddress](uint32_t address, const IcmpEchoOptions&) {
+    if (address == lostAddress) return testing::ScriptedEchoLibrary::Answer{std::nullopt, {}};
+    return testing::ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpSuccess, 3}, {}};
+  });
+  AddThroughDialog("10.0.0.1", "up");
+  AddThroughDialog("10.0.0.2", "down");
+  AddThroughDialog("10.0.0.3", "off");
+  HostTableModel& model = window->Model();
+  model.setData(model.index(0, 0), Qt::Checked, Qt::CheckStateRole);
+  model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
+  window->SetPinging(true);
+
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  HostList& hosts = monitor->Hosts();
+  while ((!hosts.Host(0).WasChecked || hosts.Host(1).State <= 0) &&
+         std::chrono::steady_clock::now() < deadline) {
+    env.ui.RunFor(5ms);
+  }
+  window->RefreshList();
+  EXPECT_EQ(Image(0), 1);
+  EXPECT_EQ(Cell(0, 2), "3");
+  EXPECT_EQ(Cell(0, 3), "3");
+  EXPECT_EQ(Image(1), 5);
+  EXPECT_EQ(Cell(1, 2), "Lost");
+  EXPECT_EQ(Image(2), 0);
+  EXPECT_EQ(Cell(2, 2), "_");
+  EXPECT_EQ(tray.back(), TrayImage::Lost);
+  window->RefreshList();
+  EXPECT_EQ(model.LastRefreshChanges(), 0);  // nothing changed, nothing touched
+
+  // Stopped: the rows keep their last state.
+  window->SetPinging(false);
+  window->RefreshList();
+  EXPECT_EQ(Image(1), 5);
+  EXPECT_EQ(tray.back(), TrayImage::Stopped);
+}
+
+}  // namespace
+}  // namespace sentrel
