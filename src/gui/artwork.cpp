@@ -1,7 +1,11 @@
 #include "gui/artwork.h"
 
-// Outside any namespace, as the resource initialiser must be.
-static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+// Outside any namespace, as the resource initialisers must be. The help
+// pages show the pictures too.
+static void InitIconResources() {
+  Q_INIT_RESOURCE(icons);
+  Q_INIT_RESOURCE(help);
+}
 
 namespace sentrel {
 
