@@ -1,0 +1,112 @@
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "core/ui_thread.h"
+#include "gui/help_window.h"
+#include "gui/qt/qt_desktop.h"
+#include "gui/qt/qt_socket_notifier.h"
+#include "gui/qt/qt_ui_thread.h"
+#include "gui/sound_player.h"
+
+namespace sentrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Serves the event loop until `done` or about `limit` has passed.
+template <typename Done>
+void ServeUntil(Done done, std::chrono::milliseconds limit = 5s) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < limit.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+TEST(QtUiThread, AnAlarmBoxKeepsServingOtherWorkersHandOffs) {
+  QtUiThread ui;
+  SoundPlayer sound(nullptr);
+  HelpWindow help;
+  QtDesktop desktop(sound, help);
+  std::atomic<int> served{0};
+  std::atomic<bool> boxOpen{false};
+  std::jthread worker;
+  // While the box's own loop runs, a worker hands off three steps; the box
+  // closes when they have all run (or after a bound).
+  QTimer::singleShot(0, [&] {
+    boxOpen = true;
+    worker = std::jthread([&](std::stop_token stop) {
+      for (int i = 0; i < 3; ++i) CallOnUiThread(ui, [&] { ++served; }, stop);
+    });
+  });
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box && (served == 3)) box->close();
+  });
+  poll.start(5);
+  QTimer::singleShot(5000, [] {
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  desktop.ShowMessage("host lost", "Sentrel", MessageIcon::Warning, MessageButtons::Ok);
+  EXPECT_TRUE(boxOpen);
+  EXPECT_EQ(served, 3);
+}
+
+TEST(QtUiThread, AWorkerBeingEndedGivesUpAndItsStepNeverRuns) {
+  QtUiThread ui;
+  std::atomic<bool> result{true};
+  std::atomic<bool> stepRan{false};
+  std::jthread worker([&](std::stop_token stop) {
+    result = CallOnUiThread(ui, [&] { stepRan = true; }, stop);
+  });
+  std::this_thread::sleep_for(30ms);  // the step is queued; the window thread is busy here
+  worker.request_stop();
+  worker.join();
+  EXPECT_FALSE(result);
+  ServeUntil([] { return false; }, 50ms);
+  EXPECT_FALSE(stepRan);
+  EXPECT_TRUE(CallOnUiThread(ui, [&] { stepRan = true; }, {}));  // inline on the window thread
+  EXPECT_TRUE(stepRan);
+}
+
+TEST(QtSocketNotifier, ReadinessAndTimeoutsArriveOnTheWindowThreadUntilUnwatched) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, fds), 0);
+  QtSocketNotifier notifier;
+  std::atomic<int> reads{0};
+  std::atomic<int> timeouts{0};
+  // Watched from another thread, as a worker's probe would.
+  std::thread([&] {
+    notifier.Watch(fds[0], [&] {
+      char byte;
+      while (read(fds[0], &byte, 1) == 1) ++reads;
+    });
+    notifier.SetTimer(fds[0], 20ms, [&] { ++timeouts; });
+  }).join();
+  ASSERT_EQ(write(fds[1], "ab", 1), 1);
+  ServeUntil([&] { return reads == 1 && timeouts == 1; });
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(timeouts, 1);
+  ServeUntil([] { return false; }, 60ms);
+  EXPECT_EQ(timeouts, 1);  // a timer fires once
+
+  std::thread([&] { notifier.Unwatch(fds[0]); }).join();
+  ASSERT_EQ(write(fds[1], "c", 1), 1);
+  ServeUntil([] { return false; }, 60ms);
+  EXPECT_EQ(reads, 1);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+}  // namespace
+}  // namespace sentrel
