@@ -1,6 +1,7 @@
 #include "settings/language_text.h"
 
 #include "common/lenient_int.h"
+#include "common/text.h"
 #include "settings/code_page.h"
 #include "settings/ini_file.h"
 #include "settings/utf8_text.h"
@@ -22,7 +23,8 @@ int NamedCodePage(std::string_view bytes) {
   // the raw bytes can be read as INI before they are decoded.
   const auto named = IniFile::Parse(bytes).Get("Language", "CodePage");
   if (!named) return 0;
-  const int code_page = ParseLenientInt(*named);
+  // Blanks inside quotes are kept by the INI rules; a number does not need them.
+  const int code_page = ParseLenientInt(TrimBlanks(*named));
   return IsKnownCodePage(code_page) ? code_page : 0;
 }
 
