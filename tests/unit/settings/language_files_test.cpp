@@ -47,12 +47,8 @@ TEST(LanguageTableTest, ListsAreRefilledInItemOrder) {
   EXPECT_EQ(ListCaptions(nullptr, CaptionList::kPingBy), (Strings{"Address", "Name"}));
   EXPECT_EQ(ListCaptions(nullptr, CaptionList::kCheckEvery),
             (Strings{"Always", "every Month", "every Week", "every Day"}));
-  EXPECT_EQ(ListCaptions(nullptr, CaptionList::kLogDetail),
-            (Strings{"Don't log server events.", "Log host state changes only.",
-                     "Log all host events."}));
   EXPECT_EQ(ListCaptions(nullptr, CaptionList::kSendEvery),
             (Strings{"Month", "Week", "Day", "Never"}));
-  EXPECT_TRUE(ListCaptions(nullptr, CaptionList::kNone).empty());
   // The same keys name items of two lists in two sections.
   const IniFile file = IniFile::Parse("[HostForm]\nWeek=weekly\n[OptionsForm]\nDay=daily\n");
   EXPECT_EQ(ListCaptions(&file, CaptionList::kCheckEvery),
@@ -61,53 +57,18 @@ TEST(LanguageTableTest, ListsAreRefilledInItemOrder) {
             (Strings{"Month", "Week", "daily", "Never"}));
 }
 
-TEST(LanguageTableTest, TableIsWellFormed) {
-  for (const CaptionSection& section : CaptionSections()) {
-    std::set<std::string> keys;
-    for (const Caption& caption : section.captions) {
-      EXPECT_TRUE(keys.insert(AsciiLower(caption.key)).second) << section.name << "." << caption.key;
-      EXPECT_FALSE(caption.text.empty()) << caption.key;
-      EXPECT_EQ(FindCaption(AsciiLower(section.name), caption.key), &caption);
-    }
-  }
-  // Items stand in item order, numbered from 0 without gaps.
-  for (CaptionList list : {CaptionList::kPingBy, CaptionList::kCheckEvery, CaptionList::kLogDetail,
-                           CaptionList::kSendEvery}) {
-    int next = 0;
-    for (const Caption& caption : SectionCaptions(ListSection(list))) {
-      if (caption.list == list) {
-        EXPECT_EQ(caption.item, next++) << caption.key;
-      }
-    }
-    EXPECT_GE(next, 2);
-  }
-}
-
-TEST(LanguageTableTest, WindowsReadTheirSectionsAndSharedKeys) {
+TEST(LanguageTableTest, HostDialogTakesTheScheduleCaptionsFromTheOptions) {
   const IniFile file = IniFile::Parse(
-      "[HostForm]\nDaysOfWeek=ignored here\n[OptionsForm]\nDaysOfWeek=Wochentage\n");
-  const auto host = WindowCaptions(LanguageWindow::kHostForm);
-  std::vector<std::string> shared;
-  for (const CaptionRead& read : host) {
-    if (read.section != kHostFormSection) {
-      shared.push_back(std::string(read.section) + "." + std::string(read.caption->key));
-    }
-    if (read.caption->key == "DaysOfWeek") {
-      EXPECT_EQ(CaptionText(&file, read.section, read.caption->key), "Wochentage");
-    }
+      "[HostForm]\nDaysOfWeek=ignored\n[OptionsForm]\nDaysOfWeek=Wochentage\nSunday=Sonntag\n");
+  Strings texts;
+  for (const CaptionRead& read : WindowCaptions(LanguageWindow::kHostForm)) {
+    if (read.section == kHostFormSection) continue;
+    texts.push_back(CaptionText(&file, read.section, read.caption->key));
   }
-  EXPECT_EQ(shared, (Strings{"OptionsForm.DaysOfWeek", "OptionsForm.Sunday", "OptionsForm.Monday",
-                             "OptionsForm.Tuesday", "OptionsForm.Wednesday",
-                             "OptionsForm.Thursday", "OptionsForm.Friday",
-                             "OptionsForm.Saturday", "OptionsForm.DayOfMonthLabel",
-                             "OptionsForm.TimeLabel", "Buttons.Ok", "Buttons.Cancel",
-                             "Buttons.Help"}));
-  const auto password = WindowCaptions(LanguageWindow::kPasswordForm);
-  ASSERT_EQ(password.size(), 6u);
-  EXPECT_EQ(password.front().caption->key, "Caption");
-  EXPECT_EQ(password.back().caption->key, "Cancel");
-  EXPECT_EQ(WindowCaptions(LanguageWindow::kMainForm).size(), SectionCaptions("MainForm").size());
-  EXPECT_EQ(WindowCaptions(LanguageWindow::kOptionsForm).back().caption->key, "Help");
+  EXPECT_EQ(texts, (Strings{"Wochentage", "Sonntag", "Monday", "Tuesday", "Wednesday", "Thursday",
+                            "Friday", "Saturday", "Day:", "Time:", "Ok", "Cancel", "Help"}));
+  // The password dialog has no "Help".
+  EXPECT_EQ(WindowCaptions(LanguageWindow::kPasswordForm).back().caption->key, "Cancel");
 }
 
 class LanguageFilesTest : public ::testing::Test {
