@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+// The Windows 8-bit code pages in which a language file may be written:
+// 1250 Central European, 1251 Cyrillic, 1252 Western, 1253 Greek,
+// 1254 Turkish, 1257 Baltic. Code pages are named by their Windows numbers.
+
+bool IsKnownCodePage(int code_page);
+
+// The character that `byte` stands for in `code_page`: ASCII below 0x80;
+// U+FFFD for a byte that the code page leaves undefined, and for every byte
+// above 0x7F when the code page is not known.
+char32_t CodePageCharacter(int code_page, unsigned char byte);
+
+// `bytes` read in `code_page`, as UTF-8. Never fails: unknown bytes become
+// U+FFFD as above.
+std::string CodePageToUtf8(std::string_view bytes, int code_page);
+
+}  // namespace sentrel

@@ -1,0 +1,271 @@
+#include "settings/language_table.h"
+
+#include <array>
+
+#include "common/text.h"
+#include "settings/ini_file.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr Caption Label(std::string_view key, std::string_view text, std::string_view shows) {
+  return Caption{key, text, shows, CaptionList::kNone, -1};
+}
+
+constexpr Caption Item(std::string_view key, std::string_view text, std::string_view shows,
+                       CaptionList list, int item) {
+  return Caption{key, text, shows, list, item};
+}
+
+constexpr auto kMainForm = std::to_array<Caption>({
+    Label("FileItem", "&File", "menu bar: File menu"),
+    Label("PingItem", "&Ping", "menu bar: Ping; the tray menu's Ping item while checks are stopped"),
+    Label("StopItem", "&Stop", "menu bar: Stop; the tray menu's Ping item while checks run"),
+    Label("ExitItem", "E&xit", "menu bar: Exit; tray menu: Exit"),
+    Label("HostsItem", "&Hosts", "menu bar: Hosts menu"),
+    Label("EditItem", "&Edit", "menu bar: Edit host; context menu: Edit"),
+    Label("AddItem", "&Add", "menu bar: Add; context menu: Add"),
+    Label("DeleteItem", "&Delete", "menu bar: Delete; context menu: Delete"),
+    Label("PingNowItem", "Ping &now", "menu bar: Ping now; context menu: Ping now"),
+    Label("TraceNowItem", "&Trace now", "menu bar: Trace now; context menu: Trace now"),
+    Label("ReloadIPsItem", "Re&load all Addresses",
+          "menu bar: Reload all addresses; context menu: its last item"),
+    Label("OptionsItem", "&Options...", "menu bar: Options menu"),
+    Label("EditOptionsItem", "&Edit...", "menu bar: the options command"),
+    Label("SetPassItem", "Set &password...", "menu bar: Set password"),
+    Label("StopWAVItem", "&Stop all sounds", "menu bar: Stop all sounds; tray menu: Stop all sounds"),
+    Label("HelpItem", "&Help", "menu bar: Help menu"),
+    Label("ContentsItem", "&Contents", "menu bar: Contents"),
+    Label("AboutItem", "&About...", "menu bar: About; tray menu: About"),
+    Label("Header2", " Computer name or description", "list view: header of column 1"),
+    Label("Restore", "Restore", "tray menu: Restore"),
+});
+
+constexpr auto kHostForm = std::to_array<Caption>({
+    Label("HostIP", "Host IP:", "label"),
+    Label("ToName", ">> Name", "button"),
+    Label("HostName", "Computer name:", "label"),
+    Label("HostDesc", "Description:", "label"),
+    Label("ToIP", ">> IP", "button"),
+    Label("PingInterval", "Ping interval(sec):", "label"),
+    Label("NOR", "Numer of retries:", "label"),
+    Label("TimeOut", "Timeout(msec):", "ping label; also the trace route's time-out label"),
+    Label("PBS", "Send buffer size:", "ping label"),
+    Label("PTTL", "Time To Live(TTL):", "label"),
+    Label("PTOS", "Type Of Service(TOS):", "label"),
+    Label("PingBy", "Ping by", "label"),
+    Item("Address", "Address", "\"Ping by\" item 0", CaptionList::kPingBy, 0),
+    Item("Name", "Name", "\"Ping by\" item 1", CaptionList::kPingBy, 1),
+    Label("TraceRouteBox", "Trace Route", "group"),
+    Label("BufferSize", "Send buffer size:", "trace route label"),
+    Label("TTL", "Time to live:", "trace route label"),
+    Label("MaxNumHops", "Max. number of hops to search for target:", "label"),
+    Label("Default", "Use as default", "check box"),
+    Label("WakeUp", "&Alarm when host wakes up", "check box, page \"On renewal\""),
+    Label("Counts", "Count of repeats befor alarm:", "label, both alarm pages"),
+    Label("ShowBox", "&Show  message box", "check box, both alarm pages"),
+    Label("PlayWAV", "&Play WAV file:", "check box, both alarm pages"),
+    Label("Test", "Test", "all six \"Test\" buttons"),
+    Label("SendLan", "Send &message to this computer:", "check box, both alarm pages"),
+    Label("SendEmail", "Send message to this &e-mail:", "check box, both alarm pages"),
+    Label("RunPrg", "&Run this program:", "check box, both alarm pages"),
+    Label("Params", "Parameters:", "label, both alarm pages"),
+    Label("GoesDown", "&Alarm when host goes down", "check box, page \"On loss\""),
+    Label("General", "&General", "page 0"),
+    Label("Schedule", "&Schedule", "page 1"),
+    Label("Onrenewal", "On &renewal", "page 2; also the upper group of the template page"),
+    Label("Onloss", "On &loss", "page 3; also the lower group of the template page"),
+    Label("MessageTemplate", "Message &Template", "page 4"),
+    Label("Light", "L&ight", "page 5"),
+    Label("HostInfo", "Host Info", "group"),
+    Label("PingOpt", "Ping Options", "group"),
+    Label("Subject", "Subject", "label, both template groups"),
+    Label("MesBody", "Message body", "label, both template groups"),
+    Label("RunTraceRoute", "Run Trace Route", "check box, both alarm pages"),
+    Label("AlarmOptions", "Alarm Options", "group, both alarm pages"),
+    Label("GrayLight", "The host isn't checked.", "light row 0"),
+    Label("TimeStr", "Time less than", "light rows 1..4"),
+    Label("RedLight", "Host isn't available.", "light row 5"),
+    Label("MSStr", "ms.", "light rows 1..4"),
+    Label("CheckEveryLabel", "Check every", "label"),
+    Item("Always", "Always", "\"Check every\" item 0", CaptionList::kCheckEvery, 0),
+    Item("Month", "every Month", "\"Check every\" item 1", CaptionList::kCheckEvery, 1),
+    Item("Week", "every Week", "\"Check every\" item 2", CaptionList::kCheckEvery, 2),
+    Item("Day", "every Day", "\"Check every\" item 3", CaptionList::kCheckEvery, 3),
+});
+
+constexpr auto kOptionsForm = std::to_array<Caption>({
+    Label("LogSize", "Log size:", "label"),
+    Label("MinToTray", "&Minimize to Tray", "check box"),
+    Label("AutoRun", "Auto &Run", "check box"),
+    Label("Language", "Language:", "label"),
+    Label("MultPlayWAV", "Play WAV files only once", "check box"),
+    Label("PathToData", "Path to data:", "label"),
+    Label("PathToLog", "Path to log file:", "label"),
+    Label("LogSize1", "Mb.", "label after the log size"),
+    Label("LogDetail", "Log detail:", "label"),
+    Label("ServerName1", "SMTP server", "first line of the server label"),
+    Label("ServerName2", "name:", "second line of the server label"),
+    Label("Port", "Port:", "label"),
+    Label("From", "From:", "label"),
+    Label("ConnectVia", "Connect via", "group"),
+    Label("ViaLan", "Lan", "radio button"),
+    Label("DialUp", "DialUp", "radio button"),
+    Label("AutoConnect", "AutoConnect", "check box"),
+    Label("Disconnect", "Disconnect after transfer", "check box"),
+    Label("Connection", "Connection:", "label"),
+    Label("Login", "Login:", "label"),
+    Label("Password", "Password:", "dial-up label; also the SMTP authentication password label"),
+    Label("DeleteLog2Recycle", "Delete log file to recycle &bin", "check box"),
+    Label("Interface", "Interface", "page 0"),
+    Label("LogSettings", "Log settings", "page 1"),
+    Label("EmailSettings", "eMail Settings", "page 2"),
+    Label("StatusNotification", "Status notification", "page 3"),
+    Item("LogLevel1", "Don't log server events.", "\"Log detail:\" item 0", CaptionList::kLogDetail, 0),
+    Item("LogLevel2", "Log host state changes only.", "\"Log detail:\" item 1",
+         CaptionList::kLogDetail, 1),
+    Item("LogLevel3", "Log all host events.", "\"Log detail:\" item 2", CaptionList::kLogDetail, 2),
+    Label("StatusLabel", "Status message body:", "label"),
+    Label("SMTPAuthentication", "SMTP Authentication", "group"),
+    Label("DialUpOptions", "DialUp Options", "group"),
+    Label("Username", "Username:", "label"),
+    Label("SendViaLabel", "Send via:", "label"),
+    Label("StatAddressLabel", "Address:", "label"),
+    Label("SendEveryLabel", "Send every", "label"),
+    Item("Month", "Month", "\"Send every\" item 0", CaptionList::kSendEvery, 0),
+    Item("Week", "Week", "\"Send every\" item 1", CaptionList::kSendEvery, 1),
+    Item("Day", "Day", "\"Send every\" item 2", CaptionList::kSendEvery, 2),
+    Item("Never", "Never", "\"Send every\" item 3", CaptionList::kSendEvery, 3),
+    Label("DaysOfWeek", "Days of week", "group; also in the host dialog"),
+    Label("Sunday", "Sunday", "day check box; also in the host dialog"),
+    Label("Monday", "Monday", "day check box; also in the host dialog"),
+    Label("Tuesday", "Tuesday", "day check box; also in the host dialog"),
+    Label("Wednesday", "Wednesday", "day check box; also in the host dialog"),
+    Label("Thursday", "Thursday", "day check box; also in the host dialog"),
+    Label("Friday", "Friday", "day check box; also in the host dialog"),
+    Label("Saturday", "Saturday", "day check box; also in the host dialog"),
+    Label("DayOfMonthLabel", "Day:", "label; also in the host dialog"),
+    Label("TimeLabel", "Time:", "label; also in the host dialog"),
+});
+
+constexpr auto kPasswordForm = std::to_array<Caption>({
+    Label("Caption", "Password", "window title"),
+    Label("New_Password", "New Password:", "label"),
+    Label("Input_Password", "Input Password:", "label"),
+    Label("Confirm_Password", "Confirm New Password:", "label"),
+});
+
+constexpr auto kButtons = std::to_array<Caption>({
+    Label("Ok", "Ok", "button of the three dialogs"),
+    Label("Cancel", "Cancel", "button of the three dialogs"),
+    Label("Help", "Help", "button of the host and options dialogs"),
+});
+
+constexpr auto kSections = std::to_array<CaptionSection>({
+    {kMainFormSection, kMainForm},
+    {kHostFormSection, kHostForm},
+    {kOptionsFormSection, kOptionsForm},
+    {kPasswordFormSection, kPasswordForm},
+    {kButtonsSection, kButtons},
+});
+
+// The schedule page of the host dialog reads these from OptionsForm.
+constexpr auto kSharedScheduleKeys = std::to_array<std::string_view>({
+    "DaysOfWeek", "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
+    "DayOfMonthLabel", "TimeLabel",
+});
+
+void AppendSection(std::vector<CaptionRead>& reads, std::string_view section) {
+  for (const Caption& caption : SectionCaptions(section)) reads.push_back({section, &caption});
+}
+
+void AppendKeys(std::vector<CaptionRead>& reads, std::string_view section,
+                std::span<const std::string_view> keys) {
+  for (std::string_view key : keys) reads.push_back({section, FindCaption(section, key)});
+}
+
+}  // namespace
+
+std::span<const CaptionSection> CaptionSections() { return kSections; }
+
+std::span<const Caption> SectionCaptions(std::string_view section) {
+  for (const CaptionSection& candidate : kSections) {
+    if (EqualsIgnoringCase(candidate.name, section)) return candidate.captions;
+  }
+  return {};
+}
+
+const Caption* FindCaption(std::string_view section, std::string_view key) {
+  for (const Caption& caption : SectionCaptions(section)) {
+    if (EqualsIgnoringCase(caption.key, key)) return &caption;
+  }
+  return nullptr;
+}
+
+std::string CaptionText(const IniFile* file, std::string_view section, std::string_view key) {
+  if (file != nullptr) {
+    if (auto value = file->Get(section, key)) return std::move(*value);
+  }
+  const Caption* caption = FindCaption(section, key);
+  return caption ? std::string(caption->text) : std::string();
+}
+
+std::string CaptionText(const std::optional<IniFile>& file, std::string_view section,
+                        std::string_view key) {
+  return CaptionText(file ? &*file : nullptr, section, key);
+}
+
+std::string_view ListSection(CaptionList list) {
+  switch (list) {
+    case CaptionList::kPingBy:
+    case CaptionList::kCheckEvery:
+      return kHostFormSection;
+    case CaptionList::kLogDetail:
+    case CaptionList::kSendEvery:
+      return kOptionsFormSection;
+    case CaptionList::kNone:
+      break;
+  }
+  return {};
+}
+
+std::vector<std::string> ListCaptions(const IniFile* file, CaptionList list) {
+  std::vector<std::string> items;
+  const std::string_view section = ListSection(list);
+  // The table keeps the items of each list in item order.
+  for (const Caption& caption : SectionCaptions(section)) {
+    if (caption.list == list) items.push_back(CaptionText(file, section, caption.key));
+  }
+  return items;
+}
+
+std::vector<std::string> ListCaptions(const std::optional<IniFile>& file, CaptionList list) {
+  return ListCaptions(file ? &*file : nullptr, list);
+}
+
+std::vector<CaptionRead> WindowCaptions(LanguageWindow window) {
+  static constexpr std::array<std::string_view, 3> kDialogButtons = {"Ok", "Cancel", "Help"};
+  std::vector<CaptionRead> reads;
+  switch (window) {
+    case LanguageWindow::kMainForm:
+      AppendSection(reads, kMainFormSection);
+      break;
+    case LanguageWindow::kHostForm:
+      AppendSection(reads, kHostFormSection);
+      AppendKeys(reads, kOptionsFormSection, kSharedScheduleKeys);
+      AppendKeys(reads, kButtonsSection, kDialogButtons);
+      break;
+    case LanguageWindow::kOptionsForm:
+      AppendSection(reads, kOptionsFormSection);
+      AppendKeys(reads, kButtonsSection, kDialogButtons);
+      break;
+    case LanguageWindow::kPasswordForm:
+      AppendSection(reads, kPasswordFormSection);
+      AppendKeys(reads, kButtonsSection, std::span(kDialogButtons).first(2));
+      break;
+  }
+  return reads;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,112 @@
+#include "settings/utf8_text.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The length of the valid UTF-8 sequence at `at`, or 0 when the bytes there
+// are not one.
+std::size_t ValidSequenceLength(std::string_view bytes, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(bytes[at]);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  char32_t code = 0;
+  char32_t least = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;  // a stray continuation byte, C0/C1 (always overlong), F5..FF
+  }
+  if (bytes.size() - at < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[at + i]);
+    if (!IsContinuation(b)) return 0;
+    code = (code << 6) | (b & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = ValidSequenceLength(bytes, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+Utf8Census CountUtf8(std::string_view bytes) {
+  Utf8Census census;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = ValidSequenceLength(bytes, at);
+    if (length == 0) {
+      ++census.invalid;
+      ++at;
+    } else {
+      if (length > 1) ++census.multibyte;
+      at += length;
+    }
+  }
+  return census;
+}
+
+std::string RepairUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = ValidSequenceLength(bytes, at);
+    if (length == 0) {
+      AppendUtf8(text, kReplacement);
+      ++at;
+    } else {
+      text.append(bytes.substr(at, length));
+      at += length;
+    }
+  }
+  return text;
+}
+
+void AppendUtf8(std::string& text, char32_t code_point) {
+  if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) {
+    code_point = kReplacement;
+  }
+  const auto put = [&text](char32_t byte) { text.push_back(static_cast<char>(byte)); };
+  if (code_point < 0x80) {
+    put(code_point);
+  } else if (code_point < 0x800) {
+    put(0xC0 | (code_point >> 6));
+    put(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    put(0xE0 | (code_point >> 12));
+    put(0x80 | ((code_point >> 6) & 0x3F));
+    put(0x80 | (code_point & 0x3F));
+  } else {
+    put(0xF0 | (code_point >> 18));
+    put(0x80 | ((code_point >> 12) & 0x3F));
+    put(0x80 | ((code_point >> 6) & 0x3F));
+    put(0x80 | (code_point & 0x3F));
+  }
+}
+
+std::size_t Utf8PrefixBytes(std::string_view text, std::size_t characters) {
+  std::size_t seen = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (IsContinuation(static_cast<unsigned char>(text[at]))) continue;
+    if (seen == characters) return at;
+    ++seen;
+  }
+  return text.size();
+}
+
+}  // namespace sentrel
