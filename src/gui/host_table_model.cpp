@@ -106,9 +106,10 @@ bool HostTableModel::setData(const QModelIndex& index, const QVariant& value, in
   return true;
 }
 
-void HostTableModel::SetHeaderTexts(const std::array<QString, kColumns>& texts) {
-  headers_ = texts;
-  emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
+void HostTableModel::SetHeaderText(int column, const QString& text) {
+  if (column < 0 || column >= kColumns) return;
+  headers_[static_cast<std::size_t>(column)] = text;
+  emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
 HostTableModel::Row HostTableModel::RowOf(std::size_t listRow) const {

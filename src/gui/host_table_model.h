@@ -32,7 +32,7 @@ class HostTableModel final : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  void SetHeaderTexts(const std::array<QString, kColumns>& texts);
+  void SetHeaderText(int column, const QString& text);
 
   // Rebuilds every row from the list (after loading).
   void ResetFromList();

@@ -18,6 +18,8 @@
 #include "gui/host_table_model.h"
 #include "gui/log_pane_widget.h"
 #include "probes/address.h"
+#include "settings/ini_file.h"
+#include "settings/language_table.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -213,6 +215,33 @@ void MainWindow::BuildHostMenu() {
   add("TraceNowItem", "Trace now", [this] { TraceNow(); });
   hostMenu_->addSeparator();
   add("ReloadIPsItem", "Reload all Addresses", [this] { ReloadAllAddresses(); });
+}
+
+void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
+  QString restore = "Restore";
+  for (const CaptionRead& read : WindowCaptions(LanguageWindow::kMainForm)) {
+    const std::string key(read.caption->key);
+    const QString text = QString::fromStdString(CaptionText(file, read.section, key));
+    if (key == "Header2") {
+      model_->SetHeaderText(1, text);
+    } else if (key == "Restore") {
+      restore = text;
+    } else if (QAction* action = Action(key.c_str())) {
+      action->setText(text);
+    }
+    // The context menu shares the menu bar's keys.
+    if (QAction* twin = Action(("Host" + key).c_str())) twin->setText(text);
+  }
+  if (hooks_.setTrayCaptions) {
+    TrayCaptions captions;
+    captions.restore = restore;
+    captions.ping = Caption("PingItem");
+    captions.stop = Caption("StopItem");
+    captions.stopSounds = Caption("StopWAVItem");
+    captions.about = Caption("AboutItem");
+    captions.exit = Caption("ExitItem");
+    hooks_.setTrayCaptions(captions);
+  }
 }
 
 void MainWindow::Start() {

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include "gui/app_tray.h"
 #include "gui/artwork.h"
 #include "gui/command_state.h"
 #include "gui/placement.h"
@@ -22,6 +23,7 @@ class Desktop;
 class EventLog;
 class HostEditor;
 class HostTableModel;
+class IniFile;
 class LogPaneWidget;
 class Monitor;
 struct ROptions;
@@ -29,6 +31,9 @@ struct ROptions;
 // What the main window reaches outside itself; the application wires it.
 struct MainWindowHooks {
   std::function<void(TrayImage)> setTrayImage;
+  // The tray menu's captions after the language was applied: Restore, then
+  // Ping, Stop, Stop all sounds, About and Exit as the menu bar shows them.
+  std::function<void(const TrayCaptions&)> setTrayCaptions;
   // Minimising goes to the tray (true) or to the taskbar (false).
   std::function<bool()> minimiseToTray;
   std::function<void()> editOptions;
@@ -67,6 +72,10 @@ class MainWindow final : public QMainWindow {
   void StopAllSounds();
   void Contents();
   void RefreshList();
+
+  // Sets every caption from the language file (the built-in text for what
+  // it lacks), then hands the tray menu its captions.
+  void ApplyLanguage(const std::optional<IniFile>& file);
 
   // Copies position, size, list height, column widths and visibility into
   // the placement.

@@ -38,6 +38,7 @@
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/sockets.h"
+#include "settings/language_files.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -175,6 +176,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
 
   MainWindowHooks hooks;
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
+  hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
   hooks.minimiseToTray = [&tray] { return tray.Shown(); };
   hooks.about = [&about] { about.ShowModal(); };
   hooks.closed = [&app] { app.quit(); };
@@ -188,10 +190,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
            DiscardToTrash);
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
+  mainWindow.ApplyLanguage(LoadLanguage(options.Language, LanguageFolders()));
   mainWindow.Start();
-  tray.SetCaptions({"Restore", mainWindow.Caption("PingItem"), mainWindow.Caption("StopItem"),
-                    mainWindow.Caption("StopWAVItem"), "Help", mainWindow.Caption("AboutItem"),
-                    mainWindow.Caption("ExitItem")});
 
   // A window that would start hidden with no tray icon to bring it back
   // starts minimised instead.
