@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# End to end: the real program in a real X server with a window manager and a
+# notification area, read as a screen reader reads it. Three hosts: one that
+# answers, one that never does (its packets are dropped in a namespace of the
+# test's own), one disabled; "isPinging" = "1", so checks resume by
+# themselves. The rows must show a light, "Lost" and grey; a second start
+# must end at once with 0; Exit from the menu must store the placement.
+#
+# Everything runs inside the test's client namespace: the display, the
+# session bus, the accessibility bus, the window manager and the program.
+#
+# Usage: window_e2e.sh SENTREL_BINARY SOURCE_ROOT. Exit 77 = skipped.
+set -euo pipefail
+
+sentrel=$1
+root=$2
+[ "$(id -u)" -eq 0 ] || { echo "skipped: network namespaces need root"; exit 77; }
+for tool in Xvfb icewm xdotool dbus-daemon; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+[ -x /usr/libexec/at-spi-bus-launcher ] || { echo "skipped: at-spi2-core is not installed"; exit 77; }
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is not installed"; exit 77; }
+
+prefix="snp$$"
+work=$(mktemp -d /tmp/sentrel-window.XXXXXX)
+pids=()
+app=""
+cleanup() {
+  [ -n "$app" ] && kill -KILL "$app" 2>/dev/null || true
+  # Children first: the accessibility launcher starts a bus and a registry.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pkill -P "${pids[i]}" 2>/dev/null || true
+    kill "${pids[i]}" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  "$root/scripts/netns-topology.sh" down "$prefix" || true
+  rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
+  rm -rf "$work"
+}
+display=""
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*"
+  echo "--- program stderr"; cat "$work/err" 2>/dev/null || true
+  echo "--- rows"; cat "$work/rows" 2>/dev/null || true
+  echo "--- windows"; xwininfo -root -tree 2>&1 | grep -i sentrel || true
+  exit 1
+}
+
+# wait_for SECONDS COMMAND...: polls every 0.2 s, bounded.
+wait_for() {
+  local tries=$(( $1 * 5 )); shift
+  for ((i = 0; i < tries; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+"$root/scripts/netns-topology.sh" up "$prefix"
+# An array, not a function: `&` then gives the program's own pid to stop.
+in_ns=(ip netns exec "$prefix-cli")
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+export XDG_RUNTIME_DIR="$work/run" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/Sentrel" "$XDG_RUNTIME_DIR" "$work/hosts"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+for n in $(seq 70 99); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
+done
+[ -n "$display" ] || fail "no free display number"
+export DISPLAY=":$display"
+"${in_ns[@]}" Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
+"${in_ns[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 test -S "$work/bus" || fail "no session bus"
+"${in_ns[@]}" /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+pids+=($!)
+# A program that starts before the accessibility bus answers waits for it.
+a11y_ready() {
+  "${in_ns[@]}" dbus-send --session --dest=org.a11y.Bus --print-reply /org/a11y/bus \
+    org.a11y.Bus.GetAddress >/dev/null 2>&1
+}
+wait_for 20 a11y_ready || fail "no accessibility bus"
+"${in_ns[@]}" icewm >/dev/null 2>&1 &
+pids+=($!)
+
+printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\SOFTWARE\Sentrel\Options]' \
+  "\"PathToData\"=\"$work/hosts\"" "\"PathToLog\"=\"$work/hosts\"" '"LogDetail"="1"' '' \
+  '[HKEY_CURRENT_USER\SOFTWARE\Sentrel\MainForm]' '"isPinging"="1"' \
+  >"$XDG_CONFIG_HOME/Sentrel/registry.reg"
+# 198.18.7.0/24 is dropped silently by a router of the topology.
+host() { printf '%s\r\n' '<H>' "$1" "<HIP>$2</HIP>" "<HN>$3</HN>" '<PI>1</PI>' '<TO>300</TO>' '</H>'; }
+{
+  host '<CHK>T</CHK>' 198.18.3.2 answering
+  host '<CHK>T</CHK>' 198.18.7.5 silent
+  host '' 198.18.3.2 disabled
+} >"$work/hosts/sentrel.xml"
+
+"${in_ns[@]}" "$sentrel" >"$work/out" 2>"$work/err" &
+app=$!
+window() { xdotool search --onlyvisible --name '^Sentrel$' 2>/dev/null | head -1; }
+has_window() { [ -n "$(window)" ]; }
+wait_for 40 has_window || fail "no window"
+
+# A second start while the first runs ends at once with 0 and shows nothing.
+start=$(date +%s%N)
+"${in_ns[@]}" "$sentrel" >"$work/out2" 2>&1 || fail "second start exit code $?"
+elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
+[ "$elapsed" -lt 3000 ] || fail "second start took ${elapsed} ms"
+[ ! -s "$work/out2" ] || fail "second start printed: $(cat "$work/out2")"
+[ "$(xdotool search --onlyvisible --name '^Sentrel$' | wc -l)" -eq 1 ] || fail "a second window"
+
+rows_ready() {
+  "${in_ns[@]}" /usr/bin/python3 "$root/tests/integration/gui/list_rows.py" >"$work/rows" 2>/dev/null || return 1
+  grep -q '^answering|[0-9]*|[0-9]*|answers' "$work/rows" &&
+    grep -q '^silent|Lost|Lost|lost$' "$work/rows" &&
+    grep -q '^disabled|_|_|not checked$' "$work/rows"
+}
+wait_for 30 rows_ready || fail "rows do not show a light, Lost and grey"
+
+# Exit from the menu stores the placement and the running state.
+w=$(window)
+xdotool windowactivate --sync "$w" >/dev/null 2>&1 || true
+xdotool key --clearmodifiers alt+f
+sleep 0.5
+xdotool key x
+ended() { [ ! -e "/proc/$app" ] || grep -q '^[0-9]* (.*) Z' "/proc/$app/stat"; }
+wait_for 10 ended || fail "Exit from the menu did not end the program"
+wait "$app" || fail "exit code $?"
+app=""
+reg=$(tr -d '\r' <"$XDG_CONFIG_HOME/Sentrel/registry.reg")
+for value in Left Top Width Height ListHeight Col1Width Col5Width; do
+  grep -q "^\"$value\"=\"-\\?[0-9]*\"" <<<"$reg" || fail "placement value $value not stored"
+done
+grep -q '^"Width"="[1-9][0-9]*"' <<<"$reg" || fail "stored width is not positive"
+grep -q '^"Visible"="1"' <<<"$reg" || fail "Visible not stored"
+grep -q '^"isPinging"="1"' <<<"$reg" || fail "isPinging not stored"
+echo "window end to end: rows, second start (${elapsed} ms), exit and placement all right"
