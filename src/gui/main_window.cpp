@@ -265,15 +265,16 @@ void MainWindow::Start() {
 }
 
 void MainWindow::ApplyPlacement() {
+  // The primary screen first: the built-in place is on it.
   std::vector<ScreenRect> screens;
-  for (const QScreen* screen : QGuiApplication::screens()) {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  const auto add = [&screens](const QScreen* screen) {
     const QRect r = screen->availableGeometry();
     screens.push_back({r.x(), r.y(), r.width(), r.height()});
-  }
-  // The primary screen first: the built-in place is on it.
-  if (const QScreen* primary = QGuiApplication::primaryScreen()) {
-    const QRect r = primary->availableGeometry();
-    screens.insert(screens.begin(), {r.x(), r.y(), r.width(), r.height()});
+  };
+  if (primary) add(primary);
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen != primary) add(screen);
   }
   const ScreenRect builtIn{kBuiltInGeometry.x(), kBuiltInGeometry.y(), kBuiltInGeometry.width(),
                            kBuiltInGeometry.height()};

@@ -32,10 +32,11 @@ QtDesktop::QtDesktop(SoundPlayer& sound, HelpWindow& help) : sound_(sound), help
 
 MessageResult QtDesktop::ShowMessage(const std::string& text, const std::string& caption,
                                      MessageIcon icon, MessageButtons buttons) {
+  QWidget* owner = owner_.data();
   QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   buttons == MessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                                    : QMessageBox::Ok,
-                  owner_ && owner_->isVisible() ? owner_.data() : nullptr);
+                  owner != nullptr && owner->isVisible() ? owner : nullptr);
   box.setObjectName("MessageBox");
   // exec() runs a local event loop: the workers' hand-offs keep being served.
   const int answer = box.exec();
