@@ -897,12 +897,13 @@ QString ChooseFileWithDialog(QWidget* owner, const FileChooserRequest& request) 
   if (!request.selectedFilter.isEmpty()) dialog.selectNameFilter(request.selectedFilter);
   if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
   const QFileInfo start(request.start);
-  if (start.isDir()) {
-    dialog.setDirectory(start.absoluteFilePath());
-  } else {
-    dialog.setDirectory(start.absolutePath());
-    dialog.selectFile(start.fileName());
+  // A file whose folder has gone starts in the nearest folder that is left.
+  QString folder = start.isDir() ? start.absoluteFilePath() : start.absolutePath();
+  while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder) {
+    folder = QFileInfo(folder).absolutePath();
   }
+  dialog.setDirectory(folder);
+  if (!start.isDir()) dialog.selectFile(start.fileName());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }

@@ -113,7 +113,7 @@ TEST_F(HostFormTest, FillsQuietlyAndOkWithoutChangesKeepsEveryByte) {
   EXPECT_EQ(desktop.Calls(), std::vector<std::string>{});
 }
 
-TEST_F(HostFormTest, CancelEscAndCloseChangeNothing) {
+TEST_F(HostFormTest, CancelEscEnterOnCancelAndCloseChangeNothing) {
   HostEntry host;
   testing::SetEveryField(host);
   const auto before = testing::BlockLines(host);
@@ -121,6 +121,13 @@ TEST_F(HostFormTest, CancelEscAndCloseChangeNothing) {
       [&] { Click("Cancel"); },
       [&] { QTest::keyClick(Find<QLineEdit>("HostIPEdit"), Qt::Key_Escape); },
       [&] { form->close(); },
+      [&] {
+        // Enter acts only on the focused button: never "Ok" from a field.
+        QTest::keyClick(Find<QLineEdit>("HostIPEdit"), Qt::Key_Return);
+        EXPECT_TRUE(form->isVisible());
+        Find<QPushButton>("Cancel")->setFocus();
+        QTest::keyClick(Find<QPushButton>("Cancel"), Qt::Key_Return);
+      },
   };
   for (const auto& end : endings) {
     EXPECT_FALSE(Edit(host, [&] {
