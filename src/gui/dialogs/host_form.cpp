@@ -845,8 +845,8 @@ void HostForm::UpdateAccessibleNames() {
   for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
     button->setAccessibleName(Plain(CaptionOf(button)));
   }
-  toName_->setAccessibleName(Plain(toName_->text()));
-  toIP_->setAccessibleName(Plain(toIP_->text()));
+  // The two alarm pages and the two template groups have the same captions:
+  // the page or group tells them apart.
   for (AlarmPage* p : {&renewal_, &loss_}) {
     const QString page = Plain(tabs_->tabText(p == &renewal_ ? 2 : 3));
     const auto named = [&page](QWidget* w, const QString& what) {
@@ -868,9 +868,6 @@ void HostForm::UpdateAccessibleNames() {
                            p->runTraceRoute}) {
       named(box, Plain(box->text()));
     }
-  }
-  // The template labels carry the language's words; take them from there.
-  for (AlarmPage* p : {&renewal_, &loss_}) {
     const QString group = Plain(p->templateBox->title());
     for (QLabel* label : p->templateBox->findChildren<QLabel*>()) {
       if (label->buddy()) label->buddy()->setAccessibleName(Plain(label->text()) + " (" + group + ")");
@@ -883,8 +880,6 @@ void HostForm::UpdateAccessibleNames() {
                                           .arg(i + 1)
                                           .arg(Plain(timeStr_[i]->text()), Plain(msStr_[i]->text())));
   }
-  checkEvery_->setAccessibleName(Plain(checkEveryLabel_->text()));
-  pingBy_->setAccessibleName(Plain(pingByLabel_->text()));
 }
 
 QString ChooseFileWithDialog(QWidget* owner, const FileChooserRequest& request) {

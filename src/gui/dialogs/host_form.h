@@ -77,8 +77,7 @@ class HostForm final : public QDialog, public HostEditor {
   // dialog does not show in that section.
   bool SetCaption(std::string_view section, std::string_view key, const QString& text);
 
-  // The values the controls hold now (the test and the lead's wiring read
-  // what the user sees).
+  // The values the controls hold now, as "Ok" would check and store them.
   HostFormValues Values() const;
 
  protected:
