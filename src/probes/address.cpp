@@ -9,11 +9,13 @@
 
 namespace sentrel {
 
+uint32_t DottedToAddress(const std::string& text) { return inet_addr(text.c_str()); }
+
 uint32_t ResolveAddress(const std::string& text) {
   if (text.empty()) return kNoAddress;
   const char* c = text.c_str();
-  in_addr_t parsed = inet_addr(c);
-  if (parsed != INADDR_NONE) return parsed;
+  const uint32_t parsed = DottedToAddress(text);
+  if (parsed != kNoAddress) return parsed;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_RAW;

@@ -10,6 +10,11 @@ namespace sentrel {
 // threads at once; the lookups block (system resolver).
 inline constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
+// The address that a dotted text stands for, with inet_addr's rules (forms
+// a.b.c.d, a.b.c, a.b and a; octal and hex parts); kNoAddress for any other
+// text, "255.255.255.255" included. No lookup.
+uint32_t DottedToAddress(const std::string& text);
+
 // A dotted address (inet_addr forms: a.b.c.d, a.b.c, a.b, a; octal and hex
 // parts), else the first IPv4 address of the name. Empty text, a failed
 // lookup and "255.255.255.255" itself all give kNoAddress.

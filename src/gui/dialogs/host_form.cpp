@@ -1,0 +1,906 @@
+#include "gui/dialogs/host_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "common/text.h"
+#include "core/alarm_channels.h"
+#include "gui/artwork.h"
+#include "platform/desktop.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr auto kPageKeys = std::to_array<const char*>(
+    {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
+constexpr auto kDayKeys = std::to_array<const char*>(
+    {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"});
+constexpr auto kCheckEveryKeys = std::to_array<const char*>({"Always", "Month", "Week", "Day"});
+constexpr auto kPingByKeys = std::to_array<const char*>({"Address", "Name"});
+// The keys of the options dialog's section that the schedule page shares.
+constexpr auto kSharedOptionsKeys = std::to_array<const char*>(
+    {"DaysOfWeek", "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
+     "DayOfMonthLabel", "TimeLabel"});
+constexpr auto kButtonKeys = std::to_array<const char*>({"Ok", "Cancel", "Help"});
+// The keys of the dialog's own section whose controls are found by name.
+constexpr auto kNamedKeys = std::to_array<const char*>(
+    {"HostIP",     "ToName",        "HostName",     "HostDesc",  "ToIP",     "PingInterval",
+     "NOR",        "TimeOut",       "PBS",          "PTTL",      "PTOS",     "PingBy",
+     "TraceRouteBox", "BufferSize", "TTL",          "MaxNumHops", "Default", "WakeUp",
+     "Counts",     "ShowBox",       "PlayWAV",      "Test",      "SendLan",  "SendEmail",
+     "RunPrg",     "Params",        "GoesDown",     "HostInfo",  "PingOpt",  "Subject",
+     "MesBody",    "RunTraceRoute", "AlarmOptions", "GrayLight", "TimeStr",  "RedLight",
+     "MSStr",      "CheckEveryLabel"});
+
+// Input rules: digits only (at most nine, so that a value never wraps
+// around), digits and dots, and at most two digits.
+constexpr const char* kDigits = "[0-9]{0,9}";
+constexpr const char* kDigitsAndDots = "[0-9.]*";
+constexpr const char* kTwoDigits = "[0-9]{0,2}";
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// The text of a field, given back byte for byte as it was filled in when the
+// user left it unchanged (a stored 8-bit text need not be valid UTF-8).
+std::string Kept(const QString& now, const std::string& filled) {
+  return now == Q(filled) ? filled : now.toStdString();
+}
+
+std::string KeptMemo(const QString& now, const std::string& filled) {
+  return now == Q(WithLfBreaks(filled)) ? filled : WithCrLfBreaks(now.toStdString());
+}
+
+// A caption without its mnemonic marks, for screen readers.
+QString Plain(const QString& caption) {
+  QString plain;
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
+    plain += caption[i];
+  }
+  return plain.simplified();
+}
+
+bool KeyIs(std::string_view key, const char* name) { return EqualsIgnoringCase(key, name); }
+
+template <std::size_t N>
+int IndexOf(const std::array<const char*, N>& keys, std::string_view key) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (KeyIs(key, keys[i])) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+QLabel* MakeLabel(const char* key, const QString& text) {
+  auto* label = new QLabel(text);
+  label->setObjectName(key);
+  return label;
+}
+
+QLineEdit* MakeEdit(const QString& name, const char* rule = nullptr, int width = 0) {
+  auto* edit = new QLineEdit;
+  edit->setObjectName(name);
+  if (rule) edit->setValidator(new QRegularExpressionValidator(QRegularExpression(rule), edit));
+  if (width > 0) edit->setMaximumWidth(width);
+  return edit;
+}
+
+QCheckBox* MakeCheck(const char* key, const QString& text) {
+  auto* box = new QCheckBox(text);
+  box->setObjectName(key);
+  return box;
+}
+
+QPushButton* MakeButton(const QString& name, const QString& text) {
+  auto* button = new QPushButton(text);
+  button->setObjectName(name);
+  return button;
+}
+
+void SetCaptionOf(QWidget* widget, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    button->setText(text);
+  } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+    group->setTitle(text);
+  }
+}
+
+QString CaptionOf(const QWidget* widget) {
+  if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
+  if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text();
+  if (auto* group = qobject_cast<const QGroupBox*>(widget)) return group->title();
+  return {};
+}
+
+// The mouse pointer shows the wait cursor while a blocking step runs.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+constexpr int kNumberWidth = 90;
+
+}  // namespace
+
+HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& channels,
+                   HostFormServices services, QWidget* parent)
+    : QDialog(parent),
+      options_(options),
+      desktop_(desktop),
+      channels_(channels),
+      services_(std::move(services)) {
+  if (!services_.chooseFile) services_.chooseFile = ChooseFileWithDialog;
+  setObjectName("HostForm");
+  setWindowTitle("Host Properties");
+  // Modal for the main window only, so that the help window opened from
+  // here stays usable.
+  if (parent) setWindowModality(Qt::WindowModal);
+
+  tabs_ = new QTabWidget;
+  tabs_->setObjectName("Pages");
+  tabs_->addTab(BuildGeneralPage(), "&General");
+  tabs_->addTab(BuildSchedulePage(), "&Schedule");
+  tabs_->addTab(BuildAlarmPage(renewal_, "Renewal", "WakeUp", "&Alarm when host wakes up"),
+                "On &renewal");
+  tabs_->addTab(BuildAlarmPage(loss_, "Loss", "GoesDown", "&Alarm when host goes down"),
+                "On &loss");
+  tabs_->addTab(BuildTemplatePage(), "Message &Template");
+  tabs_->addTab(BuildLightPage(), "L&ight");
+
+  ok_ = MakeButton("Ok", "Ok");
+  cancel_ = MakeButton("Cancel", "Cancel");
+  help_ = MakeButton("Help", "Help");
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  buttons->addWidget(help_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs_);
+  layout->addLayout(buttons);
+
+  // No button is the dialog's default: Enter clicks only the button that
+  // has the focus, never "Ok" from inside a field.
+  for (QPushButton* button : findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+  Connect();
+  Fill(FormValuesOf(HostSettings{}));
+  UpdateAccessibleNames();
+}
+
+QWidget* HostForm::BuildGeneralPage() {
+  auto* page = new QWidget;
+  page->setObjectName(kPageKeys[0]);
+
+  auto* info = new QGroupBox("Host Info");
+  info->setObjectName("HostInfo");
+  hostIPLabel_ = MakeLabel("HostIP", "Host IP:");
+  hostIP_ = MakeEdit("HostIPEdit", kDigitsAndDots);
+  toName_ = MakeButton("ToName", ">> Name");
+  hostNameLabel_ = MakeLabel("HostName", "Computer name:");
+  hostName_ = MakeEdit("HostNameEdit");
+  toIP_ = MakeButton("ToIP", ">> IP");
+  hostDescLabel_ = MakeLabel("HostDesc", "Description:");
+  hostDesc_ = MakeEdit("HostDescEdit");
+  auto* infoGrid = new QGridLayout(info);
+  infoGrid->addWidget(hostIPLabel_, 0, 0);
+  infoGrid->addWidget(hostIP_, 0, 1);
+  infoGrid->addWidget(toName_, 0, 2);
+  infoGrid->addWidget(hostNameLabel_, 1, 0);
+  infoGrid->addWidget(hostName_, 1, 1);
+  infoGrid->addWidget(toIP_, 1, 2);
+  infoGrid->addWidget(hostDescLabel_, 2, 0);
+  infoGrid->addWidget(hostDesc_, 2, 1, 1, 2);
+  infoGrid->setColumnStretch(1, 1);
+
+  auto* ping = new QGroupBox("Ping Options");
+  ping->setObjectName("PingOpt");
+  retriesLabel_ = MakeLabel("NOR", "Numer of retries:");
+  retries_ = MakeEdit("RetriesEdit", kDigits, kNumberWidth);
+  timeOutLabel_ = MakeLabel("TimeOut", "Timeout(msec):");
+  timeOut_ = MakeEdit("TimeOutEdit", kDigits, kNumberWidth);
+  pbsLabel_ = MakeLabel("PBS", "Send buffer size:");
+  pbs_ = MakeEdit("PBSEdit", kDigits, kNumberWidth);
+  pttlLabel_ = MakeLabel("PTTL", "Time To Live(TTL):");
+  pttl_ = MakeEdit("PTTLEdit", kDigits, kNumberWidth);
+  ptosLabel_ = MakeLabel("PTOS", "Type Of Service(TOS):");
+  ptos_ = MakeEdit("PTOSEdit", kDigits, kNumberWidth);
+  pingByLabel_ = MakeLabel("PingBy", "Ping by");
+  pingBy_ = new QComboBox;
+  pingBy_->setObjectName("PingByCombo");
+  pingBy_->addItems({"Address", "Name"});
+  // It shows how the host is pinged; the choice itself follows from the
+  // data file and cannot be changed here.
+  pingByLabel_->setEnabled(false);
+  pingBy_->setEnabled(false);
+  auto* pingGrid = new QGridLayout(ping);
+  const std::array<std::pair<QLabel*, QWidget*>, 6> pingRows{{{retriesLabel_, retries_},
+                                                              {timeOutLabel_, timeOut_},
+                                                              {pbsLabel_, pbs_},
+                                                              {pttlLabel_, pttl_},
+                                                              {ptosLabel_, ptos_},
+                                                              {pingByLabel_, pingBy_}}};
+  for (int row = 0; row < static_cast<int>(pingRows.size()); ++row) {
+    pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].first, row, 0);
+    pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].second, row, 1);
+  }
+  pingGrid->setRowStretch(static_cast<int>(pingRows.size()), 1);
+
+  traceBox_ = new QGroupBox("Trace Route");
+  traceBox_->setObjectName("TraceRouteBox");
+  traceTimeOutLabel_ = MakeLabel("TraceTimeOutLabel", "Timeout(msec):");
+  traceTimeOut_ = MakeEdit("TraceTimeOutEdit", kDigits, kNumberWidth);
+  traceBufferSizeLabel_ = MakeLabel("BufferSize", "Send buffer size:");
+  traceBufferSize_ = MakeEdit("TraceBufferSizeEdit", kDigits, kNumberWidth);
+  traceTTLLabel_ = MakeLabel("TTL", "Time to live:");
+  traceTTL_ = MakeEdit("TraceTTLEdit", kDigits, kNumberWidth);
+  maxNumHopsLabel_ = MakeLabel("MaxNumHops", "Max. number of hops to search for target:");
+  maxNumHopsLabel_->setWordWrap(true);
+  maxNumHops_ = MakeEdit("MaxNumHopsEdit", kDigits, kNumberWidth);
+  maxNumHopsLabel_->setEnabled(false);
+  maxNumHops_->setEnabled(false);
+  auto* traceGrid = new QGridLayout(traceBox_);
+  traceGrid->addWidget(traceTimeOutLabel_, 0, 0);
+  traceGrid->addWidget(traceTimeOut_, 0, 1);
+  traceGrid->addWidget(traceBufferSizeLabel_, 1, 0);
+  traceGrid->addWidget(traceBufferSize_, 1, 1);
+  traceGrid->addWidget(traceTTLLabel_, 2, 0);
+  traceGrid->addWidget(traceTTL_, 2, 1);
+  traceGrid->addWidget(maxNumHopsLabel_, 3, 0);
+  traceGrid->addWidget(maxNumHops_, 3, 1);
+  traceGrid->setRowStretch(4, 1);
+  traceGrid->setColumnStretch(0, 1);
+
+  useAsDefault_ = MakeCheck("Default", "Use as default");
+
+  auto* groups = new QHBoxLayout;
+  groups->addWidget(ping, 1);
+  groups->addWidget(traceBox_, 1);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(info);
+  layout->addLayout(groups);
+  layout->addWidget(useAsDefault_);
+  layout->addStretch(1);
+
+  for (auto [label, field] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
+           {hostIPLabel_, hostIP_},
+           {hostNameLabel_, hostName_},
+           {hostDescLabel_, hostDesc_},
+           {retriesLabel_, retries_},
+           {timeOutLabel_, timeOut_},
+           {pbsLabel_, pbs_},
+           {pttlLabel_, pttl_},
+           {ptosLabel_, ptos_},
+           {pingByLabel_, pingBy_},
+           {traceTimeOutLabel_, traceTimeOut_},
+           {traceBufferSizeLabel_, traceBufferSize_},
+           {traceTTLLabel_, traceTTL_},
+           {maxNumHopsLabel_, maxNumHops_}}) {
+    label->setBuddy(field);
+  }
+  return page;
+}
+
+QWidget* HostForm::BuildSchedulePage() {
+  auto* page = new QWidget;
+  page->setObjectName(kPageKeys[1]);
+
+  checkEveryLabel_ = MakeLabel("CheckEveryLabel", "Check every");
+  checkEvery_ = new QComboBox;
+  checkEvery_->setObjectName("CheckEveryCombo");
+  checkEvery_->addItems({"Always", "every Month", "every Week", "every Day"});
+  checkEveryLabel_->setBuddy(checkEvery_);
+
+  dayLabel_ = MakeLabel("DayOfMonthLabel", "Day:");
+  day_ = MakeEdit("DayOfMonthEdit", kDigits, 60);
+  dayLabel_->setBuddy(day_);
+
+  daysBox_ = new QGroupBox("Days of week");
+  daysBox_->setObjectName("DaysOfWeek");
+  auto* daysGrid = new QGridLayout(daysBox_);
+  for (std::size_t i = 0; i < days_.size(); ++i) {
+    days_[i] = MakeCheck(kDayKeys[i], kDayKeys[i]);
+    daysGrid->addWidget(days_[i], static_cast<int>(i / 4), static_cast<int>(i % 4));
+  }
+
+  timeLabel_ = MakeLabel("TimeLabel", "Time:");
+  times_ = new QListWidget;
+  times_->setObjectName("TimesList");
+  times_->setFlow(QListView::TopToBottom);
+  times_->setWrapping(true);
+  times_->setResizeMode(QListView::Adjust);
+  times_->setUniformItemSizes(true);
+  times_->setSpacing(1);
+  times_->setSelectionMode(QAbstractItemView::SingleSelection);
+  for (int slot = 0; slot < 48; ++slot) {
+    auto* item = new QListWidgetItem(Q(HalfHourText(slot)), times_);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+  }
+  timeLabel_->setBuddy(times_);
+
+  pingIntervalLabel_ = MakeLabel("PingInterval", "Ping interval(sec):");
+  pingInterval_ = MakeEdit("PingIntervalEdit", kDigits, kNumberWidth);
+  pingIntervalLabel_->setBuddy(pingInterval_);
+
+  auto* grid = new QGridLayout(page);
+  grid->addWidget(checkEveryLabel_, 0, 0);
+  grid->addWidget(checkEvery_, 0, 1, Qt::AlignLeft);
+  grid->addWidget(dayLabel_, 1, 0);
+  grid->addWidget(day_, 1, 1, Qt::AlignLeft);
+  grid->addWidget(daysBox_, 2, 0, 1, 2);
+  grid->addWidget(timeLabel_, 3, 0, Qt::AlignTop);
+  grid->addWidget(times_, 3, 1);
+  grid->addWidget(pingIntervalLabel_, 4, 0);
+  grid->addWidget(pingInterval_, 4, 1, Qt::AlignLeft);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(3, 1);
+  return page;
+}
+
+QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* masterKey,
+                                  const QString& masterText) {
+  const QString prefix = side;
+  p.page = new QWidget;
+  p.page->setObjectName(side == std::string_view("Renewal") ? kPageKeys[2] : kPageKeys[3]);
+
+  p.master = MakeCheck(masterKey, masterText);
+  p.countsLabel = MakeLabel("Counts", "Count of repeats befor alarm:");
+  p.repeatCount = MakeEdit(prefix + "RepeatCountEdit", kTwoDigits, 50);
+  p.countsLabel->setBuddy(p.repeatCount);
+
+  p.options = new QGroupBox("Alarm Options");
+  p.options->setObjectName("AlarmOptions");
+  p.showBox = MakeCheck("ShowBox", "&Show  message box");
+  p.playWav = MakeCheck("PlayWAV", "&Play WAV file:");
+  p.wavFile = MakeEdit(prefix + "WAVFileEdit");
+  p.wavBrowse = MakeButton(prefix + "WAVFileBrowse", "...");
+  p.wavTest = MakeButton("Test", "Test");
+  p.sendLan = MakeCheck("SendLan", "Send &message to this computer:");
+  p.lanName = MakeEdit(prefix + "LanNameEdit");
+  p.lanTest = MakeButton("Test", "Test");
+  p.sendEmail = MakeCheck("SendEmail", "Send message to this &e-mail:");
+  p.emailAddress = MakeEdit(prefix + "EmailAddressEdit");
+  p.emailTest = MakeButton("Test", "Test");
+  p.runPrg = MakeCheck("RunPrg", "&Run this program:");
+  p.programName = MakeEdit(prefix + "ProgramNameEdit");
+  p.programBrowse = MakeButton(prefix + "ProgramNameBrowse", "...");
+  p.paramsLabel = MakeLabel("Params", "Parameters:");
+  p.params = MakeEdit(prefix + "ParamsEdit");
+  p.paramsLabel->setBuddy(p.params);
+  p.runTraceRoute = MakeCheck("RunTraceRoute", "Run Trace Route");
+  for (QPushButton* small : {p.wavBrowse, p.programBrowse}) small->setFixedWidth(32);
+
+  auto* grid = new QGridLayout(p.options);
+  int row = 0;
+  grid->addWidget(p.showBox, row++, 0, 1, 3);
+  grid->addWidget(p.playWav, row++, 0, 1, 3);
+  grid->addWidget(p.wavFile, row, 0);
+  grid->addWidget(p.wavBrowse, row, 1);
+  grid->addWidget(p.wavTest, row++, 2);
+  grid->addWidget(p.sendLan, row++, 0, 1, 3);
+  grid->addWidget(p.lanName, row, 0);
+  grid->addWidget(p.lanTest, row++, 2);
+  grid->addWidget(p.sendEmail, row++, 0, 1, 3);
+  grid->addWidget(p.emailAddress, row, 0);
+  grid->addWidget(p.emailTest, row++, 2);
+  grid->addWidget(p.runPrg, row++, 0, 1, 3);
+  grid->addWidget(p.programName, row, 0);
+  grid->addWidget(p.programBrowse, row++, 1);
+  auto* paramsRow = new QHBoxLayout;
+  paramsRow->addWidget(p.paramsLabel);
+  paramsRow->addWidget(p.params, 1);
+  grid->addLayout(paramsRow, row++, 0, 1, 3);
+  grid->addWidget(p.runTraceRoute, row++, 0, 1, 3);
+  grid->setColumnStretch(0, 1);
+
+  auto* count = new QHBoxLayout;
+  count->addWidget(p.countsLabel);
+  count->addWidget(p.repeatCount);
+  count->addStretch(1);
+  auto* layout = new QVBoxLayout(p.page);
+  layout->addWidget(p.master);
+  layout->addLayout(count);
+  layout->addWidget(p.options);
+  layout->addStretch(1);
+  return p.page;
+}
+
+QWidget* HostForm::BuildTemplatePage() {
+  auto* page = new QWidget;
+  page->setObjectName(kPageKeys[4]);
+  auto* layout = new QVBoxLayout(page);
+  for (AlarmPage* p : {&renewal_, &loss_}) {
+    const QString prefix = p == &renewal_ ? "Renewal" : "Loss";
+    p->templateBox = new QGroupBox(p == &renewal_ ? "On &renewal" : "On &loss");
+    p->templateBox->setObjectName(prefix + "TemplateBox");
+    auto* subjectLabel = MakeLabel("Subject", "Subject");
+    p->subject = MakeEdit(prefix + "SubjectEdit");
+    subjectLabel->setBuddy(p->subject);
+    auto* bodyLabel = MakeLabel("MesBody", "Message body");
+    p->body = new QPlainTextEdit;
+    p->body->setObjectName(prefix + "MesBodyEdit");
+    p->body->setTabChangesFocus(true);
+    bodyLabel->setBuddy(p->body);
+    auto* grid = new QGridLayout(p->templateBox);
+    grid->addWidget(subjectLabel, 0, 0);
+    grid->addWidget(p->subject, 0, 1);
+    grid->addWidget(bodyLabel, 1, 0, Qt::AlignTop);
+    grid->addWidget(p->body, 1, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addWidget(p->templateBox, 1);
+  }
+  return page;
+}
+
+QWidget* HostForm::BuildLightPage() {
+  auto* page = new QWidget;
+  page->setObjectName(kPageKeys[5]);
+  const std::vector<QIcon> lights = HostDialogLights();
+  auto* grid = new QGridLayout;
+  for (int row = 0; row < 6; ++row) {
+    auto* image = new QLabel;
+    image->setObjectName(QString("LightImage%1").arg(row));
+    image->setFixedSize(24, 24);
+    if (static_cast<std::size_t>(row) < lights.size())
+      image->setPixmap(lights[static_cast<std::size_t>(row)].pixmap(24, 24));
+    lightImages_[static_cast<std::size_t>(row)] = image;
+    grid->addWidget(image, row, 0);
+  }
+  grayLight_ = MakeLabel("GrayLight", "The host isn't checked.");
+  grid->addWidget(grayLight_, 0, 1, 1, 3);
+  for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
+    const int row = static_cast<int>(i) + 1;
+    timeStr_[i] = MakeLabel("TimeStr", "Time less than");
+    lightTimes_[i] = MakeEdit(QString("LightTime%1Edit").arg(row), kDigits, kNumberWidth);
+    msStr_[i] = MakeLabel("MSStr", "ms.");
+    timeStr_[i]->setBuddy(lightTimes_[i]);
+    grid->addWidget(timeStr_[i], row, 1);
+    grid->addWidget(lightTimes_[i], row, 2);
+    grid->addWidget(msStr_[i], row, 3);
+  }
+  redLight_ = MakeLabel("RedLight", "Host isn't available.");
+  grid->addWidget(redLight_, 5, 1, 1, 3);
+  grid->setColumnStretch(4, 1);
+  grid->setVerticalSpacing(10);
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+  return page;
+}
+
+void HostForm::Connect() {
+  connect(checkEvery_, &QComboBox::currentIndexChanged, this, [this] { ApplyEnablingRules(); });
+  connect(day_, &QLineEdit::textChanged, this, [this] { KeepWithin(day_, 1, 31); });
+  connect(traceBufferSize_, &QLineEdit::textChanged, this,
+          [this] { KeepWithin(traceBufferSize_, 1, 255); });
+  connect(traceTTL_, &QLineEdit::textChanged, this, [this] { KeepWithin(traceTTL_, 1, 255); });
+  for (QLineEdit* field : lightTimes_) {
+    connect(field, &QLineEdit::textChanged, this, [this, field] { CheckThreshold(field); });
+  }
+  connect(toName_, &QPushButton::clicked, this, &HostForm::LookUpName);
+  connect(toIP_, &QPushButton::clicked, this, &HostForm::LookUpAddress);
+  ConnectAlarmPage(renewal_);
+  ConnectAlarmPage(loss_);
+  connect(ok_, &QPushButton::clicked, this, &HostForm::OkClicked);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(help_, &QPushButton::clicked, this, &HostForm::Help);
+}
+
+void HostForm::ConnectAlarmPage(AlarmPage& p) {
+  for (QCheckBox* box : {p.master, p.playWav, p.sendLan, p.sendEmail, p.runPrg}) {
+    connect(box, &QCheckBox::toggled, this, [this] { ApplyEnablingRules(); });
+  }
+  QLineEdit* count = p.repeatCount;
+  connect(count, &QLineEdit::textChanged, this, [this, count] { CheckRepeatCount(count); });
+  AlarmPage* page = &p;
+  connect(p.wavTest, &QPushButton::clicked, this, [this, page] { TestWav(*page); });
+  connect(p.lanTest, &QPushButton::clicked, this, [this, page] { TestLan(*page); });
+  connect(p.emailTest, &QPushButton::clicked, this, [this, page] { TestEmail(*page); });
+  connect(p.wavBrowse, &QPushButton::clicked, this, [this, page] { ChooseWav(*page); });
+  connect(p.programBrowse, &QPushButton::clicked, this, [this, page] { ChooseProgram(*page); });
+}
+
+bool HostForm::EditHost(HostEntry& host) {
+  if (isVisible()) return false;
+  Fill(FormValuesOf(ReadHostSettings(host)));
+  if (exec() != QDialog::Accepted) return false;
+  WriteHostSettings(confirmed_, host);
+  return true;
+}
+
+void HostForm::Fill(const HostFormValues& v) {
+  // The checks while typing stay quiet while the fields are filled: a new
+  // host's day 0 or a threshold equal to the time-out is the user's to fix.
+  filling_ = true;
+  filled_ = v;
+  hostIP_->setText(Q(v.hostIP));
+  hostName_->setText(Q(v.hostName));
+  hostDesc_->setText(Q(v.hostDesc));
+  retries_->setText(Q(v.retries));
+  timeOut_->setText(Q(v.timeOut));
+  pbs_->setText(Q(v.pbs));
+  pttl_->setText(Q(v.pttl));
+  ptos_->setText(Q(v.ptos));
+  pingBy_->setCurrentIndex(v.pingByAddress ? 0 : 1);
+  traceTimeOut_->setText(Q(v.traceTimeOut));
+  traceBufferSize_->setText(Q(v.traceBufferSize));
+  traceTTL_->setText(Q(v.traceTTL));
+  maxNumHops_->setText(Q(v.maxNumHops));
+  useAsDefault_->setChecked(v.useAsDefault);
+  checkEvery_->setCurrentIndex(v.checkEvery >= 0 && v.checkEvery < checkEvery_->count()
+                                   ? v.checkEvery
+                                   : -1);
+  day_->setText(Q(v.dayOfMonth));
+  for (std::size_t i = 0; i < days_.size(); ++i) days_[i]->setChecked((v.daysOfWeek >> i) & 1);
+  for (int slot = 0; slot < times_->count(); ++slot) {
+    times_->item(slot)->setCheckState((v.times >> slot) & 1 ? Qt::Checked : Qt::Unchecked);
+  }
+  pingInterval_->setText(Q(v.pingInterval));
+  FillAlarm(renewal_, v.renewal);
+  FillAlarm(loss_, v.loss);
+  for (std::size_t i = 0; i < lightTimes_.size(); ++i) lightTimes_[i]->setText(Q(v.lightTimes[i]));
+  filling_ = false;
+  ApplyEnablingRules();
+}
+
+void HostForm::FillAlarm(AlarmPage& p, const AlarmFormValues& v) {
+  p.master->setChecked(v.alarm);
+  p.repeatCount->setText(Q(v.repeatCount));
+  p.showBox->setChecked(v.showBox);
+  p.playWav->setChecked(v.playWav);
+  p.wavFile->setText(Q(v.wavFile));
+  p.sendLan->setChecked(v.sendLan);
+  p.lanName->setText(Q(v.lanName));
+  p.sendEmail->setChecked(v.sendEmail);
+  p.emailAddress->setText(Q(v.emailAddress));
+  p.runPrg->setChecked(v.runPrg);
+  p.programName->setText(Q(v.programName));
+  p.params->setText(Q(v.params));
+  p.runTraceRoute->setChecked(v.runTraceRoute);
+  p.subject->setText(Q(v.subject));
+  p.subject->setCursorPosition(0);
+  p.body->setPlainText(Q(WithLfBreaks(v.body)));
+}
+
+HostFormValues HostForm::Values() const {
+  HostFormValues v;
+  v.hostIP = Kept(hostIP_->text(), filled_.hostIP);
+  v.hostName = Kept(hostName_->text(), filled_.hostName);
+  v.hostDesc = Kept(hostDesc_->text(), filled_.hostDesc);
+  v.retries = Kept(retries_->text(), filled_.retries);
+  v.timeOut = Kept(timeOut_->text(), filled_.timeOut);
+  v.pbs = Kept(pbs_->text(), filled_.pbs);
+  v.pttl = Kept(pttl_->text(), filled_.pttl);
+  v.ptos = Kept(ptos_->text(), filled_.ptos);
+  v.pingByAddress = pingBy_->currentIndex() == 0;
+  v.traceTimeOut = Kept(traceTimeOut_->text(), filled_.traceTimeOut);
+  v.traceBufferSize = Kept(traceBufferSize_->text(), filled_.traceBufferSize);
+  v.traceTTL = Kept(traceTTL_->text(), filled_.traceTTL);
+  v.maxNumHops = Kept(maxNumHops_->text(), filled_.maxNumHops);
+  v.useAsDefault = useAsDefault_->isChecked();
+  // A stored schedule kind that is no item stays as it was until the user
+  // picks one.
+  v.checkEvery = checkEvery_->currentIndex() >= 0 ? checkEvery_->currentIndex() : filled_.checkEvery;
+  v.dayOfMonth = Kept(day_->text(), filled_.dayOfMonth);
+  for (std::size_t i = 0; i < days_.size(); ++i) {
+    if (days_[i]->isChecked()) v.daysOfWeek |= 1 << i;
+  }
+  for (int slot = 0; slot < times_->count(); ++slot) {
+    if (times_->item(slot)->checkState() == Qt::Checked) v.times |= uint64_t{1} << slot;
+  }
+  v.pingInterval = Kept(pingInterval_->text(), filled_.pingInterval);
+  v.renewal = AlarmValues(renewal_, filled_.renewal);
+  v.loss = AlarmValues(loss_, filled_.loss);
+  for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
+    v.lightTimes[i] = Kept(lightTimes_[i]->text(), filled_.lightTimes[i]);
+  }
+  return v;
+}
+
+AlarmFormValues HostForm::AlarmValues(const AlarmPage& p, const AlarmFormValues& filled) const {
+  AlarmFormValues v;
+  v.alarm = p.master->isChecked();
+  v.repeatCount = Kept(p.repeatCount->text(), filled.repeatCount);
+  v.showBox = p.showBox->isChecked();
+  v.playWav = p.playWav->isChecked();
+  v.wavFile = Kept(p.wavFile->text(), filled.wavFile);
+  v.sendLan = p.sendLan->isChecked();
+  v.lanName = Kept(p.lanName->text(), filled.lanName);
+  v.sendEmail = p.sendEmail->isChecked();
+  v.emailAddress = Kept(p.emailAddress->text(), filled.emailAddress);
+  v.runPrg = p.runPrg->isChecked();
+  v.programName = Kept(p.programName->text(), filled.programName);
+  v.params = Kept(p.params->text(), filled.params);
+  v.runTraceRoute = p.runTraceRoute->isChecked();
+  v.subject = Kept(p.subject->text(), filled.subject);
+  v.body = KeptMemo(p.body->toPlainText(), filled.body);
+  return v;
+}
+
+void HostForm::ApplyEnablingRules() {
+  if (filling_) return;
+  const ScheduleEnabling schedule = ScheduleEnablingFor(
+      checkEvery_->currentIndex() >= 0 ? checkEvery_->currentIndex() : filled_.checkEvery);
+  pingIntervalLabel_->setEnabled(schedule.pingInterval);
+  pingInterval_->setEnabled(schedule.pingInterval);
+  dayLabel_->setEnabled(schedule.dayOfMonth);
+  day_->setEnabled(schedule.dayOfMonth);
+  for (QCheckBox* box : days_) box->setEnabled(schedule.daysOfWeek);
+  timeLabel_->setEnabled(schedule.times);
+  times_->setEnabled(schedule.times);
+  ApplyAlarmEnabling(renewal_, AlarmEnablingFor(AlarmValues(renewal_, filled_.renewal)));
+  ApplyAlarmEnabling(loss_, AlarmEnablingFor(AlarmValues(loss_, filled_.loss)));
+}
+
+void HostForm::ApplyAlarmEnabling(AlarmPage& p, const AlarmEnabling& e) {
+  for (QWidget* w : std::initializer_list<QWidget*>{p.repeatCount, p.showBox, p.playWav, p.sendLan,
+                                                    p.sendEmail, p.runPrg, p.runTraceRoute}) {
+    w->setEnabled(e.options);
+  }
+  using Widgets = std::initializer_list<QWidget*>;
+  for (QWidget* w : Widgets{p.wavFile, p.wavBrowse, p.wavTest}) w->setEnabled(e.wav);
+  for (QWidget* w : Widgets{p.lanName, p.lanTest}) w->setEnabled(e.lan);
+  for (QWidget* w : Widgets{p.emailAddress, p.emailTest}) w->setEnabled(e.email);
+  for (QWidget* w : Widgets{p.programName, p.programBrowse, p.paramsLabel, p.params}) {
+    w->setEnabled(e.program);
+  }
+}
+
+void HostForm::showEvent(QShowEvent* event) {
+  ApplyEnablingRules();
+  QDialog::showEvent(event);
+}
+
+void HostForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter acts on the button that has the focus, and on nothing else.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+      button->click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void HostForm::OkClicked() {
+  const HostFormValues values = Values();
+  const std::string report = OkCheckReport(values);
+  if (!report.empty()) {
+    ShowError(report);
+    return;
+  }
+  confirmed_ = SettingsFromForm(values);
+  accept();
+}
+
+void HostForm::ShowError(std::string_view message) {
+  desktop_.ShowMessage(ErrorBoxText(message), std::string(kErrorBoxCaption), MessageIcon::None);
+}
+
+void HostForm::KeepWithin(QLineEdit* field, int32_t low, int32_t high) {
+  if (filling_) return;
+  if (const auto kept = KeptWithin(field->text().toStdString(), low, high)) {
+    field->setText(Q(*kept));
+    desktop_.Beep();
+  }
+}
+
+void HostForm::CheckRepeatCount(QLineEdit* field) {
+  if (filling_) return;
+  if (const auto fixed = RepeatCountFix(field->text().toStdString())) {
+    field->setText(Q(*fixed));
+    desktop_.Beep();
+  }
+}
+
+void HostForm::CheckThreshold(QLineEdit* field) {
+  if (filling_) return;
+  if (ThresholdTooHigh(field->text().toStdString(), timeOut_->text().toStdString())) {
+    ShowError(kThresholdTooHigh);
+    // The value stays as typed; the field is where the user goes on.
+    field->setFocus();
+  }
+}
+
+void HostForm::LookUpName() {
+  std::optional<std::string> name;
+  {
+    WaitCursor wait;
+    name = LookUpHostName(Kept(hostIP_->text(), filled_.hostIP), services_.lookups);
+  }
+  if (name) {
+    hostName_->setText(Q(*name));
+  } else {
+    ShowError(kNoHostName);
+  }
+}
+
+void HostForm::LookUpAddress() {
+  std::optional<std::string> address;
+  {
+    WaitCursor wait;
+    address = LookUpHostAddress(Kept(hostName_->text(), filled_.hostName), services_.lookups);
+  }
+  if (address) {
+    hostIP_->setText(Q(*address));
+  } else {
+    ShowError(kNoHostAddress);
+  }
+}
+
+void HostForm::TestWav(const AlarmPage& p) {
+  const AlarmFormValues v = AlarmValues(p, &p == &renewal_ ? filled_.renewal : filled_.loss);
+  desktop_.PlaySound(v.wavFile, false);
+}
+
+void HostForm::TestLan(const AlarmPage& p) {
+  const AlarmFormValues v = AlarmValues(p, &p == &renewal_ ? filled_.renewal : filled_.loss);
+  if (v.lanName.empty()) return;
+  channels_.SendNetMessage(v.lanName, std::string(kTestBody), std::string(kLanTestSubject));
+}
+
+void HostForm::TestEmail(const AlarmPage& p) {
+  const AlarmFormValues v = AlarmValues(p, &p == &renewal_ ? filled_.renewal : filled_.loss);
+  if (const auto refusal = MailTestRefusal(options_.Port, v.emailAddress)) {
+    desktop_.ShowMessage(*refusal, std::string(kMailTestCaption), MessageIcon::Error);
+    return;
+  }
+  WaitCursor wait;
+  channels_.SendMail(v.emailAddress, std::string(kTestBody), std::string(kMailTestSubject));
+}
+
+void HostForm::ChooseWav(AlarmPage& p) {
+  FileChooserRequest request;
+  request.title = "Select WAV File";
+  request.filters = {"WAV Files (*.wav)", "All Files (*)"};
+  request.selectedFilter = request.filters.front();
+  request.defaultSuffix = "wav";
+  ChooseInto(p.wavFile, std::move(request));
+}
+
+void HostForm::ChooseProgram(AlarmPage& p) {
+  FileChooserRequest request;
+  request.title = "Select program file";
+  request.filters = {"Exe files(*.exe)", "All files(*)"};
+  // Programs here carry no extension: the list starts with every file.
+  request.selectedFilter = request.filters.back();
+  ChooseInto(p.programName, std::move(request));
+}
+
+void HostForm::ChooseInto(QLineEdit* field, FileChooserRequest request) {
+  request.start = Q(ChooserStart(field->text().toStdString(), services_.programFolder));
+  const QString chosen = services_.chooseFile(this, request);
+  if (!chosen.isEmpty()) field->setText(chosen);
+}
+
+void HostForm::Help() { desktop_.ShowHelp(15, HelpContextOfPage(tabs_->currentIndex())); }
+
+bool HostForm::SetCaption(std::string_view section, std::string_view key, const QString& text) {
+  bool known = false;
+  if (KeyIs(section, "HostForm")) {
+    if (const int page = IndexOf(kPageKeys, key); page >= 0) {
+      tabs_->setTabText(page, text);
+      // The template groups take the captions of the two alarm pages.
+      if (page == 2) renewal_.templateBox->setTitle(text);
+      if (page == 3) loss_.templateBox->setTitle(text);
+      known = true;
+    } else if (const int item = IndexOf(kCheckEveryKeys, key); item >= 0) {
+      checkEvery_->setItemText(item, text);
+      known = true;
+    } else if (const int choice = IndexOf(kPingByKeys, key); choice >= 0) {
+      pingBy_->setItemText(choice, text);
+      known = true;
+    } else if (IndexOf(kNamedKeys, key) >= 0) {
+      known = true;
+      for (QWidget* widget : findChildren<QWidget*>()) {
+        if (KeyIs(key, widget->objectName().toStdString().c_str())) SetCaptionOf(widget, text);
+      }
+      if (KeyIs(key, "TimeOut")) traceTimeOutLabel_->setText(text);
+    }
+  } else if (KeyIs(section, "OptionsForm") || KeyIs(section, "Buttons")) {
+    const bool shared = KeyIs(section, "OptionsForm") ? IndexOf(kSharedOptionsKeys, key) >= 0
+                                                      : IndexOf(kButtonKeys, key) >= 0;
+    if (shared) {
+      known = true;
+      for (QWidget* widget : findChildren<QWidget*>()) {
+        if (KeyIs(key, widget->objectName().toStdString().c_str())) SetCaptionOf(widget, text);
+      }
+    }
+  }
+  if (known) UpdateAccessibleNames();
+  return known;
+}
+
+void HostForm::UpdateAccessibleNames() {
+  // Fields are named by their labels, the buttons that act on a field by
+  // their caption and that field's check box.
+  for (QLabel* label : findChildren<QLabel*>()) {
+    if (label->buddy()) label->buddy()->setAccessibleName(Plain(label->text()));
+  }
+  for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
+    button->setAccessibleName(Plain(CaptionOf(button)));
+  }
+  // The two alarm pages and the two template groups have the same captions:
+  // the page or group tells them apart.
+  for (AlarmPage* p : {&renewal_, &loss_}) {
+    const QString page = Plain(tabs_->tabText(p == &renewal_ ? 2 : 3));
+    const auto named = [&page](QWidget* w, const QString& what) {
+      w->setAccessibleName(what + " (" + page + ")");
+    };
+    named(p->master, Plain(p->master->text()));
+    named(p->repeatCount, Plain(p->countsLabel->text()));
+    named(p->wavFile, Plain(p->playWav->text()));
+    named(p->wavBrowse, Plain(p->playWav->text()) + " ...");
+    named(p->wavTest, Plain(p->wavTest->text()) + ": " + Plain(p->playWav->text()));
+    named(p->lanName, Plain(p->sendLan->text()));
+    named(p->lanTest, Plain(p->lanTest->text()) + ": " + Plain(p->sendLan->text()));
+    named(p->emailAddress, Plain(p->sendEmail->text()));
+    named(p->emailTest, Plain(p->emailTest->text()) + ": " + Plain(p->sendEmail->text()));
+    named(p->programName, Plain(p->runPrg->text()));
+    named(p->programBrowse, Plain(p->runPrg->text()) + " ...");
+    named(p->params, Plain(p->paramsLabel->text()));
+    for (QCheckBox* box : {p->showBox, p->playWav, p->sendLan, p->sendEmail, p->runPrg,
+                           p->runTraceRoute}) {
+      named(box, Plain(box->text()));
+    }
+    const QString group = Plain(p->templateBox->title());
+    for (QLabel* label : p->templateBox->findChildren<QLabel*>()) {
+      if (label->buddy()) label->buddy()->setAccessibleName(Plain(label->text()) + " (" + group + ")");
+    }
+  }
+  const QString lightPage = Plain(tabs_->tabText(5));
+  for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
+    lightTimes_[i]->setAccessibleName(QString("%1 %2: %3 %4")
+                                          .arg(lightPage)
+                                          .arg(i + 1)
+                                          .arg(Plain(timeStr_[i]->text()), Plain(msStr_[i]->text())));
+  }
+}
+
+QString ChooseFileWithDialog(QWidget* owner, const FileChooserRequest& request) {
+  QFileDialog dialog(owner, request.title);
+  dialog.setObjectName("FileChooser");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters(request.filters);
+  if (!request.selectedFilter.isEmpty()) dialog.selectNameFilter(request.selectedFilter);
+  if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
+  const QFileInfo start(request.start);
+  // A file whose folder has gone starts in the nearest folder that is left.
+  QString folder = start.isDir() ? start.absoluteFilePath() : start.absolutePath();
+  while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder) {
+    folder = QFileInfo(folder).absolutePath();
+  }
+  dialog.setDirectory(folder);
+  if (!start.isDir()) dialog.selectFile(start.fileName());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front();
+}
+
+}  // namespace sentrel

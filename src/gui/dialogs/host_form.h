@@ -1,0 +1,222 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <QDialog>
+
+#include "core/host_list.h"
+#include "gui/dialogs/host_form_rules.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace sentrel {
+
+class AlarmChannels;
+class Desktop;
+struct ROptions;
+
+// What a file chooser is asked for: its title, its filters (each "caption"
+// with its patterns) and where it starts.
+struct FileChooserRequest {
+  QString title;
+  QStringList filters;  // Qt filter strings, "WAV Files (*.wav)"
+  QString selectedFilter;
+  QString defaultSuffix;
+  QString start;  // a folder, or a file to start beside
+};
+
+// What the host dialog reaches outside itself besides the desktop and the
+// channels; tests replace the lookups and the file chooser.
+struct HostFormServices {
+  AddressLookups lookups = SystemLookups();
+  // The folder the file choosers start in when their field is empty.
+  std::string programFolder;
+  // Shows a modal open-file dialog; the chosen file, or empty when cancelled.
+  std::function<QString(QWidget* owner, const FileChooserRequest& request)> chooseFile;
+};
+
+// The host properties dialog: every stored setting of one host on six pages,
+// with lookups, tests of three alarm actions, file choosers and help. It is
+// made once and shown again for each edit; it edits a copy of the settings and
+// writes them into the host only on a confirmed "Ok". Every control's object
+// name is its language key (controls without a key have names of their own),
+// so that the captions can be set by key. Window thread only.
+class HostForm final : public QDialog, public HostEditor {
+ public:
+  // `options` (the SMTP port of the e-mail test), `desktop` (beep, error
+  // boxes, sound, help) and `channels` (the messenger and e-mail tests)
+  // must outlive the dialog.
+  HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& channels,
+           HostFormServices services = {}, QWidget* parent = nullptr);
+
+  // Fills the controls from the host, shows the dialog modally and, when the
+  // user confirmed with "Ok" and the checks passed, writes the settings into
+  // the host and returns true. Cancel, Esc and the close box leave the host
+  // untouched (false). While the dialog is already on the screen, nothing
+  // happens and false is returned.
+  bool EditHost(HostEntry& host) override;
+
+  // Sets the caption that the language file gives for `key` of `section`:
+  // "HostForm" (its keys, the list items of "Ping by" and "Check every"
+  // included), "OptionsForm" (the keys that the schedule page shares with
+  // the options dialog: DaysOfWeek, the seven days, DayOfMonthLabel and
+  // TimeLabel) or "Buttons" (Ok, Cancel, Help). Captions that copy another
+  // (the trace route's time-out label, the template groups) follow it.
+  // Letter case of section and key is ignored. False for a key that this
+  // dialog does not show in that section.
+  bool SetCaption(std::string_view section, std::string_view key, const QString& text);
+
+  // The values the controls hold now, as "Ok" would check and store them.
+  HostFormValues Values() const;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  struct AlarmPage {
+    QWidget* page = nullptr;
+    QCheckBox* master = nullptr;
+    QLabel* countsLabel = nullptr;
+    QLineEdit* repeatCount = nullptr;
+    QGroupBox* options = nullptr;
+    QCheckBox* showBox = nullptr;
+    QCheckBox* playWav = nullptr;
+    QLineEdit* wavFile = nullptr;
+    QPushButton* wavBrowse = nullptr;
+    QPushButton* wavTest = nullptr;
+    QCheckBox* sendLan = nullptr;
+    QLineEdit* lanName = nullptr;
+    QPushButton* lanTest = nullptr;
+    QCheckBox* sendEmail = nullptr;
+    QLineEdit* emailAddress = nullptr;
+    QPushButton* emailTest = nullptr;
+    QCheckBox* runPrg = nullptr;
+    QLineEdit* programName = nullptr;
+    QPushButton* programBrowse = nullptr;
+    QLabel* paramsLabel = nullptr;
+    QLineEdit* params = nullptr;
+    QCheckBox* runTraceRoute = nullptr;
+    // On the template page.
+    QGroupBox* templateBox = nullptr;
+    QLineEdit* subject = nullptr;
+    QPlainTextEdit* body = nullptr;
+  };
+
+  QWidget* BuildGeneralPage();
+  QWidget* BuildSchedulePage();
+  QWidget* BuildAlarmPage(AlarmPage& page, const char* side, const char* masterKey,
+                          const QString& masterText);
+  QWidget* BuildTemplatePage();
+  QWidget* BuildLightPage();
+  void Connect();
+  void ConnectAlarmPage(AlarmPage& page);
+
+  void Fill(const HostFormValues& values);
+  static void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
+  AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
+  void ApplyEnablingRules();
+  static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);
+  void UpdateAccessibleNames();
+
+  void OkClicked();
+  void ShowError(std::string_view message);
+  void KeepWithin(QLineEdit* field, int32_t low, int32_t high);
+  void CheckRepeatCount(QLineEdit* field);
+  void CheckThreshold(QLineEdit* field);
+  void LookUpName();
+  void LookUpAddress();
+  void TestWav(const AlarmPage& page);
+  void TestLan(const AlarmPage& page);
+  void TestEmail(const AlarmPage& page);
+  void ChooseWav(AlarmPage& page);
+  void ChooseProgram(AlarmPage& page);
+  void ChooseInto(QLineEdit* field, FileChooserRequest request);
+  void Help();
+
+  const ROptions& options_;
+  Desktop& desktop_;
+  AlarmChannels& channels_;
+  HostFormServices services_;
+
+  // What Fill put into the controls: a text the user left as it was is
+  // handed back byte for byte, whatever the editor made of it.
+  HostFormValues filled_;
+  HostSettings confirmed_;
+  bool filling_ = false;
+
+  QTabWidget* tabs_ = nullptr;
+  // General
+  QLabel* hostIPLabel_ = nullptr;
+  QLineEdit* hostIP_ = nullptr;
+  QPushButton* toName_ = nullptr;
+  QLabel* hostNameLabel_ = nullptr;
+  QLineEdit* hostName_ = nullptr;
+  QPushButton* toIP_ = nullptr;
+  QLabel* hostDescLabel_ = nullptr;
+  QLineEdit* hostDesc_ = nullptr;
+  QLabel* retriesLabel_ = nullptr;
+  QLineEdit* retries_ = nullptr;
+  QLabel* timeOutLabel_ = nullptr;
+  QLineEdit* timeOut_ = nullptr;
+  QLabel* pbsLabel_ = nullptr;
+  QLineEdit* pbs_ = nullptr;
+  QLabel* pttlLabel_ = nullptr;
+  QLineEdit* pttl_ = nullptr;
+  QLabel* ptosLabel_ = nullptr;
+  QLineEdit* ptos_ = nullptr;
+  QLabel* pingByLabel_ = nullptr;
+  QComboBox* pingBy_ = nullptr;
+  QGroupBox* traceBox_ = nullptr;
+  QLabel* traceTimeOutLabel_ = nullptr;
+  QLineEdit* traceTimeOut_ = nullptr;
+  QLabel* traceBufferSizeLabel_ = nullptr;
+  QLineEdit* traceBufferSize_ = nullptr;
+  QLabel* traceTTLLabel_ = nullptr;
+  QLineEdit* traceTTL_ = nullptr;
+  QLabel* maxNumHopsLabel_ = nullptr;
+  QLineEdit* maxNumHops_ = nullptr;
+  QCheckBox* useAsDefault_ = nullptr;
+  // Schedule
+  QLabel* checkEveryLabel_ = nullptr;
+  QComboBox* checkEvery_ = nullptr;
+  QLabel* dayLabel_ = nullptr;
+  QLineEdit* day_ = nullptr;
+  QGroupBox* daysBox_ = nullptr;
+  std::array<QCheckBox*, 7> days_{};
+  QLabel* timeLabel_ = nullptr;
+  QListWidget* times_ = nullptr;
+  QLabel* pingIntervalLabel_ = nullptr;
+  QLineEdit* pingInterval_ = nullptr;
+  // On renewal, On loss, Message template
+  AlarmPage renewal_;
+  AlarmPage loss_;
+  // Light
+  std::array<QLabel*, 6> lightImages_{};
+  QLabel* grayLight_ = nullptr;
+  QLabel* redLight_ = nullptr;
+  std::array<QLabel*, 4> timeStr_{};
+  std::array<QLineEdit*, 4> lightTimes_{};
+  std::array<QLabel*, 4> msStr_{};
+  // Buttons
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  QPushButton* help_ = nullptr;
+};
+
+// The open-file dialog of the desktop, non-native so that it looks and
+// behaves the same everywhere.
+QString ChooseFileWithDialog(QWidget* owner, const FileChooserRequest& request);
+
+}  // namespace sentrel

@@ -1,0 +1,363 @@
+#include "gui/dialogs/host_form_rules.h"
+
+#include "common/lenient_int.h"
+#include "common/text.h"
+#include "core/host_entry.h"
+#include "core/schedule.h"
+#include "platform/mailslot.h"
+#include "probes/address.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr int32_t kAllDays = 0x7F;
+constexpr std::size_t kMaxComputerName = 260;
+
+AlarmSettings ReadAlarm(const AlarmSet& set) {
+  AlarmSettings a;
+  a.Alarm = set.Alarm;
+  a.ShowBox = set.ShowBox;
+  a.PlayWAV = set.PlayWAV;
+  a.WAVFile = set.WAVFile.Get();
+  a.SendLan = set.SendLan;
+  a.LanName = set.LanName.Get();
+  a.SendEmail = set.SendEmail;
+  a.EmailAddress = set.EmailAddress.Get();
+  a.RepeatCount = set.RepeatCount;
+  a.RunPrg = set.RunPrg;
+  a.ProgramName = set.ProgramName.Get();
+  a.Params = set.Params.Get();
+  a.RunTraceRoute = set.RunTraceRoute;
+  a.Subject = set.Subject.Get();
+  a.MesBody = set.MesBody.Get();
+  return a;
+}
+
+template <typename T, typename V>
+void Store(std::atomic<T>& field, V value) {
+  if (field.load() != static_cast<T>(value)) field = static_cast<T>(value);
+}
+
+void Store(SyncString& field, const std::string& value) {
+  if (field.Get() != value) field.Set(value);
+}
+
+void WriteAlarm(const AlarmSettings& a, AlarmSet& set) {
+  Store(set.Alarm, a.Alarm);
+  Store(set.ShowBox, a.ShowBox);
+  Store(set.PlayWAV, a.PlayWAV);
+  Store(set.WAVFile, a.WAVFile);
+  Store(set.SendLan, a.SendLan);
+  Store(set.LanName, a.LanName);
+  Store(set.SendEmail, a.SendEmail);
+  Store(set.EmailAddress, a.EmailAddress);
+  Store(set.RepeatCount, a.RepeatCount);
+  Store(set.RunPrg, a.RunPrg);
+  Store(set.ProgramName, a.ProgramName);
+  Store(set.Params, a.Params);
+  Store(set.RunTraceRoute, a.RunTraceRoute);
+  Store(set.Subject, a.Subject);
+  Store(set.MesBody, a.MesBody);
+}
+
+AlarmFormValues AlarmValuesOf(const AlarmSettings& a) {
+  AlarmFormValues v;
+  v.alarm = a.Alarm;
+  v.repeatCount = std::to_string(a.RepeatCount);
+  v.showBox = a.ShowBox;
+  v.playWav = a.PlayWAV;
+  v.wavFile = a.WAVFile;
+  v.sendLan = a.SendLan;
+  v.lanName = a.LanName;
+  v.sendEmail = a.SendEmail;
+  v.emailAddress = a.EmailAddress;
+  v.runPrg = a.RunPrg;
+  v.programName = a.ProgramName;
+  v.params = a.Params;
+  v.runTraceRoute = a.RunTraceRoute;
+  v.subject = a.Subject.empty() ? std::string(kSubjectPlaceholder) : a.Subject;
+  v.body = a.MesBody.empty() ? std::string(kBodyPlaceholder) : a.MesBody;
+  return v;
+}
+
+AlarmSettings AlarmFromValues(const AlarmFormValues& v) {
+  AlarmSettings a;
+  a.Alarm = v.alarm;
+  a.RepeatCount = ParseLenientInt(v.repeatCount);
+  a.ShowBox = v.showBox;
+  a.PlayWAV = v.playWav;
+  a.WAVFile = v.wavFile;
+  a.SendLan = v.sendLan;
+  a.LanName = v.lanName;
+  a.SendEmail = v.sendEmail;
+  a.EmailAddress = v.emailAddress;
+  a.RunPrg = v.runPrg;
+  a.ProgramName = v.programName;
+  a.Params = v.params;
+  a.RunTraceRoute = v.runTraceRoute;
+  if (v.subject != kSubjectPlaceholder) a.Subject = v.subject;
+  if (v.body != kBodyPlaceholder) a.MesBody = v.body;
+  return a;
+}
+
+std::string Decimal(int32_t value) { return std::to_string(value); }
+
+}  // namespace
+
+HostSettings ReadHostSettings(const HostEntry& host) {
+  HostSettings s;
+  s.HostIP = host.HostIP.Get();
+  s.HostName = host.HostName.Get();
+  s.HostDesc = host.HostDesc.Get();
+  s.CheckEvery = host.CheckEvery;
+  s.DayOfMonth = host.DayOfMonth;
+  s.DaysOfWeek = host.DaysOfWeek;
+  s.Times = host.Times;
+  s.PingInterval = host.PingInterval;
+  s.Retries = host.Retries;
+  s.TimeOut = host.TimeOut;
+  s.PTTL = host.PTTL;
+  s.PTOS = host.PTOS;
+  s.PBS = host.PBS;
+  s.TraceTimeOut = host.TraceTimeOut;
+  s.TraceBufferSize = host.TraceBufferSize;
+  s.TraceTTL = host.TraceTTL;
+  s.MaxNumHops = host.MaxNumHops;
+  for (std::size_t i = 0; i < s.LightTimes.size(); ++i) s.LightTimes[i] = host.LightTimes[i];
+  s.PingByIP = host.PingByIP;
+  s.UseAsDefault = host.UseAsDefault;
+  s.OnRenewal = ReadAlarm(host.OnRenewal);
+  s.OnLoss = ReadAlarm(host.OnLoss);
+  return s;
+}
+
+void WriteHostSettings(const HostSettings& s, HostEntry& host) {
+  Store(host.HostIP, s.HostIP);
+  Store(host.HostName, s.HostName);
+  Store(host.HostDesc, s.HostDesc);
+  Store(host.CheckEvery, s.CheckEvery);
+  Store(host.DayOfMonth, s.DayOfMonth);
+  Store(host.DaysOfWeek, s.DaysOfWeek);
+  Store(host.Times, s.Times);
+  Store(host.PingInterval, s.PingInterval);
+  Store(host.Retries, s.Retries);
+  Store(host.TimeOut, s.TimeOut);
+  Store(host.PTTL, s.PTTL);
+  Store(host.PTOS, s.PTOS);
+  Store(host.PBS, s.PBS);
+  Store(host.TraceTimeOut, s.TraceTimeOut);
+  Store(host.TraceBufferSize, s.TraceBufferSize);
+  Store(host.TraceTTL, s.TraceTTL);
+  Store(host.MaxNumHops, s.MaxNumHops);
+  for (std::size_t i = 0; i < s.LightTimes.size(); ++i) Store(host.LightTimes[i], s.LightTimes[i]);
+  Store(host.PingByIP, s.PingByIP);
+  Store(host.UseAsDefault, s.UseAsDefault);
+  WriteAlarm(s.OnRenewal, host.OnRenewal);
+  WriteAlarm(s.OnLoss, host.OnLoss);
+}
+
+HostFormValues FormValuesOf(const HostSettings& s) {
+  HostFormValues v;
+  v.hostIP = s.HostIP;
+  v.hostName = s.HostName;
+  v.hostDesc = s.HostDesc;
+  v.retries = Decimal(s.Retries);
+  v.timeOut = Decimal(s.TimeOut);
+  v.pbs = Decimal(s.PBS);
+  v.pttl = Decimal(s.PTTL);
+  v.ptos = Decimal(s.PTOS);
+  v.pingByAddress = s.PingByIP;
+  v.traceTimeOut = Decimal(s.TraceTimeOut);
+  v.traceBufferSize = Decimal(s.TraceBufferSize);
+  v.traceTTL = Decimal(s.TraceTTL);
+  v.maxNumHops = Decimal(s.MaxNumHops);
+  v.useAsDefault = s.UseAsDefault;
+  v.checkEvery = s.CheckEvery;
+  v.dayOfMonth = Decimal(s.DayOfMonth);
+  v.daysOfWeek = s.DaysOfWeek & kAllDays;
+  v.times = s.Times & kSlotMask;
+  v.pingInterval = Decimal(s.PingInterval);
+  v.renewal = AlarmValuesOf(s.OnRenewal);
+  v.loss = AlarmValuesOf(s.OnLoss);
+  for (std::size_t i = 0; i < v.lightTimes.size(); ++i) v.lightTimes[i] = Decimal(s.LightTimes[i]);
+  return v;
+}
+
+int32_t ParseTrimmedField(std::string_view text) { return ParseLenientInt(TrimBlanks(text)); }
+
+HostSettings SettingsFromForm(const HostFormValues& v) {
+  HostSettings s;
+  s.HostIP = v.hostIP;
+  s.HostName = v.hostName;
+  s.HostDesc = v.hostDesc;
+  s.CheckEvery = v.checkEvery;
+  s.DayOfMonth = ParseLenientInt(v.dayOfMonth);
+  s.DaysOfWeek = v.daysOfWeek & kAllDays;
+  s.Times = v.times & kSlotMask;
+  s.PingInterval = ParseTrimmedField(v.pingInterval);
+  s.Retries = ParseTrimmedField(v.retries);
+  s.TimeOut = ParseTrimmedField(v.timeOut);
+  s.PTTL = ParseTrimmedField(v.pttl);
+  s.PTOS = ParseTrimmedField(v.ptos);
+  s.PBS = ParseTrimmedField(v.pbs);
+  s.TraceTimeOut = ParseTrimmedField(v.traceTimeOut);
+  // The byte-sized fields keep the low byte, as the stored byte always did;
+  // the checks while typing keep them within 1..255 anyway.
+  s.TraceBufferSize = static_cast<uint8_t>(ParseTrimmedField(v.traceBufferSize));
+  s.TraceTTL = static_cast<uint8_t>(ParseTrimmedField(v.traceTTL));
+  s.MaxNumHops = ParseTrimmedField(v.maxNumHops);
+  for (std::size_t i = 0; i < s.LightTimes.size(); ++i) {
+    s.LightTimes[i] = ParseLenientInt(v.lightTimes[i]);
+  }
+  s.PingByIP = v.pingByAddress;
+  s.UseAsDefault = v.useAsDefault;
+  s.OnRenewal = AlarmFromValues(v.renewal);
+  s.OnLoss = AlarmFromValues(v.loss);
+  return s;
+}
+
+std::string OkCheckReport(const HostFormValues& v) {
+  std::string report;
+  const auto fail = [&report](std::string_view message) {
+    report += message;
+    report += "\r\n";
+  };
+  if (v.pingByAddress && !IsDottedQuad(v.hostIP)) fail("Incorrect IP address !!!");
+
+  std::array<int32_t, 4> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = ParseLenientInt(v.lightTimes[i]);
+  // Every non-zero threshold must lie above the one before it; a zero one
+  // is not compared with the row below it.
+  if ((t[3] != 0 && t[2] >= t[3]) || (t[2] != 0 && t[1] >= t[2]) || (t[1] != 0 && t[0] >= t[1]))
+    fail("Check light settings !!!");
+
+  switch (v.checkEvery) {
+    case kCheckAlways:
+      if (ParseTrimmedField(v.pingInterval) <= 0) fail("Incorrect ping interval !!!");
+      break;
+    case kCheckEveryMonth: {
+      const int32_t day = ParseLenientInt(v.dayOfMonth);
+      if (day <= 0 || day >= 32) fail("Incorrect day of months !!!");
+      break;
+    }
+    case kCheckEveryWeek:
+      if ((v.daysOfWeek & kAllDays) == 0) fail("Set day of week !!!");
+      break;
+    default:
+      break;
+  }
+  if (v.checkEvery != kCheckAlways && (v.times & kSlotMask) == 0) fail("Set time!!!");
+  return report;
+}
+
+std::string ErrorBoxText(std::string_view message) {
+  return std::string(kErrorBoxLead) + std::string(message);
+}
+
+std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_t high) {
+  const int32_t value = ParseLenientInt(text);
+  if (value < low) return std::to_string(low);
+  if (value > high) return std::to_string(high);
+  return std::nullopt;
+}
+
+std::optional<std::string> RepeatCountFix(std::string_view text) {
+  // "00" is as much a zero as "0": a count of 0 would never raise the alarm.
+  if (text.empty() || ParseLenientInt(text) == 0) return "1";
+  return std::nullopt;
+}
+
+bool ThresholdTooHigh(std::string_view threshold, std::string_view pingTimeOut) {
+  return ParseLenientInt(threshold) >= ParseLenientInt(pingTimeOut);
+}
+
+ScheduleEnabling ScheduleEnablingFor(int32_t checkEvery) {
+  ScheduleEnabling e;
+  e.pingInterval = checkEvery == kCheckAlways;
+  e.dayOfMonth = checkEvery == kCheckEveryMonth;
+  e.daysOfWeek = checkEvery == kCheckEveryWeek;
+  e.times = checkEvery != kCheckAlways;
+  return e;
+}
+
+AlarmEnabling AlarmEnablingFor(const AlarmFormValues& page) {
+  AlarmEnabling e;
+  e.options = page.alarm;
+  e.wav = page.alarm && page.playWav;
+  e.lan = page.alarm && page.sendLan;
+  e.email = page.alarm && page.sendEmail;
+  e.program = page.alarm && page.runPrg;
+  return e;
+}
+
+int32_t HelpContextOfPage(int page) {
+  static constexpr std::array<int32_t, 6> kContexts{80, 90, 100, 110, 120, 125};
+  if (page < 0 || page >= static_cast<int>(kContexts.size())) return 0;
+  return kContexts[static_cast<std::size_t>(page)];
+}
+
+std::string HalfHourText(int slot) {
+  const int hour = slot / 2;
+  std::string text = hour < 10 ? "0" + std::to_string(hour) : std::to_string(hour);
+  return text + (slot % 2 == 0 ? ".00" : ".30");
+}
+
+std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address) {
+  if (port <= 0) return "I'm sorry. The SMTP Port is incorrect!";
+  if (address.empty()) return "I'm sorry. The \"To\" address is incorrect!";
+  return std::nullopt;
+}
+
+AddressLookups SystemLookups() {
+  return {DottedToAddress, ResolveAddress, AddressToName, LocalComputerName};
+}
+
+std::optional<std::string> LookUpHostName(const std::string& hostIP, const AddressLookups& lookups) {
+  const uint32_t address = lookups.dottedToAddress(hostIP);
+  const std::string name = lookups.nameOf(address);
+  // The reverse lookup answers with the dotted text when it finds no name.
+  if (name.empty() || name == AddressToDotted(address)) return std::nullopt;
+  return name;
+}
+
+std::optional<std::string> LookUpHostAddress(const std::string& hostName,
+                                             const AddressLookups& lookups) {
+  std::string name = hostName;
+  if (name.empty()) name = lookups.localName().substr(0, kMaxComputerName);
+  const uint32_t address = lookups.resolve(name);
+  if (address == kNoAddress) return std::nullopt;
+  return AddressToDotted(address);
+}
+
+std::string ChooserStart(std::string_view fieldText, const std::string& programFolder) {
+  std::string start = TrimBlanks(fieldText);
+  return start.empty() ? programFolder : start;
+}
+
+std::string WithLfBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string WithCrLfBreaks(std::string_view text) {
+  std::string out;
+  bool first = true;
+  for (std::string_view line : SplitAtLineBreaks(text)) {
+    if (!first) out += "\r\n";
+    first = false;
+    out += line;
+  }
+  return out;
+}
+
+}  // namespace sentrel

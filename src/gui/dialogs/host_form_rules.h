@@ -1,0 +1,236 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+struct AlarmSet;
+struct HostEntry;
+
+// The rules of the host properties dialog, apart from its widgets: what the
+// controls show for a host, how their texts become settings again, which
+// controls are enabled, and the checks while typing and on "Ok".
+
+// What an empty Subject and an empty MesBody are shown as; the same texts
+// left in place store empty values again.
+inline constexpr std::string_view kSubjectPlaceholder = "Sentrel Message!!!";
+inline constexpr std::string_view kBodyPlaceholder = "%StatusStr%";
+
+// The texts of the error box and of the test buttons.
+inline constexpr std::string_view kErrorBoxCaption = "Error...";
+inline constexpr std::string_view kErrorBoxLead = "Please, check your settings. ";
+inline constexpr std::string_view kThresholdTooHigh = "This value can't be more than the ping timeout!!!";
+inline constexpr std::string_view kNoHostName = "Can't determine host name !!!";
+inline constexpr std::string_view kNoHostAddress = "Can't determine IP address !!!";
+inline constexpr std::string_view kTestBody = "Test message from Sentrel!";
+inline constexpr std::string_view kLanTestSubject = "Lan Test";
+inline constexpr std::string_view kMailTestSubject = "Sentrel Test Message";
+inline constexpr std::string_view kMailTestCaption = "Sentrel Error";
+
+// The stored settings of one alarm direction, as plain values.
+struct AlarmSettings {
+  bool Alarm = false;
+  bool ShowBox = false;
+  bool PlayWAV = false;
+  std::string WAVFile;
+  bool SendLan = false;
+  std::string LanName;
+  bool SendEmail = false;
+  std::string EmailAddress;
+  int32_t RepeatCount = 1;
+  bool RunPrg = false;
+  std::string ProgramName;
+  std::string Params;
+  bool RunTraceRoute = false;
+  std::string Subject;
+  std::string MesBody;
+
+  friend bool operator==(const AlarmSettings&, const AlarmSettings&) = default;
+};
+
+// Every setting that the dialog edits (all stored settings but Enabled), as a
+// plain copy that belongs to the dialog alone until it is written back.
+struct HostSettings {
+  std::string HostIP = "127.0.0.1";
+  std::string HostName;
+  std::string HostDesc;
+  int32_t CheckEvery = 0;
+  int32_t DayOfMonth = 0;
+  int32_t DaysOfWeek = 0;
+  uint64_t Times = 0;
+  int32_t PingInterval = 60;
+  int32_t Retries = 1;
+  int32_t TimeOut = 5000;
+  int32_t PTTL = 255;
+  int32_t PTOS = 0;
+  int32_t PBS = 64;
+  int32_t TraceTimeOut = 5000;
+  uint8_t TraceBufferSize = 60;
+  uint8_t TraceTTL = 60;
+  int32_t MaxNumHops = 100;
+  std::array<int32_t, 4> LightTimes{1250, 1666, 2500, 5000};
+  bool PingByIP = true;
+  bool UseAsDefault = false;
+  AlarmSettings OnRenewal;
+  AlarmSettings OnLoss;
+
+  friend bool operator==(const HostSettings&, const HostSettings&) = default;
+};
+
+// A snapshot of the host's settings (each field read whole).
+HostSettings ReadHostSettings(const HostEntry& host);
+
+// Writes every setting into the live host, one whole value per field, in one
+// run on the calling (window) thread. A worker checking the host meanwhile
+// reads each field either before or after, never half-written. Only fields
+// whose value differs are stored, so an unchanged field is never touched.
+void WriteHostSettings(const HostSettings& settings, HostEntry& host);
+
+// The texts and states of one alarm page's controls.
+struct AlarmFormValues {
+  bool alarm = false;
+  std::string repeatCount;
+  bool showBox = false;
+  bool playWav = false;
+  std::string wavFile;
+  bool sendLan = false;
+  std::string lanName;
+  bool sendEmail = false;
+  std::string emailAddress;
+  bool runPrg = false;
+  std::string programName;
+  std::string params;
+  bool runTraceRoute = false;
+  std::string subject;  // on the template page
+  std::string body;
+
+  friend bool operator==(const AlarmFormValues&, const AlarmFormValues&) = default;
+};
+
+// The texts and states of every control of the dialog, page by page.
+struct HostFormValues {
+  // General
+  std::string hostIP;
+  std::string hostName;
+  std::string hostDesc;
+  std::string retries;
+  std::string timeOut;
+  std::string pbs;
+  std::string pttl;
+  std::string ptos;
+  bool pingByAddress = true;
+  std::string traceTimeOut;
+  std::string traceBufferSize;
+  std::string traceTTL;
+  std::string maxNumHops;
+  bool useAsDefault = false;
+  // Schedule: checkEvery is the item index (a stored value outside 0..3
+  // shows no item and is kept as it is).
+  int32_t checkEvery = 0;
+  std::string dayOfMonth;
+  int32_t daysOfWeek = 0;  // the ticked boxes, bit 0 Sunday
+  uint64_t times = 0;      // the ticked half-hours, bit i = item i
+  std::string pingInterval;
+  // On renewal, On loss and their templates
+  AlarmFormValues renewal;
+  AlarmFormValues loss;
+  // Light
+  std::array<std::string, 4> lightTimes;
+
+  friend bool operator==(const HostFormValues&, const HostFormValues&) = default;
+};
+
+// Copy-in: strings as stored, numbers in decimal, the placeholders for an
+// empty Subject and MesBody.
+HostFormValues FormValuesOf(const HostSettings& settings);
+
+// Copy-back after a confirmed "Ok": strings as typed, the placeholders back
+// to empty, numbers parsed leniently (the general page's numbers and the
+// ping interval after blanks and control characters are cut from both
+// ends). Bits beyond the seven days and the 48 half-hours are dropped.
+HostSettings SettingsFromForm(const HostFormValues& values);
+
+// The lenient integer of a field whose blanks and control characters are
+// cut from both ends first.
+int32_t ParseTrimmedField(std::string_view text);
+
+// The checks on "Ok", in their order: each failed check's message followed
+// by CR LF. Empty when everything passed.
+std::string OkCheckReport(const HostFormValues& values);
+
+// The text the error box shows for `message` (a check or the whole report).
+std::string ErrorBoxText(std::string_view message);
+
+// Checks while typing. Each returns the text that replaces the field's when
+// the field breaks its rule (the caller beeps), nothing when it keeps it.
+// Day: kept within 1..31, an empty field counting as 0.
+std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_t high);
+// Count of repeats: an empty field or a value of 0 becomes "1".
+std::optional<std::string> RepeatCountFix(std::string_view text);
+
+// True when a light threshold is not below the ping time-out (both read
+// leniently, an empty field counting as 0).
+bool ThresholdTooHigh(std::string_view threshold, std::string_view pingTimeOut);
+
+// Which controls of the schedule page are enabled for a "Check every" item.
+struct ScheduleEnabling {
+  bool pingInterval = false;  // "Ping interval(sec):" and its field
+  bool dayOfMonth = false;    // "Day:" and its field
+  bool daysOfWeek = false;    // the seven day boxes
+  bool times = false;         // "Time:" and the time list
+};
+ScheduleEnabling ScheduleEnablingFor(int32_t checkEvery);
+
+// Which controls of an alarm page are enabled, from its check boxes.
+struct AlarmEnabling {
+  bool options = false;  // the count field, the six check boxes under the master
+  bool wav = false;      // the WAV field, its "..." and "Test"
+  bool lan = false;      // the computer field and its "Test"
+  bool email = false;    // the e-mail field and its "Test"
+  bool program = false;  // the program field, its "...", "Parameters:" and field
+};
+AlarmEnabling AlarmEnablingFor(const AlarmFormValues& page);
+
+// The help context of each page, 0 for an index that is no page.
+int32_t HelpContextOfPage(int page);
+
+// The half-hour item texts: "00.00", "00.30", "01.00" ... "23.30".
+std::string HalfHourText(int slot);
+
+// The e-mail test's refusal, if any: a port not above 0, else an empty
+// address.
+std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address);
+
+// The name and address lookups, injectable for tests.
+struct AddressLookups {
+  std::function<uint32_t(const std::string&)> dottedToAddress;  // inet_addr rules
+  std::function<uint32_t(const std::string&)> resolve;          // host-by-name
+  std::function<std::string(uint32_t)> nameOf;                  // host-by-address, else dotted
+  std::function<std::string()> localName;                       // this computer's name
+};
+// The lookups of the system resolver.
+AddressLookups SystemLookups();
+
+// ">> Name": the first name of the address in `hostIP` (an invalid text
+// stands for the all-ones address); nothing when the reverse lookup fails.
+std::optional<std::string> LookUpHostName(const std::string& hostIP, const AddressLookups& lookups);
+// ">> IP": the dotted first address of `hostName`, or of this computer's
+// own name (at most 260 characters) when it is empty; nothing on failure.
+std::optional<std::string> LookUpHostAddress(const std::string& hostName,
+                                             const AddressLookups& lookups);
+
+// Where a file chooser starts: the field's text without blanks and control
+// characters at either end, else the program's folder.
+std::string ChooserStart(std::string_view fieldText, const std::string& programFolder);
+
+// A multi-line text with CR LF, LF and bare CR breaks written with LF (for
+// the editor) and back with CR LF (as the host stores it).
+std::string WithLfBreaks(std::string_view text);
+std::string WithCrLfBreaks(std::string_view text);
+
+}  // namespace sentrel
