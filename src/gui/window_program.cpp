@@ -22,6 +22,7 @@
 #include "core/notify_alarm_channels.h"
 #include "gui/about_box.h"
 #include "gui/app_tray.h"
+#include "gui/dialogs/host_form.h"
 #include "gui/help_window.h"
 #include "gui/log_pane_widget.h"
 #include "gui/main_window.h"
@@ -39,6 +40,7 @@
 #include "platform/registry.h"
 #include "platform/sockets.h"
 #include "settings/language_files.h"
+#include "settings/language_table.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -184,13 +186,27 @@ int RunWindowProgram(const WindowRunOptions& run) {
   window = &mainWindow;
   pane = &mainWindow.Pane();
   desktop.SetOwner(&mainWindow);
+  HostFormServices hostServices;
+  hostServices.programFolder = run.programFolder;
+  HostForm hostForm(options, desktop, channels, hostServices, &mainWindow);
+  mainWindow.SetHostEditor(&hostForm);
+
+  // Each window reads the file named by the options at the moment it runs.
+  const auto applyLanguages = [&] {
+    const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
+    mainWindow.ApplyLanguage(file);
+    for (const CaptionRead& read : WindowCaptions(LanguageWindow::kHostForm)) {
+      hostForm.SetCaption(read.section, read.caption->key,
+                          QString::fromStdString(CaptionText(file, read.section, read.caption->key)));
+    }
+  };
 
   log.SetPane(pane);
   log.Open({options.PathToLog, options.LogSize, smtpLogSwitch, run.programFolder}, desktop,
            DiscardToTrash);
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
-  mainWindow.ApplyLanguage(LoadLanguage(options.Language, LanguageFolders()));
+  applyLanguages();
   mainWindow.Start();
 
   // A window that would start hidden with no tray icon to bring it back
