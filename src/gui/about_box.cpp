@@ -9,7 +9,7 @@
 
 namespace sentrel {
 
-AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent), files_(new QLabel(this)) {
   setObjectName("AboutBox");
   setWindowTitle("About Sentrel");
   auto* picture = new QLabel(this);
@@ -18,22 +18,37 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   text->setObjectName("AboutText");
   text->setTextFormat(Qt::RichText);
   text->setText(QString("<b>Sentrel</b> %1<br><br>"
-                        "Watches the hosts of your network with ICMP echo requests<br>"
-                        "and raises an alarm when one stops answering or answers again.")
+                        "Watches the hosts of your network with ICMP echo requests and raises an "
+                        "alarm when one stops answering or answers again.<br><br>"
+                        "Free software under the GNU General Public License, version 3 or "
+                        "later; it comes with no warranty.")
                     .arg(SENTREL_VERSION));
+  text->setWordWrap(true);
+  files_->setObjectName("AboutFiles");
+  files_->setTextFormat(Qt::PlainText);
+  files_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  files_->setWordWrap(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   buttons->setObjectName("OkBtn");
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  auto* column = new QVBoxLayout;
+  column->addWidget(text);
+  column->addWidget(files_);
   auto* row = new QHBoxLayout;
   row->addWidget(picture, 0, Qt::AlignTop);
-  row->addWidget(text, 1);
+  row->addLayout(column, 1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
   layout->addWidget(buttons);
+  setMinimumWidth(440);
 }
 
-void AboutBox::ShowModal() {
+void AboutBox::ShowModal(const UserFiles& files) {
   if (isVisible()) return;
+  files_->setText(QString("Host list: %1\nEvent log: %2\nSettings: %3")
+                      .arg(QString::fromStdString(files.dataFolder),
+                           QString::fromStdString(files.logFolder),
+                           QString::fromStdString(files.settingsFile)));
   exec();
 }
 

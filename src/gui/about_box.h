@@ -1,15 +1,30 @@
 #pragma once
 
+#include <string>
+
 #include <QDialog>
+
+class QLabel;
 
 namespace sentrel {
 
-// The about box: the program's name, version, what it is, and its licence.
+// Where this user's files are, as the about box shows them.
+struct UserFiles {
+  std::string dataFolder;    // sentrel.xml and its backup
+  std::string logFolder;     // sentrel.log (and smtp.log)
+  std::string settingsFile;  // options, placement, running state, password
+};
+
+// The about box: the program's name, version, what it is for, its licence,
+// and where this user's files are.
 class AboutBox final : public QDialog {
  public:
   explicit AboutBox(QWidget* parent = nullptr);
   // Shows the box modally, unless it is already on the screen.
-  void ShowModal();
+  void ShowModal(const UserFiles& files);
+
+ private:
+  QLabel* files_;
 };
 
 }  // namespace sentrel

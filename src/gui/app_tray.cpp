@@ -29,7 +29,7 @@ AppTray::AppTray(TrayActions actions, QObject* parent)
   connect(&menu_, &QMenu::aboutToShow, this, [this] { UpdateMenu(); });
   icon_.setIcon(TrayIconImage(image_));
   icon_.setToolTip("Sentrel");
-  connect(&icon_, &QSystemTrayIcon::activated, this, &AppTray::Activated);
+  connect(&icon_, &QSystemTrayIcon::activated, this, &AppTray::HandleActivation);
 }
 
 bool AppTray::ApplyTrayMode(bool minToTray) {
@@ -65,7 +65,7 @@ void AppTray::UpdateMenu() {
   stopSounds_->setEnabled(actions_.multPlayWav());
 }
 
-void AppTray::Activated(QSystemTrayIcon::ActivationReason reason) {
+void AppTray::HandleActivation(QSystemTrayIcon::ActivationReason reason) {
   if (actions_.mainWindowVisible()) {
     actions_.bringToFront();
     return;

@@ -57,10 +57,15 @@ class AppTray final : public QObject {
   void SetCaptions(const TrayCaptions& captions);
   void SetToolTip(const QString& text) { icon_.setToolTip(text); }
 
- private:
-  void Activated(QSystemTrayIcon::ActivationReason reason);
+  // The icon's mouse rules: with the main window visible any click brings it
+  // to the front; otherwise a left click restores it and a right click opens
+  // the menu.
+  void HandleActivation(QSystemTrayIcon::ActivationReason reason);
+  // Captions and enabling as they are each time the menu opens.
   void UpdateMenu();
+  QMenu& Menu() { return menu_; }
 
+ private:
   TrayActions actions_;
   TrayCaptions captions_;
   QSystemTrayIcon icon_;

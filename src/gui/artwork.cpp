@@ -1,11 +1,7 @@
 #include "gui/artwork.h"
 
-// Outside any namespace, as the resource initialisers must be. The help
-// pages show the pictures too.
-static void InitIconResources() {
-  Q_INIT_RESOURCE(icons);
-  Q_INIT_RESOURCE(help);
-}
+// Outside any namespace, as the resource initialiser must be.
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
 
 namespace sentrel {
 

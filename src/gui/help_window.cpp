@@ -1,47 +1,79 @@
 #include "gui/help_window.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextBrowser>
 #include <QTextStream>
 #include <QVBoxLayout>
 
 namespace sentrel {
 
-namespace {
+std::vector<std::string> HelpFolders(const std::string& programFolder) {
+  std::vector<std::string> folders;
+  if (!programFolder.empty()) {
+    folders.push_back(programFolder + "/help");
+    folders.push_back(QDir::cleanPath(QString::fromStdString(programFolder + "/../share/sentrel/help"))
+                          .toStdString());
+  }
+  folders.push_back(SENTREL_HELP_DIR);
+  return folders;
+}
 
-constexpr const char* kContents = "qrc:/help/index.html";
-
-}  // namespace
-
-HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent), browser_(new QTextBrowser(this)) {
+HelpWindow::HelpWindow(std::vector<std::string> folders, QWidget* parent)
+    : QDialog(parent), folders_(std::move(folders)), browser_(new QTextBrowser(this)) {
   setWindowTitle("Sentrel Help");
   setObjectName("HelpWindow");
   browser_->setObjectName("HelpText");
+  browser_->setAccessibleName("Help");
   browser_->setOpenExternalLinks(true);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(browser_);
   resize(640, 520);
+}
+
+std::string HelpWindow::ContentsPath() const {
+  const QString folder = !folder_.isEmpty()          ? folder_
+                         : folders_.empty()          ? QString()
+                                                     : QString::fromStdString(folders_.front());
+  return (folder + "/index.html").toStdString();
+}
+
+void HelpWindow::LoadTopics() {
+  topics_.clear();
   // Lines "<number> <page>[#anchor]"; anything else is skipped.
-  QFile contexts(":/help/contexts.txt");
-  if (contexts.open(QIODevice::ReadOnly | QIODevice::Text)) {
-    QTextStream in(&contexts);
-    while (!in.atEnd()) {
-      const QStringList parts = in.readLine().simplified().split(' ');
-      bool ok = false;
-      const int number = parts.value(0).toInt(&ok);
-      if (ok && parts.size() >= 2) topics_[number] = "qrc:/help/" + parts[1];
-    }
+  QFile contexts(folder_ + "/contexts.txt");
+  if (!contexts.open(QIODevice::ReadOnly | QIODevice::Text)) return;
+  QTextStream in(&contexts);
+  while (!in.atEnd()) {
+    const QStringList parts = in.readLine().simplified().split(' ');
+    bool ok = false;
+    const int number = parts.value(0).toInt(&ok);
+    if (ok && parts.size() >= 2) topics_[number] = parts[1];
   }
 }
 
 bool HelpWindow::Show(int command, int context) {
-  if (!QFile::exists(":/help/index.html")) return false;
-  QString page = kContents;
+  // Looked for on every call: pages installed while the program runs count.
+  folder_.clear();
+  for (const std::string& folder : folders_) {
+    const QString candidate = QString::fromStdString(folder);
+    if (QFileInfo(candidate + "/index.html").isFile()) {
+      folder_ = candidate;
+      break;
+    }
+  }
+  if (folder_.isEmpty()) return false;
+  LoadTopics();
+  QString page = "index.html";
   if (command == 15) {
     if (auto it = topics_.find(context); it != topics_.end()) page = it->second;
   }
-  browser_->setSource(QUrl(page));
+  const QString file = page.section('#', 0, 0);
+  QUrl url = QUrl::fromLocalFile(folder_ + "/" + file);
+  if (page.contains('#')) url.setFragment(page.section('#', 1));
+  browser_->setSource(url);
   show();
   raise();
   activateWindow();

@@ -78,7 +78,11 @@ void SoundPlayer::Play(const std::string& wavFile, bool loop) {
     return;
   }
   const QString file = QString::fromStdString(wavFile);
-  if (!QFileInfo(file).isFile()) return;  // no default sound for a missing file
+  if (!QFileInfo(file).isFile()) {
+    // No default sound stands in for a missing file.
+    Complain("\"" + wavFile + "\" does not exist.");
+    return;
+  }
   if (!alarm_) {
     alarm_ = new QSoundEffect(this);
     connect(alarm_, &QSoundEffect::statusChanged, this, [this] {

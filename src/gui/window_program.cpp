@@ -125,7 +125,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   SoundPlayer sound([&pane](const std::string& line) {
     if (pane) pane->Append(line);
   });
-  HelpWindow help;
+  HelpWindow help(HelpFolders(run.programFolder));
   QtDesktop desktop(sound, help);
   AboutBox about;
 
@@ -148,7 +148,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
       [&options] { return options.MultPlayWAV; },
       [&desktop] { desktop.StopSounds(); },
       [&desktop] { desktop.ShowHelp(1, 0); },
-      [&about] { about.ShowModal(); },
+      [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); },
       [&app] { app.quit(); },
       [&pane](const std::string& line) {
         if (pane) pane->Append(line);
@@ -180,7 +180,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
   hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
   hooks.minimiseToTray = [&tray] { return tray.Shown(); };
-  hooks.about = [&about] { about.ShowModal(); };
+  hooks.about = [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); };
   hooks.closed = [&app] { app.quit(); };
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;

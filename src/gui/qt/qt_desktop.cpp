@@ -56,8 +56,8 @@ void QtDesktop::StartProgram(const std::string& program, const std::string& para
 
 void QtDesktop::ShowHelp(int command, int data) {
   if (!help_.Show(command, data)) {
-    ShowMessage("Cant find file \"qrc:/help/index.html\"", kApplicationTitle, MessageIcon::Error,
-                MessageButtons::Ok);
+    ShowMessage("Cant find file \"" + help_.ContentsPath() + "\"", kApplicationTitle,
+                MessageIcon::Error, MessageButtons::Ok);
   }
 }
 

@@ -35,7 +35,7 @@ void ServeUntil(Done done, std::chrono::milliseconds limit = 5s) {
 TEST(QtUiThread, AnAlarmBoxKeepsServingOtherWorkersHandOffs) {
   QtUiThread ui;
   SoundPlayer sound(nullptr);
-  HelpWindow help;
+  HelpWindow help({});
   QtDesktop desktop(sound, help);
   std::atomic<int> served{0};
   std::atomic<bool> boxOpen{false};
