@@ -33,15 +33,25 @@ AppTray::AppTray(TrayActions actions, QObject* parent)
 }
 
 bool AppTray::ApplyTrayMode(bool minToTray) {
-  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
-  if (minToTray && !available && !missingSaid_) {
+  minToTray_ = minToTray;
+  // Shown even while no notification area exists yet (the desktop's panel
+  // may start after the program): the icon docks as soon as one appears.
+  icon_.setVisible(minToTray);
+  return Shown();
+}
+
+bool AppTray::Shown() const {
+  return minToTray_ && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool AppTray::MinimiseToTray() {
+  if (Shown()) return true;
+  if (minToTray_ && !missingSaid_) {
     missingSaid_ = true;
     if (actions_.notice)
       actions_.notice("This desktop has no notification area: the window minimises to the taskbar.\r\n");
   }
-  shown_ = minToTray && available;
-  icon_.setVisible(shown_);
-  return shown_;
+  return false;
 }
 
 void AppTray::SetImage(TrayImage image) {

@@ -46,11 +46,15 @@ class AppTray final : public QObject {
  public:
   explicit AppTray(TrayActions actions, QObject* parent = nullptr);
 
-  // Shows or removes the icon. Returns whether a tray icon is shown: false
-  // too when MinToTray is set but the desktop has no notification area
-  // (said once through `notice`), so that minimising never loses the window.
+  // Shows or removes the icon by MinToTray. Returns Shown().
   bool ApplyTrayMode(bool minToTray);
-  bool Shown() const { return shown_; }
+  // Whether the icon is on the screen: MinToTray is set and the desktop has
+  // a notification area right now.
+  bool Shown() const;
+  // Whether minimising may hide the window: only while the icon is shown, so
+  // that the window is never lost. A desktop without a notification area is
+  // said once through `notice`.
+  bool MinimiseToTray();
 
   void SetImage(TrayImage image);
   TrayImage Image() const { return image_; }
@@ -77,7 +81,7 @@ class AppTray final : public QObject {
   QAction* about_;
   QAction* exit_;
   TrayImage image_ = TrayImage::First;
-  bool shown_ = false;
+  bool minToTray_ = false;
   bool missingSaid_ = false;
 };
 

@@ -179,7 +179,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   MainWindowHooks hooks;
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
   hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
-  hooks.minimiseToTray = [&tray] { return tray.Shown(); };
+  hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); };
   hooks.closed = [&app] { app.quit(); };
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);

@@ -4,7 +4,10 @@
 # answers, one that never does (its packets are dropped in a namespace of the
 # test's own), one disabled; "isPinging" = "1", so checks resume by
 # themselves. The rows must show a light, "Lost" and grey; a second start
-# must end at once with 0; Exit from the menu must store the placement.
+# must end at once with 0. With "Minimize to tray" set the tray icon shows
+# the "host lost" picture, minimising hides the window and leaves the icon,
+# and a left click on the icon brings the window back. Exit from the menu
+# must store the placement.
 #
 # Everything runs inside the test's client namespace: the display, the
 # session bus, the accessibility bus, the window manager and the program.
@@ -45,6 +48,9 @@ fail() {
   echo "--- program stderr"; cat "$work/err" 2>/dev/null || true
   echo "--- rows"; cat "$work/rows" 2>/dev/null || true
   echo "--- windows"; xwininfo -root -tree 2>&1 | grep -i sentrel || true
+  for w in $(xdotool search --class sentrel 2>/dev/null); do
+    echo "$w: $(xwininfo -id "$w" | grep -E 'Width|Height|Map State' | tr -s ' ' | tr '\n' ' ')"
+  done
   exit 1
 }
 
@@ -92,7 +98,8 @@ wait_for 20 a11y_ready || fail "no accessibility bus"
 pids+=($!)
 
 printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\SOFTWARE\Sentrel\Options]' \
-  "\"PathToData\"=\"$work/hosts\"" "\"PathToLog\"=\"$work/hosts\"" '"LogDetail"="1"' '' \
+  "\"PathToData\"=\"$work/hosts\"" "\"PathToLog\"=\"$work/hosts\"" '"LogDetail"="1"' \
+  '"MinToTray"="1"' '' \
   '[HKEY_CURRENT_USER\SOFTWARE\Sentrel\MainForm]' '"isPinging"="1"' \
   >"$XDG_CONFIG_HOME/Sentrel/registry.reg"
 # 198.18.7.0/24 is dropped silently by a router of the topology.
@@ -124,6 +131,39 @@ rows_ready() {
     grep -q '^disabled|_|_|not checked$' "$work/rows"
 }
 wait_for 30 rows_ready || fail "rows do not show a light, Lost and grey"
+
+# The tray icon: the only small window of the program, embedded in the
+# window manager's notification area.
+tray_icon() {
+  local w
+  for w in $(xdotool search --onlyvisible --class sentrel 2>/dev/null); do
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Width: 2[0-9]$' && { echo "$w"; return 0; }
+  done
+  return 1
+}
+# The share of the icon's pixels near a colour of the tray pictures.
+colour_share() {
+  import -window "$1" "$work/tray.png" 2>/dev/null
+  convert "$work/tray.png" -alpha off -fuzz 20% -fill black +opaque "$2" -fill white -opaque "$2" \
+    -format '%[fx:mean]' info:
+}
+lost_icon() {
+  local icon
+  icon=$(tray_icon) || return 1
+  awk -v share="$(colour_share "$icon" '#d42a25')" 'BEGIN { exit !(share > 0.05) }'
+}
+wait_for 10 lost_icon || fail "the tray icon does not show the host-lost picture"
+
+w=$(window)
+xdotool windowminimize "$w"
+hidden() { [ -z "$(window)" ]; }
+wait_for 10 hidden || fail "minimising to the tray did not hide the window"
+has_tray_icon() { tray_icon >/dev/null; }
+wait_for 5 has_tray_icon || fail "the tray icon went with the window"
+icon=$(tray_icon)
+read -r x y < <(xwininfo -id "$icon" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4} END {print x + 10, y + 10}')
+xdotool mousemove "$x" "$y" click 1
+wait_for 10 has_window || fail "a left click on the tray icon did not bring the window back"
 
 # Exit from the menu stores the placement and the running state.
 w=$(window)

@@ -83,10 +83,13 @@ TEST(AppTray, WithoutANotificationAreaTheWindowMinimisesToTheTaskbar) {
   TrayProbe probe;
   AppTray tray(probe.Actions());
   EXPECT_FALSE(tray.ApplyTrayMode(true));
-  EXPECT_FALSE(tray.ApplyTrayMode(true));
   EXPECT_FALSE(tray.Shown());
+  EXPECT_FALSE(tray.MinimiseToTray());
+  EXPECT_FALSE(tray.MinimiseToTray());
   EXPECT_EQ(probe.notices.size(), 1u);  // said once
   EXPECT_FALSE(tray.ApplyTrayMode(false));
+  EXPECT_FALSE(tray.MinimiseToTray());
+  EXPECT_EQ(probe.notices.size(), 1u);
 }
 
 TEST(SoundPlayer, MissingFilesAndDevicesNeitherBlockNorCrashAndAreSaidOnce) {
