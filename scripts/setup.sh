@@ -10,7 +10,7 @@ packages=(
   python3-aiosmtpd
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev
   xvfb xauth icewm xdotool x11-utils imagemagick dbus-x11 fonts-dejavu-core
-  librsvg2-bin
+  librsvg2-bin dpkg-dev
 )
 
 missing=()
