@@ -12,6 +12,7 @@
 #include "core/notify_alarm_channels.h"
 #include "core/event_log.h"
 #include "core/monitor.h"
+#include "core/status_report.h"
 #include "core/ui_thread.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
@@ -60,14 +61,6 @@ bool DiscardPlain(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
   return !ec;
-}
-
-// Milliseconds until one second past the next whole minute: the status
-// message looks at minutes 0 and 30, so its timer ticks once in each minute.
-std::chrono::milliseconds UntilNextMinute(const Clock& clock) {
-  const CivilDateTime now = DecodeDateTime(clock.Now());
-  const int msIntoMinute = now.second * 1000 + now.millisecond;
-  return std::chrono::milliseconds(61000 - msIntoMinute);
 }
 
 // At the default log level only changes of state are logged, so without
@@ -132,11 +125,11 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
-  auto nextTick = std::chrono::steady_clock::now() + UntilNextMinute(clock);
+  auto nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
   while (!stop) {
     if (std::chrono::steady_clock::now() >= nextTick) {
       monitor.CheckStatusReport(clock.Now());
-      nextTick = std::chrono::steady_clock::now() + UntilNextMinute(clock);
+      nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
     }
     if (rawMode) {
       // Raw replies arrive through the notifier on this thread; short slices

@@ -23,4 +23,9 @@ bool StatusReportDue(const StatusSchedule& schedule, DateTime now) {
   return (schedule.Times >> slot & 1u) != 0;
 }
 
+std::chrono::milliseconds UntilNextStatusTick(DateTime now) {
+  const CivilDateTime civil = DecodeDateTime(now);
+  return std::chrono::milliseconds(61000 - (civil.second * 1000 + civil.millisecond));
+}
+
 }  // namespace sentrel

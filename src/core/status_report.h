@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "common/date_time.h"
@@ -18,5 +19,10 @@ struct StatusSchedule {
 // True when `now` lies in the first minute of a selected half-hour slot of a
 // qualifying day.
 bool StatusReportDue(const StatusSchedule& schedule, DateTime now);
+
+// How long the status timer waits from `now`: until one second past the next
+// whole minute, so that it ticks once in every minute and never skips the
+// minutes 0 and 30 by drifting.
+std::chrono::milliseconds UntilNextStatusTick(DateTime now);
 
 }  // namespace sentrel

@@ -17,6 +17,7 @@
 #include "core/monitor.h"
 #include "gui/host_table_model.h"
 #include "gui/log_pane_widget.h"
+#include "gui/wait_cursor.h"
 #include "probes/address.h"
 #include "settings/ini_file.h"
 #include "settings/language_table.h"
@@ -28,15 +29,6 @@ namespace {
 
 constexpr QRect kBuiltInGeometry(298, 164, 493, 302);
 constexpr int kBuiltInListHeight = 127;
-
-// Keeps the wait cursor up for a scope.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include "core/event_log.h"
 #include "core/monitor.h"
 #include "core/notify_alarm_channels.h"
+#include "core/status_report.h"
 #include "gui/about_box.h"
 #include "gui/app_tray.h"
 #include "gui/dialogs/host_form.h"
@@ -81,14 +82,6 @@ bool DiscardToTrash(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
   return !ec;
-}
-
-// Milliseconds until one second past the next whole minute: the status
-// message looks at minutes 0 and 30, so its timer ticks once in each minute
-// and never skips one by drifting.
-int UntilNextMinute(const Clock& clock) {
-  const CivilDateTime now = DecodeDateTime(clock.Now());
-  return 61000 - (now.second * 1000 + now.millisecond);
 }
 
 }  // namespace
@@ -221,9 +214,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   status.setSingleShot(true);
   QObject::connect(&status, &QTimer::timeout, [&] {
     monitor.CheckStatusReport(clock.Now());
-    status.start(UntilNextMinute(clock));
+    status.start(UntilNextStatusTick(clock.Now()));
   });
-  status.start(UntilNextMinute(clock));
+  status.start(UntilNextStatusTick(clock.Now()));
 
   const auto storeState = [&] {
     // Never store zeros for a window that was never captured nor restored.

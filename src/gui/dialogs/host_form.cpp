@@ -21,6 +21,7 @@
 #include "common/text.h"
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
+#include "gui/wait_cursor.h"
 #include "platform/desktop.h"
 #include "settings/options.h"
 
@@ -129,15 +130,6 @@ QString CaptionOf(const QWidget* widget) {
   if (auto* group = qobject_cast<const QGroupBox*>(widget)) return group->title();
   return {};
 }
-
-// The mouse pointer shows the wait cursor while a blocking step runs.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 constexpr int kNumberWidth = 90;
 
