@@ -182,4 +182,17 @@ done
 grep -q '^"Width"="[1-9][0-9]*"' <<<"$reg" || fail "stored width is not positive"
 grep -q '^"Visible"="1"' <<<"$reg" || fail "Visible not stored"
 grep -q '^"isPinging"="1"' <<<"$reg" || fail "isPinging not stored"
-echo "window end to end: rows, second start (${elapsed} ms), exit and placement all right"
+# SIGTERM ends a running program as the end of the desktop session does:
+# placement and running state stored, exit code 0.
+"${in_ns[@]}" "$sentrel" >"$work/out" 2>"$work/err" &
+app=$!
+wait_for 40 has_window || fail "no window at the second run"
+sed -i '/"isPinging"/d' "$XDG_CONFIG_HOME/Sentrel/registry.reg"
+kill -TERM "$app"
+wait_for 10 ended || fail "SIGTERM did not end the program"
+wait "$app" || fail "exit code $? after SIGTERM"
+app=""
+grep -q '^"isPinging"="1"' <(tr -d '\r' <"$XDG_CONFIG_HOME/Sentrel/registry.reg") ||
+  fail "SIGTERM did not store the running state"
+
+echo "window end to end: rows, second start (${elapsed} ms), exit, placement and SIGTERM all right"

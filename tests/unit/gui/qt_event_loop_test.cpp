@@ -14,6 +14,7 @@
 
 #include "core/ui_thread.h"
 #include "gui/help_window.h"
+#include "gui/log_pane_widget.h"
 #include "gui/qt/qt_desktop.h"
 #include "gui/qt/qt_socket_notifier.h"
 #include "gui/qt/qt_ui_thread.h"
@@ -106,6 +107,23 @@ TEST(QtSocketNotifier, ReadinessAndTimeoutsArriveOnTheWindowThreadUntilUnwatched
   EXPECT_EQ(reads, 1);
   close(fds[0]);
   close(fds[1]);
+}
+
+TEST(LogPaneWidget, PastTheLimitEachEntryDropsTheTwoOldestLines) {
+  LogPaneWidget pane;
+  const std::string line(99, 'x');
+  int written = 0;
+  while (static_cast<std::size_t>(pane.document()->characterCount()) <= kLogPaneLimit + 1) {
+    const std::string number = std::to_string(written++);
+    pane.Append(number + line.substr(number.size()) + "\r\n");
+  }
+  const QString before = pane.toPlainText();
+  pane.Append("newest\r\n");
+  const QString after = pane.toPlainText();
+  EXPECT_TRUE(after.startsWith("2"));  // lines "0..." and "1..." went
+  EXPECT_TRUE(after.endsWith("newest\n"));
+  EXPECT_FALSE(after.contains('\r'));
+  EXPECT_EQ(after.size(), before.size() - 2 * 100 + 7);
 }
 
 }  // namespace
