@@ -1,0 +1,76 @@
+#include "gui/dialogs/options_form_rules.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/test_files.h"
+
+namespace sentrel {
+namespace {
+
+using testing::PutFile;
+using Names = std::vector<std::string>;
+
+TEST(LanguageListTest, LngFilesOfBothFoldersSortedCapitalisedAndListedOnce) {
+  testing::TempDir dir;
+  const std::string program = dir.Path() + "/bin", shared = dir.Path() + "/share/sentrel/lang";
+  for (const char* name : {"russian.lng", "Deutsch.lng", "english.lng", "notes.txt", "lng",
+                           ".lng", "Readme.lng.bak", "x.LNG"})
+    PutFile(program + "/" + name, "[Buttons]\r\n");
+  for (const char* name : {"English.lng", "Fran\xc3\xa7" "ais.lng", "brasil.lng"})
+    PutFile(shared + "/" + name, "");
+  std::filesystem::create_directories(program + "/folder.lng");
+
+  EXPECT_EQ(ListLanguageFiles({program, shared, dir.Path() + "/missing", ""}),
+            (Names{"Brasil", "Deutsch", "English", "Fran\xc3\xa7" "ais", "Russian"}));
+  EXPECT_EQ(ListLanguageFiles({dir.Path() + "/missing"}), Names{});
+}
+
+TEST(LanguageListTest, UnreadableFolderAddsNothing) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+  testing::TempDir dir;
+  PutFile(dir.Path() + "/closed/Deutsch.lng", "");
+  PutFile(dir.Path() + "/open/English.lng", "");
+  ::chmod((dir.Path() + "/closed").c_str(), 0);
+  EXPECT_EQ(ListLanguageFiles({dir.Path() + "/closed", dir.Path() + "/open"}), Names{"English"});
+  ::chmod((dir.Path() + "/closed").c_str(), 0700);
+}
+
+TEST(LanguageListTest, StoredLanguageIsFoundInAnyLetterCase) {
+  const Names list{"Deutsch", "English"};
+  EXPECT_EQ(FindLanguage(list, "english"), 1u);
+  EXPECT_EQ(FindLanguage(list, "DEUTSCH"), 0u);
+  EXPECT_EQ(FindLanguage(list, "Englis"), std::nullopt);
+  EXPECT_EQ(FindLanguage(list, ""), std::nullopt);
+  EXPECT_EQ(FindLanguage({}, "English"), std::nullopt);
+}
+
+TEST(ConnectionListTest, NoneFirstThenTheEntriesUnlessThePhoneBookOverflows) {
+  EXPECT_EQ(ConnectionChoices({}), Names{"None"});
+  EXPECT_EQ(ConnectionChoices({"Office", "Home"}), (Names{"None", "Office", "Home"}));
+  EXPECT_EQ(ConnectionChoices(Names(100, "x")).size(), 101u);
+  EXPECT_EQ(ConnectionChoices(Names(101, "x")), Names{"None"});
+
+  const Names choices{"None", "Office", "office"};
+  EXPECT_EQ(ConnectionIndex(choices, "office"), 2u);
+  EXPECT_EQ(ConnectionIndex(choices, "Office"), 1u);
+  EXPECT_EQ(ConnectionIndex(choices, "Gone"), 0u);
+  EXPECT_EQ(ConnectionIndex(choices, ""), 0u);
+}
+
+TEST(DayFieldTest, OutOfRangeValuesGoToTheNearerBound) {
+  const struct {
+    const char* text;
+    std::optional<int> bound;
+  } cases[] = {{"", 1},      {"0", 1},     {"00", 1},    {"-3", 1},     {"1", std::nullopt},
+               {"31", std::nullopt},       {"031", std::nullopt},       {"32", 31},
+               {"99", 31},   {"310", 31},  {"99999999999999999999", 31}, {"4294967297", 31},
+               {"7x", std::nullopt},       {"x7", 1}};
+  for (const auto& c : cases) EXPECT_EQ(DayFieldCorrection(c.text), c.bound) << '"' << c.text << '"';
+}
+
+}  // namespace
+}  // namespace sentrel
