@@ -1,9 +1,11 @@
 #include "gui/help_window.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QTextBrowser>
 #include <QTextStream>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace sentrel {
 
@@ -42,6 +44,12 @@ bool HelpWindow::Show(int command, int context) {
     if (auto it = topics_.find(context); it != topics_.end()) page = it->second;
   }
   browser_->setSource(QUrl(page));
+  // Help asked for from a modal dialog (the options' "Help") belongs to that
+  // dialog: above it, although the dialog stays on top, and not blocked by
+  // its modality. Asked for from anywhere else, it stands on its own.
+  QWidget* modal = QApplication::activeModalWidget();
+  winId();
+  windowHandle()->setTransientParent(modal && modal != this ? modal->windowHandle() : nullptr);
   show();
   raise();
   activateWindow();
