@@ -1,6 +1,5 @@
 #include "gui/dialogs/options_form.h"
 
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -325,19 +324,19 @@ QWidget* OptionsForm::BuildStatusPage() {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
     item->setCheckState(Qt::Unchecked);
   }
-  times_->setMinimumWidth(times_->fontMetrics().horizontalAdvance("00.00") + 70);
+  times_->setFixedWidth(times_->fontMetrics().horizontalAdvance("00.00") + 70);
 
   auto* fields = new QGridLayout;
   fields->addWidget(bodyLabel, 0, 0);
   fields->addWidget(statusBody_, 0, 1, 1, 3);
   fields->addWidget(viaLabel, 1, 0);
   fields->addWidget(sendVia_, 1, 1);
-  fields->addWidget(addressLabel, 1, 2);
-  fields->addWidget(statAddress_, 1, 3);
-  fields->addWidget(everyLabel, 2, 0);
-  fields->addWidget(sendEvery_, 2, 1);
-  fields->addWidget(dayLabel_, 2, 2);
-  fields->addLayout(Row({dayOfMonth_}, true), 2, 3);
+  fields->addWidget(addressLabel, 2, 0);
+  fields->addWidget(statAddress_, 2, 1, 1, 3);
+  fields->addWidget(everyLabel, 3, 0);
+  fields->addWidget(sendEvery_, 3, 1);
+  fields->addWidget(dayLabel_, 3, 2);
+  fields->addLayout(Row({dayOfMonth_}, true), 3, 3);
   fields->setColumnStretch(3, 1);
 
   auto* left = new QVBoxLayout;

@@ -7,7 +7,6 @@
 
 #include <QDialog>
 
-class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -53,9 +52,10 @@ using FolderChooser =
 // pages "Interface", "LogSettings", "EmailSettings", "StatusNotification";
 // labels, check boxes, radio buttons, groups and the buttons "Ok", "Cancel",
 // "Help"); both "Password:" labels carry the key "Password". Fields without
-// a caption of their own are named after the key of their label with
-// "Edit" or "List" appended ("PortEdit", "LogDetailList"), and the time list
-// is "Times". Window thread only.
+// a caption of their own are named after the option they show with "Edit"
+// or "List" appended ("PortEdit", "LogDetailList", "SendEveryList"), the
+// time list is "Times", the folder buttons "PathToDataBtn" and
+// "PathToLogBtn". Window thread only.
 class OptionsForm final : public QDialog {
  public:
   static constexpr int kResultOk = 1;
