@@ -1,11 +1,13 @@
 #include "gui/help_window.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextBrowser>
 #include <QTextStream>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace sentrel {
 
@@ -74,6 +76,12 @@ bool HelpWindow::Show(int command, int context) {
   QUrl url = QUrl::fromLocalFile(folder_ + "/" + file);
   if (page.contains('#')) url.setFragment(page.section('#', 1));
   browser_->setSource(url);
+  // Help asked for from a modal dialog (the options' "Help") belongs to that
+  // dialog: above it, although the dialog stays on top, and not blocked by
+  // its modality. Asked for from anywhere else, it stands on its own.
+  QWidget* modal = QApplication::activeModalWidget();
+  winId();
+  windowHandle()->setTransientParent(modal && modal != this ? modal->windowHandle() : nullptr);
   show();
   raise();
   activateWindow();

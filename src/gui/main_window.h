@@ -52,6 +52,12 @@ class MainWindow final : public QMainWindow {
   ~MainWindow() override;
 
   void SetHostEditor(HostEditor* editor) { editor_ = editor; }
+  // The Options and Set password commands (their dialogs exist after the
+  // window).
+  void SetOptionsCommands(std::function<void()> editOptions, std::function<void()> setPassword) {
+    hooks_.editOptions = std::move(editOptions);
+    hooks_.setPassword = std::move(setPassword);
+  }
   LogPaneWidget& Pane() { return *pane_; }
   HostTableModel& Model() { return *model_; }
   QTreeView& List() { return *list_; }

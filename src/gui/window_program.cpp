@@ -24,7 +24,10 @@
 #include "gui/about_box.h"
 #include "gui/app_tray.h"
 #include "gui/dialogs/host_form.h"
+#include "gui/dialogs/options_form.h"
+#include "gui/dialogs/password_form.h"
 #include "gui/help_window.h"
+#include "gui/language_captions.h"
 #include "gui/log_pane_widget.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
@@ -42,6 +45,7 @@
 #include "platform/sockets.h"
 #include "settings/language_files.h"
 #include "settings/language_table.h"
+#include "settings/password.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -184,22 +188,46 @@ int RunWindowProgram(const WindowRunOptions& run) {
   HostForm hostForm(options, desktop, channels, hostServices, &mainWindow);
   mainWindow.SetHostEditor(&hostForm);
 
+  PasswordStore passwords(registry);
+  PasswordForm passwordForm(passwords, desktop, &mainWindow);
+  const auto notice = [&pane](const std::string& line) { pane->Append(line); };
+  passwordForm.SetNotice(notice);
+  passwordForm.SetBeforeShow([&] {
+    ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm,
+                        LoadLanguage(options.Language, LanguageFolders()));
+  });
+
   // Each window reads the file named by the options at the moment it runs.
-  const auto applyLanguages = [&] {
+  const auto applyLanguages = [&](OptionsForm* optionsForm) {
     const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
     mainWindow.ApplyLanguage(file);
     for (const CaptionRead& read : WindowCaptions(LanguageWindow::kHostForm)) {
       hostForm.SetCaption(read.section, read.caption->key,
                           QString::fromStdString(CaptionText(file, read.section, read.caption->key)));
     }
+    if (optionsForm) ApplyCaptionsByName(*optionsForm, LanguageWindow::kOptionsForm, file);
+    ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm, file);
   };
+  OptionsForm* optionsFormRef = nullptr;
+  OptionsForm optionsForm(
+      {options, registry, desktop, passwordForm, dialUp, ListLanguageFiles(LanguageFolders()),
+       [&] {
+         tray.ApplyTrayMode(options.MinToTray);
+         applyLanguages(optionsFormRef);
+         mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
+       },
+       notice},
+      &mainWindow);
+  optionsFormRef = &optionsForm;
+  mainWindow.SetOptionsCommands([&optionsForm] { optionsForm.EditOptions(); },
+                                [&passwordForm] { passwordForm.SetPassword(); });
 
   log.SetPane(pane);
   log.Open({options.PathToLog, options.LogSize, smtpLogSwitch, run.programFolder}, desktop,
            DiscardToTrash);
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
-  applyLanguages();
+  applyLanguages(&optionsForm);
   mainWindow.Start();
 
   // A window that would start hidden with no tray icon to bring it back

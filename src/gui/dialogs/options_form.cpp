@@ -1,0 +1,566 @@
+#include "gui/dialogs/options_form.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "common/text.h"
+#include "gui/dialogs/options_form_rules.h"
+#include "gui/dialogs/password_form.h"
+#include "notify/dial_up.h"
+#include "platform/desktop.h"
+#include "settings/options.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr int kShowHelpContext = 15;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+QLabel* Label(const char* key, const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(key);
+  return label;
+}
+
+QCheckBox* Check(const char* key, const QString& text, QWidget* parent) {
+  auto* box = new QCheckBox(text, parent);
+  box->setObjectName(key);
+  return box;
+}
+
+// A text field named `name`; its accessible name follows `label`'s caption.
+QLineEdit* Field(const char* name, QLabel* label, QWidget* parent) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(name);
+  if (label) label->setBuddy(field);
+  return field;
+}
+
+QLineEdit* DigitsField(const char* name, QLabel* label, QWidget* parent) {
+  QLineEdit* field = Field(name, label, parent);
+  field->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), field));
+  return field;
+}
+
+QComboBox* List(const char* name, QLabel* label, const QStringList& items, QWidget* parent) {
+  auto* list = new QComboBox(parent);
+  list->setObjectName(name);
+  list->addItems(items);
+  if (label) label->setBuddy(list);
+  return list;
+}
+
+QPushButton* FolderButton(const char* name, const QString& accessible, QWidget* parent) {
+  auto* button = new QPushButton("...", parent);
+  button->setObjectName(name);
+  button->setAccessibleName(accessible);
+  button->setToolTip(accessible);
+  button->setAutoDefault(false);
+  button->setFixedWidth(button->fontMetrics().horizontalAdvance("...") + 20);
+  return button;
+}
+
+QWidget* Page(const char* key, QWidget* parent) {
+  auto* page = new QWidget(parent);
+  page->setObjectName(key);
+  return page;
+}
+
+QHBoxLayout* Row(std::initializer_list<QWidget*> widgets, bool stretch = false) {
+  auto* row = new QHBoxLayout;
+  for (QWidget* w : widgets) row->addWidget(w);
+  if (stretch) row->addStretch(1);
+  return row;
+}
+
+// The index to select for a stored item number; out of range selects none.
+int ItemIndex(const QComboBox* list, int32_t value) {
+  return value >= 0 && value < list->count() ? value : -1;
+}
+
+QString DefaultChooseFolder(QWidget* owner, const QString& title, const QString& start) {
+  return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+}
+
+}  // namespace
+
+const QString OptionsForm::kFolderTitle = QString::fromUtf8("Выберите каталог");
+
+OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
+    : QDialog(parent), context_(std::move(context)), chooseFolder_(DefaultChooseFolder) {
+  setObjectName("OptionsForm");
+  setWindowTitle("Options");
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName("Pages");
+  pages_->addTab(BuildInterfacePage(), "Interface");
+  pages_->addTab(BuildLogPage(), "Log settings");
+  pages_->addTab(BuildMailPage(), "eMail Settings");
+  pages_->addTab(BuildStatusPage(), "Status notification");
+
+  ok_ = new QPushButton("Ok", this);
+  cancel_ = new QPushButton("Cancel", this);
+  help_ = new QPushButton("Help", this);
+  ok_->setObjectName("Ok");
+  cancel_->setObjectName("Cancel");
+  help_->setObjectName("Help");
+  // No default button: Enter clicks only the button that has the focus
+  // (keyPressEvent), never "Ok" from inside a field.
+  for (QPushButton* b : {ok_, cancel_, help_}) b->setAutoDefault(false);
+  connect(ok_, &QPushButton::clicked, this, [this] { done(kResultOk); });
+  connect(cancel_, &QPushButton::clicked, this, [this] { done(kResultCancel); });
+  connect(help_, &QPushButton::clicked, this, [this] {
+    context_.desktop.ShowHelp(kShowHelpContext, HelpContextForPage(pages_->currentIndex()));
+  });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  buttons->addWidget(help_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pages_);
+  layout->addLayout(buttons);
+}
+
+QWidget* OptionsForm::BuildInterfacePage() {
+  QWidget* page = Page("Interface", this);
+  QLabel* languageLabel = Label("Language", "Language:", page);
+  QStringList languages;
+  for (const std::string& entry : context_.languages) languages << Q(entry);
+  language_ = List("LanguageList", languageLabel, languages, page);
+  // Picked with the mouse only; the dialog's own keys still pass.
+  language_->installEventFilter(this);
+
+  QLabel* dataLabel = Label("PathToData", "Path to data:", page);
+  pathToData_ = Field("PathToDataEdit", dataLabel, page);
+  pathToData_->installEventFilter(this);
+  QPushButton* dataButton = FolderButton("PathToDataBtn", "Choose the data folder", page);
+  connect(dataButton, &QPushButton::clicked, this, [this] { ChooseFolder(pathToData_); });
+
+  minToTray_ = Check("MinToTray", "&Minimize to Tray", page);
+  autoRun_ = Check("AutoRun", "Auto &Run", page);
+  playOnce_ = Check("MultPlayWAV", "Play WAV files only once", page);
+
+  auto* form = new QFormLayout;
+  form->addRow(languageLabel, language_);
+  form->addRow(dataLabel, Row({pathToData_, dataButton}));
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(form);
+  layout->addWidget(minToTray_);
+  layout->addWidget(autoRun_);
+  layout->addWidget(playOnce_);
+  layout->addStretch(1);
+  return page;
+}
+
+QWidget* OptionsForm::BuildLogPage() {
+  QWidget* page = Page("LogSettings", this);
+  QLabel* detailLabel = Label("LogDetail", "Log detail:", page);
+  logDetail_ = List("LogDetailList", detailLabel,
+                    {"Don't log server events.", "Log host state changes only.",
+                     "Log all host events."},
+                    page);
+  logDetail_->setEditable(true);
+  logDetail_->setInsertPolicy(QComboBox::NoInsert);
+
+  QLabel* sizeLabel = Label("LogSize", "Log size:", page);
+  logSize_ = DigitsField("LogSizeEdit", sizeLabel, page);
+  logSize_->setMaximumWidth(80);
+  QLabel* megabytes = Label("LogSize1", "Mb.", page);
+
+  QLabel* pathLabel = Label("PathToLog", "Path to log file:", page);
+  pathToLog_ = Field("PathToLogEdit", pathLabel, page);
+  pathToLog_->installEventFilter(this);
+  QPushButton* pathButton = FolderButton("PathToLogBtn", "Choose the log folder", page);
+  connect(pathButton, &QPushButton::clicked, this, [this] { ChooseFolder(pathToLog_); });
+
+  deleteToRecycle_ = Check("DeleteLog2Recycle", "Delete log file to recycle &bin", page);
+
+  auto* form = new QFormLayout;
+  form->addRow(detailLabel, logDetail_);
+  form->addRow(sizeLabel, Row({logSize_, megabytes}, true));
+  form->addRow(pathLabel, Row({pathToLog_, pathButton}));
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(form);
+  layout->addWidget(deleteToRecycle_);
+  layout->addStretch(1);
+  return page;
+}
+
+QWidget* OptionsForm::BuildMailPage() {
+  QWidget* page = Page("EmailSettings", this);
+  // "SMTP server" over "name:", two captions of their own.
+  QLabel* server1 = Label("ServerName1", "SMTP server", page);
+  QLabel* server2 = Label("ServerName2", "name:", page);
+  auto* serverCaption = new QVBoxLayout;
+  serverCaption->setSpacing(0);
+  serverCaption->addWidget(server1);
+  serverCaption->addWidget(server2);
+  serverName_ = Field("ServerNameEdit", server1, page);
+  QLabel* portLabel = Label("Port", "Port:", page);
+  port_ = DigitsField("PortEdit", portLabel, page);
+  port_->setMaximumWidth(70);
+  QLabel* fromLabel = Label("From", "From:", page);
+  from_ = Field("FromEdit", fromLabel, page);
+
+  auto* server = new QGridLayout;
+  server->addLayout(serverCaption, 0, 0);
+  server->addWidget(serverName_, 0, 1);
+  server->addWidget(portLabel, 0, 2);
+  server->addWidget(port_, 0, 3);
+  server->addWidget(fromLabel, 1, 0);
+  server->addWidget(from_, 1, 1, 1, 3);
+  server->setColumnStretch(1, 1);
+
+  auto* via = new QGroupBox("Connect via", page);
+  via->setObjectName("ConnectVia");
+  viaLan_ = new QRadioButton("Lan", via);
+  viaLan_->setObjectName("ViaLan");
+  viaDialUp_ = new QRadioButton("DialUp", via);
+  viaDialUp_->setObjectName("DialUp");
+  auto* viaLayout = new QVBoxLayout(via);
+  viaLayout->addWidget(viaLan_);
+  viaLayout->addWidget(viaDialUp_);
+  viaLayout->addStretch(1);
+  connect(viaDialUp_, &QRadioButton::toggled, this, [this] { UpdateEnabling(); });
+
+  auto* auth = new QGroupBox("SMTP Authentication", page);
+  auth->setObjectName("SMTPAuthentication");
+  QLabel* userLabel = Label("Username", "Username:", auth);
+  smtpUsername_ = Field("SMTPUsernameEdit", userLabel, auth);
+  QLabel* smtpPasswordLabel = Label("Password", "Password:", auth);
+  smtpPassword_ = Field("SMTPPasswordEdit", smtpPasswordLabel, auth);
+  smtpPassword_->setEchoMode(QLineEdit::Password);
+  auto* authLayout = new QFormLayout(auth);
+  authLayout->addRow(userLabel, smtpUsername_);
+  authLayout->addRow(smtpPasswordLabel, smtpPassword_);
+
+  auto* dial = new QGroupBox("DialUp Options", page);
+  dial->setObjectName("DialUpOptions");
+  autoConnect_ = Check("AutoConnect", "AutoConnect", dial);
+  autoConnect_->setEnabled(false);
+  disconnect_ = Check("Disconnect", "Disconnect after transfer", dial);
+  connectionLabel_ = Label("Connection", "Connection:", dial);
+  connection_ = List("ConnectionList", connectionLabel_, {kNoConnection}, dial);
+  connection_->setMinimumContentsLength(16);
+  loginLabel_ = Label("Login", "Login:", dial);
+  login_ = Field("LoginEdit", loginLabel_, dial);
+  passwordLabel_ = Label("Password", "Password:", dial);
+  password_ = Field("PasswordEdit", passwordLabel_, dial);
+  auto* dialForm = new QFormLayout;
+  dialForm->addRow(connectionLabel_, connection_);
+  dialForm->addRow(loginLabel_, login_);
+  dialForm->addRow(passwordLabel_, password_);
+  auto* dialLayout = new QVBoxLayout(dial);
+  dialLayout->addWidget(autoConnect_);
+  dialLayout->addWidget(disconnect_);
+  dialLayout->addLayout(dialForm);
+
+  auto* left = new QVBoxLayout;
+  left->addWidget(via);
+  left->addWidget(auth);
+  auto* groups = new QHBoxLayout;
+  groups->addLayout(left, 1);
+  groups->addWidget(dial, 1);
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(server);
+  layout->addLayout(groups);
+  layout->addStretch(1);
+  return page;
+}
+
+QWidget* OptionsForm::BuildStatusPage() {
+  QWidget* page = Page("StatusNotification", this);
+  QLabel* bodyLabel = Label("StatusLabel", "Status message body:", page);
+  statusBody_ = Field("StatusBodyEdit", bodyLabel, page);
+  QLabel* viaLabel = Label("SendViaLabel", "Send via:", page);
+  sendVia_ = List("SendViaList", viaLabel, {"Lan", "eMail"}, page);
+  QLabel* addressLabel = Label("StatAddressLabel", "Address:", page);
+  statAddress_ = Field("StatAddressEdit", addressLabel, page);
+  QLabel* everyLabel = Label("SendEveryLabel", "Send every", page);
+  sendEvery_ = List("SendEveryList", everyLabel, {"Month", "Week", "Day", "Never"}, page);
+  connect(sendEvery_, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
+  dayLabel_ = Label("DayOfMonthLabel", "Day:", page);
+  dayOfMonth_ = DigitsField("DayOfMonthEdit", dayLabel_, page);
+  dayOfMonth_->setMaximumWidth(50);
+  connect(dayOfMonth_, &QLineEdit::textChanged, this, [this] { CheckDayField(); });
+
+  daysOfWeek_ = new QGroupBox("Days of week", page);
+  daysOfWeek_->setObjectName("DaysOfWeek");
+  auto* days = new QGridLayout(daysOfWeek_);
+  for (std::size_t i = 0; i < kDayKeys.size(); ++i) {
+    dayBoxes_[i] = Check(kDayKeys[i], kDayKeys[i], daysOfWeek_);
+    days->addWidget(dayBoxes_[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
+  }
+
+  timeLabel_ = Label("TimeLabel", "Time:", page);
+  times_ = new QListWidget(page);
+  times_->setObjectName("Times");
+  timeLabel_->setBuddy(times_);
+  for (int slot = 0; slot < kTimeSlots; ++slot) {
+    auto* item = new QListWidgetItem(Q(TimeSlotCaption(slot)), times_);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+    item->setCheckState(Qt::Unchecked);
+  }
+  times_->setFixedWidth(times_->fontMetrics().horizontalAdvance("00.00") + 70);
+
+  auto* fields = new QGridLayout;
+  fields->addWidget(bodyLabel, 0, 0);
+  fields->addWidget(statusBody_, 0, 1, 1, 3);
+  fields->addWidget(viaLabel, 1, 0);
+  fields->addWidget(sendVia_, 1, 1);
+  fields->addWidget(addressLabel, 2, 0);
+  fields->addWidget(statAddress_, 2, 1, 1, 3);
+  fields->addWidget(everyLabel, 3, 0);
+  fields->addWidget(sendEvery_, 3, 1);
+  fields->addWidget(dayLabel_, 3, 2);
+  fields->addLayout(Row({dayOfMonth_}, true), 3, 3);
+  fields->setColumnStretch(3, 1);
+
+  auto* left = new QVBoxLayout;
+  left->addLayout(fields);
+  left->addWidget(daysOfWeek_);
+  left->addStretch(1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(timeLabel_);
+  right->addWidget(times_, 1);
+  auto* layout = new QHBoxLayout(page);
+  layout->addLayout(left, 1);
+  layout->addLayout(right);
+  return page;
+}
+
+bool OptionsForm::EditOptions() {
+  if (isVisible() || !context_.password.CheckPassword()) return false;
+  CopyIn(context_.options);
+  if (exec() != kResultOk) return false;
+  CopyBack(context_.options);
+  std::string error;
+  if (!SaveOptions(context_.options, context_.registry, &error) && context_.notice)
+    context_.notice("The options cannot be saved: " + error + "\r\n");
+  if (context_.afterConfirm) context_.afterConfirm();
+  return true;
+}
+
+void OptionsForm::CopyIn(const ROptions& o) {
+  const auto language = FindLanguage(context_.languages, o.Language);
+  language_->setCurrentIndex(language ? static_cast<int>(*language) : -1);
+  pathToData_->setText(Q(o.PathToData));
+  minToTray_->setChecked(o.MinToTray);
+  autoRun_->setChecked(o.AutoRun);
+  playOnce_->setChecked(!o.MultPlayWAV);
+
+  logDetail_->setCurrentIndex(ItemIndex(logDetail_, o.LogDetail));
+  logSize_->setText(QString::number(o.LogSize));
+  pathToLog_->setText(Q(o.PathToLog));
+  deleteToRecycle_->setChecked(o.DeleteLog2Recycle);
+
+  serverName_->setText(Q(o.ServerName));
+  port_->setText(QString::number(o.Port));
+  from_->setText(Q(o.From));
+  (o.DialUp ? viaDialUp_ : viaLan_)->setChecked(true);
+  smtpUsername_->setText(Q(o.SMTPUsername));
+  smtpPassword_->setText(Q(o.SMTPPassword));
+  autoConnect_->setChecked(o.AutoConnect);
+  disconnect_->setChecked(o.Disconnect);
+  login_->setText(Q(o.Login));
+  password_->setText(Q(o.Password));
+
+  statusBody_->setText(Q(o.StatusBody));
+  sendVia_->setCurrentIndex(ItemIndex(sendVia_, o.SendVia));
+  statAddress_->setText(Q(o.StatAddress));
+  sendEvery_->setCurrentIndex(ItemIndex(sendEvery_, o.SendEvery));
+  dayOfMonth_->setText(QString::number(o.DayOfMonth));
+  for (std::size_t i = 0; i < dayBoxes_.size(); ++i)
+    dayBoxes_[i]->setChecked((o.DaysOfWeek >> i) & 1);
+  for (int slot = 0; slot < kTimeSlots; ++slot)
+    times_->item(slot)->setCheckState((o.Times >> slot) & 1 ? Qt::Checked : Qt::Unchecked);
+}
+
+void OptionsForm::CopyBack(ROptions& o) const {
+  o.Language = S(language_->currentText());
+  o.PathToData = NormalizeDataFolder(S(pathToData_->text()));
+  o.MinToTray = minToTray_->isChecked();
+  o.AutoRun = autoRun_->isChecked();
+  o.MultPlayWAV = !playOnce_->isChecked();
+
+  // The log detail list takes free text: a text naming an item selects it,
+  // any other text leaves the level that was chosen last.
+  const int typed = logDetail_->findText(logDetail_->currentText(), Qt::MatchFixedString);
+  const int detail = typed >= 0 ? typed : logDetail_->currentIndex();
+  if (detail >= 0) o.LogDetail = detail;
+  o.LogSize = ParseOptionNumber(S(logSize_->text()));
+  o.PathToLog = S(pathToLog_->text());
+  o.DeleteLog2Recycle = deleteToRecycle_->isChecked();
+
+  o.ServerName = NormalizeServerName(S(serverName_->text()));
+  o.Port = ParseOptionNumber(S(port_->text()));
+  o.From = S(from_->text());
+  o.DialUp = viaDialUp_->isChecked();
+  o.SMTPUsername = S(smtpUsername_->text());
+  o.SMTPPassword = S(smtpPassword_->text());
+  o.AutoConnect = autoConnect_->isChecked();
+  o.Disconnect = disconnect_->isChecked();
+  o.Connection = S(connection_->currentText());
+  o.Login = S(login_->text());
+  o.Password = S(password_->text());
+
+  o.StatusBody = S(statusBody_->text());
+  if (sendVia_->currentIndex() >= 0) o.SendVia = sendVia_->currentIndex();
+  o.StatAddress = S(statAddress_->text());
+  if (sendEvery_->currentIndex() >= 0) o.SendEvery = sendEvery_->currentIndex();
+  o.DayOfMonth = ParseOptionNumber(S(dayOfMonth_->text()));
+  int32_t days = 0;
+  for (std::size_t i = 0; i < dayBoxes_.size(); ++i) {
+    if (dayBoxes_[i]->isChecked()) days |= int32_t{1} << i;
+  }
+  o.DaysOfWeek = days;
+  uint64_t times = 0;
+  for (int slot = 0; slot < kTimeSlots; ++slot) {
+    if (times_->item(slot)->checkState() == Qt::Checked) times |= uint64_t{1} << slot;
+  }
+  o.Times = times;
+}
+
+void OptionsForm::showEvent(QShowEvent* event) {
+  // A list view takes no name from its label; follow the current caption.
+  times_->setAccessibleName(timeLabel_->text().remove('&'));
+  FillConnections();
+  UpdateEnabling();
+  QDialog::showEvent(event);
+}
+
+void OptionsForm::FillConnections() {
+  const bool available = context_.dialUp.Available();
+  std::vector<std::string> choices = ConnectionChoices({});
+  if (available) {
+    choices = ConnectionChoices(context_.dialUp.ListEntries());
+  } else {
+    // No dial-up on this system: mail can only go over the LAN.
+    viaLan_->setChecked(true);
+  }
+  viaDialUp_->setEnabled(available);
+  connection_->clear();
+  for (const std::string& choice : choices) connection_->addItem(Q(choice));
+  connection_->setCurrentIndex(
+      static_cast<int>(ConnectionIndex(choices, context_.options.Connection)));
+}
+
+void OptionsForm::UpdateEnabling() {
+  const OptionsEnabling on = EnablingFor(viaDialUp_->isChecked(), sendEvery_->currentIndex());
+  for (QWidget* w : std::initializer_list<QWidget*>{disconnect_, connectionLabel_, connection_,
+                                                    loginLabel_, login_, passwordLabel_, password_})
+    w->setEnabled(on.dialUpOptions);
+  autoConnect_->setEnabled(false);
+  dayLabel_->setEnabled(on.dayOfMonth);
+  dayOfMonth_->setEnabled(on.dayOfMonth);
+  for (QCheckBox* box : dayBoxes_) box->setEnabled(on.daysOfWeek);
+  timeLabel_->setEnabled(on.times);
+  times_->setEnabled(on.times);
+}
+
+void OptionsForm::CheckDayField() {
+  const auto bound = DayFieldCorrection(S(dayOfMonth_->text()));
+  if (!bound) return;
+  dayOfMonth_->setText(QString::number(*bound));
+  context_.desktop.Beep();
+}
+
+void OptionsForm::ChooseFolder(QLineEdit* field) {
+  const QString start = Q(TrimBlanks(S(field->text())));
+  const QString chosen = chooseFolder_(this, kFolderTitle, start);
+  if (!chosen.isEmpty()) field->setText(QDir::toNativeSeparators(chosen));
+}
+
+void OptionsForm::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // Enter clicks the button that has the focus and does nothing in a field.
+      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+      event->accept();
+      return;
+    case Qt::Key_Escape:
+      done(kResultCancel);
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+bool OptionsForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == language_ &&
+      (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+      case Qt::Key_Tab:
+      case Qt::Key_Backtab:
+      case Qt::Key_Escape:
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        return false;
+      default:
+        return true;
+    }
+  }
+  if (watched == pathToData_) return FilterPathKey(pathToData_, event);
+  if (watched == pathToLog_) return FilterPathKey(pathToLog_, event);
+  return QDialog::eventFilter(watched, event);
+}
+
+bool OptionsForm::FilterPathKey(QLineEdit* field, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->isAutoRepeat()) break;
+      // X11 reports Shift's own press without the Shift modifier, other
+      // systems with it; only Ctrl, Alt and Meta rule it out.
+      const Qt::KeyboardModifiers others =
+          key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+      const bool shiftAlone = key->key() == Qt::Key_Shift && others == Qt::NoModifier;
+      shiftArmed_ = shiftAlone ? field : nullptr;
+      break;
+    }
+    case QEvent::KeyRelease: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      // Shift opens the chooser when it is released with nothing pressed
+      // in between, so that Shift still types capitals in the path.
+      if (key->key() == Qt::Key_Shift && !key->isAutoRepeat() && shiftArmed_ == field) {
+        shiftArmed_ = nullptr;
+        ChooseFolder(field);
+        return true;
+      }
+      break;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::FocusOut:
+      shiftArmed_ = nullptr;
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+}  // namespace sentrel

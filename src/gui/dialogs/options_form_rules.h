@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sentrel {
+
+// The rules of the options dialog that need no window.
+
+// The index of the entry equal to `language` without regard to letter case;
+// nothing when there is none.
+std::optional<std::size_t> FindLanguage(const std::vector<std::string>& languages,
+                                        std::string_view language);
+
+// The phone book holds room for this many entries; a longer listing counts
+// as a failed one.
+inline constexpr std::size_t kPhoneBookRoom = 100;
+inline constexpr const char* kNoConnection = "None";
+
+// The items of "Connection:": "None", then the phone-book entries. A failed
+// listing (empty) or one of more than kPhoneBookRoom entries adds none.
+std::vector<std::string> ConnectionChoices(const std::vector<std::string>& entries);
+
+// The item to select for the stored `connection`: the equal one, else 0
+// ("None").
+std::size_t ConnectionIndex(const std::vector<std::string>& choices, std::string_view connection);
+
+// The "Day:" field keeps itself within 1..31: for a text whose value lies
+// outside (an empty text counts as 0), the nearer bound; nothing when the
+// value is in range.
+std::optional<int> DayFieldCorrection(std::string_view text);
+
+// Items of "Send every".
+enum SendEveryItem { kSendMonth = 0, kSendWeek = 1, kSendDay = 2, kSendNever = 3 };
+
+// Which controls are enabled, from the two controls that rule them.
+struct OptionsEnabling {
+  bool dialUpOptions = false;  // "Disconnect after transfer", connection, login, password
+  bool dayOfMonth = false;
+  bool daysOfWeek = false;
+  bool times = false;
+};
+OptionsEnabling EnablingFor(bool dialUpSelected, int sendEvery);
+
+// The help topic of each page: 30 "Interface", 40 "Log settings",
+// 50 "eMail Settings", 60 "Status notification".
+int HelpContextForPage(int page);
+
+// The 48 half-hour slots of "Time:": "00.00", "00.30", ... "23.30".
+inline constexpr int kTimeSlots = 48;
+std::string TimeSlotCaption(int slot);
+
+// The day boxes in order, bit 0 (Sunday) first; the key names the box.
+inline constexpr std::array<const char*, 7> kDayKeys = {
+    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+}  // namespace sentrel
