@@ -22,9 +22,11 @@
 #include "fakes/fake_desktop.h"
 #include "fakes/test_files.h"
 #include "gui/dialogs/password_form.h"
+#include "gui/language_captions.h"
 #include "modal_answer.h"
 #include "notify/dial_up.h"
 #include "platform/registry.h"
+#include "settings/ini_file.h"
 #include "settings/options.h"
 #include "settings/password.h"
 
@@ -322,6 +324,34 @@ TEST_F(OptionsFormTest, EveryControlHasANameAndAnAccessibleName) {
     EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << w->objectName().toStdString();
   }
   form->hide();
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+TEST_F(OptionsFormTest, LanguageFileSetsEveryNamedCaptionAndRefillsTheLists) {
+  Build();
+  const auto file = IniFile::Parse(
+      "[OptionsForm]\r\nPassword=Kennwort:\r\nLogSettings=Protokoll\r\nMonth=Monat\r\n"
+      "LogLevel1=\r\n[Buttons]\r\nOk=Jawohl\r\n");
+  ApplyCaptionsByName(*form, LanguageWindow::kOptionsForm, file);
+  // Both "Password:" labels carry the key.
+  const auto labels = form->findChildren<QLabel*>("Password");
+  ASSERT_EQ(labels.size(), 2);
+  for (const QLabel* label : labels) EXPECT_EQ(label->text(), "Kennwort:");
+  const QTabWidget& tabs = *form->findChild<QTabWidget*>();
+  EXPECT_EQ(tabs.tabText(1), "Protokoll");
+  EXPECT_EQ(Child<QComboBox>(*form, "SendEveryList").itemText(0), "Monat");
+  EXPECT_EQ(Child<QComboBox>(*form, "SendEveryList").itemText(1), "Week");  // built-in
+  EXPECT_EQ(Child<QComboBox>(*form, "LogDetailList").itemText(0), "");      // empty value
+  EXPECT_EQ(Child<QPushButton>(*form, "Ok").text(), "Jawohl");
+  EXPECT_EQ(Child<QPushButton>(*form, "Cancel").text(), "Cancel");
+
+  ApplyCaptionsByName(*form, LanguageWindow::kOptionsForm, std::nullopt);
+  EXPECT_EQ(Child<QPushButton>(*form, "Ok").text(), "Ok");
 }
 
 }  // namespace
