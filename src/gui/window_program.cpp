@@ -37,9 +37,11 @@
 #include "gui/sound_player.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
+#include "platform/autostart.h"
 #include "platform/display.h"
 #include "platform/icmp_library.h"
 #include "platform/instance_lock.h"
+#include "platform/paths.h"
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/sockets.h"
@@ -212,6 +214,11 @@ int RunWindowProgram(const WindowRunOptions& run) {
   OptionsForm optionsForm(
       {options, registry, desktop, passwordForm, dialUp, ListLanguageFiles(LanguageFolders()),
        [&] {
+         // Auto Run is the desktop session's autostart entry of this program,
+         // written or removed only here.
+         std::string error;
+         if (!SetAutostart(options.AutoRun, GetProgramPath(), &error))
+           notice("Auto Run: " + error + "\r\n");
          tray.ApplyTrayMode(options.MinToTray);
          applyLanguages(optionsFormRef);
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV

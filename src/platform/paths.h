@@ -17,6 +17,10 @@ std::string GetConfigFolder();
 // $XDG_RUNTIME_DIR, else the temporary folder.
 std::string GetRuntimeFolder();
 
+// The running executable itself (for the autostart entry). Empty when it
+// cannot be found.
+std::string GetProgramPath();
+
 // Folder of the running executable (for language files, help pages and the
 // fallback place of smtp.log). Empty when it cannot be found.
 std::string GetProgramFolder();

@@ -36,10 +36,15 @@ std::string GetDataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share");
 
 std::string GetConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
 
-std::string GetProgramFolder() {
+std::string GetProgramPath() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
+  return ec ? std::string() : exe.string();
+}
+
+std::string GetProgramFolder() {
+  const std::string exe = GetProgramPath();
+  return exe.empty() ? exe : std::filesystem::path(exe).parent_path().string();
 }
 
 std::string GetRuntimeFolder() {
