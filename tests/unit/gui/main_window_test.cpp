@@ -179,7 +179,9 @@ TEST_F(MainWindowTest, RefreshShowsLightsLostAndGreyAndSwitchesTheTrayImage) {
 
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   HostList& hosts = monitor->Hosts();
-  while ((!hosts.Host(0).WasChecked || hosts.Host(1).State <= 0) &&
+  // A host checked once but without its first result yet shows "Lost": wait
+  // for the results themselves.
+  while ((hosts.Host(0).State != 0 || hosts.Host(1).State <= 0) &&
          std::chrono::steady_clock::now() < deadline) {
     env.ui.RunFor(5ms);
   }
