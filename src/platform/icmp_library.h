@@ -46,6 +46,9 @@ struct IcmpEchoReply {
   uint32_t Address = 0;        // network byte order: who answered
   uint32_t Status = kIpGeneralFailure;
   uint32_t RoundTripTime = 0;  // whole milliseconds
+  // The same round trip in microseconds, for measurements finer than the
+  // record's whole milliseconds; 0 whenever RoundTripTime is.
+  uint32_t RoundTripMicroseconds = 0;
 };
 
 // One echo channel (a handle of the library). Not thread-safe: one request at

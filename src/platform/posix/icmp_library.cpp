@@ -82,7 +82,15 @@ class RoundTrip {
     sentSteady_ = SteadyClock::now();
   }
   SteadyClock::time_point Sent() const { return sentSteady_; }
-  uint32_t Milliseconds(std::optional<int64_t> receivedRealtime) const {
+  // Fills both round-trip fields of `reply`.
+  void Store(IcmpEchoReply& reply, std::optional<int64_t> receivedRealtime) const {
+    int64_t ns = Nanoseconds(receivedRealtime);
+    reply.RoundTripTime = static_cast<uint32_t>((ns + 500'000) / 1'000'000);
+    reply.RoundTripMicroseconds = static_cast<uint32_t>((ns + 500) / 1'000);
+  }
+
+ private:
+  int64_t Nanoseconds(std::optional<int64_t> receivedRealtime) const {
     int64_t steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            SteadyClock::now() - sentSteady_).count();
     int64_t ns = steadyNs;
@@ -90,10 +98,9 @@ class RoundTrip {
       int64_t kernelNs = *receivedRealtime - sentRealtime_;
       if (kernelNs >= 0 && kernelNs <= steadyNs + 1'000'000) ns = kernelNs;
     }
-    return static_cast<uint32_t>((ns + 500'000) / 1'000'000);
+    return ns;
   }
 
- private:
   int64_t sentRealtime_ = 0;
   SteadyClock::time_point sentSteady_;
 };
@@ -285,7 +292,7 @@ class DatagramChannel final : public ChannelBase {
         continue;
       reply.Address = from.sin_addr.s_addr;
       reply.Status = kIpSuccess;
-      reply.RoundTripTime = roundTrip_.Milliseconds(ReceiveStamp(message));
+      roundTrip_.Store(reply, ReceiveStamp(message));
       return 1;
     }
   }
@@ -316,7 +323,7 @@ class DatagramChannel final : public ChannelBase {
         std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
         reply.Address = offender.sin_addr.s_addr;
         reply.Status = IpStatusFromIcmp(error->ee_type, error->ee_code);
-        reply.RoundTripTime = roundTrip_.Milliseconds(ReceiveStamp(message));
+        roundTrip_.Store(reply, ReceiveStamp(message));
         return 1;
       }
       // A local error about our request (e.g. the message is too big for
@@ -359,7 +366,7 @@ class RawChannel final : public ChannelBase {
         return std::nullopt;
       }
       if (!Matches(buffer, static_cast<size_t>(n), reply)) continue;
-      reply.RoundTripTime = roundTrip_.Milliseconds(ReceiveStamp(message));
+      roundTrip_.Store(reply, ReceiveStamp(message));
       return 1;
     }
   }
