@@ -78,9 +78,11 @@ class IcmpChannel {
 class IcmpLibrary {
  public:
   virtual ~IcmpLibrary() = default;
-  // A new channel, or nullptr when the system refuses one (e.g. out of file
-  // descriptors). Safe to call from any thread; the channel's socket belongs
-  // to the calling thread's network namespace.
+  // A new channel, or nullptr when the system refuses one. Safe to call from
+  // any thread; the channel's requests go out in the calling thread's
+  // network namespace. The system's library shares one socket per socket
+  // kind and namespace among all its channels, so a channel costs no
+  // descriptor of its own.
   virtual std::unique_ptr<IcmpChannel> CreateChannel() = 0;
 };
 
@@ -94,6 +96,14 @@ enum class IcmpSocketKind {
 std::shared_ptr<IcmpLibrary> LoadIcmpLibrary();
 // Loads the library on one socket kind only; nullptr when it cannot be made.
 std::shared_ptr<IcmpLibrary> LoadIcmpLibrary(IcmpSocketKind kind);
+
+// Sizes of the library's sockets. The defaults suit the program; tests make
+// the receive buffer small to see that an overflow loses no answer.
+struct IcmpLibraryTuning {
+  int receiveBufferBytes = 0;  // 0: the library's own size
+};
+// As above, with sockets of their own sized by `tuning`.
+std::shared_ptr<IcmpLibrary> LoadIcmpLibrary(IcmpSocketKind kind, IcmpLibraryTuning tuning);
 
 // How the program loads the library; tests inject their own to make it
 // missing or fake.

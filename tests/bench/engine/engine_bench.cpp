@@ -4,7 +4,7 @@
 // threads, and the round trip it reports for a responder with a known delay
 // while the hosts are being checked. When fping is installed, it pings the
 // same addresses for as long, and the CPU per check is set against fping's
-// CPU per echo.
+// CPU per echo (fping runs right after each engine run, for as long).
 //
 // Everything runs in network namespaces of its own (the ICMP test topology):
 // ping sockets are allowed there, and raw sockets see only that traffic.
@@ -230,9 +230,16 @@ std::vector<RttFigure> MeasureRoundTrips(IcmpLibrary& library, const std::string
   return figures;
 }
 
+// The first seconds see every worker start at once; the figures that say
+// what the engine costs and keeps are taken after them.
+constexpr std::chrono::seconds kWarmUp{5};
+
 struct EngineFigures {
   bool ran = false;
-  double elapsed = 0;
+  double elapsed = 0;        // the whole run
+  double window = 0;         // after the warm-up
+  double cpuWhole = 0;
+  long checksWhole = 0;
   long checks = 0;
   long failures = 0;
   std::size_t hostsChecked = 0;
@@ -310,6 +317,8 @@ EngineFigures RunEngine(const BenchOptions& bench, IcmpSocketKind kind,
   std::thread rttThread;
   const double cpuStart = ProcessCpuSeconds();
   const auto start = Steady::now();
+  const auto warm = start + kWarmUp;
+  double cpuWarm = -1;
   for (auto& monitor : monitors) monitor->SetPinging(true);
   if (bench.rtt) {
     rttThread = std::thread([&] {
@@ -321,7 +330,10 @@ EngineFigures RunEngine(const BenchOptions& bench, IcmpSocketKind kind,
   }
   const auto end = start + std::chrono::seconds(bench.seconds);
   while (Steady::now() < end || !rttDone.load()) {
-    ui.RunFor(std::chrono::milliseconds(200));
+    const auto toWarm = std::chrono::ceil<std::chrono::milliseconds>(warm - Steady::now());
+    ui.RunFor(cpuWarm < 0 ? std::clamp(toWarm, std::chrono::milliseconds(1), std::chrono::milliseconds(200))
+                          : std::chrono::milliseconds(200));
+    if (cpuWarm < 0 && Steady::now() >= warm) cpuWarm = ProcessCpuSeconds();
     figures.peakThreads = std::max(figures.peakThreads, StatusField("Threads"));
   }
   for (auto& monitor : monitors) monitor->SetPinging(false);
@@ -336,18 +348,21 @@ EngineFigures RunEngine(const BenchOptions& bench, IcmpSocketKind kind,
 
   figures.ran = true;
   figures.elapsed = std::chrono::duration<double>(stopped - start).count();
-  figures.cpu = cpuStopped - cpuStart;
+  figures.window = std::chrono::duration<double>(stopped - warm).count();
+  figures.cpuWhole = cpuStopped - cpuStart;
+  figures.cpu = cpuStopped - cpuWarm;
   figures.peakRssKiB = StatusField("VmHWM");
   for (const auto& requests : recording->Take()) {
     bool any = false;
     for (std::size_t i = 0; i < requests.size(); ++i) {
       if (requests[i].start > stopped) break;
       if (requests[i].answered) {
-        ++figures.checks;
+        ++figures.checksWhole;
         any = true;
-      } else {
-        ++figures.failures;
       }
+      if (requests[i].start < warm) continue;
+      if (requests[i].answered) ++figures.checks;
+      else ++figures.failures;
       if (i > 0)
         figures.intervals.push_back(
             std::chrono::duration<double, std::milli>(requests[i].start - requests[i - 1].start)
@@ -419,11 +434,15 @@ void PrintEngine(const BenchOptions& bench, IcmpSocketKind kind, const EngineFig
                  const FpingFigures& fping) {
   const double configured = bench.interval * 1000.0;
   const double perCheckUs = f.checks > 0 ? f.cpu / static_cast<double>(f.checks) * 1e6 : 0;
-  std::printf("\n== Sentrel, %s sockets: %d hosts, PingInterval %d s, %.1f s%s\n", KindName(kind),
-              bench.hosts, bench.interval, f.elapsed, bench.logAll ? ", every result logged" : "");
+  const double perCheckWholeUs =
+      f.checksWhole > 0 ? f.cpuWhole / static_cast<double>(f.checksWhole) * 1e6 : 0;
+  std::printf("\n== Sentrel, %s sockets: %d hosts, PingInterval %d s, %.1f s (figures from %lld s "
+              "on)%s\n",
+              KindName(kind), bench.hosts, bench.interval, f.elapsed,
+              static_cast<long long>(kWarmUp.count()), bench.logAll ? ", every result logged" : "");
   std::printf("hosts checked            %zu of %d\n", f.hostsChecked, bench.hosts);
-  std::printf("checks per second        %.1f (expected %.1f), %ld unanswered requests\n",
-              static_cast<double>(f.checks) / f.elapsed, bench.hosts / static_cast<double>(bench.interval),
+  std::printf("checks per second        %.1f (hosts / interval = %.1f), %ld unanswered requests\n",
+              static_cast<double>(f.checks) / f.window, bench.hosts / static_cast<double>(bench.interval),
               f.failures);
   std::printf("interval between checks  p1 %.1f ms, p50 %.1f ms, p99 %.1f ms (%+.2f %%), "
               "max %.1f ms (%+.2f %%)\n",
@@ -431,12 +450,16 @@ void PrintEngine(const BenchOptions& bench, IcmpSocketKind kind, const EngineFig
               Percentile(f.intervals, 0.99),
               (Percentile(f.intervals, 0.99) - configured) / configured * 100,
               Percentile(f.intervals, 1.0), (Percentile(f.intervals, 1.0) - configured) / configured * 100);
-  std::printf("CPU                      %.2f s per minute, %.1f us per check\n",
-              f.cpu * 60.0 / f.elapsed, perCheckUs);
+  std::printf("CPU                      %.2f s per minute, %.1f us per check "
+              "(whole run with the start: %.2f s per minute, %.1f us per check)\n",
+              f.cpu * 60.0 / f.window, perCheckUs, f.cpuWhole * 60.0 / f.elapsed, perCheckWholeUs);
   if (fping.ran) {
     const double fpingUs = fping.cpu / static_cast<double>(fping.echoes) * 1e6;
-    std::printf("against fping            %.2f (CPU per check / fping's CPU per echo)\n",
-                perCheckUs / fpingUs);
+    std::printf("fping, run right after   %.2f s per minute, %.1f us per echo (%.1f echoes per second)\n",
+                fping.cpu * 60.0 / fping.elapsed, fpingUs,
+                static_cast<double>(fping.echoes) / fping.elapsed);
+    std::printf("ratio to fping           %.2f (CPU per check / fping's CPU per echo; whole run %.2f)\n",
+                perCheckUs / fpingUs, perCheckWholeUs / fpingUs);
   }
   std::printf("peak memory (RSS)        %ld KiB (%.1f MiB)\n", f.peakRssKiB, f.peakRssKiB / 1024.0);
   std::printf("peak threads             %ld\n", f.peakThreads);
@@ -507,23 +530,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sentrel_engine_bench: scripts/netns-topology.sh up failed\n");
     return 1;
   }
-  std::vector<std::pair<IcmpSocketKind, EngineFigures>> runs;
-  for (IcmpSocketKind kind : bench->kinds) runs.emplace_back(kind, RunEngine(*bench, kind, topology));
-
-  FpingFigures fping;
-  if (bench->fping && HaveFping()) fping = RunFping(*bench, topology.Name("cli"));
-  for (const auto& [kind, figures] : runs)
-    if (figures.ran) PrintEngine(*bench, kind, figures, fping);
-  if (fping.ran) {
-    std::printf("\n== fping (one raw socket) on the same %d addresses, -p %d -i 0, %.1f s\n",
-                bench->hosts, bench->interval * 1000, fping.elapsed);
-    std::printf("echoes per second        %.1f\n", static_cast<double>(fping.echoes) / fping.elapsed);
-    std::printf("CPU                      %.2f s per minute, %.1f us per echo\n",
-                fping.cpu * 60.0 / fping.elapsed,
-                fping.cpu / static_cast<double>(fping.echoes) * 1e6);
-  } else if (bench->fping) {
-    std::printf("\nfping: not installed or no answers; no comparison\n");
+  // The machine is shared and its load changes: fping runs right after each
+  // engine run, so that each ratio compares figures taken close together.
+  const bool fpingHere = bench->fping && HaveFping();
+  for (IcmpSocketKind kind : bench->kinds) {
+    const EngineFigures figures = RunEngine(*bench, kind, topology);
+    if (!figures.ran) continue;
+    const FpingFigures fping = fpingHere ? RunFping(*bench, topology.Name("cli")) : FpingFigures{};
+    PrintEngine(*bench, kind, figures, fping);
+    std::fflush(stdout);
   }
+  if (bench->fping && !fpingHere) std::printf("\nfping is not installed: no comparison\n");
   StopSockets();
   return 0;
 }
