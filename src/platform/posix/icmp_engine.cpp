@@ -22,9 +22,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// Sends of one request: the first, and the two that a full receive buffer
-// may ask for.
-constexpr int kMaxSends = 3;
+// Sends of one request: the first, and those that overflows of the receive
+// buffer ask for (each round gets at least a buffer's worth through).
+constexpr int kMaxSends = 8;
 // Messages read per receive call; only headers are read, so a datagram
 // longer than a slot is cut, which is fine.
 constexpr int kBatch = 16;
@@ -81,6 +81,8 @@ struct EchoWaiter {
   int registered = 0;  // sequences in the engine's table
   bool answered = false;
   bool resend = false;     // the receive buffer overflowed: send once more
+  bool queued = false;     // in line for a resend
+  bool holdsSlot = false;  // one of the resends the buffer has room for
   bool sleeping = false;   // on `wake`
   int replies = 0;
   uint32_t status = kIpGeneralFailure;
@@ -159,7 +161,7 @@ int IcmpEngine::Echo(Caller& caller, uint32_t address, std::span<const uint8_t> 
   }
   // On loopback the answer is queued before the send returns: take it now,
   // without a wake-up on either side.
-  Drain();
+  Drain(false);
   return Await(waiter, data, deadline, reply);
 }
 
@@ -259,7 +261,7 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
         lock.unlock();
         // A failed resend leaves the earlier sends waiting.
         SendNumbered(waiter, data, deadline);
-        Drain();
+        Drain(false);
         lock.lock();
       }
       continue;
@@ -309,7 +311,7 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
 
 void IcmpEngine::ReadUntil(Waiter& waiter, SteadyClock::time_point deadline) {
   for (;;) {
-    Drain();
+    Drain(true);
     {
       std::lock_guard lock(mutex_);
       if (waiter.answered || waiter.caller->interrupt || waiter.resend) return;
@@ -329,7 +331,7 @@ void IcmpEngine::ReadUntil(Waiter& waiter, SteadyClock::time_point deadline) {
   }
 }
 
-void IcmpEngine::Drain() {
+void IcmpEngine::Drain(bool reader) {
   std::array<std::array<uint8_t, kSlotBytes>, kBatch> data;
   struct alignas(cmsghdr) Control {
     uint8_t bytes[kControlBytes];
@@ -373,8 +375,10 @@ void IcmpEngine::Drain() {
     read += n;
     if (n < kBatch) break;
   }
-  // Only a deep queue can have overflowed.
-  if (read >= kBatch) CheckDrops();
+  // Only a queue that grew can have overflowed: one that a sender found
+  // deep, or one that the reader found anything in (its waits are rare
+  // beside the requests that read their own answer at once).
+  if (read >= kBatch || (reader && read > 0)) CheckDrops();
   if (kind_ == IcmpSocketKind::Datagram && errorsQueued_.exchange(false)) DrainErrors();
 }
 
@@ -442,6 +446,7 @@ void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localEr
   waiter->answeredSend = std::min(send, waiter->sends - 1);
   waiter->stampNs = stampNs;
   waiter->answeredAt = SteadyClock::now();
+  ReleaseSlot(*waiter);
   Alert(*waiter);
 }
 
@@ -454,13 +459,46 @@ void IcmpEngine::CheckDrops() {
   std::lock_guard lock(mutex_);
   if (info[SK_MEMINFO_DROPS] == drops_) return;
   drops_ = info[SK_MEMINFO_DROPS];
+  // About as many answers as the buffer holds (a reply takes up to 2 KiB of
+  // it with the kernel's bookkeeping) may be on their way at once; sent all
+  // together, the resends would come back as the same burst.
+  resendWindow_ = std::max<int>(1, static_cast<int>(info[SK_MEMINFO_RCVBUF] / 2048));
   // The socket dropped answers; whose is unknown, so every request still
-  // waiting goes out once more.
+  // waiting goes out once more, a window at a time.
   for (Waiter* w = waiters_; w != nullptr; w = w->next) {
     if (w->answered || w->sends >= kMaxSends) continue;
+    if (w->holdsSlot) {
+      w->resend = true;
+      Alert(*w);
+    } else if (!w->queued) {
+      w->queued = true;
+      resendLine_.push_back(w);
+    }
+  }
+  GrantResends();
+}
+
+void IcmpEngine::GrantResends() {
+  while (resendsInFlight_ < resendWindow_ && !resendLine_.empty()) {
+    Waiter* w = resendLine_.front();
+    resendLine_.pop_front();
+    w->queued = false;
+    w->holdsSlot = true;
     w->resend = true;
+    ++resendsInFlight_;
     Alert(*w);
   }
+}
+
+void IcmpEngine::ReleaseSlot(Waiter& waiter) {
+  if (waiter.queued) {
+    resendLine_.erase(std::find(resendLine_.begin(), resendLine_.end(), &waiter));
+    waiter.queued = false;
+  }
+  if (!waiter.holdsSlot) return;
+  waiter.holdsSlot = false;
+  --resendsInFlight_;
+  GrantResends();
 }
 
 void IcmpEngine::Interrupt(Caller& caller) {
@@ -486,6 +524,7 @@ bool IcmpEngine::Register(Waiter& waiter) {
 }
 
 void IcmpEngine::Unregister(Waiter& waiter) {
+  ReleaseSlot(waiter);
   for (int i = 0; i < waiter.registered; ++i) bySequence_[waiter.sequences[static_cast<size_t>(i)]] = nullptr;
   if (waiter.registered == 0) return;
   waiter.registered = 0;

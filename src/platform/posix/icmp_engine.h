@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -36,10 +37,11 @@ struct EchoWaiter;
 // so a caller woken late still reports the time on the wire.
 //
 // Every answer goes to the caller whose request it names. When the receive
-// buffer overflowed all the same (the kernel counts what it drops; a deep
-// queue makes the engine look), every request still waiting is sent once
-// more under a new sequence, at most twice, and the first answer to any of
-// its sequences counts.
+// buffer overflowed all the same (the kernel counts what it drops; a queue
+// that grew makes the engine look), every request still waiting is sent
+// once more under a new sequence, as many at a time as the buffer holds
+// answers (a few times at most, within its time-out); the first answer to
+// any of a request's sequences counts.
 class IcmpEngine {
  public:
   // What one channel keeps between its requests. Used by one thread at a
@@ -87,14 +89,19 @@ class IcmpEngine {
   // Blocks on the socket as the reader until `waiter` is answered,
   // interrupted, asked to send again, or at `deadline`.
   void ReadUntil(Waiter& waiter, SteadyClock::time_point deadline);
-  // Reads what is queued without waiting and hands it out.
-  void Drain();
+  // Reads what is queued without waiting and hands it out; `reader` when
+  // the reader does after its wait.
+  void Drain(bool reader);
   void DrainErrors();
   // With mutex_ held: hands one answer to its request.
   void Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localError);
   // Asks the kernel how much the socket has dropped; after an overflow,
   // every request still waiting is sent again.
   void CheckDrops();
+  // With mutex_ held: lets the next requests in line resend, as far as the
+  // window allows; gives back a waiter's place in line or in the window.
+  void GrantResends();
+  void ReleaseSlot(Waiter& waiter);
 
   // With mutex_ held.
   bool Register(Waiter& waiter);
@@ -118,6 +125,9 @@ class IcmpEngine {
   Waiter* waiters_ = nullptr;  // every registered request, a list
   Waiter* reader_ = nullptr;   // the caller that reads, or has been asked to
   uint32_t drops_ = 0;
+  std::deque<Waiter*> resendLine_;
+  int resendsInFlight_ = 0;
+  int resendWindow_ = 1;
 };
 
 }  // namespace sentrel::posix
