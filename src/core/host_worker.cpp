@@ -105,7 +105,6 @@ void* HostWorker::Start(void* self) {
 void HostWorker::Loop() {
   const std::stop_token stop = stop_.get_token();
   t_workerStop = stop;
-  AllowLateWakeUps(kWakeSlack);
   for (;;) {
     {
       std::unique_lock lock(mutex_);
@@ -141,6 +140,12 @@ bool HostWorker::WaitCycle() {
     const std::chrono::milliseconds length = std::max(WaitLength(), std::chrono::milliseconds(1));
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + length * (timing_.waitsPerCycle - waited);
+    const auto slack = std::min<std::chrono::microseconds>(
+        length * timing_.waitsPerCycle / kWakeSlackPerCycle, kMaxWakeSlack);
+    if (slack != slack_) {
+      AllowLateWakeUps(slack);
+      slack_ = slack;
+    }
     std::unique_lock lock(mutex_);
     // Only a pause or the end interrupts a wait. A pause asked for during
     // the check takes effect here; one that was already lifted again still

@@ -41,10 +41,12 @@ class HostWorker {
   // Runs one check; `stop` is requested when the worker is being ended.
   using Check = std::function<void(std::stop_token stop)>;
   static constexpr std::size_t kStackSize = 256 * 1024;
-  // How late a worker's timed waits may end: the system then ends several
-  // workers' waits with one timer interrupt, which costs a thousand workers
-  // far less. Small beside the shortest interval (1 s).
-  static constexpr std::chrono::microseconds kWakeSlack{10000};
+  // How late a worker's timed waits may end, as a share of its wait cycle
+  // (and at most kMaxWakeSlack): the system then ends several workers'
+  // waits with one timer interrupt, which costs a thousand workers far less
+  // than one interrupt each, and the interval stays within 1 %.
+  static constexpr int kWakeSlackPerCycle = 100;
+  static constexpr std::chrono::milliseconds kMaxWakeSlack{50};
 
   // `pinging` is the program's switch; it and `clock` must outlive the worker.
   HostWorker(HostEntry& host, const Clock& clock, const std::atomic<bool>& pinging,
@@ -91,6 +93,7 @@ class HostWorker {
   unsigned seenPauses_ = 0;
   bool started_ = false;
   bool joined_ = false;
+  std::chrono::microseconds slack_{-1};  // the worker thread's, as last set
   pthread_t thread_{};
 };
 

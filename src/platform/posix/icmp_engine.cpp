@@ -95,8 +95,25 @@ struct EchoWaiter {
   EchoWaiter* next = nullptr;
 };
 
+// Room for one receive call: a few kilobytes that the engine keeps, rather
+// than every one of a thousand worker stacks.
+struct ReceiveSlots {
+  struct alignas(cmsghdr) Control {
+    uint8_t bytes[kControlBytes];
+  };
+  std::array<std::array<uint8_t, kSlotBytes>, kBatch> data;
+  std::array<Control, kBatch> control;
+  std::array<sockaddr_in, kBatch> from;
+  std::array<iovec, kBatch> io;
+  std::array<mmsghdr, kBatch> headers;
+};
+
 IcmpEngine::IcmpEngine(IcmpSocketKind kind, int fd, int wakeFd)
-    : kind_(kind), fd_(fd), wakeFd_(wakeFd), bySequence_(65536, nullptr) {}
+    : kind_(kind),
+      fd_(fd),
+      wakeFd_(wakeFd),
+      slots_(std::make_unique<ReceiveSlots>()),
+      bySequence_(65536, nullptr) {}
 
 IcmpEngine::~IcmpEngine() {
   close(fd_);
@@ -332,14 +349,13 @@ void IcmpEngine::ReadUntil(Waiter& waiter, SteadyClock::time_point deadline) {
 }
 
 void IcmpEngine::Drain(bool reader) {
-  std::array<std::array<uint8_t, kSlotBytes>, kBatch> data;
-  struct alignas(cmsghdr) Control {
-    uint8_t bytes[kControlBytes];
-  };
-  std::array<Control, kBatch> control;
-  std::array<sockaddr_in, kBatch> from;
-  std::array<iovec, kBatch> io;
-  std::array<mmsghdr, kBatch> headers;
+  // One caller reads at a time. A sender that finds another one reading
+  // leaves its answer to it, or to the reader whose socket wait the answer
+  // ends: it only looks for its own answer here to spare both a wake-up.
+  std::unique_lock drain(drainMutex_, std::defer_lock);
+  if (reader) drain.lock();
+  else if (!drain.try_lock()) return;
+  auto& [data, control, from, io, headers] = *slots_;
   int read = 0;
   for (int round = 0; round < kDrainRounds; ++round) {
     for (size_t i = 0; i < kBatch; ++i) {

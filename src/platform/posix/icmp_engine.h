@@ -17,6 +17,7 @@
 namespace sentrel::posix {
 
 struct EchoWaiter;
+struct ReceiveSlots;
 
 // The echo requests of every channel of one socket kind in one network
 // namespace, over one socket. A raw socket gets a copy of every ICMP message
@@ -119,6 +120,8 @@ class IcmpEngine {
   // An ICMP error may wait in the error queue (datagram sockets).
   std::atomic<bool> errorsQueued_{false};
 
+  std::mutex drainMutex_;  // held while reading the socket into slots_
+  std::unique_ptr<ReceiveSlots> slots_;
   std::mutex mutex_;
   std::vector<Waiter*> bySequence_;  // 65536 entries
   uint16_t nextSequence_ = 0;
