@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   iproute2 procps
   python3-aiosmtpd
+  fping
 )
 
 missing=()
