@@ -184,24 +184,24 @@ int IcmpEngine::Echo(Caller& caller, uint32_t address, std::span<const uint8_t> 
 
 bool IcmpEngine::SendNumbered(Waiter& waiter, std::span<const uint8_t> data,
                               SteadyClock::time_point deadline) {
-  const int n = waiter.sends;
+  const int n = waiter.sends;  // changed only by this thread, under mutex_
   {
     std::lock_guard lock(mutex_);
-    if (n == 0) waiter.caller->active = &waiter;
     if (!Register(waiter)) {
-      waiter.status = kIpGeneralFailure;  // 65536 requests in flight
-      if (n == 0) waiter.caller->active = nullptr;
+      if (n == 0) waiter.status = kIpGeneralFailure;  // 65536 requests in flight
       return false;
     }
+    if (n == 0) waiter.caller->active = &waiter;
+    waiter.sends = n + 1;
   }
   BuildEchoMessage(waiter.caller->message, identifier_,
                    waiter.sequences[static_cast<size_t>(n)], data);
-  waiter.sends = n + 1;
   const int error = Send(waiter, waiter.caller->message, deadline);
   if (error == 0) return true;
-  waiter.status = IpStatusFromErrno(error);
+  // A resend that fails leaves the earlier sends waiting for their answer.
   if (n == 0) {
     std::lock_guard lock(mutex_);
+    waiter.status = IpStatusFromErrno(error);
     Unregister(waiter);
     waiter.caller->active = nullptr;
   }
@@ -260,13 +260,16 @@ int IcmpEngine::Send(Waiter& waiter, std::span<const uint8_t> message,
 int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
                       SteadyClock::time_point deadline, IcmpEchoReply& reply) {
   std::unique_lock lock(mutex_);
+  bool interrupted = false;
   for (;;) {
-    if (waiter.answered) break;
+    // An interrupt wins over an answer that came meanwhile, and is used up
+    // by this request either way.
     if (waiter.caller->interrupt) {
       waiter.caller->interrupt = false;
-      waiter.status = kIpRequestTimedOut;
+      interrupted = true;
       break;
     }
+    if (waiter.answered) break;
     const auto now = SteadyClock::now();
     if (now >= deadline) {
       waiter.status = kIpRequestTimedOut;
@@ -276,7 +279,6 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
       waiter.resend = false;
       if (waiter.sends < kMaxSends) {
         lock.unlock();
-        // A failed resend leaves the earlier sends waiting.
         SendNumbered(waiter, data, deadline);
         Drain(false);
         lock.lock();
@@ -302,6 +304,10 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
   waiter.caller->active = nullptr;
   lock.unlock();
 
+  if (interrupted) {
+    reply.Status = kIpRequestTimedOut;
+    return 0;
+  }
   if (!waiter.answered || waiter.replies == 0) {
     reply.Status = waiter.status;
     if (waiter.answered) reply.Address = waiter.from;
@@ -453,13 +459,14 @@ void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localEr
   if (waiter == nullptr || waiter->answered) return;
   if (answer.quotedTarget && *answer.quotedTarget != waiter->target) return;
   int send = 0;
-  while (send < waiter->sends && waiter->sequences[static_cast<size_t>(send)] != answer.sequence)
+  while (send < waiter->registered &&
+         waiter->sequences[static_cast<size_t>(send)] != answer.sequence)
     ++send;
   waiter->answered = true;
   waiter->replies = localError ? 0 : 1;
   waiter->status = answer.status;
   waiter->from = answer.from;
-  waiter->answeredSend = std::min(send, waiter->sends - 1);
+  waiter->answeredSend = std::min(send, waiter->registered - 1);
   waiter->stampNs = stampNs;
   waiter->answeredAt = SteadyClock::now();
   ReleaseSlot(*waiter);
