@@ -206,6 +206,28 @@ TEST_P(IcmpLibraryNetTest, InterruptEndsTheWaitAtOnce) {
   EXPECT_LT(elapsed.count(), 1000);
 }
 
+// An interrupt that comes between two requests ends the next one, even when
+// its answer is already there (loopback), and only that one.
+TEST_P(IcmpLibraryNetTest, AnInterruptBetweenRequestsEndsTheNextOneOnly) {
+  std::vector<EchoResult> results;
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    auto library = LoadIcmpLibrary(GetParam());
+    auto channel = library ? library->CreateChannel() : nullptr;
+    if (!channel) return;
+    channel->Interrupt();
+    for (int i = 0; i < 2; ++i) {
+      EchoResult r;
+      r.replies = channel->SendEcho(Net("127.0.0.1"), {}, {}, r.reply, 2000);
+      results.push_back(r);
+    }
+  }));
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].replies, 0);
+  EXPECT_EQ(results[0].reply.Status, kIpRequestTimedOut);
+  EXPECT_EQ(results[1].replies, 1);
+  EXPECT_EQ(results[1].reply.Status, kIpSuccess);
+}
+
 TEST_P(IcmpLibraryNetTest, TtlAndTosReachTheWire) {
   EchoResponder responder(Dly(), std::chrono::microseconds(0));
   ASSERT_TRUE(responder.Start());
