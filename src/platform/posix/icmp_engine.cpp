@@ -76,8 +76,9 @@ struct EchoWaiter {
   std::array<uint16_t, kMaxSends> sequences{};
   std::array<int64_t, kMaxSends> sentRealtimeNs{};
   std::array<SteadyClock::time_point, kMaxSends> sentSteady{};
+  // Under the engine's mutex from here on (`sends` is changed only by the
+  // caller's thread, which also reads it without).
   int sends = 0;
-  // Under the engine's mutex from here on.
   int registered = 0;  // sequences in the engine's table
   bool answered = false;
   bool resend = false;     // the receive buffer overflowed: send once more

@@ -190,12 +190,14 @@ TEST_P(IcmpLibraryNetTest, InterruptEndsTheWaitAtOnce) {
     auto library = LoadIcmpLibrary(GetParam());
     auto channel = library ? library->CreateChannel() : nullptr;
     if (!channel) return;
+    IcmpEchoReply reply;
+    // The interrupt comes 100 ms after the clock starts, however late the
+    // stopper thread runs.
+    const auto start = Clock::now();
     std::thread stopper([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(100));
       channel->Interrupt();
     });
-    IcmpEchoReply reply;
-    auto start = Clock::now();
     replies = channel->SendEcho(Net("198.18.7.1"), {}, {}, reply, 10000);
     elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     stopper.join();
