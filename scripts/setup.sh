@@ -12,6 +12,7 @@ packages=(
   xvfb xauth icewm xdotool x11-utils imagemagick fonts-dejavu-core
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   librsvg2-bin dpkg-dev
+  fping
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/thread_timing.h"
 #include "probes/address.h"
 #include "probes/ping_probe.h"
 
@@ -61,16 +62,18 @@ void HostWorker::Pause() {
     std::lock_guard lock(mutex_);
     paused_ = true;
     ++pauses_;
+    wake_.Bump();
   }
-  changed_.notify_all();
+  wake_.Wake();
 }
 
 void HostWorker::Resume() {
   {
     std::lock_guard lock(mutex_);
     paused_ = false;
+    wake_.Bump();
   }
-  changed_.notify_all();
+  wake_.Wake();
 }
 
 bool HostWorker::Paused() const {
@@ -78,7 +81,15 @@ bool HostWorker::Paused() const {
   return paused_;
 }
 
-void HostWorker::RequestEnd() { stop_.request_stop(); }
+void HostWorker::RequestEnd() {
+  stop_.request_stop();
+  Alert();
+}
+
+void HostWorker::Alert() {
+  wake_.Bump();
+  wake_.Wake();
+}
 
 void HostWorker::Join() {
   if (!started_ || joined_) return;
@@ -110,7 +121,13 @@ bool HostWorker::WaitWhilePaused(std::unique_lock<std::mutex>& lock) {
   const std::stop_token stop = stop_.get_token();
   // A worker left running while checks are off would check without pause:
   // it holds here until checks run again.
-  changed_.wait(lock, stop, [this] { return !paused_ && pinging_.load(); });
+  while (!stop.stop_requested() && (paused_ || !pinging_.load())) {
+    const uint32_t seen = wake_.Value();
+    if (stop.stop_requested()) break;
+    lock.unlock();
+    wake_.Wait(seen);
+    lock.lock();
+  }
   return !stop.stop_requested();
 }
 
@@ -122,13 +139,27 @@ bool HostWorker::WaitCycle() {
     // every few milliseconds each would cost more than the checks.
     const std::chrono::milliseconds length = std::max(WaitLength(), std::chrono::milliseconds(1));
     const auto start = std::chrono::steady_clock::now();
+    const auto end = start + length * (timing_.waitsPerCycle - waited);
+    const auto slack = std::min<std::chrono::microseconds>(
+        length * timing_.waitsPerCycle / kWakeSlackPerCycle, kMaxWakeSlack);
+    if (slack != slack_) {
+      AllowLateWakeUps(slack);
+      slack_ = slack;
+    }
     std::unique_lock lock(mutex_);
     // Only a pause or the end interrupts a wait. A pause asked for during
     // the check takes effect here; one that was already lifted again still
     // ends the current wait, so a pause is never lost.
-    const bool paused = changed_.wait_until(lock, stop, start + length * (timing_.waitsPerCycle - waited),
-                                            [this] { return paused_ || pauses_ != seenPauses_; });
-    if (stop.stop_requested()) return false;
+    bool paused = false;
+    for (;;) {
+      const uint32_t seen = wake_.Value();
+      if (stop.stop_requested()) return false;
+      paused = paused_ || pauses_ != seenPauses_;
+      if (paused || std::chrono::steady_clock::now() >= end) break;
+      lock.unlock();
+      wake_.WaitUntil(seen, end);
+      lock.lock();
+    }
     if (!paused) return true;
     // The pause ended the wait it fell into; once resumed, the cycle counts
     // on from the next one.

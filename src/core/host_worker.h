@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -10,6 +9,7 @@
 #include "common/clock.h"
 #include "core/host_entry.h"
 #include "core/monitor_services.h"
+#include "platform/wake_word.h"
 
 namespace sentrel {
 
@@ -41,6 +41,12 @@ class HostWorker {
   // Runs one check; `stop` is requested when the worker is being ended.
   using Check = std::function<void(std::stop_token stop)>;
   static constexpr std::size_t kStackSize = 256 * 1024;
+  // How late a worker's timed waits may end, as a share of its wait cycle
+  // (and at most kMaxWakeSlack): the system then ends several workers'
+  // waits with one timer interrupt, which costs a thousand workers far less
+  // than one interrupt each, and the interval stays within 1 %.
+  static constexpr int kWakeSlackPerCycle = 100;
+  static constexpr std::chrono::milliseconds kMaxWakeSlack{50};
 
   // `pinging` is the program's switch; it and `clock` must outlive the worker.
   HostWorker(HostEntry& host, const Clock& clock, const std::atomic<bool>& pinging,
@@ -65,6 +71,8 @@ class HostWorker {
   void Loop();
   // The pause point: true when resumed, false when ended.
   bool WaitWhilePaused(std::unique_lock<std::mutex>& lock);
+  // Bumps the wake word and wakes the worker (after a change under mutex_).
+  void Alert();
   // The wait cycle: waitsPerCycle waits, each ended early by a pause, which
   // holds the worker until resumed; only while checks run. False when ended.
   bool WaitCycle();
@@ -77,13 +85,15 @@ class HostWorker {
   const Check check_;
   std::stop_source stop_;
   mutable std::mutex mutex_;
-  std::condition_variable_any changed_;
+  // Bumped on every change of the state below and when the worker is ended.
+  WakeWord wake_;
   bool paused_ = true;
   // Pauses asked for so far, and how many of them the loop has taken.
   unsigned pauses_ = 0;
   unsigned seenPauses_ = 0;
   bool started_ = false;
   bool joined_ = false;
+  std::chrono::microseconds slack_{-1};  // the worker thread's, as last set
   pthread_t thread_{};
 };
 

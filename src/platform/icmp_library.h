@@ -46,6 +46,9 @@ struct IcmpEchoReply {
   uint32_t Address = 0;        // network byte order: who answered
   uint32_t Status = kIpGeneralFailure;
   uint32_t RoundTripTime = 0;  // whole milliseconds
+  // The same round trip in microseconds, for measurements finer than the
+  // record's whole milliseconds; 0 whenever RoundTripTime is.
+  uint32_t RoundTripMicroseconds = 0;
 };
 
 // One echo channel (a handle of the library). Not thread-safe: one request at
@@ -75,9 +78,11 @@ class IcmpChannel {
 class IcmpLibrary {
  public:
   virtual ~IcmpLibrary() = default;
-  // A new channel, or nullptr when the system refuses one (e.g. out of file
-  // descriptors). Safe to call from any thread; the channel's socket belongs
-  // to the calling thread's network namespace.
+  // A new channel, or nullptr when the system refuses one. Safe to call from
+  // any thread; the channel's requests go out in the calling thread's
+  // network namespace. The system's library shares one socket per socket
+  // kind and namespace among all its channels, so a channel costs no
+  // descriptor of its own.
   virtual std::unique_ptr<IcmpChannel> CreateChannel() = 0;
 };
 
@@ -91,6 +96,14 @@ enum class IcmpSocketKind {
 std::shared_ptr<IcmpLibrary> LoadIcmpLibrary();
 // Loads the library on one socket kind only; nullptr when it cannot be made.
 std::shared_ptr<IcmpLibrary> LoadIcmpLibrary(IcmpSocketKind kind);
+
+// Sizes of the library's sockets. The defaults suit the program; tests make
+// the receive buffer small to see that an overflow loses no answer.
+struct IcmpLibraryTuning {
+  int receiveBufferBytes = 0;  // 0: the library's own size
+};
+// As above, with sockets of their own sized by `tuning`.
+std::shared_ptr<IcmpLibrary> LoadIcmpLibrary(IcmpSocketKind kind, IcmpLibraryTuning tuning);
 
 // How the program loads the library; tests inject their own to make it
 // missing or fake.

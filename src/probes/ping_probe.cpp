@@ -49,12 +49,13 @@ void PingProbe::Run() {
 }
 
 void PingProbe::RunLibrary() {
-  std::vector<uint8_t> data(dataSize, 0xA7);
+  // Kept between requests: a worker checks its host every second.
+  if (requestData_.size() != dataSize) requestData_.assign(dataSize, 0xA7);
   IcmpEchoReply reply;
   int replies = 0;
   if (EnsureChannel() && !stopRequested()) {
     IcmpEchoOptions options{ttl, tos};
-    replies = icmpHandle_->SendEcho(targetAddress(), data, options, reply, timeout);
+    replies = icmpHandle_->SendEcho(targetAddress(), requestData_, options, reply, timeout);
   }
   if (!OnEcho) return;
   if (replies == 1)

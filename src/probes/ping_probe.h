@@ -60,6 +60,7 @@ class PingProbe final : public EchoProbe {
   bool EnsureRawSocket();
   void ScheduleTimer();  // with pendingMutex_ held
 
+  std::vector<uint8_t> requestData_;  // the library request's data bytes
   std::unique_ptr<RawIcmpSocket> rawSocket_;
   uint16_t identifier_ = 0;
   bool haveIdentifier_ = false;

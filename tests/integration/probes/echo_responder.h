@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -14,6 +15,10 @@ namespace sentrel::testing {
 struct ResponderFaults {
   bool strangerFirst = false;  // first a reply with another identifier
   bool twice = false;          // the reply once more, right after
+  // Holds the answers until this many requests have come, then sends them
+  // all back to back after the delay: a burst that a receiver must take at
+  // once. 0 answers each request on its own.
+  std::size_t burst = 0;
 };
 
 // Answers echo requests in a namespace whose kernel ignores them, after a

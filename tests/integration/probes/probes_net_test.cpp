@@ -1,9 +1,12 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +65,51 @@ struct EchoResult {
   IcmpEchoReply reply;
   std::chrono::milliseconds elapsed{0};
 };
+
+// The ICMP sockets of one kind in the calling thread's namespace, as the
+// kernel lists them, and what it has dropped on them for a full buffer.
+struct SocketTable {
+  int sockets = 0;
+  long drops = 0;
+};
+
+SocketTable IcmpSockets(IcmpSocketKind kind) {
+  std::ifstream table(kind == IcmpSocketKind::Datagram ? "/proc/thread-self/net/icmp"
+                                                       : "/proc/thread-self/net/raw");
+  SocketTable result;
+  std::string line;
+  std::getline(table, line);  // the column names
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string field, last;
+    while (fields >> field) last = field;
+    ++result.sockets;
+    result.drops += std::atol(last.c_str());
+  }
+  return result;
+}
+
+// Starts `count` threads in `netns` that each run `body` with a channel of
+// `library`, all released at the same moment once every one is ready.
+bool RunTogether(const std::string& netns, int count, IcmpLibrary& library,
+                 const std::function<void(int, IcmpChannel&)>& body) {
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  return RunThreadsIn(
+      netns, count,
+      [&](int i) {
+        auto channel = library.CreateChannel();
+        ++ready;
+        while (!go.load()) std::this_thread::yield();
+        if (channel) body(i, *channel);
+      },
+      [&] {
+        const auto limit = Clock::now() + std::chrono::seconds(10);
+        while (ready.load() < count && Clock::now() < limit)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        go = true;
+      });
+}
 
 // Requests through the library on `kind`, from the client namespace.
 class IcmpLibraryNetTest : public ::testing::TestWithParam<IcmpSocketKind>, protected NetTest {
@@ -142,12 +190,14 @@ TEST_P(IcmpLibraryNetTest, InterruptEndsTheWaitAtOnce) {
     auto library = LoadIcmpLibrary(GetParam());
     auto channel = library ? library->CreateChannel() : nullptr;
     if (!channel) return;
+    IcmpEchoReply reply;
+    // The interrupt comes 100 ms after the clock starts, however late the
+    // stopper thread runs.
+    const auto start = Clock::now();
     std::thread stopper([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(100));
       channel->Interrupt();
     });
-    IcmpEchoReply reply;
-    auto start = Clock::now();
     replies = channel->SendEcho(Net("198.18.7.1"), {}, {}, reply, 10000);
     elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     stopper.join();
@@ -156,6 +206,28 @@ TEST_P(IcmpLibraryNetTest, InterruptEndsTheWaitAtOnce) {
   EXPECT_EQ(replies, 0);
   EXPECT_GE(elapsed.count(), 100);
   EXPECT_LT(elapsed.count(), 1000);
+}
+
+// An interrupt that comes between two requests ends the next one, even when
+// its answer is already there (loopback), and only that one.
+TEST_P(IcmpLibraryNetTest, AnInterruptBetweenRequestsEndsTheNextOneOnly) {
+  std::vector<EchoResult> results;
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    auto library = LoadIcmpLibrary(GetParam());
+    auto channel = library ? library->CreateChannel() : nullptr;
+    if (!channel) return;
+    channel->Interrupt();
+    for (int i = 0; i < 2; ++i) {
+      EchoResult r;
+      r.replies = channel->SendEcho(Net("127.0.0.1"), {}, {}, r.reply, 2000);
+      results.push_back(r);
+    }
+  }));
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].replies, 0);
+  EXPECT_EQ(results[0].reply.Status, kIpRequestTimedOut);
+  EXPECT_EQ(results[1].replies, 1);
+  EXPECT_EQ(results[1].reply.Status, kIpSuccess);
 }
 
 TEST_P(IcmpLibraryNetTest, TtlAndTosReachTheWire) {
@@ -214,6 +286,105 @@ TEST_P(IcmpLibraryNetTest, StrayAndLateRepliesAreNotTakenForTheCurrentOne) {
     // have come sooner.
     EXPECT_GE(steps[static_cast<size_t>(i)].reply.RoundTripTime, 150u) << i;
     EXPECT_LE(steps[static_cast<size_t>(i)].reply.RoundTripTime, 160u) << i;
+  }
+}
+
+// Every channel of a namespace sends through the same socket, whose answers
+// are sorted to the request that each one names.
+TEST_P(IcmpLibraryNetTest, ChannelsShareOneSocketAndGetTheirOwnAnswers) {
+  std::shared_ptr<IcmpLibrary> library;
+  {
+    NetnsGuard inClient(Cli());
+    library = LoadIcmpLibrary(GetParam());
+  }
+  ASSERT_NE(library, nullptr);
+  constexpr int kChannels = 64;
+  std::vector<EchoResult> results(kChannels);
+  SocketTable table;
+  ASSERT_TRUE(RunTogether(Cli(), kChannels, *library, [&](int i, IcmpChannel& channel) {
+    const std::string target = "127.0.0." + std::to_string(i + 1);
+    std::vector<uint8_t> data(static_cast<size_t>(i), 0xA7);
+    auto& r = results[static_cast<size_t>(i)];
+    r.replies = channel.SendEcho(Net(target.c_str()), data, {}, r.reply, 2000);
+    if (i == 0) table = IcmpSockets(GetParam());
+  }));
+  EXPECT_EQ(table.sockets, 1);
+  for (int i = 0; i < kChannels; ++i) {
+    const std::string target = "127.0.0." + std::to_string(i + 1);
+    ASSERT_EQ(results[static_cast<size_t>(i)].replies, 1) << target;
+    EXPECT_EQ(results[static_cast<size_t>(i)].reply.Status, kIpSuccess) << target;
+    EXPECT_EQ(results[static_cast<size_t>(i)].reply.Address, Net(target.c_str()));
+  }
+}
+
+// The caller that reads the socket for everybody is ended (its worker stops,
+// its host is deleted) while another waits: that one still gets its answer,
+// and on time.
+TEST_P(IcmpLibraryNetTest, EndingTheReadingCallerLosesNoOtherAnswer) {
+  EchoResponder responder(Dly(), std::chrono::milliseconds(150));
+  ASSERT_TRUE(responder.Start());
+  EchoResult reader, other;
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) {
+    auto library = LoadIcmpLibrary(GetParam());
+    ASSERT_NE(library, nullptr);
+    auto first = library->CreateChannel();
+    auto second = library->CreateChannel();
+    ASSERT_TRUE(first && second);
+    std::thread silent([&] {
+      // First to wait, so it reads for both.
+      auto start = Clock::now();
+      reader.replies = first->SendEcho(Net("198.18.7.1"), {}, {}, reader.reply, 5000);
+      reader.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+      first.reset();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::thread answered([&] {
+      auto start = Clock::now();
+      other.replies = second->SendEcho(Net("198.18.4.2"), {}, {}, other.reply, 2000);
+      other.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    first->Interrupt();
+    silent.join();
+    answered.join();
+  }));
+  EXPECT_EQ(reader.replies, 0);
+  EXPECT_EQ(reader.reply.Status, kIpRequestTimedOut);
+  EXPECT_LT(reader.elapsed.count(), 1000);
+  ASSERT_EQ(other.replies, 1);
+  EXPECT_EQ(other.reply.Status, kIpSuccess);
+  EXPECT_GE(other.reply.RoundTripTime, 150u);
+  EXPECT_LE(other.reply.RoundTripTime, 160u);
+  EXPECT_LT(other.elapsed.count(), 400);
+}
+
+// Answers that come back all at once to a receive buffer far too small for
+// them: the socket drops most, and every request still gets its own answer.
+TEST_P(IcmpLibraryNetTest, ABurstThatOverflowsTheReceiveBufferLosesNoAnswer) {
+  constexpr int kCallers = 60;
+  EchoResponder responder(Dly(), std::chrono::milliseconds(50),
+                          {false, false, static_cast<std::size_t>(kCallers)});
+  ASSERT_TRUE(responder.Start());
+  std::shared_ptr<IcmpLibrary> library;
+  {
+    NetnsGuard inClient(Cli());
+    // The kernel's smallest buffer: a few answers fit.
+    library = LoadIcmpLibrary(GetParam(), IcmpLibraryTuning{1});
+  }
+  ASSERT_NE(library, nullptr);
+  std::vector<EchoResult> results(kCallers);
+  ASSERT_TRUE(RunTogether(Cli(), kCallers, *library, [&](int i, IcmpChannel& channel) {
+    std::vector<uint8_t> data(56, 0xA7);
+    auto& r = results[static_cast<size_t>(i)];
+    r.replies = channel.SendEcho(Net("198.18.4.2"), data, {}, r.reply, 8000);
+  }));
+  SocketTable table;
+  ASSERT_TRUE(RunThreadsIn(Cli(), 1, [&](int) { table = IcmpSockets(GetParam()); }));
+  EXPECT_GT(table.drops, 0) << "no answer was dropped: the burst did not fill the buffer";
+  for (int i = 0; i < kCallers; ++i) {
+    ASSERT_EQ(results[static_cast<size_t>(i)].replies, 1) << "caller " << i;
+    EXPECT_EQ(results[static_cast<size_t>(i)].reply.Status, kIpSuccess) << "caller " << i;
+    EXPECT_EQ(results[static_cast<size_t>(i)].reply.Address, Net("198.18.4.2"));
   }
 }
 

@@ -1,0 +1,88 @@
+#include "platform/posix/icmp_answer.h"
+
+#include <netinet/in.h>
+
+#include <cstring>
+
+namespace sentrel::posix {
+
+namespace {
+
+constexpr size_t kIcmpHeader = 8;
+constexpr uint8_t kEchoReply = 0;
+constexpr uint8_t kEchoRequest = 8;
+
+uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+uint32_t LoadAddress(const uint8_t* p) {
+  uint32_t address = 0;
+  std::memcpy(&address, p, sizeof address);
+  return address;
+}
+
+// The length of the IPv4 header that `packet` starts with, or 0 when it is
+// not one that can be read within `length` bytes (with `after` more bytes).
+size_t IpHeaderLength(const uint8_t* packet, size_t length, size_t after) {
+  if (length < 20 || packet[0] >> 4 != 4) return 0;
+  const size_t header = size_t{packet[0] & 0x0Fu} * 4;
+  if (header < 20 || length < header + after || packet[9] != IPPROTO_ICMP) return 0;
+  return header;
+}
+
+bool IsErrorType(uint8_t type) { return type == 3 || type == 4 || type == 11 || type == 12; }
+
+}  // namespace
+
+std::optional<IcmpAnswer> ParseRawIcmp(std::span<const uint8_t> datagram) {
+  const size_t header = IpHeaderLength(datagram.data(), datagram.size(), kIcmpHeader);
+  if (header == 0) return std::nullopt;
+  const uint8_t* icmp = datagram.data() + header;
+  IcmpAnswer answer;
+  answer.from = LoadAddress(datagram.data() + 12);
+  const uint8_t type = icmp[0];
+  if (type == kEchoReply) {
+    answer.identifier = Load16(icmp + 4);
+    answer.sequence = Load16(icmp + 6);
+    answer.status = kIpSuccess;
+    return answer;
+  }
+  if (!IsErrorType(type)) return std::nullopt;
+  // The error quotes the request's IP header and its first 8 bytes.
+  const uint8_t* quoted = icmp + kIcmpHeader;
+  const size_t rest = datagram.size() - header - kIcmpHeader;
+  const size_t quotedHeader = IpHeaderLength(quoted, rest, kIcmpHeader);
+  if (quotedHeader == 0) return std::nullopt;
+  const uint8_t* request = quoted + quotedHeader;
+  if (request[0] != kEchoRequest) return std::nullopt;
+  answer.identifier = Load16(request + 4);
+  answer.sequence = Load16(request + 6);
+  answer.status = IpStatusFromIcmp(type, icmp[1]);
+  answer.quotedTarget = LoadAddress(quoted + 16);
+  return answer;
+}
+
+std::optional<IcmpAnswer> ParseDatagramReply(std::span<const uint8_t> message, uint32_t from) {
+  if (message.size() < kIcmpHeader || message[0] != kEchoReply) return std::nullopt;
+  IcmpAnswer answer;
+  answer.identifier = Load16(&message[4]);
+  answer.sequence = Load16(&message[6]);
+  answer.from = from;
+  answer.status = kIpSuccess;
+  return answer;
+}
+
+void BuildEchoMessage(std::vector<uint8_t>& into, uint16_t identifier, uint16_t sequence,
+                      std::span<const uint8_t> data) {
+  into.assign(kIcmpHeader + data.size(), 0);
+  into[0] = kEchoRequest;
+  into[4] = static_cast<uint8_t>(identifier >> 8);
+  into[5] = static_cast<uint8_t>(identifier);
+  into[6] = static_cast<uint8_t>(sequence >> 8);
+  into[7] = static_cast<uint8_t>(sequence);
+  if (!data.empty()) std::memcpy(&into[kIcmpHeader], data.data(), data.size());
+  const uint16_t checksum = InternetChecksum(into);
+  into[2] = static_cast<uint8_t>(checksum >> 8);
+  into[3] = static_cast<uint8_t>(checksum);
+}
+
+}  // namespace sentrel::posix
