@@ -422,8 +422,9 @@ void MainWindow::changeEvent(QEvent* event) {
 void MainWindow::Minimised() {
   minimising_ = true;
   if (hooks_.minimiseToTray && hooks_.minimiseToTray()) {
-    // To the tray: the window leaves the taskbar and comes back from the icon.
-    setWindowState(windowState() & ~Qt::WindowMinimized);
+    // To the tray: the window leaves the taskbar and comes back from the icon
+    // (showNormal). Its minimised state stays: asking the window manager to
+    // restore it first could map it again after the hide.
     hide();
   }
   CapturePlacement();
