@@ -1,0 +1,30 @@
+#include "history/status_name.h"
+
+#include "platform/icmp_library.h"
+
+namespace sentrel {
+
+std::string StatusName(uint32_t status) {
+  const char* words = nullptr;
+  switch (status) {
+    case kIpSuccess: words = "answered"; break;
+    case kIpBufferTooSmall: words = "buffer too small"; break;
+    case kIpDestNetUnreachable: words = "network unreachable"; break;
+    case kIpDestHostUnreachable: words = "host unreachable"; break;
+    case kIpDestProtocolUnreachable: words = "protocol unreachable"; break;
+    case kIpDestPortUnreachable: words = "port unreachable"; break;
+    case kIpPacketTooBig: words = "packet too big"; break;
+    case kIpRequestTimedOut: words = "timed out"; break;
+    case kIpBadRoute: words = "bad route"; break;
+    case kIpTtlExpiredTransit: words = "TTL expired in transit"; break;
+    case kIpTtlExpiredReassembly: words = "TTL expired in reassembly"; break;
+    case kIpParameterProblem: words = "parameter problem"; break;
+    case kIpSourceQuench: words = "source quench"; break;
+    case kIpGeneralFailure: words = "general failure"; break;
+    default: break;
+  }
+  const std::string number = std::to_string(status);
+  return words ? number + " " + words : number;
+}
+
+}  // namespace sentrel
