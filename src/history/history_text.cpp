@@ -1,8 +1,14 @@
-#include "history/status_name.h"
+#include "history/history_text.h"
 
 #include "platform/icmp_library.h"
 
 namespace sentrel {
+
+std::string HostText(const HistoryHost& host) {
+  if (host.address.empty()) return host.name;
+  if (host.name.empty()) return host.address;
+  return host.address + " (" + host.name + ")";
+}
 
 std::string StatusName(uint32_t status) {
   const char* words = nullptr;
