@@ -18,6 +18,7 @@
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "core/event_log.h"
+#include "core/host_entry.h"
 #include "core/monitor.h"
 #include "core/notify_alarm_channels.h"
 #include "core/status_report.h"
@@ -25,6 +26,7 @@
 #include "gui/app_tray.h"
 #include "gui/dialogs/host_form.h"
 #include "gui/help_window.h"
+#include "gui/history_window.h"
 #include "gui/log_pane_widget.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
@@ -32,6 +34,7 @@
 #include "gui/qt/qt_socket_notifier.h"
 #include "gui/qt/qt_ui_thread.h"
 #include "gui/sound_player.h"
+#include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
 #include "platform/display.h"
@@ -164,10 +167,47 @@ int RunWindowProgram(const WindowRunOptions& run) {
   NotifyAlarmChannels channels(options, mail, desktop);
   EventLog log;
 
-  Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
+  // The history of every result; its notices reach the log on this thread.
+  HistoryStoreSettings historySettings;
+  historySettings.path = HistoryStore::PathIn(options.PathToData);
+  historySettings.notice = [&ui, &log, &clock](const std::string& text) {
+    const std::string line = DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n";
+    ui.Post([&log, line] { log.Write(line); });
+  };
+  HistoryStore history(historySettings, clock);
+
+  MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
+  services.recorder = &history;
+  services.figures = &history;
+  Monitor monitor(services);
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
+
+  // One history window, made at its first use and kept, as the dialogs are.
+  HistoryWindow* historyWindow = nullptr;
+  const auto showHistory = [&](std::optional<std::size_t> row) {
+    HostList& hosts = monitor.Hosts();
+    if (!historyWindow) {
+      const auto lightTimesOf = [&hosts](const HistoryHost& who) {
+        std::optional<std::array<int32_t, 4>> limits;
+        for (std::size_t r = 0; r < hosts.Count() && !limits; ++r) {
+          const HostEntry& host = hosts.Host(r);
+          if (HistoryHostOf(host) != who) continue;
+          limits.emplace();
+          for (std::size_t i = 0; i < 4; ++i) (*limits)[i] = host.LightTimes[i];
+        }
+        return limits;
+      };
+      historyWindow = new HistoryWindow({history.Path(), clock, lightTimesOf}, window);
+    }
+    std::optional<HistoryHost> host;
+    if (row && *row < hosts.Count()) host = HistoryHostOf(hosts.Host(*row));
+    historyWindow->ShowHost(host);
+    historyWindow->show();
+    historyWindow->raise();
+    historyWindow->activateWindow();
+  };
 
   MainWindowHooks hooks;
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
@@ -175,6 +215,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); };
   hooks.closed = [&app] { app.quit(); };
+  hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
   pane = &mainWindow.Pane();
