@@ -9,14 +9,19 @@
 
 namespace sentrel {
 
-int64_t NiceCeiling(double value) {
-  if (!(value > 1.0)) return 1;
-  double power = 1;
-  while (power * 10 < value) power *= 10;
-  for (const double step : {1.0, 2.0, 5.0, 10.0}) {
-    if (step * power >= value) return static_cast<int64_t>(std::llround(step * power));
+AxisScale RoundTripAxis(double highestMs) {
+  const double room = std::max(highestMs * 1.1, 1.0);
+  int64_t power = 1;
+  while (power * 10 < room / 4) power *= 10;
+  int64_t step = 10 * power;
+  for (const int64_t factor : {1, 2, 5}) {
+    if (static_cast<double>(factor * power) * 4 >= room) {
+      step = factor * power;
+      break;
+    }
   }
-  return static_cast<int64_t>(std::llround(10 * power));
+  const auto marks = static_cast<int64_t>(std::ceil(room / static_cast<double>(step)));
+  return {std::max<int64_t>(marks, 1) * step, step};
 }
 
 std::vector<LightBand> LightBands(const std::array<int32_t, 4>& lightTimes, int64_t topMs) {

@@ -9,9 +9,14 @@ namespace sentrel {
 
 // The arithmetic of the history graph, apart from the painting.
 
-// The top of the round-trip axis: 1, 2 or 5 times a power of ten, at least
-// `value` and at least 1 ms.
-int64_t NiceCeiling(double value);
+// The round-trip axis: marks every `stepMs` (1, 2 or 5 times a power of
+// ten, whole ms), four or fewer of them up to `topMs`, which leaves a tenth
+// of room above the highest round trip.
+struct AxisScale {
+  int64_t topMs = 1;
+  int64_t stepMs = 1;
+};
+AxisScale RoundTripAxis(double highestMs);
 
 // A band of the light colours: round trips in (fromMs, toMs] show `light`
 // in the list (1..4). Follows the list's rule: the first limit that the

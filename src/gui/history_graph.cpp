@@ -37,8 +37,7 @@ void HistoryGraph::SetData(GraphData shown) {
   for (const Bucket& b : data_.buckets) {
     if (b.stats.received > 0) highest = std::max(highest, b.stats.rttMax);
   }
-  // A little room above the highest round trip, so the band does not touch the edge.
-  topMs_ = NiceCeiling(static_cast<double>(highest) * 1.1);
+  axis_ = RoundTripAxis(static_cast<double>(highest));
   setAccessibleDescription(
       QString("%1 stretches with data").arg(static_cast<qlonglong>(data_.buckets.size())));
   update();
@@ -54,11 +53,11 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
     return plot.left() + plot.width() * static_cast<double>(minute - data_.fromMinute) / span;
   };
   const auto y = [&](double ms) {
-    return plot.bottom() - plot.height() * std::clamp(ms / static_cast<double>(topMs_), 0.0, 1.0);
+    return plot.bottom() - plot.height() * std::clamp(ms / static_cast<double>(axis_.topMs), 0.0, 1.0);
   };
 
   // The light colours as bands, faint, so that the line reads like the list.
-  for (const LightBand& band : LightBands(data_.lightTimes, topMs_)) {
+  for (const LightBand& band : LightBands(data_.lightTimes, axis_.topMs)) {
     QColor colour = kLightColours[band.light];
     colour.setAlpha(45);
     p.fillRect(QRectF(QPointF(plot.left(), y(static_cast<double>(band.toMs))),
@@ -71,13 +70,13 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
   QColor grid = text;
   grid.setAlpha(40);
   p.setFont(font());
-  for (int i = 0; i <= 4; ++i) {
-    const double ms = static_cast<double>(topMs_) * i / 4;
+  for (int64_t mark = 0; mark <= axis_.topMs; mark += axis_.stepMs) {
+    const auto ms = static_cast<double>(mark);
     p.setPen(grid);
     p.drawLine(QPointF(plot.left(), y(ms)), QPointF(plot.right(), y(ms)));
     p.setPen(text);
     p.drawText(QRectF(0, y(ms) - 8, kLeft - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
-               QString::number(ms, 'g', 4) + " ms");
+               QString::number(mark) + " ms");
   }
   for (const TimeTick& tick : TimeTicks(data_.fromMinute, data_.toMinute)) {
     const double at = x(tick.minute);

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include "gui/graph_scale.h"
 #include "history/history_types.h"
 
 namespace sentrel {
@@ -29,8 +30,8 @@ class HistoryGraph final : public QWidget {
 
   void SetData(GraphData shown);
   const GraphData& Data() const { return data_; }
-  // The top of the round-trip axis in ms.
-  int64_t TopMs() const { return topMs_; }
+  // The round-trip axis in ms.
+  AxisScale Axis() const { return axis_; }
 
   QSize minimumSizeHint() const override { return {320, 160}; }
   QSize sizeHint() const override { return {760, 280}; }
@@ -40,7 +41,7 @@ class HistoryGraph final : public QWidget {
 
  private:
   GraphData data_;
-  int64_t topMs_ = 1;
+  AxisScale axis_;
 };
 
 }  // namespace sentrel

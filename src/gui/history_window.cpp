@@ -1,5 +1,7 @@
 #include "gui/history_window.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFileDialog>
@@ -246,7 +248,11 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     QString duration = Text(DurationText(seconds));
     if (!o.end) duration = "at least " + duration;
     if (o.interrupted) duration += " *";
-    const QString trace = o.trace.empty() ? QString() : Text(o.trace.substr(0, o.trace.find('\r')));
+    // The trace itself shows beside the table; here only whether there is one.
+    const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
+    const QString trace = o.trace.empty() ? QString()
+                          : hops == 1     ? QString("1 hop")
+                                          : QString("%1 hops").arg(std::max<long>(hops, 0));
     const QString cells[5] = {Text(SecondText(o.start)),
                               o.end ? Text(SecondText(*o.end)) : QString("going on"), duration,
                               Text(StatusName(o.status)), trace};

@@ -28,8 +28,12 @@ TEST(GraphScale, LightBandsReadLikeTheList) {
   ASSERT_EQ(clipped.size(), 1u);
   EXPECT_EQ(clipped[0].toMs, 20);
   EXPECT_EQ(LightBands({30, 10, 40, 50}, 60).size(), 4u) << "a limit below the one before is empty";
-  for (auto [value, nice] : {std::pair{0.0, 1}, {1.0, 1}, {1.2, 2}, {7.0, 10}, {33.0, 50}, {101.0, 200}})
-    EXPECT_EQ(NiceCeiling(value), nice) << value;
+  // Highest round trip, then the top and the step of the axis.
+  for (auto [highest, top, step] : {std::tuple{0.0, 1, 1}, {1.0, 2, 1}, {9.0, 10, 5}, {32.0, 40, 10},
+                                    {47.0, 60, 20}, {180.0, 200, 50}, {4000.0, 6000, 2000}}) {
+    EXPECT_EQ(RoundTripAxis(highest).topMs, top) << highest;
+    EXPECT_EQ(RoundTripAxis(highest).stepMs, step) << highest;
+  }
 }
 
 TEST(GraphScale, TimeTicksFallOnWholeStepsOfLocalTime) {
@@ -100,11 +104,12 @@ TEST_F(HistoryWindowTest, DayShowsTheFiguresTheOutageAndItsTrace) {
   EXPECT_EQ(table.item(0, 0)->text(), "2026-03-02 10:30:00");
   EXPECT_EQ(table.item(0, 1)->text(), "2026-03-02 10:35:00");
   EXPECT_EQ(table.item(0, 3)->text(), "11010 timed out");
+  EXPECT_EQ(table.item(0, 4)->text(), "1 hop");
   table.selectRow(0);
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("TraceText")->toPlainText(),
             "=== Trace router ===\n1. 1ms 10.0.0.254\n");
 
-  EXPECT_EQ(window.Graph().TopMs(), 10);
+  EXPECT_EQ(window.Graph().Axis().topMs, 10);
   EXPECT_EQ(window.Graph().Data().lightTimes, (std::array<int32_t, 4>{5, 10, 20, 40}));
   // The lost minutes are marked in the lost colour along the bottom.
   window.Graph().resize(720, 240);
