@@ -1,5 +1,6 @@
 #include "history/history_store.h"
 
+#include <pthread.h>
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -80,6 +81,8 @@ void HistoryStore::Flush() {
 }
 
 void HistoryStore::WriterLoop(std::stop_token stop) {
+  // Named, so that a thread list (top -H, /proc) tells its CPU apart.
+  pthread_setname_np(pthread_self(), "history-writer");
   for (;;) {
     uint64_t asked = 0;
     bool flush = false;
@@ -107,15 +110,18 @@ void HistoryStore::WriteRound(bool all) {
   }
   const int64_t now = HistorySecond(clock_.Now());
   const bool attempt = all || !retryAt_ || now >= *retryAt_;
-  if (paused_ && !attempt) {
+  const auto dropRound = [this] {
     for (const Item& item : batch_) {
       if (item.kind == Item::Kind::Result) dropped_.fetch_add(1, std::memory_order_relaxed);
     }
     batch_.clear();
+  };
+  if (paused_ && !attempt) {
+    dropRound();
     return;
   }
   if (!db_.IsOpen() && !TryOpen(now)) {
-    batch_.clear();
+    dropRound();
     return;
   }
 
@@ -206,15 +212,31 @@ bool HistoryStore::TryOpen(int64_t nowSecond) {
 
 void HistoryStore::SeedLiveFigures(int64_t nowSecond) {
   seeded_ = true;
-  std::lock_guard lock(mutex_);
-  // A failed read leaves the figures to start empty; the database itself is
-  // checked by the writes of the first round.
-  db_.ForEachOpenOutage([this](const HistoryHost& host, int64_t start, uint32_t status) {
-    live_.SeedOutage(host, start, status);
+  struct OpenOutage {
+    HistoryHost host;
+    int64_t start;
+    uint32_t status;
+  };
+  struct RecentMinute {
+    HistoryHost host;
+    int64_t minute, sent, received;
+  };
+  std::vector<OpenOutage> outages;
+  std::vector<RecentMinute> minutes;
+  // Read without the lock (workers may already record when the database
+  // opens late); a failed read leaves the figures to start empty, and the
+  // database itself is checked by the writes of the first round.
+  db_.ForEachOpenOutage([&outages](const HistoryHost& host, int64_t start, uint32_t status) {
+    outages.push_back({host, start, status});
   });
   db_.ForEachMinuteSince(MinuteOfSecond(nowSecond) - 59,
-                         [this](const HistoryHost& host, int64_t minute, int64_t sent,
-                                int64_t received) { live_.SeedMinute(host, minute, sent, received); });
+                         [&minutes](const HistoryHost& host, int64_t minute, int64_t sent,
+                                    int64_t received) {
+                           minutes.push_back({host, minute, sent, received});
+                         });
+  std::lock_guard lock(mutex_);
+  for (const OpenOutage& o : outages) live_.SeedOutage(o.host, o.start, o.status);
+  for (const RecentMinute& m : minutes) live_.SeedMinute(m.host, m.minute, m.sent, m.received);
 }
 
 void HistoryStore::Failed(int code, int64_t nowSecond) {

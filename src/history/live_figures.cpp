@@ -48,6 +48,7 @@ std::optional<OutageChange> LiveFigures::Apply(const ResultRecord& result) {
 
 void LiveFigures::SeedOutage(const HistoryHost& host, int64_t start, uint32_t status) {
   HostFigures& figures = hosts_[host];
+  if (figures.outageStart) return;
   figures.outageStart = start;
   figures.outageStatus = status;
 }

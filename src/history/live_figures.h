@@ -25,6 +25,7 @@ class LiveFigures {
 
   // Start-up: an outage that was going on when the program last stopped,
   // and the requests of the minutes that are still within the last hour.
+  // An outage that the results have already begun is kept.
   void SeedOutage(const HistoryHost& host, int64_t start, uint32_t status);
   void SeedMinute(const HistoryHost& host, int64_t minute, int64_t sent, int64_t received);
 
