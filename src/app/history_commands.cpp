@@ -51,7 +51,7 @@ std::string FiguresText(const PeriodFigures& f) {
   return text;
 }
 
-std::string TimelineText(const std::vector<OutageRow>& outages) {
+std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond) {
   if (outages.empty()) return "No outages.\n";
   std::string text = "Outages:\n";
   for (const OutageRow& o : outages) {
@@ -59,7 +59,7 @@ std::string TimelineText(const std::vector<OutageRow>& outages) {
     if (o.end) {
       text += "to " + SecondText(*o.end) + "  " + DurationText(static_cast<double>(*o.end - o.start));
     } else {
-      text += "going on, down at least " +
+      text += OutageEndText(o, nowSecond) + ", down at least " +
               DurationText(static_cast<double>(o.EffectiveEnd() - o.start));
     }
     text += "  " + StatusName(o.status);
@@ -132,7 +132,7 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
   const std::string text = "History of " + HostText(*host) + " from " + SecondText(fromSecond) +
                            " to " + SecondText(toSecond) + "\n\n" +
                            FiguresText(FiguresOf(buckets, outages, fromSecond, toSecond)) + "\n" +
-                           TimelineText(outages);
+                           TimelineText(outages, toSecond);
   std::fwrite(text.data(), 1, text.size(), context.out);
   return 0;
 }

@@ -203,16 +203,17 @@ void HistoryWindow::Reload() {
     if (const auto limits = services_.lightTimesOf(*host_)) graph.lightTimes = *limits;
   }
   std::vector<OutageRow> outages;
-  const std::optional<int64_t> id = open && host_ ? reader.FindHost(*host_) : std::nullopt;
+  // Host ids start at 1; 0 stands for none.
+  const int64_t id = open && host_ ? reader.FindHost(*host_).value_or(0) : 0;
   const int64_t fromSecond = span.fromMinute * 60;
   const int64_t toSecond = HistorySecond(now);
-  if (id) {
-    graph.buckets = reader.Buckets(*id, span.fromMinute, span.toMinute, span.bucketMinutes);
-    outages = reader.Outages(*id, fromSecond, toSecond);
+  if (id > 0) {
+    graph.buckets = reader.Buckets(id, span.fromMinute, span.toMinute, span.bucketMinutes);
+    outages = reader.Outages(id, fromSecond, toSecond);
   }
-  state_->setText(!open  ? Text(error)
-                  : !id  ? QString("Nothing recorded for this host yet.")
-                         : QString());
+  state_->setText(!open      ? Text(error)
+                  : id == 0  ? QString("Nothing recorded for this host yet.")
+                             : QString());
   ShowFigures(FiguresOf(graph.buckets, outages, fromSecond, toSecond));
   ShowOutages(outages);
   graph_->SetData(std::move(graph));
@@ -237,7 +238,14 @@ void HistoryWindow::ShowFigures(const PeriodFigures& f) {
 }
 
 void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
+  // The minute's refresh keeps the outage the operator is reading.
+  std::optional<int64_t> selectedStart;
+  if (const QList<QTableWidgetItem*> selected = outages_->selectedItems(); !selected.isEmpty()) {
+    const auto index = shownOutages_.size() - 1 - static_cast<std::size_t>(selected.first()->row());
+    if (index < shownOutages_.size()) selectedStart = shownOutages_[index].start;
+  }
   shownOutages_ = outages;
+  const int64_t now = HistorySecond(services_.clock.Now());
   outages_->setRowCount(0);
   // The newest first: the question is usually about the last one.
   for (auto it = outages.rbegin(); it != outages.rend(); ++it) {
@@ -253,8 +261,7 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     const QString trace = o.trace.empty() ? QString()
                           : hops == 1     ? QString("1 hop")
                                           : QString("%1 hops").arg(std::max<long>(hops, 0));
-    const QString cells[5] = {Text(SecondText(o.start)),
-                              o.end ? Text(SecondText(*o.end)) : QString("going on"), duration,
+    const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now)), duration,
                               Text(StatusName(o.status)), trace};
     for (int c = 0; c < 5; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
@@ -265,6 +272,9 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
   }
   outages_->resizeColumnsToContents();
   trace_->clear();
+  for (std::size_t i = 0; selectedStart && i < outages.size(); ++i) {
+    if (outages[i].start == *selectedStart) outages_->selectRow(static_cast<int>(outages.size() - 1 - i));
+  }
 }
 
 void HistoryWindow::ShowTrace() {

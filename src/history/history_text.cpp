@@ -1,5 +1,6 @@
 #include "history/history_text.h"
 
+#include "history/history_time.h"
 #include "platform/icmp_library.h"
 
 namespace sentrel {
@@ -8,6 +9,15 @@ std::string HostText(const HistoryHost& host) {
   if (host.address.empty()) return host.name;
   if (host.name.empty()) return host.address;
   return host.address + " (" + host.name + ")";
+}
+
+std::string OutageEndText(const OutageRow& outage, int64_t nowSecond) {
+  // The host's latest minute is written once it is over, so a host checked
+  // every few minutes still counts as watched for a while.
+  constexpr int64_t kStillWatched = 15 * 60;
+  if (outage.end) return SecondText(*outage.end);
+  if (nowSecond - outage.knownUntil <= kStillWatched) return "going on";
+  return "no checks since " + SecondText(outage.knownUntil);
 }
 
 std::string StatusName(uint32_t status) {

@@ -108,6 +108,10 @@ TEST_F(HistoryWindowTest, DayShowsTheFiguresTheOutageAndItsTrace) {
   table.selectRow(0);
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("TraceText")->toPlainText(),
             "=== Trace router ===\n1. 1ms 10.0.0.254\n");
+  window.Reload();  // the minute's refresh
+  EXPECT_EQ(window.findChild<QPlainTextEdit*>("TraceText")->toPlainText(),
+            "=== Trace router ===\n1. 1ms 10.0.0.254\n")
+      << "the refresh keeps the outage being read";
 
   EXPECT_EQ(window.Graph().Axis().topMs, 10);
   EXPECT_EQ(window.Graph().Data().lightTimes, (std::array<int32_t, 4>{5, 10, 20, 40}));

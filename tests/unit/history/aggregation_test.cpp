@@ -2,6 +2,7 @@
 
 #include "fakes/test_files.h"
 #include "history/history_reader.h"
+#include "history/history_text.h"
 #include "history/minute_aggregator.h"
 #include "history/period_figures.h"
 #include "history_test_util.h"
@@ -132,6 +133,17 @@ TEST(AggregationTest, AvailabilityCountsOutagesWithinTheWatchedTime) {
   EXPECT_DOUBLE_EQ(*figures.availability, 75.0) << "the hour before was not watched";
   EXPECT_EQ(figures.outages, 1);
   EXPECT_EQ(figures.outageSeconds, 900);
+}
+
+TEST(AggregationTest, AnOpenOutageGoesOnOnlyWhileItsHostIsChecked) {
+  OutageRow outage;
+  outage.start = At(0);
+  outage.knownUntil = At(3600);
+  EXPECT_EQ(OutageEndText(outage, At(3600 + 600)), "going on");
+  EXPECT_EQ(OutageEndText(outage, At(2 * 3600)), "no checks since 2026-03-02 11:00:00");
+  EXPECT_EQ(outage.EffectiveEnd() - outage.start, 3600);
+  outage.end = At(5400);
+  EXPECT_EQ(OutageEndText(outage, At(99999)), "2026-03-02 11:30:00");
 }
 
 }  // namespace
