@@ -1,6 +1,7 @@
 #include "gui/history_window.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -177,11 +178,15 @@ void HistoryWindow::Reload() {
   }
   if (!host_ && !hosts_.empty()) host_ = hosts_.front();
 
+  std::unordered_map<HistoryHost, std::array<int32_t, 4>, HistoryHostHash> listed;
+  if (services_.listedHosts) {
+    for (const ListedHost& entry : services_.listedHosts()) listed.emplace(entry.host, entry.lightTimes);
+  }
   chooser_->clear();
   int current = -1;
   for (std::size_t i = 0; i < hosts_.size(); ++i) {
     QString label = Text(HostText(hosts_[i]));
-    if (services_.lightTimesOf && !services_.lightTimesOf(hosts_[i])) label += "  (not in the list)";
+    if (services_.listedHosts && listed.count(hosts_[i]) == 0) label += "  (not in the list)";
     chooser_->addItem(label);
     if (host_ && hosts_[i] == *host_) current = static_cast<int>(i);
   }
@@ -199,8 +204,8 @@ void HistoryWindow::Reload() {
   graph.fromMinute = span.fromMinute;
   graph.toMinute = span.toMinute;
   graph.lightTimes = kBuiltInLightTimes;
-  if (host_ && services_.lightTimesOf) {
-    if (const auto limits = services_.lightTimesOf(*host_)) graph.lightTimes = *limits;
+  if (host_) {
+    if (const auto it = listed.find(*host_); it != listed.end()) graph.lightTimes = it->second;
   }
   std::vector<OutageRow> outages;
   // Host ids start at 1; 0 stands for none.

@@ -27,12 +27,19 @@ namespace sentrel {
 
 class HistoryGraph;
 
+// A host of the list as the history window sees it.
+struct ListedHost {
+  HistoryHost host;
+  std::array<int32_t, 4> lightTimes{};
+};
+
 struct HistoryWindowServices {
   std::string databasePath;
   const Clock& clock;
-  // The light limits of a host on the list; nothing for one that has left
-  // it (the built-in limits apply).
-  std::function<std::optional<std::array<int32_t, 4>>(const HistoryHost&)> lightTimesOf;
+  // The hosts on the list now, read at each reload: their light limits, and
+  // which hosts of the history have left the list (the built-in limits
+  // apply to those).
+  std::function<std::vector<ListedHost>()> listedHosts;
 };
 
 // The history of one host: the round-trip graph of the last hour, day, week

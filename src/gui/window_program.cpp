@@ -189,17 +189,17 @@ int RunWindowProgram(const WindowRunOptions& run) {
   const auto showHistory = [&](std::optional<std::size_t> row) {
     HostList& hosts = monitor.Hosts();
     if (!historyWindow) {
-      const auto lightTimesOf = [&hosts](const HistoryHost& who) {
-        std::optional<std::array<int32_t, 4>> limits;
-        for (std::size_t r = 0; r < hosts.Count() && !limits; ++r) {
+      const auto listedHosts = [&hosts] {
+        std::vector<ListedHost> listed;
+        for (std::size_t r = 0; r < hosts.Count(); ++r) {
           const HostEntry& host = hosts.Host(r);
-          if (HistoryHostOf(host) != who) continue;
-          limits.emplace();
-          for (std::size_t i = 0; i < 4; ++i) (*limits)[i] = host.LightTimes[i];
+          ListedHost& entry = listed.emplace_back();
+          entry.host = HistoryHostOf(host);
+          for (std::size_t i = 0; i < 4; ++i) entry.lightTimes[i] = host.LightTimes[i];
         }
-        return limits;
+        return listed;
       };
-      historyWindow = new HistoryWindow({history.Path(), clock, lightTimesOf}, window);
+      historyWindow = new HistoryWindow({history.Path(), clock, listedHosts}, window);
     }
     std::optional<HistoryHost> host;
     if (row && *row < hosts.Count()) host = HistoryHostOf(hosts.Host(*row));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -75,9 +76,8 @@ class HistoryWindowTest : public ::testing::Test {
     return EncodeDateTime({2026, 3, 2, hour, minute, 0, 0});
   }
   HistoryWindowServices Services() {
-    return {path, clock, [this](const HistoryHost& host) -> std::optional<std::array<int32_t, 4>> {
-              if (host == router) return std::array<int32_t, 4>{5, 10, 20, 40};
-              return std::nullopt;
+    return {path, clock, [this] {
+              return std::vector<ListedHost>{{router, {5, 10, 20, 40}}};
             }};
   }
 
@@ -144,6 +144,10 @@ TEST_F(HistoryWindowTest, PeriodsHostsThatLeftTheListAndTheExport) {
   EXPECT_NE(csv.find("\r\n2026-03-02 10:00,60,60,55,8.33,4,"), std::string::npos) << csv;
   EXPECT_FALSE(window.ExportCsv(dir.Path() + "/no/such/folder/x.csv", &error));
 
+  auto* chooser = window.findChild<QComboBox*>("HistoryHost");
+  ASSERT_EQ(chooser->count(), 2);
+  EXPECT_EQ(chooser->itemText(0).toStdString(), "10.0.0.1 (router)");
+  EXPECT_EQ(chooser->itemText(1).toStdString(), "10.0.0.9  (not in the list)");
   window.ShowHost(HistoryHost{"10.0.0.9", ""});
   EXPECT_EQ(window.FigureText("Loss").toStdString(), "0.00 % (0 of 1)");
   EXPECT_EQ(window.Graph().Data().lightTimes[0], 1250) << "built-in limits off the list";
