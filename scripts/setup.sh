@@ -13,6 +13,7 @@ packages=(
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   librsvg2-bin dpkg-dev
   fping
+  libsqlite3-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "common/command_line.h"
+#include "history/history_time.h"
 
 namespace sentrel {
 
@@ -21,6 +22,7 @@ constexpr CommandWord kCommands[] = {
     {"--list", Kind::List, false},         {"--add", Kind::Add, true},
     {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
     {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
+    {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
 };
 
 const CommandWord* FindCommand(const std::string& arg) {
@@ -70,6 +72,19 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
       if (c->kind == Kind::Add || c->kind == Kind::Trace) {
         if (v.empty()) return fail(arg + " needs a host address or name");
         cmd.address = v;
+      } else if (c->kind == Kind::History || c->kind == Kind::HistoryCsv) {
+        // A row of the list, or the address or name of a host that has left
+        // the list but not the history.
+        const bool number =
+            !v.empty() && v.find_first_not_of("0123456789", v[0] == '-' ? 1 : 0) == std::string::npos;
+        int32_t row = 0;
+        if (number && !ParsePositive(v, row)) return fail("not a row number: " + v);
+        if (v.empty()) return fail(arg + " needs a row or a host");
+        if (number) {
+          cmd.row = row;
+        } else {
+          cmd.address = v;
+        }
       } else {
         int32_t row = 0;
         if (!ParsePositive(v, row)) return fail("not a row number: " + v);
@@ -85,6 +100,11 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
         return fail("--interval needs a number of seconds above 0");
       }
       cmd.hasInterval = true;
+    } else if (arg == "--since") {
+      std::string v;
+      if (!value(v)) return fail("--since needs a date");
+      cmd.since = ParseHistoryDate(v);
+      if (!cmd.since) return fail("not a date: " + v + " (YYYY-MM-DD or YYYY-MM-DDTHH:MM)");
     } else if (arg == "--ping") {
       cmd.ping = true;
     } else {
@@ -95,6 +115,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
   const bool hostOptions = !cmd.name.empty() || !cmd.desc.empty() || cmd.hasInterval;
   if (hostOptions && cmd.kind != Kind::Add) {
     return fail("--name, --desc and --interval go with --add");
+  }
+  if (cmd.since && cmd.kind != Kind::History && cmd.kind != Kind::HistoryCsv) {
+    return fail("--since goes with --history and --history-csv");
   }
   if (cmd.ping && cmd.kind != Kind::Headless && cmd.kind != Kind::Window) {
     return fail("--ping goes with --headless");
@@ -121,6 +144,16 @@ std::string CliUsage() {
          "  --disable ROW         untick the host in row ROW\n"
          "  --trace HOST          trace the route to HOST with the default host's\n"
          "                        settings and print what the log receives\n"
+         "  --history ROW [--since DATE]\n"
+         "                        the figures (availability, loss, round trips,\n"
+         "                        jitter, outages) and the outage timeline of the\n"
+         "                        host in row ROW, since DATE (YYYY-MM-DD or\n"
+         "                        YYYY-MM-DDTHH:MM, local time; default: the last\n"
+         "                        24 hours). ROW may also be the address or name of\n"
+         "                        a host that has left the list.\n"
+         "  --history-csv ROW [--since DATE]\n"
+         "                        the host's minute rows as CSV (minutes are kept\n"
+         "                        14 days, hours 2 years, outages always)\n"
          "  --help                print this text\n"
          "  -sl, /sl              write the mail transfer log smtp.log\n"
          "\n"

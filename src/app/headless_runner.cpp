@@ -14,6 +14,7 @@
 #include "core/monitor.h"
 #include "core/status_report.h"
 #include "core/ui_thread.h"
+#include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
@@ -119,7 +120,19 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   NotifyAlarmChannels channels(options, mail, desktop);
 
-  Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
+  // The history of every result; its notices reach the log on this thread.
+  HistoryStoreSettings historySettings;
+  historySettings.path = HistoryStore::PathIn(options.PathToData);
+  historySettings.notice = [&ui, &log, &clock](const std::string& text) {
+    const std::string line = DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n";
+    ui.Post([&log, line] { log.Write(line); });
+  };
+  HistoryStore history(historySettings, clock);
+
+  MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
+  services.recorder = &history;
+  services.figures = &history;
+  Monitor monitor(services);
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());

@@ -5,7 +5,9 @@
 #include "app/cli_command.h"
 #include "app/headless_desktop.h"
 #include "app/headless_runner.h"
+#include "app/history_commands.h"
 #include "app/host_commands.h"
+#include "common/clock.h"
 #include "common/command_line.h"
 #include "gui/window_program.h"
 #include "platform/icmp_library.h"
@@ -56,6 +58,9 @@ int main(int argc, char** argv) {
     case Kind::Enable:
     case Kind::Disable:
       return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop});
+    case Kind::History:
+    case Kind::HistoryCsv:
+      return ShowHistory(command, {DataFolderFromOptions(), SystemClock().Now()});
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);

@@ -1,6 +1,9 @@
 #include "core/alarm.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "core/host_worker.h"
@@ -27,14 +30,52 @@ void ReplaceEvery(std::string& text, const std::string& placeholder, const std::
   }
 }
 
+// The history's placeholders, each asked for only when the text holds it.
+void ExpandHistoryFigures(const HostEntry& host, std::string& text, DateTime when,
+                          const HistoryFigures* figures) {
+  constexpr const char* kUnknown = "n/a";
+  const bool loss = text.find("%Loss%") != std::string::npos;
+  const bool outage = text.find("%Outage%") != std::string::npos;
+  if (!loss && !outage) return;
+  const HistoryHost who = HistoryHostOf(host);
+  if (loss) {
+    std::string value = kUnknown;
+    if (const auto percent = figures ? figures->LossLastHour(who, when) : std::nullopt) {
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, "%.1f%%", *percent);
+      value = buffer;
+    }
+    ReplaceEvery(text, "%Loss%", value);
+  }
+  if (outage) {
+    const auto seconds = figures ? figures->LatestOutageSeconds(who, when) : std::nullopt;
+    ReplaceEvery(text, "%Outage%", seconds ? DurationText(*seconds) : kUnknown);
+  }
+}
+
 const AlarmSet& SetOf(const HostEntry& host, AlarmDirection direction) {
   return direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
 }
 
 }  // namespace
 
+std::string DurationText(double seconds) {
+  const auto total = static_cast<long long>(std::llround(std::max(seconds, 0.0)));
+  const long long days = total / 86400;
+  const long long rest = total % 86400;
+  char buffer[48];
+  if (days > 0) {
+    std::snprintf(buffer, sizeof buffer, "%lldd %02lld:%02lld:%02lld", days, rest / 3600,
+                  rest / 60 % 60, rest % 60);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", rest / 3600, rest / 60 % 60,
+                  rest % 60);
+  }
+  return buffer;
+}
+
 std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
-                               const DateTextFormats& formats) {
+                               const DateTextFormats& formats, const HistoryFigures* figures) {
   const DateTime when = host.LastCheck.load();
   const std::array<std::pair<const char*, std::string>, 5> passes{{
       {"%Date%", TrimControls(ShortDateText(when, formats))},
@@ -44,20 +85,21 @@ std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
       {"%HostName%", host.HostName.Get()},
   }};
   std::string result = text;
+  ExpandHistoryFigures(host, result, when, figures);
   for (const auto& [placeholder, value] : passes) ReplaceEvery(result, placeholder, value);
   return result;
 }
 
 std::string ExpandSubject(const HostEntry& host, const std::string& templ,
-                          const DateTextFormats& formats) {
+                          const DateTextFormats& formats, const HistoryFigures* figures) {
   if (templ.empty()) return kDefaultSubject;
-  return ExpandPlaceholders(host, templ, formats);
+  return ExpandPlaceholders(host, templ, formats, figures);
 }
 
 std::string ExpandBody(const HostEntry& host, const std::string& templ,
-                       const DateTextFormats& formats) {
+                       const DateTextFormats& formats, const HistoryFigures* figures) {
   if (templ.empty()) return host.StatusStr.Get();
-  return ExpandPlaceholders(host, templ, formats);
+  return ExpandPlaceholders(host, templ, formats, figures);
 }
 
 std::string HopLine(int32_t hop, uint32_t rtt, const std::string& name, const std::string& dotted) {
@@ -80,7 +122,7 @@ std::string TraceTarget(const HostEntry& host) {
 }
 
 AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
-                          const DateTextFormats& formats) {
+                          const DateTextFormats& formats, const HistoryFigures* figures) {
   AlarmActions actions;
   // A trace waits in TraceText until an alarm logs it. Every log level that
   // records state changes shows it, whichever direction asked for it.
@@ -102,8 +144,8 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
     actions.params = set.Params.Get();
   }
   actions.showBox = set.ShowBox;
-  actions.subject = ExpandSubject(host, set.Subject.Get(), formats);
-  actions.body = ExpandBody(host, set.MesBody.Get(), formats);
+  actions.subject = ExpandSubject(host, set.Subject.Get(), formats, figures);
+  actions.body = ExpandBody(host, set.MesBody.Get(), formats, figures);
   return actions;
 }
 

@@ -7,6 +7,7 @@
 #include "core/alarm_channels.h"
 #include "core/date_text.h"
 #include "core/event_log.h"
+#include "core/history_figures.h"
 #include "core/host_entry.h"
 #include "platform/desktop.h"
 #include "probes/icmp_mode.h"
@@ -24,14 +25,27 @@ inline constexpr const char* kDefaultSubject = "Sentrel Message!!!";
 // search again what it inserted itself, so a host name containing
 // "%HostName%" is inserted once. Date, time and status line are trimmed of
 // characters 0..32 at both ends; address and name go in unchanged.
+//
+// Before them, and only where they appear, the history's two: %Loss% (the
+// per cent of requests lost in the last hour, "12.5%") and %Outage% (the
+// duration of the outage that just ended, or of the one going on, "0:04:10";
+// "2d 03:00:00" beyond a day). Both read "n/a" when `figures` is null or
+// knows nothing. They go first so that a host name or status line holding
+// these words is inserted as it is, as it always was.
 std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
-                               const DateTextFormats& formats);
+                               const DateTextFormats& formats,
+                               const HistoryFigures* figures = nullptr);
 // An empty template gives "Sentrel Message!!!".
 std::string ExpandSubject(const HostEntry& host, const std::string& templ,
-                          const DateTextFormats& formats);
+                          const DateTextFormats& formats,
+                          const HistoryFigures* figures = nullptr);
 // An empty template gives the status line as it is, CR LF included.
 std::string ExpandBody(const HostEntry& host, const std::string& templ,
-                       const DateTextFormats& formats);
+                       const DateTextFormats& formats, const HistoryFigures* figures = nullptr);
+
+// "H:MM:SS" of a duration in whole seconds, "Nd HH:MM:SS" from one day on;
+// negative durations count as 0.
+std::string DurationText(double seconds);
 
 // One trace line: "<hop>. <rtt>ms <name> [<dotted>]", or "<hop>. <rtt>ms
 // <dotted>" when the reverse lookup gave nothing better than the dotted
@@ -65,7 +79,8 @@ struct AlarmActions {
 // log, at LogDetail 1 or 2) and the actions of the direction's alarm set.
 // Window thread.
 AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
-                          const DateTextFormats& formats);
+                          const DateTextFormats& formats,
+                          const HistoryFigures* figures = nullptr);
 // Runs the actions in their fixed order: log the trace, then (alarm on) sound,
 // messenger message, e-mail, program, message box. Window thread.
 void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,

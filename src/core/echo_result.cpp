@@ -23,7 +23,11 @@ bool CountTowardsAlarm(AlarmSet& set) {
 void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices& services,
                std::stop_token stop) {
   const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
-  if (set.RunTraceRoute) AlarmTrace(host, services.icmp);
+  if (set.RunTraceRoute) {
+    AlarmTrace(host, services.icmp);
+    if (direction == AlarmDirection::Loss && services.recorder)
+      services.recorder->RecordTrace(HistoryHostOf(host), services.clock.Now(), host.TraceText.Get());
+  }
   const MonitorServices* s = &services;
   HostEntry* h = &host;
   CallOnUiThread(
@@ -31,7 +35,8 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
       [h, direction, s] {
         // Everything is read from the host before the first action: a
         // message box may let the window thread delete the host meanwhile.
-        const AlarmActions actions = PrepareAlarm(*h, direction, s->options, s->formats);
+        const AlarmActions actions =
+            PrepareAlarm(*h, direction, s->options, s->formats, s->figures);
         RunAlarm(actions, s->log, s->desktop, s->channels);
       },
       stop);
@@ -88,6 +93,12 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
 
   const int32_t state = host.State;
   const bool changed = state != host.PrevState;
+  // Recorded before the log line and the alarm, so that the alarm's
+  // %Loss% and %Outage% already count this result.
+  if (services.recorder) {
+    services.recorder->Record(
+        {HistoryHostOf(host), now, status, rtt, decides, state, host.PrevState.load()});
+  }
   const int32_t detail = services.options.LogDetail;
   if ((detail == 2 || (detail == 1 && changed)) && decides) {
     EventLog* log = &services.log;

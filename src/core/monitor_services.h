@@ -6,6 +6,8 @@
 #include "core/alarm_channels.h"
 #include "core/date_text.h"
 #include "core/event_log.h"
+#include "core/history_figures.h"
+#include "core/result_recorder.h"
 #include "core/ui_thread.h"
 #include "platform/desktop.h"
 #include "probes/icmp_mode.h"
@@ -37,6 +39,10 @@ struct MonitorServices {
   AlarmChannels& channels;
   DateTextFormats formats;
   WorkerTiming timing{};
+  // The history store, when the program keeps one: every result goes to
+  // `recorder`, and the placeholders %Loss% and %Outage% read `figures`.
+  ResultRecorder* recorder = nullptr;
+  const HistoryFigures* figures = nullptr;
 };
 
 }  // namespace sentrel

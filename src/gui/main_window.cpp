@@ -141,6 +141,7 @@ void MainWindow::BuildMenus() {
   hosts->addSeparator();
   menuPingNow_ = add(hosts, "PingNowItem", "Ping &now", [this] { PingNow(); });
   add(hosts, "TraceNowItem", "&Trace now", [this] { TraceNow(); });
+  add(hosts, "HistoryItem", "&History...", [this] { History(); });
   hosts->addSeparator();
   add(hosts, "ReloadIPsItem", "Re&load all Addresses", [this] { ReloadAllAddresses(); });
 
@@ -205,6 +206,7 @@ void MainWindow::BuildHostMenu() {
   hostMenu_->addSeparator();
   add("PingNowItem", "Ping now", [this] { PingNow(); });
   add("TraceNowItem", "Trace now", [this] { TraceNow(); });
+  add("HistoryItem", "History...", [this] { History(); });
   hostMenu_->addSeparator();
   add("ReloadIPsItem", "Reload all Addresses", [this] { ReloadAllAddresses(); });
 }
@@ -370,6 +372,12 @@ void MainWindow::TraceNow() {
   }
   // Nudging the pointer makes the desktop show the restored cursor at once.
   QCursor::setPos(mouse - QPoint(1, 1));
+}
+
+void MainWindow::History() {
+  if (!hooks_.showHistory) return;
+  const auto row = SelectedRow();
+  hooks_.showHistory(row ? std::optional<std::size_t>(static_cast<std::size_t>(*row)) : std::nullopt);
 }
 
 void MainWindow::ReloadAllAddresses() {

@@ -39,6 +39,9 @@ struct MainWindowHooks {
   std::function<void()> editOptions;
   std::function<void()> setPassword;
   std::function<void()> about;
+  // "History...": the history window for the host in the row, or for the
+  // first host in the history when no row is selected.
+  std::function<void(std::optional<std::size_t> row)> showHistory;
   // The close handler has run: the application ends.
   std::function<void()> closed;
 };
@@ -74,6 +77,7 @@ class MainWindow final : public QMainWindow {
   void Delete();
   void PingNow();
   void TraceNow();
+  void History();
   void ReloadAllAddresses();
   void StopAllSounds();
   void Contents();

@@ -18,6 +18,7 @@
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "core/event_log.h"
+#include "core/host_entry.h"
 #include "core/monitor.h"
 #include "core/notify_alarm_channels.h"
 #include "core/status_report.h"
@@ -27,6 +28,7 @@
 #include "gui/dialogs/options_form.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/help_window.h"
+#include "gui/history_window.h"
 #include "gui/language_captions.h"
 #include "gui/log_pane_widget.h"
 #include "gui/main_window.h"
@@ -35,6 +37,7 @@
 #include "gui/qt/qt_socket_notifier.h"
 #include "gui/qt/qt_ui_thread.h"
 #include "gui/sound_player.h"
+#include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
 #include "platform/autostart.h"
@@ -170,10 +173,47 @@ int RunWindowProgram(const WindowRunOptions& run) {
   NotifyAlarmChannels channels(options, mail, desktop);
   EventLog log;
 
-  Monitor monitor({clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}});
+  // The history of every result; its notices reach the log on this thread.
+  HistoryStoreSettings historySettings;
+  historySettings.path = HistoryStore::PathIn(options.PathToData);
+  historySettings.notice = [&ui, &log, &clock](const std::string& text) {
+    const std::string line = DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n";
+    ui.Post([&log, line] { log.Write(line); });
+  };
+  HistoryStore history(historySettings, clock);
+
+  MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
+  services.recorder = &history;
+  services.figures = &history;
+  Monitor monitor(services);
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
+
+  // One history window, made at its first use and kept, as the dialogs are.
+  HistoryWindow* historyWindow = nullptr;
+  const auto showHistory = [&](std::optional<std::size_t> row) {
+    HostList& hosts = monitor.Hosts();
+    if (!historyWindow) {
+      const auto listedHosts = [&hosts] {
+        std::vector<ListedHost> listed;
+        for (std::size_t r = 0; r < hosts.Count(); ++r) {
+          const HostEntry& host = hosts.Host(r);
+          ListedHost& entry = listed.emplace_back();
+          entry.host = HistoryHostOf(host);
+          for (std::size_t i = 0; i < 4; ++i) entry.lightTimes[i] = host.LightTimes[i];
+        }
+        return listed;
+      };
+      historyWindow = new HistoryWindow({history.Path(), clock, listedHosts}, window);
+    }
+    std::optional<HistoryHost> host;
+    if (row && *row < hosts.Count()) host = HistoryHostOf(hosts.Host(*row));
+    historyWindow->ShowHost(host);
+    historyWindow->show();
+    historyWindow->raise();
+    historyWindow->activateWindow();
+  };
 
   MainWindowHooks hooks;
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
@@ -181,6 +221,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); };
   hooks.closed = [&app] { app.quit(); };
+  hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
   pane = &mainWindow.Pane();

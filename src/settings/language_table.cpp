@@ -29,6 +29,7 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("DeleteItem", "&Delete", "menu bar: Delete; context menu: Delete"),
     Label("PingNowItem", "Ping &now", "menu bar: Ping now; context menu: Ping now"),
     Label("TraceNowItem", "&Trace now", "menu bar: Trace now; context menu: Trace now"),
+    Label("HistoryItem", "&History...", "menu bar: History; context menu: History"),
     Label("ReloadIPsItem", "Re&load all Addresses",
           "menu bar: Reload all addresses; context menu: its last item"),
     Label("OptionsItem", "&Options...", "menu bar: Options menu"),

@@ -51,6 +51,53 @@ TEST_F(TemplateTest, LaterPassesSeeWhatEarlierOnesInsertedButNoPassRescansItself
   EXPECT_EQ(ExpandSubject(host, "%HostName%/%HostName%", kFormats), "a%HostName%b/a%HostName%b");
 }
 
+class FixedFigures final : public HistoryFigures {
+ public:
+  std::optional<double> LossLastHour(const HistoryHost& host, DateTime) const override {
+    ++asked;
+    seen = host;
+    return loss;
+  }
+  std::optional<double> LatestOutageSeconds(const HistoryHost&, DateTime) const override {
+    ++asked;
+    return outage;
+  }
+  std::optional<double> loss;
+  std::optional<double> outage;
+  mutable int asked = 0;
+  mutable HistoryHost seen;
+};
+
+TEST_F(TemplateTest, HistoryPlaceholdersAreAskedForOnlyWhereTheyAppear) {
+  FixedFigures figures;
+  figures.loss = 12.5;
+  figures.outage = 3 * 3600 + 4 * 60 + 5;
+  EXPECT_EQ(ExpandBody(host, "%HostName%: %Loss% lost, down %Outage%", kFormats, &figures),
+            "web1: 12.5% lost, down 3:04:05");
+  EXPECT_EQ(figures.seen, (HistoryHost{"10.0.0.7", "web1"}));
+  host.PingByIP = false;
+  ExpandBody(host, "%Loss%", kFormats, &figures);
+  EXPECT_EQ(figures.seen, (HistoryHost{"", "web1"})) << "a host pinged by name is its name";
+
+  figures.asked = 0;
+  host.HostName.Set("%Loss%");
+  EXPECT_EQ(ExpandSubject(host, "%HostName% at %Time%", kFormats, &figures), "%Loss% at 14:03:07")
+      << "a template without them reads as it always did";
+  EXPECT_EQ(figures.asked, 0);
+
+  figures.loss.reset();
+  EXPECT_EQ(ExpandBody(host, "[%Loss%|%Outage%]", kFormats, &figures), "[n/a|3:04:05]");
+  EXPECT_EQ(ExpandBody(host, "[%Loss%|%Outage%]", kFormats), "[n/a|n/a]") << "no history kept";
+}
+
+TEST(DurationText, HoursMinutesSecondsAndDays) {
+  EXPECT_EQ(DurationText(0), "0:00:00");
+  EXPECT_EQ(DurationText(59.6), "0:01:00");
+  EXPECT_EQ(DurationText(86399), "23:59:59");
+  EXPECT_EQ(DurationText(2 * 86400 + 3600), "2d 01:00:00");
+  EXPECT_EQ(DurationText(-5), "0:00:00");
+}
+
 // Every action of both sides on; the desktop and the channels write into one
 // record so that their order shows.
 class DispatchTest : public ::testing::Test {

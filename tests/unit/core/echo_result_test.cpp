@@ -162,6 +162,55 @@ TEST_F(EchoResultTest, NextCheckFollowsEveryResult) {
   EXPECT_EQ(host.NextCheck.load(), EncodeDateTime({2026, 12, 5, 17, 30, 0, 0}));
 }
 
+// A history that answers the placeholders from what it was given, so that
+// an alarm's text shows how many results had reached it.
+class CountingHistory final : public ResultRecorder, public HistoryFigures {
+ public:
+  void Record(const ResultRecord& result) override { records.push_back(result); }
+  void RecordTrace(const HistoryHost& host, DateTime, const std::string& text) override {
+    traces.push_back(host.name + ":" + text.substr(0, text.find('\r')));
+  }
+  std::optional<double> LossLastHour(const HistoryHost&, DateTime) const override {
+    double failed = 0;
+    for (const auto& r : records) failed += r.status != 0 ? 1 : 0;
+    return 100.0 * failed / static_cast<double>(records.size());
+  }
+  std::optional<double> LatestOutageSeconds(const HistoryHost&, DateTime) const override {
+    return static_cast<double>(records.size());
+  }
+  std::vector<ResultRecord> records;
+  std::vector<std::string> traces;
+};
+
+TEST_F(EchoResultTest, EveryResultReachesTheHistoryBeforeItsAlarm) {
+  CountingHistory history;
+  services.recorder = &history;
+  services.figures = &history;
+  host.Retries = 2;
+  host.OnLoss.MesBody.Set("down after %Outage%, %Loss% lost");
+  host.OnLoss.RunTraceRoute = true;
+  Reply(12);
+  Fail();
+  Fail(kIpDestHostUnreachable);
+
+  ASSERT_EQ(history.records.size(), 3u);
+  const HistoryHost who{"10.0.0.5", "mail server"};
+  const auto& [reply, early, lost] =
+      std::tie(history.records[0], history.records[1], history.records[2]);
+  EXPECT_EQ(reply.host, who);
+  EXPECT_EQ(reply.when, env.clock.Now());
+  EXPECT_EQ(reply.rtt, 12u);
+  EXPECT_TRUE(reply.decides);
+  EXPECT_EQ(reply.prevState, -1) << "the first result since the checks started";
+  EXPECT_FALSE(early.decides) << "Retries 2: the first failure only counts as a request";
+  EXPECT_TRUE(lost.decides);
+  EXPECT_EQ(lost.state, static_cast<int32_t>(kIpDestHostUnreachable));
+  EXPECT_EQ(lost.prevState, 0);
+  EXPECT_EQ(history.traces, std::vector<std::string>{"mail server:=== Trace mail server ==="});
+  EXPECT_EQ(env.BoxesCaptioned("L"),
+            std::vector<std::string>{"box:L:down after 0:00:03, 66.7% lost"});
+}
+
 // LogDetail, Retries, failures before the reply in each check (a large
 // number: the check fails), checks, expected log lines.
 using LogCase = std::tuple<int, int, int, int, std::vector<std::string>>;

@@ -41,6 +41,7 @@ class MainWindowTest : public ::testing::Test {
     monitor = std::make_unique<Monitor>(env.Services(WorkerTiming{2ms, 2ms, 5}));
     MainWindowHooks hooks;
     hooks.setTrayImage = [this](TrayImage image) { tray.push_back(image); };
+    hooks.showHistory = [this](std::optional<std::size_t> row) { historyRows.push_back(row); };
     window = std::make_unique<MainWindow>(*monitor, env.options, env.desktop, env.log, placement,
                                           hooks);
     window->SetHostEditor(&editor);
@@ -71,6 +72,7 @@ class MainWindowTest : public ::testing::Test {
   testing::EngineEnv env;
   WindowPlacement placement;
   std::vector<TrayImage> tray;
+  std::vector<std::optional<std::size_t>> historyRows;
   ScriptedEditor editor;
   std::unique_ptr<Monitor> monitor;
   std::unique_ptr<MainWindow> window;
@@ -106,6 +108,18 @@ TEST_F(MainWindowTest, CommandsFollowTheRowsAndThePingingSwitch) {
   EXPECT_EQ(window->Model().rowCount(), 0);
   EXPECT_FALSE(window->Action("EditItem")->isEnabled());
   EXPECT_FALSE(window->Action("PingNowItem")->isEnabled());
+}
+
+TEST_F(MainWindowTest, HistoryOpensForTheSelectedRowFromBothMenus) {
+  // Always enabled: the history of hosts that left the list stays readable.
+  window->Action("HistoryItem")->trigger();
+  AddThroughDialog("10.0.0.1", "one");
+  AddThroughDialog("10.0.0.2", "two");
+  window->SelectRow(1);
+  ASSERT_NE(window->Action("HostHistoryItem"), nullptr);
+  window->Action("HostHistoryItem")->trigger();
+  EXPECT_EQ(historyRows, (std::vector<std::optional<std::size_t>>{std::nullopt, 1}));
+  EXPECT_TRUE(window->Action("HistoryItem")->isEnabled());
 }
 
 TEST_F(MainWindowTest, AddAtTheLimitWarnsAndOpensNoDialog) {

@@ -1,0 +1,140 @@
+#include "app/history_commands.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "common/clock.h"
+#include "core/alarm.h"
+#include "core/data_file.h"
+#include "core/host_list.h"
+#include "history/history_csv.h"
+#include "history/history_period.h"
+#include "history/history_reader.h"
+#include "history/history_store.h"
+#include "history/history_text.h"
+#include "history/history_time.h"
+#include "history/period_figures.h"
+
+namespace sentrel {
+
+namespace {
+
+int Refuse(const HistoryCommandContext& context, const std::string& message, int code) {
+  std::fprintf(context.err, "sentrel: %s\n", message.c_str());
+  return code;
+}
+
+std::string Figure(std::optional<double> value, const char* format) {
+  if (!value) return "-";
+  char text[48];
+  std::snprintf(text, sizeof text, format, *value);
+  return text;
+}
+
+std::string FiguresText(const PeriodFigures& f) {
+  const TrafficStats& t = f.traffic;
+  std::string text;
+  text += "Availability  " + Figure(f.availability, "%.2f %%") + "\n";
+  text += "Loss          " + Figure(t.LossPercent(), "%.2f %%") + " (" +
+          std::to_string(t.sent - t.received) + " of " + std::to_string(t.sent) +
+          " requests without reply)\n";
+  if (t.received > 0) {
+    text += "Round trip    min " + std::to_string(t.rttMin) + " ms, average " +
+            Figure(t.AverageRtt(), "%.1f") + " ms, max " + std::to_string(t.rttMax) + " ms\n";
+  } else {
+    text += "Round trip    -\n";
+  }
+  text += "Jitter        " + Figure(t.Jitter(), "%.1f ms") + "\n";
+  text += "Outages       " + std::to_string(f.outages) + ", " + DurationText(f.outageSeconds) +
+          " in all\n";
+  return text;
+}
+
+std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond) {
+  if (outages.empty()) return "No outages.\n";
+  std::string text = "Outages:\n";
+  for (const OutageRow& o : outages) {
+    text += "  " + SecondText(o.start) + "  ";
+    if (o.end) {
+      text += "to " + SecondText(*o.end) + "  " + DurationText(static_cast<double>(*o.end - o.start));
+    } else {
+      text += OutageEndText(o, nowSecond) + ", down at least " +
+              DurationText(static_cast<double>(o.EffectiveEnd() - o.start));
+    }
+    text += "  " + StatusName(o.status);
+    if (o.interrupted) text += "  (checks were stopped meanwhile)";
+    text += "\n";
+    // The trace as the log shows it, one hop a line, indented.
+    std::size_t pos = 0;
+    while (pos < o.trace.size()) {
+      std::size_t end = o.trace.find('\n', pos);
+      if (end == std::string::npos) end = o.trace.size();
+      std::string line = o.trace.substr(pos, end - pos);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) text += "      " + line + "\n";
+      pos = end + 1;
+    }
+  }
+  return text;
+}
+
+// The history identity the command names: a row of the list, or a host
+// that has left it (by address or name).
+std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryCommandContext& context,
+                                    HistoryReader& reader, int& code) {
+  if (command.row > 0) {
+    SystemClock clock;
+    HostList list(clock);
+    LoadHosts(list, context.dataFolder);
+    if (static_cast<std::size_t>(command.row) > list.Count()) {
+      code = Refuse(context,
+                    "no row " + std::to_string(command.row) + " (the list has " +
+                        std::to_string(list.Count()) + ")",
+                    2);
+      return std::nullopt;
+    }
+    return HistoryHostOf(list.Host(static_cast<std::size_t>(command.row - 1)));
+  }
+  for (const StoredHost& stored : reader.Hosts()) {
+    if (stored.host.address == command.address || stored.host.name == command.address)
+      return stored.host;
+  }
+  code = Refuse(context, "no history of " + command.address, 1);
+  return std::nullopt;
+}
+
+}  // namespace
+
+int ShowHistory(const CliCommand& command, const HistoryCommandContext& context) {
+  HistoryReader reader;
+  std::string error;
+  if (!reader.Open(HistoryStore::PathIn(context.dataFolder), &error)) {
+    return Refuse(context, error, 1);
+  }
+  int code = 0;
+  const std::optional<HistoryHost> host = TargetOf(command, context, reader, code);
+  if (!host) return code;
+  const std::optional<int64_t> id = reader.FindHost(*host);
+  if (!id) return Refuse(context, "no history of " + HostText(*host) + " yet", 1);
+
+  const DateTime since = command.since.value_or(context.now - 1.0);
+  const PeriodSpan span = SpanSince(since, context.now);
+  if (command.kind == CliCommand::Kind::HistoryCsv) {
+    const std::string csv = HistoryCsv(reader.Minutes(*id, span.fromMinute, span.toMinute));
+    std::fwrite(csv.data(), 1, csv.size(), context.out);
+    return 0;
+  }
+  const int64_t fromSecond = span.fromMinute * 60;
+  const int64_t toSecond = HistorySecond(context.now);
+  const std::vector<Bucket> buckets = reader.Buckets(*id, span.fromMinute, span.toMinute, 1);
+  const std::vector<OutageRow> outages = reader.Outages(*id, fromSecond, toSecond);
+  const std::string text = "History of " + HostText(*host) + " from " + SecondText(fromSecond) +
+                           " to " + SecondText(toSecond) + "\n\n" +
+                           FiguresText(FiguresOf(buckets, outages, fromSecond, toSecond)) + "\n" +
+                           TimelineText(outages, toSecond);
+  std::fwrite(text.data(), 1, text.size(), context.out);
+  return 0;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,325 @@
+#include "gui/history_window.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "core/alarm.h"
+#include "core/host_entry.h"
+#include "gui/history_graph.h"
+#include "history/history_csv.h"
+#include "history/history_reader.h"
+#include "history/history_text.h"
+#include "history/history_time.h"
+#include "platform/atomic_file.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr std::array<int32_t, 4> kBuiltInLightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
+                                                    kDefaultLightTimes[2], kDefaultLightTimes[3]};
+const char* const kFigureNames[] = {"Availability", "Loss",    "Average",    "Jitter",
+                                    "Range",        "Outages", "Outage time"};
+
+QString Number(std::optional<double> value, const char* suffix, int decimals = 1) {
+  if (!value) return "-";
+  return QString::number(*value, 'f', decimals) + suffix;
+}
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// The file name the export proposes: the host and the period, nothing a
+// file system could object to.
+QString ExportName(const HistoryHost& host, HistoryPeriod period) {
+  QString name = Text(HostText(host));
+  for (QChar& c : name) {
+    if (!c.isLetterOrNumber() && c != '.' && c != '-') c = '_';
+  }
+  return "history-" + name + "-" + QString(PeriodName(period)).toLower() + ".csv";
+}
+
+}  // namespace
+
+HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      services_(std::move(services)),
+      chooser_(new QComboBox(this)),
+      periods_(new QButtonGroup(this)),
+      graph_(new HistoryGraph(this)),
+      outages_(new QTableWidget(0, 5, this)),
+      trace_(new QPlainTextEdit(this)),
+      state_(new QLabel(this)) {
+  setObjectName("HistoryForm");
+  setWindowTitle("History");
+  resize(820, 640);
+
+  chooser_->setObjectName("HistoryHost");
+  chooser_->setAccessibleName("Host");
+  chooser_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  connect(chooser_, &QComboBox::activated, this, [this](int index) {
+    if (index >= 0 && static_cast<std::size_t>(index) < hosts_.size()) ShowHost(hosts_[index]);
+  });
+  auto* top = new QHBoxLayout;
+  auto* hostLabel = new QLabel("&Host:", this);
+  hostLabel->setBuddy(chooser_);
+  top->addWidget(hostLabel);
+  top->addWidget(chooser_, 1);
+  for (const HistoryPeriod period :
+       {HistoryPeriod::Hour, HistoryPeriod::Day, HistoryPeriod::Week, HistoryPeriod::Month}) {
+    auto* button = new QPushButton(PeriodName(period), this);
+    button->setObjectName(QString("Period") + PeriodName(period));
+    button->setCheckable(true);
+    button->setChecked(period == period_);
+    periods_->addButton(button, static_cast<int>(period));
+    top->addWidget(button);
+  }
+  connect(periods_, &QButtonGroup::idClicked, this,
+          [this](int id) { SetPeriod(static_cast<HistoryPeriod>(id)); });
+
+  auto* figures = new QGridLayout;
+  int column = 0;
+  for (const char* name : kFigureNames) {
+    auto* caption = new QLabel(QString(name) + ":", this);
+    auto* value = new QLabel("-", this);
+    value->setObjectName(QString("Figure") + QString(name).remove(' '));
+    value->setAccessibleName(name);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    figures->addWidget(caption, column % 2, column / 2 * 2);
+    figures->addWidget(value, column % 2, column / 2 * 2 + 1);
+    figures_[name] = value;
+    ++column;
+  }
+  figures->setColumnStretch(7, 1);
+
+  outages_->setObjectName("OutageTable");
+  outages_->setAccessibleName("Outages");
+  outages_->setHorizontalHeaderLabels({"Start", "End", "Duration", "Status", "Trace"});
+  outages_->verticalHeader()->hide();
+  outages_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  outages_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  outages_->setSelectionMode(QAbstractItemView::SingleSelection);
+  outages_->horizontalHeader()->setStretchLastSection(true);
+  connect(outages_, &QTableWidget::itemSelectionChanged, this, [this] { ShowTrace(); });
+  trace_->setObjectName("TraceText");
+  trace_->setAccessibleName("Trace of the outage");
+  trace_->setReadOnly(true);
+  trace_->setPlaceholderText("The trace of the selected outage, when its loss alarm ran one.");
+
+  auto* lower = new QSplitter(Qt::Horizontal, this);
+  lower->addWidget(outages_);
+  lower->addWidget(trace_);
+  lower->setStretchFactor(0, 3);
+  lower->setStretchFactor(1, 2);
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->setObjectName("HistorySplitter");
+  split->addWidget(graph_);
+  split->addWidget(lower);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+
+  auto* exportButton = new QPushButton("&Export CSV...", this);
+  exportButton->setObjectName("ExportBtn");
+  connect(exportButton, &QPushButton::clicked, this, [this] { ChooseExport(); });
+  auto* closeButton = new QPushButton("&Close", this);
+  closeButton->setObjectName("CloseBtn");
+  connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+  state_->setObjectName("HistoryState");
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(state_, 1);
+  bottom->addWidget(exportButton);
+  bottom->addWidget(closeButton);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(split, 1);
+  layout->addLayout(figures);
+  layout->addLayout(bottom);
+
+  // The hour and day views move on while the window is open.
+  refresh_.setInterval(60 * 1000);
+  connect(&refresh_, &QTimer::timeout, this, [this] {
+    if (isVisible()) Reload();
+  });
+  refresh_.start();
+}
+
+void HistoryWindow::ShowHost(const std::optional<HistoryHost>& host) {
+  host_ = host;
+  Reload();
+}
+
+void HistoryWindow::SetPeriod(HistoryPeriod period) {
+  period_ = period;
+  if (QAbstractButton* button = periods_->button(static_cast<int>(period))) button->setChecked(true);
+  Reload();
+}
+
+void HistoryWindow::Reload() {
+  HistoryReader reader;
+  std::string error;
+  const bool open = reader.Open(services_.databasePath, &error);
+  hosts_.clear();
+  if (open) {
+    for (const StoredHost& stored : reader.Hosts()) hosts_.push_back(stored.host);
+  }
+  if (!host_ && !hosts_.empty()) host_ = hosts_.front();
+
+  std::unordered_map<HistoryHost, std::array<int32_t, 4>, HistoryHostHash> listed;
+  if (services_.listedHosts) {
+    for (const ListedHost& entry : services_.listedHosts()) listed.emplace(entry.host, entry.lightTimes);
+  }
+  chooser_->clear();
+  int current = -1;
+  for (std::size_t i = 0; i < hosts_.size(); ++i) {
+    QString label = Text(HostText(hosts_[i]));
+    if (services_.listedHosts && listed.count(hosts_[i]) == 0) label += "  (not in the list)";
+    chooser_->addItem(label);
+    if (host_ && hosts_[i] == *host_) current = static_cast<int>(i);
+  }
+  if (host_ && current < 0) {
+    // A host on the list with nothing recorded yet.
+    chooser_->addItem(Text(HostText(*host_)));
+    current = chooser_->count() - 1;
+  }
+  chooser_->setCurrentIndex(current);
+  setWindowTitle(host_ ? "History - " + Text(HostText(*host_)) : QString("History"));
+
+  const DateTime now = services_.clock.Now();
+  const PeriodSpan span = SpanOf(period_, now);
+  GraphData graph;
+  graph.fromMinute = span.fromMinute;
+  graph.toMinute = span.toMinute;
+  graph.lightTimes = kBuiltInLightTimes;
+  if (host_) {
+    if (const auto it = listed.find(*host_); it != listed.end()) graph.lightTimes = it->second;
+  }
+  std::vector<OutageRow> outages;
+  // Host ids start at 1; 0 stands for none.
+  const int64_t id = open && host_ ? reader.FindHost(*host_).value_or(0) : 0;
+  const int64_t fromSecond = span.fromMinute * 60;
+  const int64_t toSecond = HistorySecond(now);
+  if (id > 0) {
+    graph.buckets = reader.Buckets(id, span.fromMinute, span.toMinute, span.bucketMinutes);
+    outages = reader.Outages(id, fromSecond, toSecond);
+  }
+  state_->setText(!open      ? Text(error)
+                  : id == 0  ? QString("Nothing recorded for this host yet.")
+                             : QString());
+  ShowFigures(FiguresOf(graph.buckets, outages, fromSecond, toSecond));
+  ShowOutages(outages);
+  graph_->SetData(std::move(graph));
+}
+
+void HistoryWindow::ShowFigures(const PeriodFigures& f) {
+  const TrafficStats& t = f.traffic;
+  figures_["Availability"]->setText(Number(f.availability, " %", 2));
+  figures_["Loss"]->setText(t.sent > 0 ? Number(t.LossPercent(), " %", 2) +
+                                             QString(" (%1 of %2)")
+                                                 .arg(static_cast<qlonglong>(t.sent - t.received))
+                                                 .arg(static_cast<qlonglong>(t.sent))
+                                       : QString("-"));
+  figures_["Average"]->setText(Number(t.AverageRtt(), " ms"));
+  figures_["Jitter"]->setText(Number(t.Jitter(), " ms"));
+  figures_["Range"]->setText(t.received > 0 ? QString("%1 - %2 ms")
+                                                  .arg(static_cast<qlonglong>(t.rttMin))
+                                                  .arg(static_cast<qlonglong>(t.rttMax))
+                                            : QString("-"));
+  figures_["Outages"]->setText(QString::number(f.outages));
+  figures_["Outage time"]->setText(Text(DurationText(static_cast<double>(f.outageSeconds))));
+}
+
+void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
+  // The minute's refresh keeps the outage the operator is reading.
+  std::optional<int64_t> selectedStart;
+  if (const QList<QTableWidgetItem*> selected = outages_->selectedItems(); !selected.isEmpty()) {
+    const auto index = shownOutages_.size() - 1 - static_cast<std::size_t>(selected.first()->row());
+    if (index < shownOutages_.size()) selectedStart = shownOutages_[index].start;
+  }
+  shownOutages_ = outages;
+  const int64_t now = HistorySecond(services_.clock.Now());
+  outages_->setRowCount(0);
+  // The newest first: the question is usually about the last one.
+  for (auto it = outages.rbegin(); it != outages.rend(); ++it) {
+    const OutageRow& o = *it;
+    const int row = outages_->rowCount();
+    outages_->insertRow(row);
+    const double seconds = static_cast<double>(o.EffectiveEnd() - o.start);
+    QString duration = Text(DurationText(seconds));
+    if (!o.end) duration = "at least " + duration;
+    if (o.interrupted) duration += " *";
+    // The trace itself shows beside the table; here only whether there is one.
+    const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
+    const QString trace = o.trace.empty() ? QString()
+                          : hops == 1     ? QString("1 hop")
+                                          : QString("%1 hops").arg(std::max<long>(hops, 0));
+    const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now)), duration,
+                              Text(StatusName(o.status)), trace};
+    for (int c = 0; c < 5; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      if (o.interrupted && c == 2)
+        item->setToolTip("The checks were stopped during this outage; it ends at the first reply after them.");
+      outages_->setItem(row, c, item);
+    }
+  }
+  outages_->resizeColumnsToContents();
+  trace_->clear();
+  for (std::size_t i = 0; selectedStart && i < outages.size(); ++i) {
+    if (outages[i].start == *selectedStart) outages_->selectRow(static_cast<int>(outages.size() - 1 - i));
+  }
+}
+
+void HistoryWindow::ShowTrace() {
+  const QList<QTableWidgetItem*> selected = outages_->selectedItems();
+  if (selected.isEmpty()) {
+    trace_->clear();
+    return;
+  }
+  const auto index = shownOutages_.size() - 1 - static_cast<std::size_t>(selected.first()->row());
+  if (index < shownOutages_.size()) trace_->setPlainText(Text(shownOutages_[index].trace));
+}
+
+QString HistoryWindow::FigureText(const QString& name) const {
+  const auto it = figures_.find(name);
+  return it == figures_.end() ? QString() : it->second->text();
+}
+
+bool HistoryWindow::ExportCsv(const std::string& path, std::string* error) const {
+  HistoryReader reader;
+  if (!host_ || !reader.Open(services_.databasePath, error)) {
+    if (error && !host_) *error = "no host chosen";
+    return false;
+  }
+  const std::optional<int64_t> id = reader.FindHost(*host_);
+  const PeriodSpan span = SpanOf(period_, services_.clock.Now());
+  const int bucket = period_ == HistoryPeriod::Month ? 60 : 1;
+  const std::vector<Bucket> rows =
+      id ? reader.Buckets(*id, span.fromMinute, span.toMinute, bucket) : std::vector<Bucket>{};
+  return WriteFileAtomically(path, HistoryCsv(rows), {}, error);
+}
+
+void HistoryWindow::ChooseExport() {
+  if (!host_) return;
+  const QString path = QFileDialog::getSaveFileName(
+      this, "Export CSV", ExportName(*host_, period_), "CSV files (*.csv);;All files (*)");
+  if (path.isEmpty()) return;
+  std::string error;
+  if (!ExportCsv(path.toStdString(), &error)) {
+    QMessageBox::warning(this, "History", "The CSV file could not be written:\n" + Text(error));
+  }
+}
+
+}  // namespace sentrel

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QTimer>
+#include <QWidget>
+
+#include "common/clock.h"
+#include "core/result_recorder.h"
+#include "history/history_period.h"
+#include "history/history_types.h"
+#include "history/period_figures.h"
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QTableWidget;
+
+namespace sentrel {
+
+class HistoryGraph;
+
+// A host of the list as the history window sees it.
+struct ListedHost {
+  HistoryHost host;
+  std::array<int32_t, 4> lightTimes{};
+};
+
+struct HistoryWindowServices {
+  std::string databasePath;
+  const Clock& clock;
+  // The hosts on the list now, read at each reload: their light limits, and
+  // which hosts of the history have left the list (the built-in limits
+  // apply to those).
+  std::function<std::vector<ListedHost>()> listedHosts;
+};
+
+// The history of one host: the round-trip graph of the last hour, day, week
+// or month, the figures of that period, the outage table with each outage's
+// trace, and the export of the period as CSV. Any host the history knows
+// can be chosen, also one that has left the list. Reads the database on
+// each change of host or period and once a minute while shown.
+class HistoryWindow final : public QWidget {
+ public:
+  explicit HistoryWindow(HistoryWindowServices services, QWidget* parent = nullptr);
+
+  // Shows `host` (or the first host the history knows), reading the
+  // database afresh.
+  void ShowHost(const std::optional<HistoryHost>& host);
+  void SetPeriod(HistoryPeriod period);
+  HistoryPeriod Period() const { return period_; }
+  void Reload();
+
+  // The period's rows as CSV: minutes for an hour, day or week, hours for a
+  // month. False with a reason when the file cannot be written.
+  bool ExportCsv(const std::string& path, std::string* error) const;
+
+  HistoryGraph& Graph() { return *graph_; }
+  QTableWidget& OutageTable() { return *outages_; }
+  // The value shown beside a figure: "Availability", "Loss", "Average",
+  // "Jitter", "Range", "Outages", "Outage time".
+  QString FigureText(const QString& name) const;
+  // The host shown, if any.
+  std::optional<HistoryHost> Host() const { return host_; }
+
+ private:
+  void ChooseExport();
+  void ShowFigures(const PeriodFigures& figures);
+  void ShowOutages(const std::vector<OutageRow>& outages);
+  void ShowTrace();
+
+  HistoryWindowServices services_;
+  HistoryPeriod period_ = HistoryPeriod::Day;
+  std::optional<HistoryHost> host_;
+  std::vector<HistoryHost> hosts_;  // the chooser's entries
+  std::vector<OutageRow> shownOutages_;
+
+  QComboBox* chooser_;
+  QButtonGroup* periods_;
+  HistoryGraph* graph_;
+  std::map<QString, QLabel*> figures_;
+  QTableWidget* outages_;
+  QPlainTextEdit* trace_;
+  QLabel* state_;
+  QTimer refresh_;
+};
+
+}  // namespace sentrel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "history/history_types.h"
+#include "history/sql_database.h"
+
+namespace sentrel {
+
+// How long the history keeps what.
+struct HistoryRetention {
+  int minuteDays = 14;
+  int hourDays = 730;
+};
+
+// The writer's connection to the history database: the schema, the writes
+// of the store's rounds and the upkeep (roll-up, pruning). Every function
+// returns an SQLite result code (SQLITE_OK when done); FaultOf tells what a
+// failure means. Writer thread only (or the constructing thread before the
+// writer starts).
+class HistoryDb {
+ public:
+  static constexpr int kSchemaVersion = 1;
+
+  // Opens or creates the database at `path` with the schema in place. A new
+  // database starts its roll-up with the hour of `nowSecond`.
+  // SQLITE_NOTADB / SQLITE_CORRUPT: the file is damaged. SQLITE_MISMATCH:
+  // a later program's schema, left alone.
+  int Open(const std::string& path, int64_t nowSecond);
+  void Close();
+  bool IsOpen() const { return db_.IsOpen(); }
+  std::string Error() const;
+
+  int Begin();
+  int Commit();
+  // Ends a failed transaction, if one is open.
+  void Rollback();
+
+  // Adds the rows to the stored minutes: a minute stored before adds up.
+  int WriteMinutes(const std::vector<MinuteRow>& rows);
+  int ApplyOutage(const HistoryHost& host, const OutageChange& change);
+  // Sets the trace text of the host's latest outage.
+  int SetTrace(const HistoryHost& host, const std::string& text);
+  // Rolls every hour that ended at least two minutes before `nowSecond` and
+  // is not rolled up yet into its hour rows, from the stored minutes.
+  int RollUp(int64_t nowSecond);
+  // Removes minutes and hours older than the retention, and hosts with
+  // nothing left. State changes are kept.
+  int Prune(int64_t nowSecond, const HistoryRetention& retention);
+
+  // Start-up reads for the live figures.
+  int ForEachOpenOutage(
+      const std::function<void(const HistoryHost&, int64_t start, uint32_t status)>& visit);
+  int ForEachMinuteSince(
+      int64_t minute,
+      const std::function<void(const HistoryHost&, int64_t minute, int64_t sent, int64_t received)>&
+          visit);
+
+ private:
+  int CreateSchema(int64_t nowSecond);
+  int PrepareAll();
+  int HostId(const HistoryHost& host, int64_t& id);
+
+  SqlDatabase db_;
+  std::unordered_map<HistoryHost, int64_t, HistoryHostHash> ids_;
+  SqlStatement findHost_, addHost_, upsertMinute_, beginOutage_, endOutage_, goOnOutage_,
+      insertOutage_, setTrace_, rollUp_, getMeta_, setMeta_, hostIds_, pruneMinutes_,
+      pruneHours_, pruneHosts_;
+  std::string lastError_;
+};
+
+}  // namespace sentrel

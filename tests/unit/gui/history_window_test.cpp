@@ -1,0 +1,165 @@
+#include "gui/history_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+
+#include "fakes/fake_clock.h"
+#include "fakes/test_files.h"
+#include "gui/graph_scale.h"
+#include "gui/history_graph.h"
+#include "history/history_store.h"
+#include "history/history_time.h"
+
+namespace sentrel {
+namespace {
+
+TEST(GraphScale, LightBandsReadLikeTheList) {
+  const auto bands = LightBands({10, 20, 30, 40}, 50);
+  ASSERT_EQ(bands.size(), 5u);
+  EXPECT_EQ(bands[1].fromMs, 10);
+  EXPECT_EQ(bands[1].toMs, 20);
+  EXPECT_EQ(bands[1].light, 2);
+  EXPECT_EQ(bands[4].light, 1) << "above the last limit the list shows light 1";
+  const auto clipped = LightBands({1250, 1666, 2500, 5000}, 20);
+  ASSERT_EQ(clipped.size(), 1u);
+  EXPECT_EQ(clipped[0].toMs, 20);
+  EXPECT_EQ(LightBands({30, 10, 40, 50}, 60).size(), 4u) << "a limit below the one before is empty";
+  // Highest round trip, then the top and the step of the axis.
+  for (auto [highest, top, step] : {std::tuple{0.0, 1, 1}, {1.0, 2, 1}, {9.0, 10, 5}, {32.0, 40, 10},
+                                    {47.0, 60, 20}, {180.0, 200, 50}, {4000.0, 6000, 2000}}) {
+    EXPECT_EQ(RoundTripAxis(highest).topMs, top) << highest;
+    EXPECT_EQ(RoundTripAxis(highest).stepMs, step) << highest;
+  }
+}
+
+TEST(GraphScale, TimeTicksFallOnWholeStepsOfLocalTime) {
+  const int64_t ten = MinuteOfSecond(HistorySecond(EncodeDateTime({2026, 3, 2, 10, 3, 0, 0})));
+  const auto hour = TimeTicks(ten, ten + 60);
+  ASSERT_EQ(hour.size(), 6u);
+  EXPECT_EQ(hour[0].label, "10:10");
+  const auto week = TimeTicks(ten, ten + 7 * 1440);
+  ASSERT_EQ(week.size(), 7u);
+  EXPECT_EQ(week[0].label, "Tue 03");
+}
+
+// A prepared history on 2 March 2026: the router (on the list, limits 5,
+// 10, 20, 40 ms) answers every minute from 10:00 to 11:59 in 4 to 9 ms,
+// except 10:30-10:34 when it was lost (with a trace); 10.0.0.9 has left
+// the list. The window looks at it at 12:00.
+class HistoryWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::FakeClock writer(At(10, 0));
+    HistoryStoreSettings settings;
+    settings.path = path;
+    HistoryStore store(settings, writer);
+    int32_t state = -1;
+    for (int minute = 0; minute < 120; ++minute) {
+      const bool down = minute >= 30 && minute < 35;
+      const DateTime when = At(10 + minute / 60, minute % 60);
+      const int32_t now = down ? 11010 : 0;
+      store.Record({router, when, down ? 11010u : 0u, static_cast<uint32_t>(4 + minute % 6), true,
+                    now, state});
+      if (minute == 30) store.RecordTrace(router, when, "=== Trace router ===\r\n1. 1ms 10.0.0.254\r\n");
+      state = now;
+    }
+    store.Record({{"10.0.0.9", ""}, At(11, 0), 0, 3, true, 0, -1});
+    writer.Set(At(12, 5));
+    store.Flush();
+  }
+  static DateTime At(int hour, int minute) {
+    return EncodeDateTime({2026, 3, 2, hour, minute, 0, 0});
+  }
+  HistoryWindowServices Services() {
+    return {path, clock, [this] {
+              return std::vector<ListedHost>{{router, {5, 10, 20, 40}}};
+            }};
+  }
+
+  testing::TempDir dir;
+  std::string path = HistoryStore::PathIn(dir.Path());
+  testing::FakeClock clock{At(12, 0)};
+  const HistoryHost router{"10.0.0.1", "router"};
+};
+
+TEST_F(HistoryWindowTest, DayShowsTheFiguresTheOutageAndItsTrace) {
+  HistoryWindow window(Services());
+  window.ShowHost(router);
+  window.show();
+  EXPECT_EQ(window.windowTitle(), "History - 10.0.0.1 (router)");
+  EXPECT_EQ(window.Period(), HistoryPeriod::Day);
+  EXPECT_EQ(window.FigureText("Loss").toStdString(), "4.17 % (5 of 120)");
+  EXPECT_EQ(window.FigureText("Availability").toStdString(), "95.83 %");
+  EXPECT_EQ(window.FigureText("Range").toStdString(), "4 - 9 ms");
+  EXPECT_EQ(window.FigureText("Outages").toStdString(), "1");
+  EXPECT_EQ(window.FigureText("Outage time").toStdString(), "0:05:00");
+
+  QTableWidget& table = window.OutageTable();
+  ASSERT_EQ(table.rowCount(), 1);
+  EXPECT_EQ(table.item(0, 0)->text(), "2026-03-02 10:30:00");
+  EXPECT_EQ(table.item(0, 1)->text(), "2026-03-02 10:35:00");
+  EXPECT_EQ(table.item(0, 3)->text(), "11010 timed out");
+  EXPECT_EQ(table.item(0, 4)->text(), "1 hop");
+  table.selectRow(0);
+  EXPECT_EQ(window.findChild<QPlainTextEdit*>("TraceText")->toPlainText(),
+            "=== Trace router ===\n1. 1ms 10.0.0.254\n");
+  window.Reload();  // the minute's refresh
+  EXPECT_EQ(window.findChild<QPlainTextEdit*>("TraceText")->toPlainText(),
+            "=== Trace router ===\n1. 1ms 10.0.0.254\n")
+      << "the refresh keeps the outage being read";
+
+  EXPECT_EQ(window.Graph().Axis().topMs, 10);
+  EXPECT_EQ(window.Graph().Data().lightTimes, (std::array<int32_t, 4>{5, 10, 20, 40}));
+  // The lost minutes are marked in the lost colour along the bottom.
+  window.Graph().resize(720, 240);
+  const QImage shot = window.Graph().grab().toImage();
+  int red = 0;
+  for (int x = 0; x < shot.width(); ++x) {
+    const QColor c = shot.pixelColor(x, shot.height() - 26);
+    red += c.red() > 200 && c.green() < 120 && c.blue() < 120 ? 1 : 0;
+  }
+  EXPECT_GT(red, 0);
+}
+
+TEST_F(HistoryWindowTest, PeriodsHostsThatLeftTheListAndTheExport) {
+  HistoryWindow window(Services());
+  window.ShowHost(router);
+  window.SetPeriod(HistoryPeriod::Hour);
+  EXPECT_EQ(window.Graph().Data().buckets.size(), 59u) << "11:01 to 11:59; 12:00 has nothing yet";
+  EXPECT_EQ(window.FigureText("Outages"), "0");
+  window.SetPeriod(HistoryPeriod::Month);
+  ASSERT_EQ(window.Graph().Data().buckets.size(), 2u) << "hour rows";
+  EXPECT_EQ(window.Graph().Data().buckets[0].stats.lostMinutes, 5);
+
+  const std::string file = dir.Path() + "/month.csv";
+  std::string error;
+  ASSERT_TRUE(window.ExportCsv(file, &error)) << error;
+  const std::string csv = testing::ReadFile(file);
+  EXPECT_EQ(csv.rfind("start,minutes,requests", 0), 0u);
+  EXPECT_NE(csv.find("\r\n2026-03-02 10:00,60,60,55,8.33,4,"), std::string::npos) << csv;
+  EXPECT_FALSE(window.ExportCsv(dir.Path() + "/no/such/folder/x.csv", &error));
+
+  auto* chooser = window.findChild<QComboBox*>("HistoryHost");
+  ASSERT_EQ(chooser->count(), 2);
+  EXPECT_EQ(chooser->itemText(0).toStdString(), "10.0.0.1 (router)");
+  EXPECT_EQ(chooser->itemText(1).toStdString(), "10.0.0.9  (not in the list)");
+  window.ShowHost(HistoryHost{"10.0.0.9", ""});
+  EXPECT_EQ(window.FigureText("Loss").toStdString(), "0.00 % (0 of 1)");
+  EXPECT_EQ(window.Graph().Data().lightTimes[0], 1250) << "built-in limits off the list";
+}
+
+TEST_F(HistoryWindowTest, WithoutADatabaseTheWindowSaysSo) {
+  HistoryWindow window({dir.Path() + "/none.db", clock, {}});
+  window.ShowHost(router);
+  EXPECT_TRUE(window.Graph().Data().buckets.empty());
+  EXPECT_EQ(window.FigureText("Outages"), "0");
+  EXPECT_FALSE(window.findChild<QLabel*>("HistoryState")->text().isEmpty());
+}
+
+}  // namespace
+}  // namespace sentrel
