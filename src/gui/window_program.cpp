@@ -174,13 +174,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   EventLog log;
 
   // The history of every result; its notices reach the log on this thread.
-  HistoryStoreSettings historySettings;
-  historySettings.path = HistoryStore::PathIn(options.PathToData);
-  historySettings.notice = [&ui, &log, &clock](const std::string& text) {
-    const std::string line = DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n";
-    ui.Post([&log, line] { log.Write(line); });
-  };
-  HistoryStore history(historySettings, clock);
+  HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
 
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.recorder = &history;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "core/date_text.h"
 #include "history/history_time.h"
 
 namespace sentrel {
@@ -282,6 +283,17 @@ void HistoryStore::MoveAside() {
 
 void HistoryStore::Notice(const std::string& text) const {
   if (settings_.notice) settings_.notice(text);
+}
+
+HistoryStoreSettings ProgramHistorySettings(const std::string& dataFolder, UiThread& ui,
+                                            EventLog& log, const Clock& clock) {
+  HistoryStoreSettings settings;
+  settings.path = HistoryStore::PathIn(dataFolder);
+  settings.notice = [&ui, &log, &clock](const std::string& text) {
+    const std::string line = DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n";
+    ui.Post([&log, line] { log.Write(line); });
+  };
+  return settings;
 }
 
 }  // namespace sentrel

@@ -12,13 +12,22 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "core/event_log.h"
 #include "core/history_figures.h"
 #include "core/result_recorder.h"
+#include "core/ui_thread.h"
 #include "history/history_db.h"
 #include "history/live_figures.h"
 #include "history/minute_aggregator.h"
 
 namespace sentrel {
+
+struct HistoryStoreSettings;
+
+// The program's store settings: the usual file in `dataFolder`, and notices
+// that reach the event log, dated, on the window thread.
+HistoryStoreSettings ProgramHistorySettings(const std::string& dataFolder, UiThread& ui,
+                                            EventLog& log, const Clock& clock);
 
 struct HistoryStoreSettings {
   std::string path;  // the database file; HistoryStore::PathIn gives the usual one
