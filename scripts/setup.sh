@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev
   xvfb xauth icewm xdotool x11-utils imagemagick dbus-x11 fonts-dejavu-core
   librsvg2-bin
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()

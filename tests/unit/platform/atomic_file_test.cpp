@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -67,9 +68,18 @@ TEST_F(AtomicFileTest, NewFileGetsItsModeAndLaterSavesKeepOneBackup) {
   EXPECT_EQ(Names(), std::set<std::string>{"sentrel.xml"});
 
   ASSERT_TRUE(WriteFileAtomically(file_, "two", backup_, &error));
+  // The backup keeps the time of the file it copies: never newer than the file.
+  const timespec earlier[2] = {{1000, 0}, {1'700'000'000, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file_.c_str(), earlier, 0), 0);
   ASSERT_TRUE(WriteFileAtomically(file_, "three", backup_, &error));
   EXPECT_EQ(ReadFile(file_), "three");
   EXPECT_EQ(ReadFile(backup_), "two");
+  struct stat backupStat {}, fileStat {};
+  ASSERT_EQ(::stat(backup_.c_str(), &backupStat), 0);
+  ASSERT_EQ(::stat(file_.c_str(), &fileStat), 0);
+  EXPECT_EQ(backupStat.st_mtim.tv_sec, 1'700'000'000);
+  EXPECT_EQ(backupStat.st_mtim.tv_nsec, 123456789);
+  EXPECT_GT(fileStat.st_mtim.tv_sec, backupStat.st_mtim.tv_sec);
   EXPECT_EQ(fs::status(backup_).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(Names(), (std::set<std::string>{"sentrel.xml", "sentrel.BAK"}));
