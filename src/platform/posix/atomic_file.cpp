@@ -1,9 +1,12 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -50,14 +53,37 @@ bool CanNameDescriptors() {
   return usable;
 }
 
+constexpr std::size_t kSuffixLength = 6;
+
 // A hidden name beside the target for a temporary file: ".NAME.XXXXXX".
 std::string HiddenName(const std::string& folder, const std::string& name) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937 random{std::random_device{}()};
   std::string path = folder + "/." + name + ".";
-  for (int i = 0; i < 6; ++i) path += kLetters[random() % (sizeof kLetters - 1)];
+  for (std::size_t i = 0; i < kSuffixLength; ++i) {
+    path += kLetters[random() % (sizeof kLetters - 1)];
+  }
   return path;
+}
+
+// Removes the temporary files of `name` that an earlier writer, killed
+// before it could rename or remove one, left in `folder`. The writers of one
+// file never run at once (the program's single-instance lock, the
+// registry's own lock), so none of these is in use.
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const std::string prefix = "." + name + ".";
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view found = entry->d_name;
+    if (found.size() != prefix.size() + kSuffixLength || !found.starts_with(prefix)) continue;
+    const bool ours = std::all_of(found.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
+                                  found.end(), [](char c) { return std::isalnum(
+                                                                static_cast<unsigned char>(c)); });
+    if (ours) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
 }
 
 // An open temporary file in the target's folder that goes away unless it
@@ -214,6 +240,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
   // The new file is complete on disk before anything else changes, so a
   // failed write leaves both the file and its backup as they were.
   const std::string folder = FolderOf(path);
+  RemoveLeftovers(folder, NameOf(path));
   TempFile temp(folder, NameOf(path));
   if (!FillTemp(temp, folder, bytes, fileMode, nullptr, error)) return false;
 
@@ -228,6 +255,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
       return false;
     }
     const std::string backupFolder = FolderOf(backupPath);
+    RemoveLeftovers(backupFolder, NameOf(backupPath));
     TempFile backup(backupFolder, NameOf(backupPath));
     std::string reason;
     const timespec times[2] = {old.st_atim, old.st_mtim};

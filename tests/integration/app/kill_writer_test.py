@@ -21,6 +21,7 @@ Usage: kill_writer_test.py SENTREL STATE_PROBE [--rounds N] [--seed S]
 import argparse
 import os
 import random
+import re
 import select
 import shutil
 import signal
@@ -143,13 +144,16 @@ def kill_moment(duration, rng):
     return rng.uniform(duration * 0.6, duration * 1.05)
 
 
+TEMPORARY = re.compile(r"^\.(sentrel\.xml|sentrel\.BAK|registry\.reg)\.[A-Za-z0-9]{6}$")
+
+
 def leftovers(setup):
-    expected = {"sentrel.xml", "sentrel.BAK"}
-    extra = [os.path.join(setup.data, n) for n in os.listdir(setup.data) if n not in expected]
-    registry_folder = os.path.dirname(setup.registry)
-    extra += [os.path.join(registry_folder, n) for n in os.listdir(registry_folder)
-              if n not in ("registry.reg", "registry.reg.damaged")]
-    return extra
+    """Files beside the data and registry files that are not theirs."""
+    expected = {"sentrel.xml", "sentrel.BAK", "registry.reg", "registry.reg.damaged"}
+    found = []
+    for folder in (setup.data, os.path.dirname(setup.registry)):
+        found += [n for n in os.listdir(folder) if n not in expected]
+    return found
 
 
 def main():
@@ -167,6 +171,7 @@ def main():
     setup = Setup(work, options.sentrel, options.probe)
     outcomes = {"before": 0, "after": 0, "same": 0}
     kills = 0
+    left_behind = 0
     try:
         # A few hosts, and a registry file that the runner has written once
         # (its own form, with "isPinging" set), so both states of a runner's
@@ -271,19 +276,32 @@ def main():
                 if os.stat(bak).st_mtime_ns > file_time:
                     raise Failure("round %d (%s): the backup is newer than the file" %
                                   (round_number, action))
+            # A writer killed in the instant between naming a temporary file
+            # and renaming it leaves a hidden one, which nothing reads and the
+            # next completed write of that file removes.
             extra = leftovers(setup)
-            if extra:
-                raise Failure("round %d (%s): left behind: %s" % (round_number, action, extra))
+            strange = [n for n in extra if not TEMPORARY.match(n)]
+            if strange:
+                raise Failure("round %d (%s): left behind: %s" % (round_number, action, strange))
+            own = [n for n in extra if ("registry" in n) == (action == "runner")]
+            if own and not killed:
+                raise Failure("round %d (%s): a completed write left %s" %
+                              (round_number, action, own))
+            left_behind += bool(extra)
             values = setup.probe_state()
             if int(values["hosts"]) != hosts:
                 raise Failure("round %d (%s): %s hosts load, %d expected" %
                               (round_number, action, values["hosts"], hosts))
 
-        # A later start runs as usual.
+        # A later start runs as usual, and a completed save leaves nothing.
         setup.run_to_end(["--list"], False)
+        setup.run_to_end(["--enable", "1"], False)
+        if [n for n in leftovers(setup) if "registry" not in n]:
+            raise Failure("a completed save left %s" % leftovers(setup))
         print("%d rounds, %d writers killed; changes interrupted before their save: %d, "
-              "completed: %d, without effect: %d" %
-              (options.rounds, kills, outcomes["before"], outcomes["after"], outcomes["same"]))
+              "completed: %d, without effect: %d; rounds with a hidden temporary file "
+              "left: %d" % (options.rounds, kills, outcomes["before"], outcomes["after"],
+                            outcomes["same"], left_behind))
         return 0
     except (Failure, subprocess.TimeoutExpired) as error:
         print("FAILED:", error)

@@ -85,6 +85,22 @@ TEST_F(AtomicFileTest, NewFileGetsItsModeAndLaterSavesKeepOneBackup) {
   EXPECT_EQ(Names(), (std::set<std::string>{"sentrel.xml", "sentrel.BAK"}));
 }
 
+// What a writer killed in the instant between naming its temporary file and
+// renaming it leaves behind goes with the next write of the same file; other
+// files' temporaries and look-alikes stay.
+TEST_F(AtomicFileTest, NextWriteRemovesWhatAKilledWriterLeft) {
+  PutFile(dir_ / ".sentrel.xml.Ab3dE9", "left");
+  PutFile(dir_ / ".sentrel.BAK.x1y2z3", "left");
+  PutFile(dir_ / ".sentrel.xml.toolong", "not ours");
+  PutFile(dir_ / ".sentrel.xml.ab-cd_", "not ours");
+  PutFile(dir_ / ".registry.reg.Ab3dE9", "another file's");
+  PutFile(file_, "old");
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(file_, "new", backup_, &error)) << error;
+  EXPECT_EQ(Names(), (std::set<std::string>{"sentrel.xml", "sentrel.BAK", ".sentrel.xml.toolong",
+                                            ".sentrel.xml.ab-cd_", ".registry.reg.Ab3dE9"}));
+}
+
 TEST_F(AtomicFileTest, UnusableTargetsFailWithAReason) {
   PutFile(dir_ / "plain", "x");
   fs::create_directory(dir_ / "folder");
