@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,11 @@ inline constexpr const char* kDefaultSubject = "Sentrel Message!!!";
 // search again what it inserted itself, so a host name containing
 // "%HostName%" is inserted once. Date, time and status line are trimmed of
 // characters 0..32 at both ends; address and name go in unchanged.
+// Values inserted by one pass are searched by the later ones, so texts from a
+// hand-edited data file could multiply each other's length: once a
+// replacement would make the text longer than kMaxExpandedLength bytes, the
+// expansion stops there and the remaining placeholders stay as written.
+inline constexpr std::size_t kMaxExpandedLength = 1 << 20;
 std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
                                const DateTextFormats& formats);
 // An empty template gives "Sentrel Message!!!".

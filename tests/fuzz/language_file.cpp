@@ -57,7 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const LanguageText text = DecodeLanguageText(bytes);
   FUZZ_CHECK(IsValidUtf8(text.utf8));
   FUZZ_CHECK(text.code_page == kUtf8CodePage || IsKnownCodePage(text.code_page));
-  FUZZ_CHECK(!std::string_view(text.utf8).starts_with(kUtf8Bom));
+  // Valid UTF-8 is taken as it is, less a byte order mark in front.
+  if (IsValidUtf8(bytes)) {
+    FUZZ_CHECK(text.code_page == kUtf8CodePage);
+    FUZZ_CHECK(text.utf8 == (bytes.starts_with(kUtf8Bom) ? bytes.substr(kUtf8Bom.size()) : bytes));
+  }
 
   // The reader as the windows use it, from a file.
   static const std::string path = fuzz::ScratchFolder() + "/Fuzz.lng";
