@@ -368,7 +368,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const uint32_t address = input.Long();
   const std::vector<uint8_t> payload(input.Byte() % 65, 0xA5);
 
-  std::vector<uint8_t> everyDatagram;
   while (!input.Empty() && g_socket.waiting.size() < 32) {
     Arrival a;
     const uint8_t head = input.Byte();
