@@ -24,10 +24,13 @@ if [ ${#targets[@]} -eq 0 ]; then
            alarm_template)
 fi
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz >/dev/null
-
 out=build/fuzz
+cmake --preset fuzz >/dev/null
+if ! cmake --build --preset fuzz >"$out/build.log" 2>&1; then
+  cat "$out/build.log"
+  exit 1
+fi
+
 # Files the targets write go to memory where possible: the readers' cost is
 # then the parsing, not the disk's flushes.
 base=${TMPDIR:-/tmp}
