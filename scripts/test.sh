@@ -9,3 +9,9 @@ scripts/setup.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset" -j"$(nproc)"
+# The fuzz targets (clang, libFuzzer) build and run a few seconds each from
+# their seed corpora; FUZZ=0 leaves them out. scripts/fuzz.sh SECONDS runs
+# them longer.
+if [ "${FUZZ:-1}" != 0 ]; then
+  scripts/fuzz.sh 3
+fi

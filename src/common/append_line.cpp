@@ -1,16 +1,27 @@
 #include "common/append_line.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace sentrel {
 
-void AppendLine(const std::string& file, std::string_view line) {
-  std::FILE* out = std::fopen(file.c_str(), "ab");
-  if (!out) return;
+void AppendLine(const std::string& file, std::string_view line, unsigned mode) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                        static_cast<mode_t>(mode & 07777));
+  if (fd < 0) return;
   std::string text(line);
   text += "\r\n";
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fclose(out);
+  // O_APPEND puts every write at the end, also with another writer.
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  ::close(fd);
 }
 
 }  // namespace sentrel

@@ -5,9 +5,14 @@
 
 namespace sentrel {
 
-// Appends `line` and CR LF to `file`, creating the file when missing. A file
-// that cannot be opened is skipped silently: logging must never stop the
-// work being logged.
-void AppendLine(const std::string& file, std::string_view line);
+// Permission of a log that may hold what others must not read (the mail
+// transfer log: server conversation, user name): its user alone.
+inline constexpr unsigned kPrivateFileMode = 0600;
+
+// Appends `line` and CR LF to `file`, creating the file when missing with
+// permission `mode` (less the process umask; an existing file keeps its
+// own). A file that cannot be opened is skipped silently: logging must never
+// stop the work being logged.
+void AppendLine(const std::string& file, std::string_view line, unsigned mode = 0644);
 
 }  // namespace sentrel

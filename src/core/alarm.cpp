@@ -22,12 +22,27 @@ std::string TrimControls(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-void ReplaceEvery(std::string& text, const std::string& placeholder, const std::string& value) {
-  std::size_t pos = 0;
-  while ((pos = text.find(placeholder, pos)) != std::string::npos) {
-    text.replace(pos, placeholder.size(), value);
-    pos += value.size();
+// One pass: every occurrence of `placeholder` replaced by `value`, which is
+// not searched again. Built in one sweep, so that many placeholders in a long
+// text cost no more than copying it. False when it stopped because the text
+// would have grown beyond kMaxExpandedLength (the rest stays as written).
+bool ReplaceEvery(std::string& text, std::string_view placeholder, const std::string& value) {
+  std::size_t pos = text.find(placeholder);
+  if (pos == std::string::npos) return true;
+  std::string result;
+  std::size_t from = 0;
+  bool complete = true;
+  for (; pos != std::string::npos; pos = text.find(placeholder, from)) {
+    const std::size_t tail = text.size() - pos - placeholder.size();
+    if (result.size() + (pos - from) + value.size() + tail > kMaxExpandedLength) {
+      complete = false;
+      break;
+    }
+    result.append(text, from, pos - from).append(value);
+    from = pos + placeholder.size();
   }
+  text = result.append(text, from, std::string::npos);
+  return complete;
 }
 
 // The history's placeholders, each asked for only when the text holds it.
@@ -86,7 +101,9 @@ std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
   }};
   std::string result = text;
   ExpandHistoryFigures(host, result, when, figures);
-  for (const auto& [placeholder, value] : passes) ReplaceEvery(result, placeholder, value);
+  for (const auto& [placeholder, value] : passes) {
+    if (!ReplaceEvery(result, placeholder, value)) break;
+  }
   return result;
 }
 

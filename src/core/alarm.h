@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,6 +33,12 @@ inline constexpr const char* kDefaultSubject = "Sentrel Message!!!";
 // "2d 03:00:00" beyond a day). Both read "n/a" when `figures` is null or
 // knows nothing. They go first so that a host name or status line holding
 // these words is inserted as it is, as it always was.
+//
+// Values inserted by one pass are searched by the later ones, so texts from a
+// hand-edited data file could multiply each other's length: once a
+// replacement would make the text longer than kMaxExpandedLength bytes, the
+// expansion stops there and the remaining placeholders stay as written.
+inline constexpr std::size_t kMaxExpandedLength = 1 << 20;
 std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
                                const DateTextFormats& formats,
                                const HistoryFigures* figures = nullptr);

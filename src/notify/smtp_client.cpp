@@ -52,20 +52,23 @@ int32_t ReplyCodeOf(std::string_view line) {
 SmtpClient::SmtpClient(const Clock& clock) : localName(LocalHostName()), clock_(clock) {}
 
 void SmtpClient::Log(std::string_view piece) const {
-  if (logMode == 2 && !logFile.empty()) AppendLine(logFile, piece);
+  if (logMode == 2 && !logFile.empty()) AppendLine(logFile, piece, kPrivateFileMode);
 }
 
 void SmtpClient::LogError() {
   if (logMode != 0 && !logFile.empty()) {
-    AppendLine(logFile, "\r\nERROR " + std::to_string(socket_.Error()) + "\r\n");
+    AppendLine(logFile, "\r\nERROR " + std::to_string(socket_.Error()) + "\r\n",
+               kPrivateFileMode);
   }
 }
 
 bool SmtpClient::Connect() {
   socket_.Close();
   if (logMode != 0 && !logFile.empty()) {
-    AppendLine(logFile, "\r\n" + FormatLocalDateTime(clock_.Now()) + " Connect to " + host +
-                            " Port:" + port + "\r\n");
+    AppendLine(logFile,
+               "\r\n" + FormatLocalDateTime(clock_.Now()) + " Connect to " + host + " Port:" +
+                   port + "\r\n",
+               kPrivateFileMode);
   }
   if (!socket_.Connect(host, port, std::chrono::milliseconds(replyTimeout))) {
     LogError();
@@ -98,15 +101,16 @@ void SmtpClient::ReadReply() {
   replyCode = ReplyCodeOf(replyLines.front());
 }
 
-bool SmtpClient::SendCommand(std::string_view text) {
-  Log(text);
+bool SmtpClient::SendCommand(std::string_view text, std::optional<std::string_view> logged) {
+  Log(logged.value_or(text));
   if (socket_.Send(text, std::chrono::milliseconds(replyTimeout))) return true;
   LogError();
   return false;
 }
 
-bool SmtpClient::Command(std::string_view text, int32_t expected) {
-  if (!SendCommand(text)) {
+bool SmtpClient::Command(std::string_view text, int32_t expected,
+                         std::optional<std::string_view> logged) {
+  if (!SendCommand(text, logged)) {
     replyCode = 0;
     return false;
   }
@@ -176,8 +180,10 @@ bool SmtpClient::Open() {
 
 bool SmtpClient::AuthLogin() {
   // The prompts after 334 differ between servers; only the codes count.
+  // The password's Base64 is the password itself to anyone who reads the
+  // transcript; the user name and the CRAM-MD5 response give nothing away.
   return Command("AUTH LOGIN\r\n", 334) && Command(Base64Encode(user) + "\r\n", 334) &&
-         Command(Base64Encode(password) + "\r\n", 235);
+         Command(Base64Encode(password) + "\r\n", 235, kLoggedPassword);
 }
 
 bool SmtpClient::AuthCramMd5() {

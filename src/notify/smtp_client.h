@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,8 @@ class SmtpClient {
   static constexpr int kMaxReplyLines = 128;
   // A pending DATA chunk is sent once it would reach this many characters.
   static constexpr std::size_t kChunkSize = 1500;
+  // What the transcript shows for the password line of AUTH LOGIN.
+  static constexpr std::string_view kLoggedPassword = "********\r\n";
 
   std::string host = "127.0.0.1";
   std::string port = "smtp";  // decimal or a service name
@@ -40,7 +43,7 @@ class SmtpClient {
   bool sizeAnnounced = false;
   std::string localName;
   uint16_t logMode = 0;  // 0 = no transcript, 2 = full transcript
-  std::string logFile;
+  std::string logFile;   // created readable by its user alone
 
   // `clock` dates the transcript's connect line; it must outlive the client.
   explicit SmtpClient(const Clock& clock);
@@ -66,8 +69,10 @@ class SmtpClient {
  private:
   bool Connect();
   void ReadReply();
-  bool SendCommand(std::string_view text);
-  bool Command(std::string_view text, int32_t expected);
+  // `logged` stands for `text` in the transcript when given.
+  bool SendCommand(std::string_view text, std::optional<std::string_view> logged = {});
+  bool Command(std::string_view text, int32_t expected,
+               std::optional<std::string_view> logged = {});
   bool AuthCramMd5();
   bool AuthLogin();
   void Log(std::string_view piece) const;

@@ -9,7 +9,7 @@
 namespace sentrel {
 
 void TransferLog::Append(std::string_view line) const {
-  if (Enabled()) AppendLine(path_, line);
+  if (Enabled()) AppendLine(path_, line, kPrivateFileMode);
 }
 
 std::string TransferLogPath(const std::string& pathToLog, const std::string& programFolder) {

@@ -10,7 +10,8 @@ namespace sentrel {
 // The mail transfer log, smtp.log. Off (an empty path) unless the program
 // was started with the switch "sl". Every line is appended on its own, the
 // file opened and closed each time, so the log survives a crash mid-transfer;
-// a file that cannot be opened is skipped silently.
+// a file that cannot be opened is skipped silently. A new file is readable by
+// its user alone: it holds the server conversation and the user name.
 class TransferLog {
  public:
   TransferLog() = default;

@@ -9,8 +9,13 @@ namespace sentrel {
 // failed write never leaves a half-written file behind: the bytes go to a
 // temporary file in the same folder, which is flushed to disk; then, when
 // `backupPath` is not empty and `path` exists, the old file is copied to
-// `backupPath` (replacing an older backup); then the temporary file is renamed
-// over `path` and the folder entry is flushed.
+// `backupPath` (replacing an older backup; the copy keeps the old file's
+// access and modification times, so it never looks newer than the file);
+// then the temporary file is renamed over `path` and the folder entry is
+// flushed. Where the file system allows, a temporary file has no name until
+// it is complete and renamed at once, so a writer killed at any moment
+// leaves none behind but in that last instant; what a killed writer left
+// (hidden ".NAME.XXXXXX" files) is removed by the next write of the file.
 //
 // `mode` is the permission of a newly created file (an existing file keeps
 // its own). Returns true on success; on failure returns false, leaves `path`

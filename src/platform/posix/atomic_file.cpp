@@ -1,11 +1,15 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace sentrel {
@@ -42,10 +46,61 @@ int WriteAll(int fd, std::string_view bytes) {
   return 0;
 }
 
-// An open temporary file that removes itself unless it was committed.
+// Whether a descriptor can be given a name later through /proc (needed to
+// link a file opened with O_TMPFILE; without /proc only root could).
+bool CanNameDescriptors() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+constexpr std::size_t kSuffixLength = 6;
+
+// A hidden name beside the target for a temporary file: ".NAME.XXXXXX".
+std::string HiddenName(const std::string& folder, const std::string& name) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::string path = folder + "/." + name + ".";
+  for (std::size_t i = 0; i < kSuffixLength; ++i) {
+    path += kLetters[random() % (sizeof kLetters - 1)];
+  }
+  return path;
+}
+
+// Removes the temporary files of `name` that an earlier writer, killed
+// before it could rename or remove one, left in `folder`. The writers of one
+// file never run at once (the program's single-instance lock, the
+// registry's own lock), so none of these is in use.
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const std::string prefix = "." + name + ".";
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view found = entry->d_name;
+    if (found.size() != prefix.size() + kSuffixLength || !found.starts_with(prefix)) continue;
+    const bool ours = std::all_of(found.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
+                                  found.end(), [](char c) { return std::isalnum(
+                                                                static_cast<unsigned char>(c)); });
+    if (ours) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+// An open temporary file in the target's folder that goes away unless it
+// was committed. Where the file system allows, it has no name at all until
+// its content is complete on disk (O_TMPFILE), so a writer that is killed
+// half-way leaves nothing behind; it is named only for the rename over the
+// target. Elsewhere it is a hidden ".NAME.XXXXXX" file from the start, which
+// a killed writer leaves (nothing reads such a file).
 class TempFile {
  public:
-  TempFile(const std::string& folder, const std::string& name) {
+  TempFile(const std::string& folder, const std::string& name) : folder_(folder), name_(name) {
+    if (CanNameDescriptors()) {
+      fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd_ >= 0) return;
+      // No O_TMPFILE on this file system (or a missing folder, which the
+      // named file below reports as well).
+    }
     std::string pattern = folder + "/." + name + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -60,42 +115,69 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
 
   int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
+  // The name to report: the hidden name, or the folder while it has none.
+  const std::string& where() const { return path_.empty() ? folder_ : path_; }
 
-  // Flushes and closes; returns 0 or the errno of the failure. A full disk
-  // can show up only here on some file systems, so both are checked.
-  int FlushAndClose() {
+  // Flushes the content to disk; returns 0 or the errno of the failure. A
+  // full disk can show up only when a named file is closed on some file
+  // systems, so that is checked too.
+  int Flush() {
     if (::fsync(fd_) != 0) return errno;
+    if (path_.empty()) return 0;
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return errno;
     return 0;
   }
-  // The file now lives under another name: nothing to remove.
-  void Committed() { path_.clear(); }
+
+  // Renames the flushed file over `target`; returns 0 or the errno of the
+  // failure (the temporary file is then removed).
+  int ReplaceTarget(const std::string& target) {
+    if (path_.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      for (int attempt = 0;; ++attempt) {
+        const std::string name = HiddenName(folder_, name_);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          path_ = name;
+          break;
+        }
+        if (errno != EEXIST || attempt == 100) return errno;
+      }
+    }
+    if (::rename(path_.c_str(), target.c_str()) != 0) return errno;
+    path_.clear();  // the file now lives under the target's name
+    return 0;
+  }
 
  private:
+  std::string folder_;
+  std::string name_;
   int fd_ = -1;
-  std::string path_;
+  std::string path_;  // its current name; empty while it has none
 };
 
-// Fills `temp` with `bytes` and flushes it to disk, with permission `mode`.
+// Fills `temp` with `bytes` and flushes it to disk, with permission `mode`
+// and, when given, the access and modification times `times`.
 bool FillTemp(TempFile& temp, const std::string& folder, std::string_view bytes,
-              unsigned mode, std::string* error) {
+              unsigned mode, const timespec* times, std::string* error) {
   if (temp.fd() < 0) {
     if (error) *error = Reason("Cannot create a file in", folder, errno);
     return false;
   }
   if (::fchmod(temp.fd(), static_cast<mode_t>(mode)) != 0) {
-    if (error) *error = Reason("Cannot set the permissions of", temp.path(), errno);
+    if (error) *error = Reason("Cannot set the permissions of", temp.where(), errno);
     return false;
   }
   if (const int err = WriteAll(temp.fd(), bytes); err != 0) {
-    if (error) *error = Reason("Cannot write", temp.path(), err);
+    if (error) *error = Reason("Cannot write", temp.where(), err);
     return false;
   }
-  if (const int err = temp.FlushAndClose(); err != 0) {
-    if (error) *error = Reason("Cannot flush", temp.path(), err);
+  if (times != nullptr && ::futimens(temp.fd(), times) != 0) {
+    if (error) *error = Reason("Cannot set the times of", temp.where(), errno);
+    return false;
+  }
+  if (const int err = temp.Flush(); err != 0) {
+    if (error) *error = Reason("Cannot flush", temp.where(), err);
     return false;
   }
   return true;
@@ -104,11 +186,10 @@ bool FillTemp(TempFile& temp, const std::string& folder, std::string_view bytes,
 // Renames the flushed `temp` over `target`.
 bool Commit(TempFile& temp, const std::string& folder, const std::string& target,
             std::string* error) {
-  if (::rename(temp.path().c_str(), target.c_str()) != 0) {
-    if (error) *error = Reason("Cannot replace", target, errno);
+  if (const int err = temp.ReplaceTarget(target); err != 0) {
+    if (error) *error = Reason("Cannot replace", target, err);
     return false;
   }
-  temp.Committed();
   // Makes the new name durable. Some file systems cannot sync a folder; the
   // file itself is already on disk, so that is not a failure of the save.
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -159,11 +240,14 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
   // The new file is complete on disk before anything else changes, so a
   // failed write leaves both the file and its backup as they were.
   const std::string folder = FolderOf(path);
+  RemoveLeftovers(folder, NameOf(path));
   TempFile temp(folder, NameOf(path));
-  if (!FillTemp(temp, folder, bytes, fileMode, error)) return false;
+  if (!FillTemp(temp, folder, bytes, fileMode, nullptr, error)) return false;
 
   // The backup is a copy (itself replaced atomically), not a rename, so `path`
-  // exists at every moment.
+  // exists at every moment. The copy keeps the old file's times: a backup
+  // never looks newer than the file it was taken from, also when the writer
+  // dies between making it and replacing the file.
   if (exists && !backupPath.empty()) {
     std::string previous;
     if (const int err = ReadAll(path, &previous); err != 0) {
@@ -171,9 +255,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
       return false;
     }
     const std::string backupFolder = FolderOf(backupPath);
+    RemoveLeftovers(backupFolder, NameOf(backupPath));
     TempFile backup(backupFolder, NameOf(backupPath));
     std::string reason;
-    if (!FillTemp(backup, backupFolder, previous, fileMode, &reason) ||
+    const timespec times[2] = {old.st_atim, old.st_mtim};
+    if (!FillTemp(backup, backupFolder, previous, fileMode, times, &reason) ||
         !Commit(backup, backupFolder, backupPath, &reason)) {
       if (error) *error = "Cannot make the backup: " + reason;
       return false;

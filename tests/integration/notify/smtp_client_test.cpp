@@ -1,6 +1,7 @@
 #include "notify/smtp_client.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -99,10 +100,14 @@ TEST_F(SmtpClientTest, CramMd5IsTriedFirstAndLoginAfterItFailed) {
     c.ReadLine();
     c.Send("250 ok\r\n");
   });
+  const auto log = std::filesystem::path(::testing::TempDir()) / "auth_transcript.log";
+  std::filesystem::remove(log);
   SmtpClient client(clock_);
   Aim(client, server);
   client.user = "tim";
   client.password = "tanstaaftanstaaf";
+  client.logMode = 2;
+  client.logFile = log.string();
 
   ASSERT_TRUE(client.Open());
   EXPECT_TRUE(client.authenticated);
@@ -117,6 +122,19 @@ TEST_F(SmtpClientTest, CramMd5IsTriedFirstAndLoginAfterItFailed) {
   EXPECT_EQ(received[4], Base64Encode("tim"));
   EXPECT_EQ(received[5], Base64Encode("tanstaaftanstaaf"));
   EXPECT_EQ(received[6], "MAIL FROM:<a@b.test> SIZE=77");
+
+  // The transcript keeps the CRAM-MD5 response and the user name, which give
+  // nothing away, but shows a mask for the password, and only its user may
+  // read it.
+  const std::string transcript = testing::ReadFile(log);
+  EXPECT_NE(transcript.find("\r\n" + received[2] + "\r\n"), std::string::npos);
+  EXPECT_NE(transcript.find("\r\n" + Base64Encode("tim") + "\r\n\r\n>334 UGFzc3dvcmQ6\r\n"
+                            "********\r\n\r\n>235 2.7.0 ok\r\n"),
+            std::string::npos);
+  EXPECT_EQ(transcript.find(Base64Encode("tanstaaftanstaaf")), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600U);
 }
 
 TEST_F(SmtpClientTest, DataIsDotStuffedAndEveryLineBreakBecomesCrLf) {

@@ -73,6 +73,18 @@ TEST(AppendLine, CreatesAppendsWithCrLfAndSkipsWhatCannotBeOpened) {
   text << std::ifstream(dir / "smtp.log", std::ios::binary).rdbuf();
   EXPECT_EQ(text.str(), "220 ready\r\n\r\nQUIT\r\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+
+  // A private log is created for its user alone; an existing file keeps the
+  // permission its owner gave it.
+  namespace fs = std::filesystem;
+  AppendLine(dir / "private.log", "x", kPrivateFileMode);
+  EXPECT_EQ(fs::status(dir / "private.log").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dir / "smtp.log", fs::perms::owner_read | fs::perms::owner_write |
+                                        fs::perms::group_read);
+  AppendLine(dir / "smtp.log", "more", kPrivateFileMode);
+  EXPECT_EQ(fs::status(dir / "smtp.log").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   std::filesystem::remove_all(dir);
 }
 

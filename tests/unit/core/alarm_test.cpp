@@ -98,6 +98,22 @@ TEST(DurationText, HoursMinutesSecondsAndDays) {
   EXPECT_EQ(DurationText(-5), "0:00:00");
 }
 
+// Texts that multiply each other through the passes (a data file may hold
+// texts of any length) stop at the limit instead of exhausting memory.
+TEST_F(TemplateTest, MultiplyingTextsStopAtTheLimit) {
+  std::string manyNames;
+  for (int i = 0; i < 4000; ++i) manyNames += "%HostName%";
+  host.HostIP.Set(manyNames);
+  host.HostName.Set(std::string(40000, 'n'));
+  std::string manyAddresses;
+  for (int i = 0; i < 4000; ++i) manyAddresses += "%HostIP%";
+  const std::string body = ExpandBody(host, "%Date% " + manyAddresses, kFormats);
+  EXPECT_LE(body.size(), kMaxExpandedLength);
+  EXPECT_TRUE(body.starts_with("05.12.2026 %HostName%%HostName%"));
+  EXPECT_TRUE(body.ends_with("%HostIP%"));
+  EXPECT_EQ(ExpandSubject(host, "%HostName%", kFormats), host.HostName.Get());
+}
+
 // Every action of both sides on; the desktop and the channels write into one
 // record so that their order shows.
 class DispatchTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -67,12 +68,37 @@ TEST_F(AtomicFileTest, NewFileGetsItsModeAndLaterSavesKeepOneBackup) {
   EXPECT_EQ(Names(), std::set<std::string>{"sentrel.xml"});
 
   ASSERT_TRUE(WriteFileAtomically(file_, "two", backup_, &error));
+  // The backup keeps the time of the file it copies: never newer than the file.
+  const timespec earlier[2] = {{1000, 0}, {1'700'000'000, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file_.c_str(), earlier, 0), 0);
   ASSERT_TRUE(WriteFileAtomically(file_, "three", backup_, &error));
   EXPECT_EQ(ReadFile(file_), "three");
   EXPECT_EQ(ReadFile(backup_), "two");
+  struct stat backupStat {}, fileStat {};
+  ASSERT_EQ(::stat(backup_.c_str(), &backupStat), 0);
+  ASSERT_EQ(::stat(file_.c_str(), &fileStat), 0);
+  EXPECT_EQ(backupStat.st_mtim.tv_sec, 1'700'000'000);
+  EXPECT_EQ(backupStat.st_mtim.tv_nsec, 123456789);
+  EXPECT_GT(fileStat.st_mtim.tv_sec, backupStat.st_mtim.tv_sec);
   EXPECT_EQ(fs::status(backup_).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(Names(), (std::set<std::string>{"sentrel.xml", "sentrel.BAK"}));
+}
+
+// What a writer killed in the instant between naming its temporary file and
+// renaming it leaves behind goes with the next write of the same file; other
+// files' temporaries and look-alikes stay.
+TEST_F(AtomicFileTest, NextWriteRemovesWhatAKilledWriterLeft) {
+  PutFile(dir_ / ".sentrel.xml.Ab3dE9", "left");
+  PutFile(dir_ / ".sentrel.BAK.x1y2z3", "left");
+  PutFile(dir_ / ".sentrel.xml.toolong", "not ours");
+  PutFile(dir_ / ".sentrel.xml.ab-cd_", "not ours");
+  PutFile(dir_ / ".registry.reg.Ab3dE9", "another file's");
+  PutFile(file_, "old");
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(file_, "new", backup_, &error)) << error;
+  EXPECT_EQ(Names(), (std::set<std::string>{"sentrel.xml", "sentrel.BAK", ".sentrel.xml.toolong",
+                                            ".sentrel.xml.ab-cd_", ".registry.reg.Ab3dE9"}));
 }
 
 TEST_F(AtomicFileTest, UnusableTargetsFailWithAReason) {
