@@ -150,6 +150,8 @@ TEMPORARY = re.compile(r"^\.(sentrel\.xml|sentrel\.BAK|registry\.reg)\.[A-Za-z0-
 def leftovers(setup):
     """Files beside the data and registry files that are not theirs."""
     expected = {"sentrel.xml", "sentrel.BAK", "registry.reg", "registry.reg.damaged"}
+    # The runner's history database keeps itself crash-safe (SQLite's journal).
+    expected |= {"history.db", "history.db-wal", "history.db-shm", "history.db-journal"}
     found = []
     for folder in (setup.data, os.path.dirname(setup.registry)):
         found += [n for n in os.listdir(folder) if n not in expected]
