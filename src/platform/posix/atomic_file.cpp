@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -78,9 +77,10 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view found = entry->d_name;
     if (found.size() != prefix.size() + kSuffixLength || !found.starts_with(prefix)) continue;
-    const bool ours = std::all_of(found.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
-                                  found.end(), [](char c) { return std::isalnum(
-                                                                static_cast<unsigned char>(c)); });
+    const std::string_view suffix = found.substr(prefix.size());
+    const bool ours = std::all_of(suffix.begin(), suffix.end(), [](char c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
     if (ours) ::unlinkat(::dirfd(dir), entry->d_name, 0);
   }
   ::closedir(dir);
