@@ -31,6 +31,11 @@ HistoryGraph::HistoryGraph(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void HistoryGraph::SetEmptyText(const QString& text) {
+  emptyText_ = text;
+  update();
+}
+
 void HistoryGraph::SetData(GraphData shown) {
   data_ = std::move(shown);
   int64_t highest = 0;
@@ -149,7 +154,7 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
   p.setPen(text);
   p.drawRect(plot);
   if (data_.buckets.empty()) {
-    p.drawText(plot, Qt::AlignCenter, "No history for this period");
+    p.drawText(plot, Qt::AlignCenter, emptyText_);
   }
 }
 

@@ -29,6 +29,8 @@ class HistoryGraph final : public QWidget {
   explicit HistoryGraph(QWidget* parent = nullptr);
 
   void SetData(GraphData shown);
+  // What the graph says when the period holds no data.
+  void SetEmptyText(const QString& text);
   const GraphData& Data() const { return data_; }
   // The round-trip axis in ms.
   AxisScale Axis() const { return axis_; }
@@ -42,6 +44,7 @@ class HistoryGraph final : public QWidget {
  private:
   GraphData data_;
   AxisScale axis_;
+  QString emptyText_;
 };
 
 }  // namespace sentrel

@@ -20,11 +20,13 @@
 #include "core/alarm.h"
 #include "core/host_entry.h"
 #include "gui/history_graph.h"
+#include "gui/language_captions.h"
 #include "history/history_csv.h"
 #include "history/history_reader.h"
 #include "history/history_text.h"
 #include "history/history_time.h"
 #include "platform/atomic_file.h"
+#include "settings/language_table.h"
 
 namespace sentrel {
 
@@ -34,6 +36,9 @@ constexpr std::array<int32_t, 4> kBuiltInLightTimes{kDefaultLightTimes[0], kDefa
                                                     kDefaultLightTimes[2], kDefaultLightTimes[3]};
 const char* const kFigureNames[] = {"Availability", "Loss",    "Average",    "Jitter",
                                     "Range",        "Outages", "Outage time"};
+
+// The language key of a figure's caption: "Outage time" -> "OutageTimeLabel".
+QString FigureCaptionKey(const char* figure) { return QString(figure).remove(' ') + "Label"; }
 
 QString Number(std::optional<double> value, const char* suffix, int decimals = 1) {
   if (!value) return "-";
@@ -74,13 +79,14 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
     if (index >= 0 && static_cast<std::size_t>(index) < hosts_.size()) ShowHost(hosts_[index]);
   });
   auto* top = new QHBoxLayout;
-  auto* hostLabel = new QLabel("&Host:", this);
+  auto* hostLabel = new QLabel(this);
+  hostLabel->setObjectName("HostLabel");
   hostLabel->setBuddy(chooser_);
   top->addWidget(hostLabel);
   top->addWidget(chooser_, 1);
   for (const HistoryPeriod period :
        {HistoryPeriod::Hour, HistoryPeriod::Day, HistoryPeriod::Week, HistoryPeriod::Month}) {
-    auto* button = new QPushButton(PeriodName(period), this);
+    auto* button = new QPushButton(this);
     button->setObjectName(QString("Period") + PeriodName(period));
     button->setCheckable(true);
     button->setChecked(period == period_);
@@ -93,7 +99,8 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
   auto* figures = new QGridLayout;
   int column = 0;
   for (const char* name : kFigureNames) {
-    auto* caption = new QLabel(QString(name) + ":", this);
+    auto* caption = new QLabel(this);
+    caption->setObjectName(FigureCaptionKey(name));
     auto* value = new QLabel("-", this);
     value->setObjectName(QString("Figure") + QString(name).remove(' '));
     value->setAccessibleName(name);
@@ -107,7 +114,6 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
 
   outages_->setObjectName("OutageTable");
   outages_->setAccessibleName("Outages");
-  outages_->setHorizontalHeaderLabels({"Start", "End", "Duration", "Status", "Trace"});
   outages_->verticalHeader()->hide();
   outages_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   outages_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -117,7 +123,6 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
   trace_->setObjectName("TraceText");
   trace_->setAccessibleName("Trace of the outage");
   trace_->setReadOnly(true);
-  trace_->setPlaceholderText("The trace of the selected outage, when its loss alarm ran one.");
 
   auto* lower = new QSplitter(Qt::Horizontal, this);
   lower->addWidget(outages_);
@@ -131,10 +136,10 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 2);
 
-  auto* exportButton = new QPushButton("&Export CSV...", this);
+  auto* exportButton = new QPushButton(this);
   exportButton->setObjectName("ExportBtn");
   connect(exportButton, &QPushButton::clicked, this, [this] { ChooseExport(); });
-  auto* closeButton = new QPushButton("&Close", this);
+  auto* closeButton = new QPushButton(this);
   closeButton->setObjectName("CloseBtn");
   connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
   state_->setObjectName("HistoryState");
@@ -155,6 +160,22 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
     if (isVisible()) Reload();
   });
   refresh_.start();
+  ApplyLanguage(std::nullopt);
+}
+
+void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {
+  language_ = file;
+  ApplyCaptionsByName(*this, LanguageWindow::kHistoryForm, language_);
+  outages_->setHorizontalHeaderLabels({Caption("StartColumn"), Caption("EndColumn"),
+                                       Caption("DurationColumn"), Caption("StatusColumn"),
+                                       Caption("TraceColumn")});
+  trace_->setPlaceholderText(Caption("TraceHint"));
+  graph_->SetEmptyText(Caption("NoHistory"));
+  if (isVisible()) Reload();
+}
+
+QString HistoryWindow::Caption(const char* key) const {
+  return Text(CaptionText(language_, kHistoryFormSection, key));
 }
 
 void HistoryWindow::ShowHost(const std::optional<HistoryHost>& host) {
@@ -186,7 +207,7 @@ void HistoryWindow::Reload() {
   int current = -1;
   for (std::size_t i = 0; i < hosts_.size(); ++i) {
     QString label = Text(HostText(hosts_[i]));
-    if (services_.listedHosts && listed.count(hosts_[i]) == 0) label += "  (not in the list)";
+    if (services_.listedHosts && listed.count(hosts_[i]) == 0) label += "  " + Caption("NotInList");
     chooser_->addItem(label);
     if (host_ && hosts_[i] == *host_) current = static_cast<int>(i);
   }
@@ -196,7 +217,7 @@ void HistoryWindow::Reload() {
     current = chooser_->count() - 1;
   }
   chooser_->setCurrentIndex(current);
-  setWindowTitle(host_ ? "History - " + Text(HostText(*host_)) : QString("History"));
+  setWindowTitle(host_ ? Caption("HistoryForm") + " - " + Text(HostText(*host_)) : Caption("HistoryForm"));
 
   const DateTime now = services_.clock.Now();
   const PeriodSpan span = SpanOf(period_, now);
@@ -217,7 +238,7 @@ void HistoryWindow::Reload() {
     outages = reader.Outages(id, fromSecond, toSecond);
   }
   state_->setText(!open      ? Text(error)
-                  : id == 0  ? QString("Nothing recorded for this host yet.")
+                  : id == 0  ? Caption("NothingRecorded")
                              : QString());
   ShowFigures(FiguresOf(graph.buckets, outages, fromSecond, toSecond));
   ShowOutages(outages);
@@ -227,10 +248,11 @@ void HistoryWindow::Reload() {
 void HistoryWindow::ShowFigures(const PeriodFigures& f) {
   const TrafficStats& t = f.traffic;
   figures_["Availability"]->setText(Number(f.availability, " %", 2));
-  figures_["Loss"]->setText(t.sent > 0 ? Number(t.LossPercent(), " %", 2) +
-                                             QString(" (%1 of %2)")
-                                                 .arg(static_cast<qlonglong>(t.sent - t.received))
-                                                 .arg(static_cast<qlonglong>(t.sent))
+  // Replaced rather than QString::arg: a translation may leave a number out.
+  figures_["Loss"]->setText(t.sent > 0 ? Number(t.LossPercent(), " %", 2) + " " +
+                                             Caption("LossCount")
+                                                 .replace("%1", QString::number(t.sent - t.received))
+                                                 .replace("%2", QString::number(t.sent))
                                        : QString("-"));
   figures_["Average"]->setText(Number(t.AverageRtt(), " ms"));
   figures_["Jitter"]->setText(Number(t.Jitter(), " ms"));
@@ -259,19 +281,17 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     outages_->insertRow(row);
     const double seconds = static_cast<double>(o.EffectiveEnd() - o.start);
     QString duration = Text(DurationText(seconds));
-    if (!o.end) duration = "at least " + duration;
+    if (!o.end) duration = Caption("AtLeast").replace("%1", duration);
     if (o.interrupted) duration += " *";
     // The trace itself shows beside the table; here only whether there is one.
     const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
-    const QString trace = o.trace.empty() ? QString()
-                          : hops == 1     ? QString("1 hop")
-                                          : QString("%1 hops").arg(std::max<long>(hops, 0));
+    const QString trace = o.trace.empty() ? QString() : QString::number(std::max<long>(hops, 0));
     const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now)), duration,
                               Text(StatusName(o.status)), trace};
     for (int c = 0; c < 5; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
       if (o.interrupted && c == 2)
-        item->setToolTip("The checks were stopped during this outage; it ends at the first reply after them.");
+        item->setToolTip(Caption("Interrupted"));
       outages_->setItem(row, c, item);
     }
   }
@@ -314,11 +334,12 @@ bool HistoryWindow::ExportCsv(const std::string& path, std::string* error) const
 void HistoryWindow::ChooseExport() {
   if (!host_) return;
   const QString path = QFileDialog::getSaveFileName(
-      this, "Export CSV", ExportName(*host_, period_), "CSV files (*.csv);;All files (*)");
+      this, Caption("ExportTitle"), ExportName(*host_, period_),
+      Caption("CsvFiles") + " (*.csv);;" + Caption("AllFiles") + " (*)");
   if (path.isEmpty()) return;
   std::string error;
   if (!ExportCsv(path.toStdString(), &error)) {
-    QMessageBox::warning(this, "History", "The CSV file could not be written:\n" + Text(error));
+    QMessageBox::warning(this, Caption("HistoryForm"), Caption("ExportFailed") + "\n" + Text(error));
   }
 }
 

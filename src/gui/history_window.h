@@ -16,6 +16,7 @@
 #include "history/history_period.h"
 #include "history/history_types.h"
 #include "history/period_figures.h"
+#include "settings/ini_file.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -57,6 +58,9 @@ class HistoryWindow final : public QWidget {
   void SetPeriod(HistoryPeriod period);
   HistoryPeriod Period() const { return period_; }
   void Reload();
+  // The captions and texts of the language file, or the built-in English
+  // ones without a file.
+  void ApplyLanguage(const std::optional<IniFile>& file);
 
   // The period's rows as CSV: minutes for an hour, day or week, hours for a
   // month. False with a reason when the file cannot be written.
@@ -71,6 +75,7 @@ class HistoryWindow final : public QWidget {
   std::optional<HistoryHost> Host() const { return host_; }
 
  private:
+  QString Caption(const char* key) const;
   void ChooseExport();
   void ShowFigures(const PeriodFigures& figures);
   void ShowOutages(const std::vector<OutageRow>& outages);
@@ -81,6 +86,7 @@ class HistoryWindow final : public QWidget {
   std::optional<HistoryHost> host_;
   std::vector<HistoryHost> hosts_;  // the chooser's entries
   std::vector<OutageRow> shownOutages_;
+  std::optional<IniFile> language_;
 
   QComboBox* chooser_;
   QButtonGroup* periods_;

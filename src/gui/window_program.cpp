@@ -200,6 +200,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
         return listed;
       };
       historyWindow = new HistoryWindow({history.Path(), clock, listedHosts}, window);
+      historyWindow->ApplyLanguage(LoadLanguage(options.Language, LanguageFolders()));
     }
     std::optional<HistoryHost> host;
     if (row && *row < hosts.Count()) host = HistoryHostOf(hosts.Host(*row));
@@ -244,6 +245,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
     }
     if (optionsForm) ApplyCaptionsByName(*optionsForm, LanguageWindow::kOptionsForm, file);
     ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm, file);
+    if (historyWindow) historyWindow->ApplyLanguage(file);
   };
   OptionsForm* optionsFormRef = nullptr;
   OptionsForm optionsForm(

@@ -157,6 +157,44 @@ constexpr auto kPasswordForm = std::to_array<Caption>({
     Label("Confirm_Password", "Confirm New Password:", "label"),
 });
 
+// The history window; the keys without a control of that name are texts
+// that the window puts together itself.
+constexpr auto kHistoryForm = std::to_array<Caption>({
+    Label("HistoryForm", "History", "window title, followed by \" - \" and the host"),
+    Label("HostLabel", "&Host:", "label of the host chooser"),
+    Label("PeriodHour", "Hour", "button"),
+    Label("PeriodDay", "Day", "button"),
+    Label("PeriodWeek", "Week", "button"),
+    Label("PeriodMonth", "Month", "button"),
+    Label("AvailabilityLabel", "Availability:", "label"),
+    Label("LossLabel", "Loss:", "label"),
+    Label("AverageLabel", "Average:", "label"),
+    Label("JitterLabel", "Jitter:", "label"),
+    Label("RangeLabel", "Range:", "label"),
+    Label("OutagesLabel", "Outages:", "label"),
+    Label("OutageTimeLabel", "Outage time:", "label"),
+    Label("ExportBtn", "&Export CSV...", "button"),
+    Label("CloseBtn", "&Close", "button"),
+    Label("StartColumn", "Start", "outage table: header of column 1"),
+    Label("EndColumn", "End", "outage table: header of column 2"),
+    Label("DurationColumn", "Duration", "outage table: header of column 3"),
+    Label("StatusColumn", "Status", "outage table: header of column 4"),
+    Label("TraceColumn", "Trace hops", "outage table: header of column 5"),
+    Label("LossCount", "(%1 of %2)", "after the loss: %1 lost of %2 sent"),
+    Label("AtLeast", "at least %1", "duration of an outage still going on"),
+    Label("Interrupted", "The checks were stopped during this outage; it ends at the first reply after them.",
+          "tip on the duration of an outage marked *"),
+    Label("TraceHint", "The trace of the selected outage, when its loss alarm ran one.",
+          "trace pane while it is empty"),
+    Label("NothingRecorded", "Nothing recorded for this host yet.", "status line"),
+    Label("NotInList", "(not in the list)", "host chooser: after a host that left the list"),
+    Label("NoHistory", "No history for this period", "graph without data"),
+    Label("ExportTitle", "Export CSV", "title of the file chooser"),
+    Label("CsvFiles", "CSV files", "file chooser: filter"),
+    Label("AllFiles", "All files", "file chooser: filter"),
+    Label("ExportFailed", "The CSV file could not be written:", "message box, followed by the reason"),
+});
+
 constexpr auto kButtons = std::to_array<Caption>({
     Label("Ok", "Ok", "button of the three dialogs"),
     Label("Cancel", "Cancel", "button of the three dialogs"),
@@ -169,6 +207,7 @@ constexpr auto kSections = std::to_array<CaptionSection>({
     {kOptionsFormSection, kOptionsForm},
     {kPasswordFormSection, kPasswordForm},
     {kButtonsSection, kButtons},
+    {kHistoryFormSection, kHistoryForm},
 });
 
 // The schedule page of the host dialog reads these from OptionsForm.
@@ -264,6 +303,9 @@ std::vector<CaptionRead> WindowCaptions(LanguageWindow window) {
     case LanguageWindow::kPasswordForm:
       AppendSection(reads, kPasswordFormSection);
       AppendKeys(reads, kButtonsSection, std::span(kDialogButtons).first(2));
+      break;
+    case LanguageWindow::kHistoryForm:
+      AppendSection(reads, kHistoryFormSection);
       break;
   }
   return reads;

@@ -20,6 +20,7 @@ inline constexpr std::string_view kOptionsFormSection = "OptionsForm";
 inline constexpr std::string_view kPasswordFormSection = "PasswordForm";
 // The buttons "Ok", "Cancel" and "Help" of the three dialogs.
 inline constexpr std::string_view kButtonsSection = "Buttons";
+inline constexpr std::string_view kHistoryFormSection = "HistoryForm";
 
 // The drop-down lists whose items come from the language file. A window
 // that applies the language empties such a list and adds the texts of its
@@ -47,8 +48,8 @@ struct CaptionSection {
   std::span<const Caption> captions;  // in the order in which the window sets them
 };
 
-// The five sections, in the order MainForm, HostForm, OptionsForm,
-// PasswordForm, Buttons.
+// The six sections, in the order MainForm, HostForm, OptionsForm,
+// PasswordForm, Buttons, HistoryForm.
 std::span<const CaptionSection> CaptionSections();
 
 // The captions of `section` (letter case ignored) in table order; empty for
@@ -77,8 +78,8 @@ std::string_view ListSection(CaptionList list);
 std::vector<std::string> ListCaptions(const IniFile* file, CaptionList list);
 std::vector<std::string> ListCaptions(const std::optional<IniFile>& file, CaptionList list);
 
-// The four windows that apply a language file.
-enum class LanguageWindow { kMainForm, kHostForm, kOptionsForm, kPasswordForm };
+// The windows that apply a language file.
+enum class LanguageWindow { kMainForm, kHostForm, kOptionsForm, kPasswordForm, kHistoryForm };
 
 struct CaptionRead {
   std::string_view section;
@@ -93,7 +94,8 @@ struct CaptionRead {
 //   schedule page shares them with the options dialog; a DaysOfWeek key in
 //   HostForm has no effect), then Buttons Ok, Cancel, Help;
 // - options dialog: section OptionsForm, then Buttons Ok, Cancel, Help;
-// - password dialog: section PasswordForm, then Buttons Ok, Cancel.
+// - password dialog: section PasswordForm, then Buttons Ok, Cancel;
+// - history window: section HistoryForm.
 // Captions copied from others (the trace route's time-out label, the two
 // template groups, the context and tray menus) are not listed twice; the
 // `shows` text of the caption that they copy names them.

@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   CheckLookups(*file, true);
   for (const LanguageWindow window : {LanguageWindow::kMainForm, LanguageWindow::kHostForm,
                                       LanguageWindow::kOptionsForm,
-                                      LanguageWindow::kPasswordForm}) {
+                                      LanguageWindow::kPasswordForm,
+                                      LanguageWindow::kHistoryForm}) {
     for (const CaptionRead& read : WindowCaptions(window)) {
       FUZZ_CHECK(IsValidUtf8(CaptionText(file, read.section, read.caption->key)));
     }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 
 #include "fakes/fake_clock.h"
@@ -104,7 +105,7 @@ TEST_F(HistoryWindowTest, DayShowsTheFiguresTheOutageAndItsTrace) {
   EXPECT_EQ(table.item(0, 0)->text(), "2026-03-02 10:30:00");
   EXPECT_EQ(table.item(0, 1)->text(), "2026-03-02 10:35:00");
   EXPECT_EQ(table.item(0, 3)->text(), "11010 timed out");
-  EXPECT_EQ(table.item(0, 4)->text(), "1 hop");
+  EXPECT_EQ(table.item(0, 4)->text(), "1") << "hops of the trace";
   table.selectRow(0);
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("TraceText")->toPlainText(),
             "=== Trace router ===\n1. 1ms 10.0.0.254\n");
@@ -151,6 +152,26 @@ TEST_F(HistoryWindowTest, PeriodsHostsThatLeftTheListAndTheExport) {
   window.ShowHost(HistoryHost{"10.0.0.9", ""});
   EXPECT_EQ(window.FigureText("Loss").toStdString(), "0.00 % (0 of 1)");
   EXPECT_EQ(window.Graph().Data().lightTimes[0], 1250) << "built-in limits off the list";
+}
+
+TEST_F(HistoryWindowTest, ALanguageFileTranslatesWhatTheWindowPutsTogether) {
+  HistoryWindow window(Services());
+  window.show();
+  window.ApplyLanguage(IniFile::Parse(
+      "[HistoryForm]\r\nHistoryForm=Verlauf\r\nLossLabel=Verlust:\r\nStartColumn=Beginn\r\n"
+      "LossCount=(von %2 fehlten %1)\r\nNotInList=\r\nPeriodWeek=Woche\r\n"));
+  window.ShowHost(router);
+  EXPECT_EQ(window.windowTitle(), "Verlauf - 10.0.0.1 (router)");
+  EXPECT_EQ(window.findChild<QLabel*>("LossLabel")->text(), "Verlust:");
+  EXPECT_EQ(window.findChild<QLabel*>("JitterLabel")->text(), "Jitter:") << "built-in";
+  EXPECT_EQ(window.findChild<QPushButton*>("PeriodWeek")->text(), "Woche");
+  EXPECT_EQ(window.OutageTable().horizontalHeaderItem(0)->text(), "Beginn");
+  EXPECT_EQ(window.FigureText("Loss").toStdString(), "4.17 % (von 120 fehlten 5)");
+  EXPECT_EQ(window.findChild<QComboBox*>("HistoryHost")->itemText(1).toStdString(), "10.0.0.9  ");
+
+  window.ApplyLanguage(std::nullopt);
+  EXPECT_EQ(window.windowTitle(), "History - 10.0.0.1 (router)");
+  EXPECT_EQ(window.OutageTable().horizontalHeaderItem(0)->text(), "Start");
 }
 
 TEST_F(HistoryWindowTest, WithoutADatabaseTheWindowSaysSo) {
