@@ -1,5 +1,6 @@
 #include "core/host_list.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sentrel {
@@ -63,6 +64,11 @@ bool HostList::EditHost(std::size_t row, HostEditor& editor) {
   MarkDefault(row);
   modified_ = true;
   return true;
+}
+
+bool HostList::Contains(const HostEntry& host) const {
+  return std::any_of(hosts_.begin(), hosts_.end(),
+                     [&host](const std::unique_ptr<HostEntry>& entry) { return entry.get() == &host; });
 }
 
 std::optional<std::size_t> HostList::DeleteHost(std::size_t row) {

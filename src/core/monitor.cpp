@@ -70,7 +70,7 @@ SaveResult Monitor::SaveHosts() {
   return sentrel::SaveHosts(hosts_, services_.options.PathToData, services_.desktop);
 }
 
-void Monitor::PingNow(std::size_t row) {
+void Monitor::PingNow(std::size_t row, const std::function<void()>& beforeRequest) {
   if (row >= hosts_.Count()) return;
   HostEntry& host = hosts_.Host(row);
   auto probe = std::make_unique<PingProbe>(services_.icmp);
@@ -81,6 +81,10 @@ void Monitor::PingNow(std::size_t row) {
   probe->tag = host.HostName.Get();
   probe->OnEcho = ResultHandlerOf(host, services_);
   do {
+    if (beforeRequest) {
+      beforeRequest();
+      if (!hosts_.Contains(host)) return;
+    }
     probe->Run();
   } while (host.FailCount != 0 && host.FailCount < host.Retries);
   host.FailCount = 0;

@@ -42,8 +42,10 @@ class Monitor final : public HostListObserver {
 
   // "Ping now": one immediate check of the host in `row` on this thread,
   // with a probe of its own, whatever its worker is doing. Blocks for up to
-  // Retries requests of TimeOut ms each.
-  void PingNow(std::size_t row);
+  // Retries requests of TimeOut ms each. `beforeRequest` runs before each
+  // request (the window keeps itself alive there); when it deleted the
+  // host, the check ends.
+  void PingNow(std::size_t row, const std::function<void()>& beforeRequest = {});
   // "Trace now": traces the route to the host in `row` (its name, or its
   // address when it has none) with its trace settings, writes the header and
   // hop lines to the log and returns them. `onLine` sees each line as it

@@ -355,7 +355,8 @@ void MainWindow::PingNow() {
   const auto row = SelectedRow();
   if (!row) return;
   WaitCursor wait;
-  monitor_.PingNow(static_cast<std::size_t>(*row));
+  // The window stays alive between requests; the host may even be deleted.
+  monitor_.PingNow(static_cast<std::size_t>(*row), [] { QCoreApplication::processEvents(); });
 }
 
 void MainWindow::TraceNow() {

@@ -135,6 +135,15 @@ TEST_F(MonitorTest, PingNowUsesAProbeOfItsOwnAndLeavesTheScheduleAlone) {
             std::vector<std::string>{"05.12.2026 14:03:07 127.0.0.1 (web1) is failed.\r\n"});
   m.PingNow(7);  // no such row
   EXPECT_EQ(env.library->RequestCount(), 2);
+
+  // The window runs between requests; deleting the host there ends the check.
+  int yields = 0;
+  m.PingNow(0, [&] {
+    if (++yields == 2) m.Hosts().DeleteHost(0);
+  });
+  EXPECT_EQ(yields, 2);
+  EXPECT_EQ(env.library->RequestCount(), 3);
+  EXPECT_EQ(m.Hosts().Count(), 0u);
 }
 
 TEST_F(MonitorTest, TraceNowLogsItsTextAndRefusesASecondTraceMeanwhile) {
