@@ -17,6 +17,7 @@
 #include "core/monitor.h"
 #include "gui/host_table_model.h"
 #include "gui/log_pane_widget.h"
+#include "gui/qt/taskbar_entry.h"
 #include "gui/wait_cursor.h"
 #include "probes/address.h"
 #include "settings/ini_file.h"
@@ -441,8 +442,14 @@ void MainWindow::Minimised() {
   minimising_ = false;
 }
 
+void MainWindow::SetTaskbarEntry(bool listed) {
+  taskbarEntry_ = listed;
+  ChangeTaskbarEntry(*this, listed);
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!event->spontaneous()) MarkTaskbarEntry(*this, taskbarEntry_);
   UpdateCommands();
   list_->setFocus();
 }

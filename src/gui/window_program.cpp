@@ -256,7 +256,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
          std::string error;
          if (!SetAutostart(options.AutoRun, GetProgramPath(), &error))
            notice("Auto Run: " + error + "\r\n");
-         tray.ApplyTrayMode(options.MinToTray);
+         mainWindow.SetTaskbarEntry(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages(optionsFormRef);
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
        },
@@ -272,6 +272,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
   applyLanguages(&optionsForm);
+  mainWindow.SetTaskbarEntry(!tray.Shown());
   mainWindow.Start();
 
   // A window that would start hidden with no tray icon to bring it back

@@ -115,6 +115,9 @@ app=$!
 window() { xdotool search --onlyvisible --name '^Sentrel$' 2>/dev/null | head -1; }
 has_window() { [ -n "$(window)" ]; }
 wait_for 40 has_window || fail "no window"
+# With the tray icon standing in for it, the window has no taskbar entry.
+skips_taskbar() { xprop -id "$(window)" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
+wait_for 5 skips_taskbar || fail "the window has a taskbar entry beside its tray icon"
 
 # A second start while the first runs ends at once with 0 and shows nothing.
 start=$(date +%s%N)
@@ -164,6 +167,7 @@ icon=$(tray_icon)
 read -r x y < <(xwininfo -id "$icon" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4} END {print x + 10, y + 10}')
 xdotool mousemove "$x" "$y" click 1
 wait_for 10 has_window || fail "a left click on the tray icon did not bring the window back"
+wait_for 5 skips_taskbar || fail "the window came back from the tray with a taskbar entry"
 
 # Exit from the menu stores the placement and the running state.
 w=$(window)
