@@ -34,11 +34,17 @@ namespace {
 
 constexpr std::array<int32_t, 4> kBuiltInLightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
                                                     kDefaultLightTimes[2], kDefaultLightTimes[3]};
-const char* const kFigureNames[] = {"Availability", "Loss",    "Average",    "Jitter",
-                                    "Range",        "Outages", "Outage time"};
-
-// The language key of a figure's caption: "Outage time" -> "OutageTimeLabel".
-QString FigureCaptionKey(const char* figure) { return QString(figure).remove(' ') + "Label"; }
+// Each figure by the name that FigureText takes, with the language key of
+// its caption.
+struct FigureName {
+  const char* name;
+  const char* captionKey;
+};
+constexpr FigureName kFigureNames[] = {
+    {"Availability", "AvailabilityLabel"}, {"Loss", "LossLabel"},       {"Average", "AverageLabel"},
+    {"Jitter", "JitterLabel"},             {"Range", "RangeLabel"},     {"Outages", "OutagesLabel"},
+    {"Outage time", "OutageTimeLabel"},
+};
 
 QString Number(std::optional<double> value, const char* suffix, int decimals = 1) {
   if (!value) return "-";
@@ -98,9 +104,9 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
 
   auto* figures = new QGridLayout;
   int column = 0;
-  for (const char* name : kFigureNames) {
+  for (const auto& [name, captionKey] : kFigureNames) {
     auto* caption = new QLabel(this);
-    caption->setObjectName(FigureCaptionKey(name));
+    caption->setObjectName(captionKey);
     auto* value = new QLabel("-", this);
     value->setObjectName(QString("Figure") + QString(name).remove(' '));
     value->setAccessibleName(name);

@@ -162,8 +162,13 @@ TEST_F(HistoryWindowTest, ALanguageFileTranslatesWhatTheWindowPutsTogether) {
       "LossCount=(von %2 fehlten %1)\r\nNotInList=\r\nPeriodWeek=Woche\r\n"));
   window.ShowHost(router);
   EXPECT_EQ(window.windowTitle(), "Verlauf - 10.0.0.1 (router)");
-  EXPECT_EQ(window.findChild<QLabel*>("LossLabel")->text(), "Verlust:");
-  EXPECT_EQ(window.findChild<QLabel*>("JitterLabel")->text(), "Jitter:") << "built-in";
+  const auto label = [&window](const char* key) {
+    const auto* found = window.findChild<QLabel*>(key);
+    return found ? found->text() : QString("no label ") + key;
+  };
+  EXPECT_EQ(label("LossLabel"), "Verlust:");
+  EXPECT_EQ(label("JitterLabel"), "Jitter:") << "built-in";
+  EXPECT_EQ(label("OutageTimeLabel"), "Outage time:");
   EXPECT_EQ(window.findChild<QPushButton*>("PeriodWeek")->text(), "Woche");
   EXPECT_EQ(window.OutageTable().horizontalHeaderItem(0)->text(), "Beginn");
   EXPECT_EQ(window.FigureText("Loss").toStdString(), "4.17 % (von 120 fehlten 5)");
