@@ -11,12 +11,20 @@ std::string HostText(const HistoryHost& host) {
   return host.address + " (" + host.name + ")";
 }
 
-std::string OutageEndText(const OutageRow& outage, int64_t nowSecond) {
+OutageEnd OutageEndOf(const OutageRow& outage, int64_t nowSecond) {
   // The host's latest minute is written once it is over, so a host checked
   // every few minutes still counts as watched for a while.
   constexpr int64_t kStillWatched = 15 * 60;
-  if (outage.end) return SecondText(*outage.end);
-  if (nowSecond - outage.knownUntil <= kStillWatched) return "going on";
+  if (outage.end) return OutageEnd::kEnded;
+  return nowSecond - outage.knownUntil <= kStillWatched ? OutageEnd::kGoingOn : OutageEnd::kUnwatched;
+}
+
+std::string OutageEndText(const OutageRow& outage, int64_t nowSecond) {
+  switch (OutageEndOf(outage, nowSecond)) {
+    case OutageEnd::kEnded: return SecondText(*outage.end);
+    case OutageEnd::kGoingOn: return "going on";
+    case OutageEnd::kUnwatched: break;
+  }
   return "no checks since " + SecondText(outage.knownUntil);
 }
 

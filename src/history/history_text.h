@@ -12,10 +12,15 @@ namespace sentrel {
 // by name.
 std::string HostText(const HistoryHost& host);
 
-// The end of an outage as the reports show it: its time, "going on" while
-// the host's checks still come (its last recorded minute is recent), or
-// "no checks since <time>" for one whose host stopped being checked (left
-// the list, changed its address, or the program stopped).
+// How an outage stands: ended, going on while the host's checks still come
+// (its last recorded minute is recent), or without checks since its last
+// recorded minute (the host left the list, changed its address, or the
+// program stopped).
+enum class OutageEnd { kEnded, kGoingOn, kUnwatched };
+OutageEnd OutageEndOf(const OutageRow& outage, int64_t nowSecond);
+
+// The end of an outage as the reports show it: its time, "going on", or
+// "no checks since <time>".
 std::string OutageEndText(const OutageRow& outage, int64_t nowSecond);
 
 // The failure status of a check in words: "11010 timed out",

@@ -182,6 +182,8 @@ constexpr auto kHistoryForm = std::to_array<Caption>({
     Label("TraceColumn", "Trace hops", "outage table: header of column 5"),
     Label("LossCount", "(%1 of %2)", "after the loss: %1 lost of %2 sent"),
     Label("AtLeast", "at least %1", "duration of an outage still going on"),
+    Label("GoingOn", "going on", "end of an outage whose host is still checked"),
+    Label("NoChecksSince", "no checks since %1", "end of an outage whose host is no longer checked"),
     Label("Interrupted", "The checks were stopped during this outage; it ends at the first reply after them.",
           "tip on the duration of an outage marked *"),
     Label("TraceHint", "The trace of the selected outage, when its loss alarm ran one.",
