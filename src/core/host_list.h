@@ -53,10 +53,10 @@ class HostList {
   bool Empty() const { return hosts_.empty(); }
   bool Full() const { return hosts_.size() >= kMaxHosts; }
   HostEntry& Host(std::size_t row) { return *hosts_.at(row); }
+  const HostEntry& Host(std::size_t row) const { return *hosts_.at(row); }
   // Whether `host` is still on the list (a command that yields to the
   // window may see it deleted meanwhile).
   bool Contains(const HostEntry& host) const;
-  const HostEntry& Host(std::size_t row) const { return *hosts_.at(row); }
 
   int DefaultIndex() const { return defaultIndex_; }
   bool Modified() const { return modified_; }

@@ -180,15 +180,6 @@ void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   if (isVisible()) Reload();
 }
 
-QString HistoryWindow::EndText(const OutageRow& outage, int64_t nowSecond) const {
-  switch (OutageEndOf(outage, nowSecond)) {
-    case OutageEnd::kEnded: return Text(SecondText(*outage.end));
-    case OutageEnd::kGoingOn: return Caption("GoingOn");
-    case OutageEnd::kUnwatched: break;
-  }
-  return Caption("NoChecksSince").replace("%1", Text(SecondText(outage.knownUntil)));
-}
-
 QString HistoryWindow::Caption(const char* key) const {
   return Text(CaptionText(language_, kHistoryFormSection, key));
 }
@@ -288,6 +279,7 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
   }
   shownOutages_ = outages;
   const int64_t now = HistorySecond(services_.clock.Now());
+  const OutageEndWords endWords{Caption("GoingOn").toStdString(), Caption("NoChecksSince").toStdString()};
   outages_->setRowCount(0);
   // The newest first: the question is usually about the last one.
   for (auto it = outages.rbegin(); it != outages.rend(); ++it) {
@@ -301,7 +293,7 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     // The trace itself shows beside the table; here only whether there is one.
     const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
     const QString trace = o.trace.empty() ? QString() : QString::number(std::max<long>(hops, 0));
-    const QString cells[5] = {Text(SecondText(o.start)), EndText(o, now), duration,
+    const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now, endWords)), duration,
                               Text(StatusName(o.status)), trace};
     for (int c = 0; c < 5; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);

@@ -76,7 +76,6 @@ class HistoryWindow final : public QWidget {
 
  private:
   QString Caption(const char* key) const;
-  QString EndText(const OutageRow& outage, int64_t nowSecond) const;
   void ChooseExport();
   void ShowFigures(const PeriodFigures& figures);
   void ShowOutages(const std::vector<OutageRow>& outages);

@@ -11,21 +11,17 @@ std::string HostText(const HistoryHost& host) {
   return host.address + " (" + host.name + ")";
 }
 
-OutageEnd OutageEndOf(const OutageRow& outage, int64_t nowSecond) {
+std::string OutageEndText(const OutageRow& outage, int64_t nowSecond, const OutageEndWords& words) {
   // The host's latest minute is written once it is over, so a host checked
   // every few minutes still counts as watched for a while.
   constexpr int64_t kStillWatched = 15 * 60;
-  if (outage.end) return OutageEnd::kEnded;
-  return nowSecond - outage.knownUntil <= kStillWatched ? OutageEnd::kGoingOn : OutageEnd::kUnwatched;
-}
-
-std::string OutageEndText(const OutageRow& outage, int64_t nowSecond) {
-  switch (OutageEndOf(outage, nowSecond)) {
-    case OutageEnd::kEnded: return SecondText(*outage.end);
-    case OutageEnd::kGoingOn: return "going on";
-    case OutageEnd::kUnwatched: break;
-  }
-  return "no checks since " + SecondText(outage.knownUntil);
+  if (outage.end) return SecondText(*outage.end);
+  if (nowSecond - outage.knownUntil <= kStillWatched) return words.goingOn;
+  std::string text = words.noChecksSince;
+  // A translation may leave the time out.
+  if (const auto at = text.find("%1"); at != std::string::npos)
+    text.replace(at, 2, SecondText(outage.knownUntil));
+  return text;
 }
 
 std::string StatusName(uint32_t status) {

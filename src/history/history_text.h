@@ -12,16 +12,19 @@ namespace sentrel {
 // by name.
 std::string HostText(const HistoryHost& host);
 
-// How an outage stands: ended, going on while the host's checks still come
-// (its last recorded minute is recent), or without checks since its last
-// recorded minute (the host left the list, changed its address, or the
-// program stopped).
-enum class OutageEnd { kEnded, kGoingOn, kUnwatched };
-OutageEnd OutageEndOf(const OutageRow& outage, int64_t nowSecond);
+// The words for the end of an open outage; a window gives those of its
+// language. "%1" in `noChecksSince` stands for the time.
+struct OutageEndWords {
+  std::string goingOn = "going on";
+  std::string noChecksSince = "no checks since %1";
+};
 
-// The end of an outage as the reports show it: its time, "going on", or
-// "no checks since <time>".
-std::string OutageEndText(const OutageRow& outage, int64_t nowSecond);
+// The end of an outage as the reports show it: its time, "going on" while
+// the host's checks still come (its last recorded minute is recent), or
+// "no checks since <time>" for one whose host stopped being checked (left
+// the list, changed its address, or the program stopped).
+std::string OutageEndText(const OutageRow& outage, int64_t nowSecond,
+                          const OutageEndWords& words = {});
 
 // The failure status of a check in words: "11010 timed out",
 // "11003 host unreachable", or the number alone for a code without a name.

@@ -141,6 +141,11 @@ TEST(AggregationTest, AnOpenOutageGoesOnOnlyWhileItsHostIsChecked) {
   outage.knownUntil = At(3600);
   EXPECT_EQ(OutageEndText(outage, At(3600 + 600)), "going on");
   EXPECT_EQ(OutageEndText(outage, At(2 * 3600)), "no checks since 2026-03-02 11:00:00");
+  // A window's own words; a translation may leave the time out.
+  EXPECT_EQ(OutageEndText(outage, At(3600), {"dauert an", "seit %1 ungeprüft"}), "dauert an");
+  EXPECT_EQ(OutageEndText(outage, At(2 * 3600), {"dauert an", "seit %1 ungeprüft"}),
+            "seit 2026-03-02 11:00:00 ungeprüft");
+  EXPECT_EQ(OutageEndText(outage, At(2 * 3600), {"", "ungeprüft"}), "ungeprüft");
   EXPECT_EQ(outage.EffectiveEnd() - outage.start, 3600);
   outage.end = At(5400);
   EXPECT_EQ(OutageEndText(outage, At(99999)), "2026-03-02 11:30:00");
