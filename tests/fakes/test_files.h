@@ -1,6 +1,9 @@
 #pragma once
 
 #include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,19 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 inline void PutFile(const std::filesystem::path& path, const std::string& bytes) {
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// What a command wrote to the temporary file `f` so far; the file is
+// emptied for the next command.
+inline std::string Drain(std::FILE* f) {
+  std::rewind(f);
+  std::string text;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  std::rewind(f);
+  (void)!ftruncate(fileno(f), 0);
+  return text;
 }
 
 // A fresh folder under the temporary folder, removed with everything in it.

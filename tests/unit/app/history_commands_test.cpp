@@ -14,6 +14,7 @@ namespace sentrel {
 namespace {
 
 using Kind = CliCommand::Kind;
+using testing::Drain;
 using testing::PutFile;
 
 TEST(CliCommand, HistoryTakesARowOrAHostAndASinceDate) {
@@ -35,17 +36,6 @@ TEST(CliCommand, HistoryTakesARowOrAHostAndASinceDate) {
         {"--history", "1", "--since", "2026-03-01 25:00"}, {"--list", "--since", "2026-03-01"}}) {
     EXPECT_NE(ParseCliCommand(bad).error, "") << bad.back();
   }
-}
-
-std::string Drain(std::FILE* f) {
-  std::rewind(f);
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  std::rewind(f);
-  (void)!ftruncate(fileno(f), 0);
-  return text;
 }
 
 // Row 1 is 10.0.0.1 "router"; 10.0.0.9 has left the list. On 2 March 2026

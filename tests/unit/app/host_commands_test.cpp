@@ -17,18 +17,8 @@ namespace fs = std::filesystem;
 namespace sentrel {
 namespace {
 
+using testing::Drain;
 using testing::ReadFile;
-
-std::string Drain(std::FILE* f) {
-  std::rewind(f);
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  std::rewind(f);
-  (void)!ftruncate(fileno(f), 0);
-  return text;
-}
 
 class HostCommands : public ::testing::Test {
  protected:
