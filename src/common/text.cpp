@@ -39,6 +39,26 @@ std::string RemoveBlanks(std::string_view text) {
   return kept;
 }
 
+bool ReplaceEvery(std::string& text, std::string_view placeholder, std::string_view value,
+                  std::size_t maxLength) {
+  std::size_t pos = text.find(placeholder);
+  if (pos == std::string::npos) return true;
+  std::string result;
+  std::size_t from = 0;
+  bool complete = true;
+  for (; pos != std::string::npos; pos = text.find(placeholder, from)) {
+    const std::size_t tail = text.size() - pos - placeholder.size();
+    if (result.size() + (pos - from) + value.size() + tail > maxLength) {
+      complete = false;
+      break;
+    }
+    result.append(text, from, pos - from).append(value);
+    from = pos + placeholder.size();
+  }
+  text = result.append(text, from, std::string::npos);
+  return complete;
+}
+
 std::string ToHex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;

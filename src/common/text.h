@@ -27,6 +27,13 @@ std::string RemoveBlanks(std::string_view text);
 // "a\r\n" gives "a" and "". The views point into `text`.
 std::vector<std::string_view> SplitAtLineBreaks(std::string_view text);
 
+// One pass: every occurrence of `placeholder` replaced by `value`, which is
+// not searched again. Built in one sweep, so that many placeholders in a long
+// text cost no more than copying it. False when it stopped because the text
+// would have grown beyond `maxLength` bytes (the rest stays as written).
+bool ReplaceEvery(std::string& text, std::string_view placeholder, std::string_view value,
+                  std::size_t maxLength = std::string::npos);
+
 // Lower-case hexadecimal, two digits per byte ("\x01\xab" gives "01ab").
 std::string ToHex(std::string_view bytes);
 

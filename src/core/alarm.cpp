@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/text.h"
 #include "core/host_worker.h"
 #include "probes/address.h"
 #include "probes/trace_probe.h"
@@ -20,29 +21,6 @@ std::string TrimControls(const std::string& text) {
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
   while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
   return text.substr(begin, end - begin);
-}
-
-// One pass: every occurrence of `placeholder` replaced by `value`, which is
-// not searched again. Built in one sweep, so that many placeholders in a long
-// text cost no more than copying it. False when it stopped because the text
-// would have grown beyond kMaxExpandedLength (the rest stays as written).
-bool ReplaceEvery(std::string& text, std::string_view placeholder, const std::string& value) {
-  std::size_t pos = text.find(placeholder);
-  if (pos == std::string::npos) return true;
-  std::string result;
-  std::size_t from = 0;
-  bool complete = true;
-  for (; pos != std::string::npos; pos = text.find(placeholder, from)) {
-    const std::size_t tail = text.size() - pos - placeholder.size();
-    if (result.size() + (pos - from) + value.size() + tail > kMaxExpandedLength) {
-      complete = false;
-      break;
-    }
-    result.append(text, from, pos - from).append(value);
-    from = pos + placeholder.size();
-  }
-  text = result.append(text, from, std::string::npos);
-  return complete;
 }
 
 // The history's placeholders, each asked for only when the text holds it.
@@ -60,11 +38,11 @@ void ExpandHistoryFigures(const HostEntry& host, std::string& text, DateTime whe
       std::snprintf(buffer, sizeof buffer, "%.1f%%", *percent);
       value = buffer;
     }
-    ReplaceEvery(text, "%Loss%", value);
+    ReplaceEvery(text, "%Loss%", value, kMaxExpandedLength);
   }
   if (outage) {
     const auto seconds = figures ? figures->LatestOutageSeconds(who, when) : std::nullopt;
-    ReplaceEvery(text, "%Outage%", seconds ? DurationText(*seconds) : kUnknown);
+    ReplaceEvery(text, "%Outage%", seconds ? DurationText(*seconds) : kUnknown, kMaxExpandedLength);
   }
 }
 
@@ -102,7 +80,7 @@ std::string ExpandPlaceholders(const HostEntry& host, const std::string& text,
   std::string result = text;
   ExpandHistoryFigures(host, result, when, figures);
   for (const auto& [placeholder, value] : passes) {
-    if (!ReplaceEvery(result, placeholder, value)) break;
+    if (!ReplaceEvery(result, placeholder, value, kMaxExpandedLength)) break;
   }
   return result;
 }

@@ -1,5 +1,6 @@
 #include "history/history_text.h"
 
+#include "common/text.h"
 #include "history/history_time.h"
 #include "platform/icmp_library.h"
 
@@ -18,9 +19,7 @@ std::string OutageEndText(const OutageRow& outage, int64_t nowSecond, const Outa
   if (outage.end) return SecondText(*outage.end);
   if (nowSecond - outage.knownUntil <= kStillWatched) return words.goingOn;
   std::string text = words.noChecksSince;
-  // A translation may leave the time out.
-  if (const auto at = text.find("%1"); at != std::string::npos)
-    text.replace(at, 2, SecondText(outage.knownUntil));
+  ReplaceEvery(text, "%1", SecondText(outage.knownUntil));
   return text;
 }
 
