@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "common/command_line.h"
+#include "core/host_list.h"
 #include "history/history_time.h"
 
 namespace sentrel {
@@ -159,6 +160,23 @@ std::string CliUsage() {
          "\n"
          "Commands that change the list refuse while another Sentrel of this user\n"
          "runs. Bad arguments exit with code 2 and change nothing.\n";
+}
+
+int RefuseCommand(std::FILE* err, const std::string& message, int code) {
+  std::fprintf(err, "sentrel: %s\n", message.c_str());
+  return code;
+}
+
+std::optional<std::size_t> ListRowOf(const CliCommand& command, const HostList& list,
+                                     std::FILE* err, int& code) {
+  if (command.row < 1 || static_cast<std::size_t>(command.row) > list.Count()) {
+    code = RefuseCommand(err,
+                         "no row " + std::to_string(command.row) + " (the list has " +
+                             std::to_string(list.Count()) + ")",
+                         2);
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(command.row - 1);
 }
 
 }  // namespace sentrel

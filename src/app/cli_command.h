@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +10,8 @@
 #include "common/date_time.h"
 
 namespace sentrel {
+
+class HostList;
 
 // What the operator asked for on the command line.
 struct CliCommand {
@@ -34,5 +38,13 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args);
 
 // The text of --help.
 std::string CliUsage();
+
+// Says "sentrel: MESSAGE" on `err` and gives back `code`, the exit code.
+int RefuseCommand(std::FILE* err, const std::string& message, int code);
+
+// The index in `list` of the command's 1-based row. Without such a row the
+// refusal is said on `err` and `code` becomes 2.
+std::optional<std::size_t> ListRowOf(const CliCommand& command, const HostList& list,
+                                     std::FILE* err, int& code);
 
 }  // namespace sentrel

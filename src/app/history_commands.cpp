@@ -1,10 +1,10 @@
 #include "app/history_commands.h"
 
-#include <algorithm>
 #include <optional>
 #include <vector>
 
 #include "common/clock.h"
+#include "common/text.h"
 #include "core/alarm.h"
 #include "core/data_file.h"
 #include "core/host_list.h"
@@ -21,8 +21,7 @@ namespace sentrel {
 namespace {
 
 int Refuse(const HistoryCommandContext& context, const std::string& message, int code) {
-  std::fprintf(context.err, "sentrel: %s\n", message.c_str());
-  return code;
+  return RefuseCommand(context.err, message, code);
 }
 
 std::string Figure(std::optional<double> value, const char* format) {
@@ -66,14 +65,8 @@ std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecon
     if (o.interrupted) text += "  (checks were stopped meanwhile)";
     text += "\n";
     // The trace as the log shows it, one hop a line, indented.
-    std::size_t pos = 0;
-    while (pos < o.trace.size()) {
-      std::size_t end = o.trace.find('\n', pos);
-      if (end == std::string::npos) end = o.trace.size();
-      std::string line = o.trace.substr(pos, end - pos);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) text += "      " + line + "\n";
-      pos = end + 1;
+    for (const std::string_view line : SplitAtLineBreaks(o.trace)) {
+      if (!line.empty()) text.append("      ").append(line).append("\n");
     }
   }
   return text;
@@ -87,14 +80,9 @@ std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryComm
     SystemClock clock;
     HostList list(clock);
     LoadHosts(list, context.dataFolder);
-    if (static_cast<std::size_t>(command.row) > list.Count()) {
-      code = Refuse(context,
-                    "no row " + std::to_string(command.row) + " (the list has " +
-                        std::to_string(list.Count()) + ")",
-                    2);
-      return std::nullopt;
-    }
-    return HistoryHostOf(list.Host(static_cast<std::size_t>(command.row - 1)));
+    const auto row = ListRowOf(command, list, context.err, code);
+    if (!row) return std::nullopt;
+    return HistoryHostOf(list.Host(*row));
   }
   for (const StoredHost& stored : reader.Hosts()) {
     if (stored.host.address == command.address || stored.host.name == command.address)
@@ -125,14 +113,11 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
     std::fwrite(csv.data(), 1, csv.size(), context.out);
     return 0;
   }
-  const int64_t fromSecond = span.fromMinute * 60;
-  const int64_t toSecond = HistorySecond(context.now);
-  const std::vector<Bucket> buckets = reader.Buckets(*id, span.fromMinute, span.toMinute, 1);
-  const std::vector<OutageRow> outages = reader.Outages(*id, fromSecond, toSecond);
-  const std::string text = "History of " + HostText(*host) + " from " + SecondText(fromSecond) +
-                           " to " + SecondText(toSecond) + "\n\n" +
-                           FiguresText(FiguresOf(buckets, outages, fromSecond, toSecond)) + "\n" +
-                           TimelineText(outages, toSecond);
+  const PeriodHistory period = ReadPeriod(reader, *id, span, context.now);
+  const std::string text = "History of " + HostText(*host) + " from " +
+                           SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
+                           "\n\n" + FiguresText(period.figures) + "\n" +
+                           TimelineText(period.outages, period.toSecond);
   std::fwrite(text.data(), 1, text.size(), context.out);
   return 0;
 }

@@ -35,8 +35,7 @@ bool SafeFieldText(const std::string& text) {
 }
 
 int Refuse(const HostCommandContext& context, const std::string& message, int code) {
-  std::fprintf(context.err, "sentrel: %s\n", message.c_str());
-  return code;
+  return RefuseCommand(context.err, message, code);
 }
 
 void AddTo(HostList& list, const CliCommand& command) {
@@ -119,17 +118,13 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
     if (list.Full()) return Refuse(context, "Too many hosts!!!", 1);
     AddTo(list, command);
   } else {
-    if (command.row < 1 || static_cast<std::size_t>(command.row) > list.Count()) {
-      return Refuse(context,
-                    "no row " + std::to_string(command.row) + " (the list has " +
-                        std::to_string(list.Count()) + ")",
-                    2);
-    }
-    const auto row = static_cast<std::size_t>(command.row - 1);
+    int code = 0;
+    const auto row = ListRowOf(command, list, context.err, code);
+    if (!row) return code;
     if (command.kind == Kind::Remove) {
-      list.DeleteHost(row);
+      list.DeleteHost(*row);
     } else {
-      list.SetRowChecked(row, command.kind == Kind::Enable);
+      list.SetRowChecked(*row, command.kind == Kind::Enable);
     }
   }
   return SaveHosts(list, context.dataFolder, context.desktop) == SaveResult::Saved ? 0 : 1;

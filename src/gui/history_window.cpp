@@ -234,20 +234,14 @@ void HistoryWindow::Reload() {
   if (host_) {
     if (const auto it = listed.find(*host_); it != listed.end()) graph.lightTimes = it->second;
   }
-  std::vector<OutageRow> outages;
-  // Host ids start at 1; 0 stands for none.
   const int64_t id = open && host_ ? reader.FindHost(*host_).value_or(0) : 0;
-  const int64_t fromSecond = span.fromMinute * 60;
-  const int64_t toSecond = HistorySecond(now);
-  if (id > 0) {
-    graph.buckets = reader.Buckets(id, span.fromMinute, span.toMinute, span.bucketMinutes);
-    outages = reader.Outages(id, fromSecond, toSecond);
-  }
+  PeriodHistory shown = ReadPeriod(reader, id, span, now);
   state_->setText(!open      ? Text(error)
                   : id == 0  ? Caption("NothingRecorded")
                              : QString());
-  ShowFigures(FiguresOf(graph.buckets, outages, fromSecond, toSecond));
-  ShowOutages(outages);
+  ShowFigures(shown.figures);
+  ShowOutages(shown.outages);
+  graph.buckets = std::move(shown.buckets);
   graph_->SetData(std::move(graph));
 }
 

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "history/history_period.h"
+#include "history/history_reader.h"
+#include "history/history_time.h"
+
 namespace sentrel {
 
 namespace {
@@ -38,6 +42,18 @@ PeriodFigures FiguresOf(const std::vector<Bucket>& buckets, const std::vector<Ou
     figures.availability = 100.0 * up / watched;
   }
   return figures;
+}
+
+PeriodHistory ReadPeriod(HistoryReader& reader, int64_t host, const PeriodSpan& span, DateTime now) {
+  PeriodHistory period;
+  period.fromSecond = span.fromMinute * 60;
+  period.toSecond = HistorySecond(now);
+  if (host > 0) {
+    period.buckets = reader.Buckets(host, span.fromMinute, span.toMinute, span.bucketMinutes);
+    period.outages = reader.Outages(host, period.fromSecond, period.toSecond);
+  }
+  period.figures = FiguresOf(period.buckets, period.outages, period.fromSecond, period.toSecond);
+  return period;
 }
 
 }  // namespace sentrel
