@@ -186,11 +186,7 @@ void HistoryStore::WriteRound(bool all) {
 bool HistoryStore::TryOpen(int64_t nowSecond) {
   int code = db_.Open(settings_.path, nowSecond);
   if (FaultOf(code) == SqlFault::Damaged) {
-    const std::string error = db_.Error();
-    db_.Close();
-    MoveAside();
-    Notice("History: " + settings_.path + " is damaged (" + error + "); it was moved aside as " +
-           settings_.path + ".damaged and a new history is started.");
+    SetAsideDamaged(db_.Error());
     code = db_.Open(settings_.path, nowSecond);
   }
   if (code == SQLITE_OK) {
@@ -202,12 +198,9 @@ bool HistoryStore::TryOpen(int64_t nowSecond) {
   }
   const std::string error = code == SQLITE_MISMATCH ? db_.Error() : sqlite3_errstr(code);
   db_.Close();
-  if (!paused_) {
-    Notice("History: cannot open " + settings_.path + " (" + error +
-           "); no history is recorded until it can be opened.");
-  }
-  paused_ = true;
-  retryAt_ = nowSecond + settings_.retryAfter.count();
+  Pause("History: cannot open " + settings_.path + " (" + error +
+            "); no history is recorded until it can be opened.",
+        nowSecond);
   return false;
 }
 
@@ -245,10 +238,7 @@ void HistoryStore::Failed(int code, int64_t nowSecond) {
   db_.Rollback();
   switch (FaultOf(code)) {
     case SqlFault::Damaged:
-      db_.Close();
-      MoveAside();
-      Notice("History: " + settings_.path + " is damaged (" + error +
-             "); it was moved aside as " + settings_.path + ".damaged and a new history is started.");
+      SetAsideDamaged(error);
       minutes_.Clear();
       TryOpen(nowSecond);
       return;
@@ -257,17 +247,21 @@ void HistoryStore::Failed(int code, int64_t nowSecond) {
       // writes are lost, the next round goes on.
       return;
     default:
-      if (!paused_) {
-        Notice("History: cannot write " + settings_.path + " (" + error +
-               "); recording is paused until there is room again. Monitoring goes on.");
-      }
-      paused_ = true;
-      retryAt_ = nowSecond + settings_.retryAfter.count();
+      Pause("History: cannot write " + settings_.path + " (" + error +
+                "); recording is paused until there is room again. Monitoring goes on.",
+            nowSecond);
       return;
   }
 }
 
-void HistoryStore::MoveAside() {
+void HistoryStore::Pause(const std::string& notice, int64_t nowSecond) {
+  if (!paused_) Notice(notice);
+  paused_ = true;
+  retryAt_ = nowSecond + settings_.retryAfter.count();
+}
+
+void HistoryStore::SetAsideDamaged(const std::string& error) {
+  db_.Close();
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const std::filesystem::path from = settings_.path + suffix;
     const std::filesystem::path to = settings_.path + ".damaged" + suffix;
@@ -279,6 +273,8 @@ void HistoryStore::MoveAside() {
     // an old write-ahead log for its own.
     if (ec) std::filesystem::remove(from, ec);
   }
+  Notice("History: " + settings_.path + " is damaged (" + error + "); it was moved aside as " +
+         settings_.path + ".damaged and a new history is started.");
 }
 
 void HistoryStore::Notice(const std::string& text) const {

@@ -113,7 +113,11 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
   // Handles a failed round; returns after the database is usable again or
   // the recording is paused.
   void Failed(int code, int64_t nowSecond);
-  void MoveAside();
+  // Pauses the recording, saying `notice` when it was not paused yet; the
+  // database is tried again after retryAfter.
+  void Pause(const std::string& notice, int64_t nowSecond);
+  // Closes the damaged database and moves its files aside, saying so.
+  void SetAsideDamaged(const std::string& error);
   void Notice(const std::string& text) const;
 
   HistoryStoreSettings settings_;
