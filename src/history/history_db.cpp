@@ -78,8 +78,6 @@ WHERE m.sent > 0
 GROUP BY m.host, m.minute / 60
 )sql";
 
-constexpr const char* kRolledThrough = "rolled_through";
-
 }  // namespace
 
 std::string HistoryDb::Error() const {
@@ -117,7 +115,7 @@ int HistoryDb::CreateSchema(int64_t nowSecond) {
     code = db_.Prepare("INSERT OR IGNORE INTO meta(key, value) VALUES(?1, ?2)", seed);
     if (code == SQLITE_OK) {
       // A new database rolls up from the hour it was started in.
-      code = seed.Bind(1, std::string(kRolledThrough))
+      code = seed.Bind(1, std::string(kRolledThroughKey))
                  .Bind(2, HourOfMinute(MinuteOfSecond(nowSecond)) - 1)
                  .Run();
     }
@@ -131,27 +129,27 @@ int HistoryDb::CreateSchema(int64_t nowSecond) {
 
 int HistoryDb::PrepareAll() {
   const std::pair<SqlStatement*, const char*> statements[] = {
-      {&findHost_, "SELECT id FROM hosts WHERE address = ?1 AND name = ?2"},
-      {&addHost_, "INSERT INTO hosts(address, name) VALUES(?1, ?2)"},
-      {&upsertMinute_, kUpsertMinute},
-      {&beginOutage_, "INSERT INTO outages(host, start_second, status) VALUES(?1, ?2, ?3)"},
-      {&endOutage_,
+      {&statements_.findHost, kFindHostSql},
+      {&statements_.addHost, "INSERT INTO hosts(address, name) VALUES(?1, ?2)"},
+      {&statements_.upsertMinute, kUpsertMinute},
+      {&statements_.beginOutage, "INSERT INTO outages(host, start_second, status) VALUES(?1, ?2, ?3)"},
+      {&statements_.endOutage,
        "UPDATE outages SET end_second = ?2, interrupted = interrupted OR ?3 "
        "WHERE host = ?1 AND end_second IS NULL"},
-      {&goOnOutage_, "UPDATE outages SET interrupted = 1 WHERE host = ?1 AND end_second IS NULL"},
-      {&insertOutage_,
+      {&statements_.goOnOutage, "UPDATE outages SET interrupted = 1 WHERE host = ?1 AND end_second IS NULL"},
+      {&statements_.insertOutage,
        "INSERT INTO outages(host, start_second, end_second, status, interrupted) "
        "VALUES(?1, ?2, ?3, ?4, ?5)"},
-      {&setTrace_,
+      {&statements_.setTrace,
        "UPDATE outages SET trace = ?2 WHERE id = "
        "(SELECT id FROM outages WHERE host = ?1 ORDER BY start_second DESC LIMIT 1)"},
-      {&rollUp_, kRollUp},
-      {&getMeta_, "SELECT value FROM meta WHERE key = ?1"},
-      {&setMeta_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)"},
-      {&hostIds_, "SELECT id FROM hosts"},
-      {&pruneMinutes_, "DELETE FROM minutes WHERE host = ?1 AND minute < ?2"},
-      {&pruneHours_, "DELETE FROM hours WHERE host = ?1 AND hour < ?2"},
-      {&pruneHosts_,
+      {&statements_.rollUp, kRollUp},
+      {&statements_.getMeta, "SELECT value FROM meta WHERE key = ?1"},
+      {&statements_.setMeta, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)"},
+      {&statements_.hostIds, "SELECT id FROM hosts"},
+      {&statements_.pruneMinutes, "DELETE FROM minutes WHERE host = ?1 AND minute < ?2"},
+      {&statements_.pruneHours, "DELETE FROM hours WHERE host = ?1 AND hour < ?2"},
+      {&statements_.pruneHosts,
        "DELETE FROM hosts WHERE "
        "NOT EXISTS (SELECT 1 FROM minutes WHERE host = hosts.id) AND "
        "NOT EXISTS (SELECT 1 FROM hours WHERE host = hosts.id) AND "
@@ -165,12 +163,7 @@ int HistoryDb::PrepareAll() {
 }
 
 void HistoryDb::Close() {
-  for (SqlStatement* s :
-       {&findHost_, &addHost_, &upsertMinute_, &beginOutage_, &endOutage_, &goOnOutage_,
-        &insertOutage_, &setTrace_, &rollUp_, &getMeta_, &setMeta_, &hostIds_, &pruneMinutes_,
-        &pruneHours_, &pruneHosts_}) {
-    *s = {};
-  }
+  statements_ = {};
   ids_.clear();
   db_.Close();
 }
@@ -190,15 +183,15 @@ int HistoryDb::HostId(const HistoryHost& host, int64_t& id) {
     id = it->second;
     return SQLITE_OK;
   }
-  findHost_.Bind(1, host.address).Bind(2, host.name);
-  int code = findHost_.Step();
+  statements_.findHost.Bind(1, host.address).Bind(2, host.name);
+  int code = statements_.findHost.Step();
   if (code == SQLITE_ROW) {
-    id = findHost_.Int(0);
-    findHost_.Reset();
+    id = statements_.findHost.Int(0);
+    statements_.findHost.Reset();
   } else {
-    findHost_.Reset();
+    statements_.findHost.Reset();
     if (code != SQLITE_DONE) return code;
-    if ((code = addHost_.Bind(1, host.address).Bind(2, host.name).Run()) != SQLITE_OK) return code;
+    if ((code = statements_.addHost.Bind(1, host.address).Bind(2, host.name).Run()) != SQLITE_OK) return code;
     id = db_.LastInsertId();
   }
   ids_.emplace(host, id);
@@ -212,7 +205,7 @@ int HistoryDb::WriteMinutes(const std::vector<MinuteRow>& rows) {
     if (code != SQLITE_OK) return code;
     const TrafficStats& s = row.stats;
     const bool replies = s.received > 0;
-    code = upsertMinute_.Bind(1, id)
+    code = statements_.upsertMinute.Bind(1, id)
                .Bind(2, row.minute)
                .Bind(3, s.sent)
                .Bind(4, s.received)
@@ -234,18 +227,18 @@ int HistoryDb::ApplyOutage(const HistoryHost& host, const OutageChange& change) 
   using Kind = OutageChange::Kind;
   switch (change.kind) {
     case Kind::Begins:
-      return beginOutage_.Bind(1, id).Bind(2, change.start).Bind(3, change.status).Run();
+      return statements_.beginOutage.Bind(1, id).Bind(2, change.start).Bind(3, change.status).Run();
     case Kind::Ends:
-      code = endOutage_.Bind(1, id).Bind(2, change.end).Bind(3, change.interrupted ? 1 : 0).Run();
+      code = statements_.endOutage.Bind(1, id).Bind(2, change.end).Bind(3, change.interrupted ? 1 : 0).Run();
       break;
     case Kind::GoesOn:
-      code = goOnOutage_.Bind(1, id).Run();
+      code = statements_.goOnOutage.Bind(1, id).Run();
       break;
   }
   if (code != SQLITE_OK || db_.Changes() > 0) return code;
   // The beginning never reached the database (recording was paused, or the
   // database was new): the change carries enough to store the outage whole.
-  return insertOutage_.Bind(1, id)
+  return statements_.insertOutage.Bind(1, id)
       .Bind(2, change.start)
       .Bind(3, change.kind == Kind::Ends ? std::optional<int64_t>(change.end) : std::nullopt)
       .Bind(4, change.status)
@@ -257,22 +250,22 @@ int HistoryDb::SetTrace(const HistoryHost& host, const std::string& text) {
   int64_t id = 0;
   const int code = HostId(host, id);
   if (code != SQLITE_OK) return code;
-  return setTrace_.Bind(1, id).Bind(2, text).Run();
+  return statements_.setTrace.Bind(1, id).Bind(2, text).Run();
 }
 
 int HistoryDb::RollUp(int64_t nowSecond) {
-  getMeta_.Bind(1, std::string(kRolledThrough));
-  int code = getMeta_.Step();
-  const int64_t rolled = code == SQLITE_ROW ? getMeta_.Int(0) : 0;
-  getMeta_.Reset();
+  statements_.getMeta.Bind(1, std::string(kRolledThroughKey));
+  int code = statements_.getMeta.Step();
+  const int64_t rolled = code == SQLITE_ROW ? statements_.getMeta.Int(0) : 0;
+  statements_.getMeta.Reset();
   if (code != SQLITE_ROW) return code == SQLITE_DONE ? SQLITE_OK : code;
   // Two minutes of grace: the last results of an hour reach the writer a
   // moment after it ended.
   const int64_t lastWhole = HourOfMinute(MinuteOfSecond(nowSecond - 120)) - 1;
   if (lastWhole <= rolled) return SQLITE_OK;
-  code = rollUp_.Bind(1, (rolled + 1) * 60).Bind(2, (lastWhole + 1) * 60).Run();
+  code = statements_.rollUp.Bind(1, (rolled + 1) * 60).Bind(2, (lastWhole + 1) * 60).Run();
   if (code != SQLITE_OK) return code;
-  return setMeta_.Bind(1, std::string(kRolledThrough)).Bind(2, lastWhole).Run();
+  return statements_.setMeta.Bind(1, std::string(kRolledThroughKey)).Bind(2, lastWhole).Run();
 }
 
 int HistoryDb::Prune(int64_t nowSecond, const HistoryRetention& retention) {
@@ -283,16 +276,16 @@ int HistoryDb::Prune(int64_t nowSecond, const HistoryRetention& retention) {
   const int64_t hourCut = nowHour - int64_t{retention.hourDays} * 24;
   std::vector<int64_t> ids;
   int code = SQLITE_ROW;
-  while ((code = hostIds_.Step()) == SQLITE_ROW) ids.push_back(hostIds_.Int(0));
-  hostIds_.Reset();
+  while ((code = statements_.hostIds.Step()) == SQLITE_ROW) ids.push_back(statements_.hostIds.Int(0));
+  statements_.hostIds.Reset();
   if (code != SQLITE_DONE) return code;
   // Host by host, so that each delete walks one host's rows in key order
   // instead of the whole table.
   for (const int64_t id : ids) {
-    if ((code = pruneMinutes_.Bind(1, id).Bind(2, minuteCut).Run()) != SQLITE_OK) return code;
-    if ((code = pruneHours_.Bind(1, id).Bind(2, hourCut).Run()) != SQLITE_OK) return code;
+    if ((code = statements_.pruneMinutes.Bind(1, id).Bind(2, minuteCut).Run()) != SQLITE_OK) return code;
+    if ((code = statements_.pruneHours.Bind(1, id).Bind(2, hourCut).Run()) != SQLITE_OK) return code;
   }
-  if ((code = pruneHosts_.Run()) != SQLITE_OK) return code;
+  if ((code = statements_.pruneHosts.Run()) != SQLITE_OK) return code;
   if (db_.Changes() > 0) ids_.clear();
   return SQLITE_OK;
 }

@@ -11,6 +11,11 @@
 
 namespace sentrel {
 
+// What the reader asks of the same schema: a host's id, and the meta key
+// that holds the last hour rolled up from the minutes.
+inline constexpr const char* kFindHostSql = "SELECT id FROM hosts WHERE address = ?1 AND name = ?2";
+inline constexpr const char* kRolledThroughKey = "rolled_through";
+
 // How long the history keeps what.
 struct HistoryRetention {
   int minuteDays = 14;
@@ -67,9 +72,13 @@ class HistoryDb {
 
   SqlDatabase db_;
   std::unordered_map<HistoryHost, int64_t, HistoryHostHash> ids_;
-  SqlStatement findHost_, addHost_, upsertMinute_, beginOutage_, endOutage_, goOnOutage_,
-      insertOutage_, setTrace_, rollUp_, getMeta_, setMeta_, hostIds_, pruneMinutes_,
-      pruneHours_, pruneHosts_;
+  // Together, so that closing finalizes every one: a statement left open
+  // would keep the connection, and the file, open.
+  struct Statements {
+    SqlStatement findHost, addHost, upsertMinute, beginOutage, endOutage, goOnOutage,
+        insertOutage, setTrace, rollUp, getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
+        pruneHosts;
+  } statements_;
   std::string lastError_;
 };
 

@@ -16,7 +16,6 @@ struct PeriodSpan {
   int64_t fromMinute = 0;
   int64_t toMinute = 0;
   int bucketMinutes = 1;
-  int64_t Buckets() const { return (toMinute - fromMinute) / bucketMinutes; }
 };
 
 // The last hour in minutes, the last day in 2-minute buckets, the last week

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "history/history_db.h"
 #include "history/history_time.h"
 
 namespace sentrel {
@@ -53,7 +54,7 @@ std::vector<StoredHost> HistoryReader::Hosts() {
 
 std::optional<int64_t> HistoryReader::FindHost(const HistoryHost& host) {
   SqlStatement row;
-  if (db_.Prepare("SELECT id FROM hosts WHERE address = ?1 AND name = ?2", row) != SQLITE_OK)
+  if (db_.Prepare(kFindHostSql, row) != SQLITE_OK)
     return std::nullopt;
   row.Bind(1, host.address).Bind(2, host.name);
   if (row.Step() != SQLITE_ROW) return std::nullopt;
@@ -62,8 +63,8 @@ std::optional<int64_t> HistoryReader::FindHost(const HistoryHost& host) {
 
 int64_t HistoryReader::RolledThrough() {
   SqlStatement row;
-  if (db_.Prepare("SELECT value FROM meta WHERE key = 'rolled_through'", row) != SQLITE_OK ||
-      row.Step() != SQLITE_ROW) {
+  if (db_.Prepare("SELECT value FROM meta WHERE key = ?1", row) != SQLITE_OK ||
+      row.Bind(1, std::string(kRolledThroughKey)).Step() != SQLITE_ROW) {
     return std::numeric_limits<int64_t>::min() / 2;
   }
   return row.Int(0);

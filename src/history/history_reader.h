@@ -18,7 +18,6 @@ class HistoryReader {
  public:
   // False when there is no readable history at `path` (`error` says why).
   bool Open(const std::string& path, std::string* error = nullptr);
-  bool IsOpen() const { return db_.IsOpen(); }
 
   // Every host with something stored, by address and name.
   std::vector<StoredHost> Hosts();

@@ -30,7 +30,6 @@ class SqlStatement {
   SqlStatement(const SqlStatement&) = delete;
   SqlStatement& operator=(const SqlStatement&) = delete;
 
-  bool Valid() const { return statement_ != nullptr; }
   SqlStatement& Bind(int index, int64_t value);
   SqlStatement& Bind(int index, const std::string& text);
   SqlStatement& Bind(int index, std::optional<int64_t> value);
