@@ -62,16 +62,14 @@ std::optional<double> LiveFigures::LossLastHour(const HistoryHost& host, int64_t
   const auto it = hosts_.find(host);
   if (it == hosts_.end()) return std::nullopt;
   const HostFigures& figures = it->second;
-  int64_t sent = 0;
-  int64_t received = 0;
+  TrafficStats hour;
   for (std::size_t slot = 0; slot < kMinutes; ++slot) {
     const int64_t minute = figures.minuteOf[slot];
     if (minute > nowMinute || minute <= nowMinute - static_cast<int64_t>(kMinutes)) continue;
-    sent += figures.sent[slot];
-    received += figures.received[slot];
+    hour.sent += figures.sent[slot];
+    hour.received += figures.received[slot];
   }
-  if (sent == 0) return std::nullopt;
-  return 100.0 * static_cast<double>(sent - received) / static_cast<double>(sent);
+  return hour.LossPercent();
 }
 
 std::optional<double> LiveFigures::LatestOutageSeconds(const HistoryHost& host,
