@@ -29,7 +29,6 @@ namespace sentrel {
 
 namespace {
 
-constexpr std::string_view kMainFormKey = "SOFTWARE\\Sentrel\\MainForm";
 
 // SIGINT and SIGTERM are blocked before any thread starts, so only the waiter
 // below ever takes them; the engine's threads are never interrupted.
@@ -99,8 +98,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
   ROptions options;
   LoadOptions(options, registry);
-  const bool pinging =
-      runOptions.ping || registry.GetString(kMainFormKey, "isPinging").value_or("") == "1";
+  const bool pinging = runOptions.ping || LoadPinging(registry);
 
   const bool transferLog = HasCommandLineSwitch("sl");
   SystemClock clock;
@@ -151,7 +149,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   monitor.Shutdown();
   ui.RunPending();
   monitor.SaveHosts();
-  registry.SetString(kMainFormKey, "isPinging", monitor.Pinging() ? "1" : "0");
+  SavePinging(monitor.Pinging(), registry);
   std::string error;
   if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
   log.Close();

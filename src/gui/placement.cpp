@@ -6,6 +6,7 @@
 
 #include "common/lenient_int.h"
 #include "platform/registry.h"
+#include "settings/options.h"
 
 namespace sentrel {
 
@@ -40,7 +41,7 @@ WindowPlacement LoadPlacement(const Registry& registry, bool& pinging) {
     p.ColWidth[i] = ReadNumber(registry, kColumnNames[i]);
     if (p.ColWidth[i] == 0) p.ColWidth[i] = kDefaultColumnWidths[i];
   }
-  pinging = registry.GetString(kMainFormKey, "isPinging") == std::optional<std::string>("1");
+  pinging = LoadPinging(registry);
   p.Visible = registry.GetString(kMainFormKey, "Visible") != std::optional<std::string>("0");
   return p;
 }
@@ -56,7 +57,7 @@ void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
   put("ListHeight", p.ListHeight);
   for (std::size_t i = 0; i < kColumnNames.size(); ++i) put(kColumnNames[i], p.ColWidth[i]);
   registry.SetString(kMainFormKey, "Visible", p.Visible ? "1" : "0");
-  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0");
+  SavePinging(pinging, registry);
 }
 
 ScreenRect UsableWindowRect(const WindowPlacement& p, const std::vector<ScreenRect>& screens,

@@ -9,8 +9,6 @@ namespace sentrel {
 
 class Registry;
 
-inline constexpr std::string_view kMainFormKey = "SOFTWARE\\Sentrel\\MainForm";
-
 // The main window's placement and whether checks ran, as kept between runs.
 // Plain data: the window copies itself in and out.
 struct WindowPlacement {

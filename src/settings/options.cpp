@@ -1,5 +1,6 @@
 #include "settings/options.h"
 
+#include <optional>
 #include <string>
 
 #include "common/lenient_int.h"
@@ -90,5 +91,13 @@ std::string NormalizeServerName(std::string_view typed) { return RemoveBlanks(ty
 std::string NormalizeDataFolder(std::string_view typed) { return TrimBlanks(typed); }
 
 int32_t ParseOptionNumber(std::string_view typed) { return ParseLenientInt(typed); }
+
+bool LoadPinging(const Registry& registry) {
+  return registry.GetString(kMainFormKey, "isPinging") == std::optional<std::string>("1");
+}
+
+void SavePinging(bool pinging, Registry& registry) {
+  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0");
+}
 
 }  // namespace sentrel

@@ -10,6 +10,13 @@ namespace sentrel {
 
 class Registry;
 
+// The main window's key. Its "isPinging", whether checks ran when the
+// program last ended, is shared by the window and the headless runner.
+inline constexpr std::string_view kMainFormKey = "SOFTWARE\\Sentrel\\MainForm";
+// True only for "isPinging" exactly "1".
+bool LoadPinging(const Registry& registry);
+void SavePinging(bool pinging, Registry& registry);
+
 // The program-wide settings. One record lives from start to exit; only a
 // confirmed options dialog changes it, on the window thread. Readers take
 // the fields directly. `LogDetail` is also read by the host workers, so it

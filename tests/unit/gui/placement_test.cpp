@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
+#include "settings/options.h"
 #include "fakes/test_files.h"
 
 namespace sentrel {
