@@ -267,10 +267,7 @@ void HistoryWindow::ShowFigures(const PeriodFigures& f) {
 void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
   // The minute's refresh keeps the outage the operator is reading.
   std::optional<int64_t> selectedStart;
-  if (const QList<QTableWidgetItem*> selected = outages_->selectedItems(); !selected.isEmpty()) {
-    const auto index = shownOutages_.size() - 1 - static_cast<std::size_t>(selected.first()->row());
-    if (index < shownOutages_.size()) selectedStart = shownOutages_[index].start;
-  }
+  if (const OutageRow* selected = SelectedOutage()) selectedStart = selected->start;
   shownOutages_ = outages;
   const int64_t now = HistorySecond(services_.clock.Now());
   const OutageEndWords endWords{Caption("GoingOn").toStdString(), Caption("NoChecksSince").toStdString()};
@@ -303,14 +300,20 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
   }
 }
 
-void HistoryWindow::ShowTrace() {
+const OutageRow* HistoryWindow::SelectedOutage() const {
   const QList<QTableWidgetItem*> selected = outages_->selectedItems();
-  if (selected.isEmpty()) {
-    trace_->clear();
-    return;
-  }
+  if (selected.isEmpty()) return nullptr;
+  // The table shows the newest first.
   const auto index = shownOutages_.size() - 1 - static_cast<std::size_t>(selected.first()->row());
-  if (index < shownOutages_.size()) trace_->setPlainText(Text(shownOutages_[index].trace));
+  return index < shownOutages_.size() ? &shownOutages_[index] : nullptr;
+}
+
+void HistoryWindow::ShowTrace() {
+  if (const OutageRow* selected = SelectedOutage()) {
+    trace_->setPlainText(Text(selected->trace));
+  } else {
+    trace_->clear();
+  }
 }
 
 QString HistoryWindow::FigureText(const QString& name) const {

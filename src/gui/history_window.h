@@ -80,6 +80,7 @@ class HistoryWindow final : public QWidget {
   void ShowFigures(const PeriodFigures& figures);
   void ShowOutages(const std::vector<OutageRow>& outages);
   void ShowTrace();
+  const OutageRow* SelectedOutage() const;
 
   HistoryWindowServices services_;
   HistoryPeriod period_ = HistoryPeriod::Day;

@@ -58,7 +58,6 @@ class HostTableModel final : public QAbstractTableModel {
   void SortByHeader(int column);
   const SortState& Sort() const { return sort_; }
 
-  bool Ticked(int row) const { return rows_.at(static_cast<std::size_t>(row)).ticked; }
   QString Text(int row, int column) const;
 
  private:

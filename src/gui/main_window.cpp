@@ -29,6 +29,8 @@ namespace sentrel {
 namespace {
 
 constexpr QRect kBuiltInGeometry(298, 164, 493, 302);
+// The commands that need a row, in the menu bar and in the context menu.
+constexpr const char* kRowCommands[] = {"EditItem", "DeleteItem", "PingNowItem"};
 constexpr int kBuiltInListHeight = 127;
 
 }  // namespace
@@ -68,9 +70,8 @@ MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, Ev
           [this](int column) { model_->SortByHeader(column); });
   connect(list_, &QTreeView::doubleClicked, this, [this] { Edit(); });
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    const bool rows = !monitor_.Hosts().Empty();
-    for (const char* key : {"EditItem", "DeleteItem", "PingNowItem"})
-      actions_.at(std::string("Host") + key)->setEnabled(rows);
+    const bool rows = Commands().edit;
+    for (const char* key : kRowCommands) actions_.at(std::string("Host") + key)->setEnabled(rows);
     hostMenu_->popup(list_->viewport()->mapToGlobal(at));
   });
   connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -136,11 +137,11 @@ void MainWindow::BuildMenus() {
   add(file, "ExitItem", "E&xit", [this] { close(); });
 
   QMenu* hosts = submenu("HostsItem", "&Hosts");
-  menuEdit_ = add(hosts, "EditItem", "&Edit", [this] { Edit(); });
+  add(hosts, "EditItem", "&Edit", [this] { Edit(); });
   add(hosts, "AddItem", "&Add", [this] { Add(); });
-  menuDelete_ = add(hosts, "DeleteItem", "&Delete", [this] { Delete(); });
+  add(hosts, "DeleteItem", "&Delete", [this] { Delete(); });
   hosts->addSeparator();
-  menuPingNow_ = add(hosts, "PingNowItem", "Ping &now", [this] { PingNow(); });
+  add(hosts, "PingNowItem", "Ping &now", [this] { PingNow(); });
   add(hosts, "TraceNowItem", "&Trace now", [this] { TraceNow(); });
   add(hosts, "HistoryItem", "&History...", [this] { History(); });
   hosts->addSeparator();
@@ -299,8 +300,8 @@ CommandState MainWindow::Commands() const {
 
 void MainWindow::UpdateCommands() {
   const CommandState state = Commands();
-  for (QAction* a : {menuEdit_, menuDelete_, menuPingNow_, toolEdit_, toolDelete_})
-    a->setEnabled(state.edit);
+  for (const char* key : kRowCommands) Action(key)->setEnabled(state.edit);
+  for (QAction* a : {toolEdit_, toolDelete_}) a->setEnabled(state.edit);
   Action("PingItem")->setEnabled(state.ping);
   toolPing_->setEnabled(state.ping);
   Action("StopItem")->setEnabled(state.stop);
@@ -396,7 +397,7 @@ void MainWindow::ReloadAllAddresses() {
   list_->setUpdatesEnabled(true);
 }
 
-void MainWindow::StopAllSounds() { desktop_.PlaySound({}, false); }
+void MainWindow::StopAllSounds() { desktop_.StopSounds(); }
 
 void MainWindow::Contents() { desktop_.ShowHelp(1, 0); }
 

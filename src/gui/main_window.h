@@ -66,7 +66,6 @@ class MainWindow final : public QMainWindow {
   }
   LogPaneWidget& Pane() { return *pane_; }
   HostTableModel& Model() { return *model_; }
-  QTreeView& List() { return *list_; }
 
   // The start: placement applied (when loaded), hosts loaded into the rows,
   // the first row selected, Modified cleared, the refresh timer started.
@@ -132,9 +131,6 @@ class MainWindow final : public QMainWindow {
   QAction* toolStop_ = nullptr;
   QAction* toolEdit_ = nullptr;
   QAction* toolDelete_ = nullptr;
-  QAction* menuEdit_ = nullptr;
-  QAction* menuDelete_ = nullptr;
-  QAction* menuPingNow_ = nullptr;
   QTimer refresh_;
   bool closed_ = false;
   bool minimising_ = false;
