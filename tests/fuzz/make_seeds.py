@@ -97,10 +97,13 @@ put("smtp_client", "helo-fallback", smtp(2, crlf(
     "250 OK", "354 go", "250 ok").encode()))
 
 # --- icmp_receive: setup, port, send error, ttl, tos, address, payload size, arrivals
-def icmp(setup, arrivals, port=0x1234, ttl=64, address=bytes([198, 18, 3, 2])):
-    out = bytes([setup]) + struct.pack(">H", port) + bytes([0, ttl, 0]) + address + bytes([32])
-    for head, data, source, origin, typ, code, err, offset_us in arrivals:
-        out += bytes([head]) + struct.pack(">i", offset_us) + source
+def icmp(setup, arrivals, port=0x1234, ttl=64, address=bytes([198, 18, 3, 2]), send_error=0):
+    out = bytes([setup]) + struct.pack(">H", port) + bytes([send_error, ttl, 0]) + address
+    out += bytes([32])
+    for arrival in arrivals:
+        head, data, source, origin, typ, code, err, offset_us = arrival[:8]
+        send = arrival[8] if len(arrival) > 8 else 0
+        out += bytes([head, send]) + struct.pack(">i", offset_us) + source
         out += bytes([origin, typ, code, err]) + struct.pack(">H", len(data)) + data
     return out
 
@@ -115,22 +118,55 @@ target = bytes([198, 18, 3, 2])
 echo_reply = bytes([0, 0, 0, 0, 0, 0, 0, 0]) + bytes(32)
 quoted_request = ip_header(bytes([198, 18, 1, 2]), target) + bytes([8, 0, 0, 0, 0, 0, 0, 0])
 time_exceeded = bytes([11, 0, 0, 0, 0, 0, 0, 0]) + quoted_request
-STAMP_REPLY, STAMP_QUOTED, STAMP_TARGET, TIMESTAMP = 4, 8, 16, 0x20
+DATA, ERROR, PENDING = 0, 1, 2
+STAMP_REPLY, STAMP_QUOTED, STAMP_TARGET, TIMESTAMP, LATE, DROPS = 4, 8, 16, 0x20, 0x40, 0x80
+EHOSTUNREACH, EMSGSIZE, ECONNREFUSED = 113, 90, 111
 put("icmp_receive", "raw-reply", icmp(1, [
-    (0 | STAMP_QUOTED, ip_header(target) + echo_reply, target, 0, 0, 0, 0, 100),
-    (0 | STAMP_REPLY | TIMESTAMP, ip_header(target) + echo_reply, target, 0, 0, 0, 0, 250)]))
+    (DATA | STAMP_QUOTED, ip_header(target) + echo_reply, target, 0, 0, 0, 0, 100),
+    (DATA | STAMP_REPLY | TIMESTAMP, ip_header(target) + echo_reply, target, 0, 0, 0, 0, 250)]))
 put("icmp_receive", "raw-error", icmp(1, [
-    (0 | STAMP_QUOTED, ip_header(router) + time_exceeded, router, 0, 0, 0, 0, 0),
-    (0 | STAMP_QUOTED | STAMP_TARGET, ip_header(router, length=6) + time_exceeded, router,
+    (DATA | STAMP_QUOTED, ip_header(router) + time_exceeded, router, 0, 0, 0, 0, 0),
+    (DATA | STAMP_QUOTED | STAMP_TARGET, ip_header(router, length=6) + time_exceeded, router,
      0, 0, 0, 0, 0)]))
 put("icmp_receive", "datagram-reply", icmp(0, [
-    (0, echo_reply, target, 0, 0, 0, 0, 0),
-    (0 | STAMP_REPLY | TIMESTAMP, echo_reply, target, 0, 0, 0, 0, -5)]))
+    (DATA, echo_reply, target, 0, 0, 0, 0, 0),
+    (DATA | STAMP_REPLY | TIMESTAMP, echo_reply, target, 0, 0, 0, 0, -5)]))
 put("icmp_receive", "datagram-errors", icmp(2, [
-    (2, b"", target, 0, 0, 0, 113, 0),
-    (1 | STAMP_QUOTED, bytes([8, 0, 0, 0, 0x12, 0x34, 0, 0]), router, 2, 3, 1, 113, 0),
-    (1, bytes([8, 0, 0, 0, 0x12, 0x34, 0, 9]), router, 2, 11, 0, 0, 0),
-    (1 | STAMP_QUOTED, bytes([8, 0, 0, 0]) * 3, target, 1, 0, 0, 90, 0)]))
+    (PENDING, b"", target, 0, 0, 0, EHOSTUNREACH, 0),
+    (ERROR | STAMP_QUOTED, bytes([8, 0, 0, 0, 0x12, 0x34, 0, 0]), router, 2, 3, 1, 113, 0),
+    (ERROR, bytes([8, 0, 0, 0, 0x12, 0x34, 0, 9]), router, 2, 11, 0, 0, 0),
+    (ERROR | STAMP_QUOTED, bytes([8, 0, 0, 0]) * 3, target, 1, 0, 0, EMSGSIZE, 0)]))
+# Our own stack refuses the request after the send (too big for the route):
+# no answer, the status of the refusal.
+put("icmp_receive", "datagram-local-error", icmp(0, [
+    (ERROR | STAMP_QUOTED | TIMESTAMP, bytes([8, 0, 0, 0, 0, 0, 0, 0]) + bytes(32), target, 1,
+     0, 0, EMSGSIZE, 20)]))
+# A foreign reply, then a pending error that cuts the batch; the answer comes
+# only while the engine waits.
+put("icmp_receive", "datagram-late", icmp(0, [
+    (DATA, echo_reply, router, 0, 0, 0, 0, 0),
+    (PENDING, b"", target, 0, 0, 0, ECONNREFUSED, 0),
+    (DATA | LATE | STAMP_REPLY | TIMESTAMP, echo_reply, target, 0, 0, 0, 0, 40)]))
+# The socket overflows while the engine waits: the request goes out again,
+# and the answer that comes names the first send.
+put("icmp_receive", "raw-resend", icmp(1, [
+    (DATA, ip_header(router) + echo_reply, router, 0, 0, 0, 0, 0),
+    (DATA | LATE | DROPS, ip_header(router) + echo_reply, router, 0, 0, 0, 0, 0),
+    (DATA | LATE | STAMP_REPLY, ip_header(target) + echo_reply, target, 0, 0, 0, 0, 0, 1)]))
+put("icmp_receive", "datagram-resend", icmp(0, [
+    (DATA | LATE | DROPS, echo_reply, router, 0, 0, 0, 0, 0),
+    (ERROR | LATE | STAMP_QUOTED, bytes([8, 0, 0, 0, 0, 0, 0, 0]), router, 2, 3, 3, 0, 0, 1)]))
+# Only answers to others: the engine reads them all, then times out.
+put("icmp_receive", "raw-foreign", icmp(1, [
+    (DATA | STAMP_TARGET, ip_header(router) + time_exceeded, router, 0, 0, 0, 0, 0),
+    (DATA | LATE | STAMP_QUOTED, ip_header(router) + time_exceeded, router, 0, 0, 0, 0, 0)]))
+# Sends refused: TTL 0 by the kernel, a route error for good, and stale
+# errors of other requests that a datagram socket reports to the next send.
+put("icmp_receive", "refused-ttl", icmp(0, [], ttl=0))
+put("icmp_receive", "refused-route", icmp(1 | 2, [], send_error=101))
+put("icmp_receive", "datagram-stale-errors", icmp(3 << 1, [
+    (ERROR | STAMP_QUOTED, bytes([8, 0, 0, 0, 0, 0, 0, 0]), router, 2, 11, 0, 0, 0)],
+    send_error=EHOSTUNREACH))
 
 # --- base64
 put("base64", "text", "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw")
