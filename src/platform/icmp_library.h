@@ -47,7 +47,8 @@ struct IcmpEchoReply {
   uint32_t Status = kIpGeneralFailure;
   uint32_t RoundTripTime = 0;  // whole milliseconds
   // The same round trip in microseconds, for measurements finer than the
-  // record's whole milliseconds; 0 whenever RoundTripTime is.
+  // record's whole milliseconds (each rounded on its own, so a 300 us trip
+  // reads 0 ms and 300 us); 0 without an answer.
   uint32_t RoundTripMicroseconds = 0;
 };
 
