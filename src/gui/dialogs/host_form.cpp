@@ -21,8 +21,11 @@
 #include "common/text.h"
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
+#include "gui/language_captions.h"
 #include "gui/wait_cursor.h"
 #include "platform/desktop.h"
+#include "settings/ini_file.h"
+#include "settings/language_table.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -33,22 +36,6 @@ constexpr auto kPageKeys = std::to_array<const char*>(
     {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
 constexpr auto kDayKeys = std::to_array<const char*>(
     {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"});
-constexpr auto kCheckEveryKeys = std::to_array<const char*>({"Always", "Month", "Week", "Day"});
-constexpr auto kPingByKeys = std::to_array<const char*>({"Address", "Name"});
-// The keys of the options dialog's section that the schedule page shares.
-constexpr auto kSharedOptionsKeys = std::to_array<const char*>(
-    {"DaysOfWeek", "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
-     "DayOfMonthLabel", "TimeLabel"});
-constexpr auto kButtonKeys = std::to_array<const char*>({"Ok", "Cancel", "Help"});
-// The keys of the dialog's own section whose controls are found by name.
-constexpr auto kNamedKeys = std::to_array<const char*>(
-    {"HostIP",     "ToName",        "HostName",     "HostDesc",  "ToIP",     "PingInterval",
-     "NOR",        "TimeOut",       "PBS",          "PTTL",      "PTOS",     "PingBy",
-     "TraceRouteBox", "BufferSize", "TTL",          "MaxNumHops", "Default", "WakeUp",
-     "Counts",     "ShowBox",       "PlayWAV",      "Test",      "SendLan",  "SendEmail",
-     "RunPrg",     "Params",        "GoesDown",     "HostInfo",  "PingOpt",  "Subject",
-     "MesBody",    "RunTraceRoute", "AlarmOptions", "GrayLight", "TimeStr",  "RedLight",
-     "MSStr",      "CheckEveryLabel"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
 // around), digits and dots, and at most two digits.
@@ -78,14 +65,19 @@ QString Plain(const QString& caption) {
   return plain.simplified();
 }
 
-bool KeyIs(std::string_view key, const char* name) { return EqualsIgnoringCase(key, name); }
-
-template <std::size_t N>
-int IndexOf(const std::array<const char*, N>& keys, std::string_view key) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (KeyIs(key, keys[i])) return static_cast<int>(i);
+// The page that `key` names, -1 when it names none.
+int PageOf(std::string_view key) {
+  for (std::size_t i = 0; i < kPageKeys.size(); ++i) {
+    if (EqualsIgnoringCase(key, kPageKeys[i])) return static_cast<int>(i);
   }
   return -1;
+}
+
+// The captions that the dialog shows, in the order in which the language
+// loader reads them.
+const std::vector<CaptionRead>& HostCaptions() {
+  static const std::vector<CaptionRead> reads = WindowCaptions(LanguageWindow::kHostForm);
+  return reads;
 }
 
 QLabel* MakeLabel(const char* key, const QString& text) {
@@ -112,16 +104,6 @@ QPushButton* MakeButton(const QString& name, const QString& text) {
   auto* button = new QPushButton(text);
   button->setObjectName(name);
   return button;
-}
-
-void SetCaptionOf(QWidget* widget, const QString& text) {
-  if (auto* label = qobject_cast<QLabel*>(widget)) {
-    label->setText(text);
-  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-    button->setText(text);
-  } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
-    group->setTitle(text);
-  }
 }
 
 QString CaptionOf(const QWidget* widget) {
@@ -793,39 +775,44 @@ void HostForm::ChooseInto(QLineEdit* field, FileChooserRequest request) {
 void HostForm::Help() { desktop_.ShowHelp(15, HelpContextOfPage(tabs_->currentIndex())); }
 
 bool HostForm::SetCaption(std::string_view section, std::string_view key, const QString& text) {
-  bool known = false;
-  if (KeyIs(section, "HostForm")) {
-    if (const int page = IndexOf(kPageKeys, key); page >= 0) {
-      tabs_->setTabText(page, text);
-      // The template groups take the captions of the two alarm pages.
-      if (page == 2) renewal_.templateBox->setTitle(text);
-      if (page == 3) loss_.templateBox->setTitle(text);
-      known = true;
-    } else if (const int item = IndexOf(kCheckEveryKeys, key); item >= 0) {
-      checkEvery_->setItemText(item, text);
-      known = true;
-    } else if (const int choice = IndexOf(kPingByKeys, key); choice >= 0) {
-      pingBy_->setItemText(choice, text);
-      known = true;
-    } else if (IndexOf(kNamedKeys, key) >= 0) {
-      known = true;
-      for (QWidget* widget : findChildren<QWidget*>()) {
-        if (KeyIs(key, widget->objectName().toStdString().c_str())) SetCaptionOf(widget, text);
-      }
-      if (KeyIs(key, "TimeOut")) traceTimeOutLabel_->setText(text);
-    }
-  } else if (KeyIs(section, "OptionsForm") || KeyIs(section, "Buttons")) {
-    const bool shared = KeyIs(section, "OptionsForm") ? IndexOf(kSharedOptionsKeys, key) >= 0
-                                                      : IndexOf(kButtonKeys, key) >= 0;
-    if (shared) {
-      known = true;
-      for (QWidget* widget : findChildren<QWidget*>()) {
-        if (KeyIs(key, widget->objectName().toStdString().c_str())) SetCaptionOf(widget, text);
-      }
+  for (const CaptionRead& read : HostCaptions()) {
+    if (EqualsIgnoringCase(read.section, section) && EqualsIgnoringCase(read.caption->key, key)) {
+      ShowCaption(*read.caption, text);
+      UpdateAccessibleNames();
+      return true;
     }
   }
-  if (known) UpdateAccessibleNames();
-  return known;
+  return false;
+}
+
+void HostForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  for (const CaptionRead& read : HostCaptions()) {
+    ShowCaption(*read.caption,
+                QString::fromStdString(CaptionText(file, read.section, read.caption->key)));
+  }
+  // The names for screen readers are made from the captions: once, when
+  // all of them are in place.
+  UpdateAccessibleNames();
+}
+
+void HostForm::ShowCaption(const Caption& caption, const QString& text) {
+  if (caption.list == CaptionList::kCheckEvery) {
+    checkEvery_->setItemText(caption.item, text);
+  } else if (caption.list == CaptionList::kPingBy) {
+    pingBy_->setItemText(caption.item, text);
+  } else if (const int page = PageOf(caption.key); page >= 0) {
+    tabs_->setTabText(page, text);
+    // The template groups take the captions of the two alarm pages.
+    if (page == 2) renewal_.templateBox->setTitle(text);
+    if (page == 3) loss_.templateBox->setTitle(text);
+  } else {
+    for (QWidget* widget : findChildren<QWidget*>()) {
+      if (EqualsIgnoringCase(caption.key, widget->objectName().toStdString())) {
+        SetWidgetCaption(*widget, text);
+      }
+    }
+    if (EqualsIgnoringCase(caption.key, "TimeOut")) traceTimeOutLabel_->setText(text);
+  }
 }
 
 void HostForm::UpdateAccessibleNames() {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,8 @@ namespace sentrel {
 
 class AlarmChannels;
 class Desktop;
+class IniFile;
+struct Caption;
 struct ROptions;
 
 // What a file chooser is asked for: its title, its filters (each "caption"
@@ -77,6 +80,11 @@ class HostForm final : public QDialog, public HostEditor {
   // dialog does not show in that section.
   bool SetCaption(std::string_view section, std::string_view key, const QString& text);
 
+  // Sets every caption that the dialog reads from a language file, each as
+  // SetCaption would: the text that `file` gives, else the built-in one
+  // (`file` is empty when no language file could be read).
+  void ApplyLanguage(const std::optional<IniFile>& file);
+
   // The values the controls hold now, as "Ok" would check and store them.
   HostFormValues Values() const;
 
@@ -128,6 +136,7 @@ class HostForm final : public QDialog, public HostEditor {
   AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
   void ApplyEnablingRules();
   static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);
+  void ShowCaption(const Caption& caption, const QString& text);
   void UpdateAccessibleNames();
 
   void OkClicked();
