@@ -21,6 +21,7 @@
 #include "common/text.h"
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
+#include "gui/dialogs/schedule_fields.h"
 #include "gui/language_captions.h"
 #include "gui/wait_cursor.h"
 #include "platform/desktop.h"
@@ -34,8 +35,6 @@ namespace {
 
 constexpr auto kPageKeys = std::to_array<const char*>(
     {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
-constexpr auto kDayKeys = std::to_array<const char*>(
-    {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
 // around), digits and dots, and at most two digits.
@@ -310,7 +309,7 @@ QWidget* HostForm::BuildSchedulePage() {
   times_->setUniformItemSizes(true);
   times_->setSpacing(1);
   times_->setSelectionMode(QAbstractItemView::SingleSelection);
-  for (int slot = 0; slot < 48; ++slot) {
+  for (int slot = 0; slot < kTimeSlots; ++slot) {
     auto* item = new QListWidgetItem(Q(HalfHourText(slot)), times_);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
@@ -469,7 +468,7 @@ QWidget* HostForm::BuildLightPage() {
 
 void HostForm::Connect() {
   connect(checkEvery_, &QComboBox::currentIndexChanged, this, [this] { ApplyEnablingRules(); });
-  connect(day_, &QLineEdit::textChanged, this, [this] { KeepWithin(day_, 1, 31); });
+  connect(day_, &QLineEdit::textChanged, this, [this] { KeepWithin(day_, kFirstDay, kLastDay); });
   connect(traceBufferSize_, &QLineEdit::textChanged, this,
           [this] { KeepWithin(traceBufferSize_, 1, 255); });
   connect(traceTTL_, &QLineEdit::textChanged, this, [this] { KeepWithin(traceTTL_, 1, 255); });

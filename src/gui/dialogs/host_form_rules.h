@@ -168,7 +168,10 @@ std::string ErrorBoxText(std::string_view message);
 
 // Checks while typing. Each returns the text that replaces the field's when
 // the field breaks its rule (the caller beeps), nothing when it keeps it.
-// Day: kept within 1..31, an empty field counting as 0.
+// A number field kept within low..high (the day of both dialogs, the trace
+// route's byte fields): for a value outside, the nearer bound. The value is
+// read as an optional sign and digits, an empty field counting as 0; it
+// saturates instead of wrapping, so that a long pasted number stays too big.
 std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_t high);
 // Count of repeats: an empty field or a value of 0 becomes "1".
 std::optional<std::string> RepeatCountFix(std::string_view text);
@@ -198,9 +201,6 @@ AlarmEnabling AlarmEnablingFor(const AlarmFormValues& page);
 
 // The help context of each page, 0 for an index that is no page.
 int32_t HelpContextOfPage(int page);
-
-// The half-hour item texts: "00.00", "00.30", "01.00" ... "23.30".
-std::string HalfHourText(int slot);
 
 // The e-mail test's refusal, if any: a port not above 0, else an empty
 // address.
