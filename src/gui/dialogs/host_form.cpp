@@ -1,6 +1,5 @@
 #include "gui/dialogs/host_form.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -171,79 +170,79 @@ QWidget* HostForm::BuildGeneralPage() {
 
   auto* info = new QGroupBox("Host Info");
   info->setObjectName("HostInfo");
-  hostIPLabel_ = MakeLabel("HostIP", "Host IP:");
+  auto* hostIPLabel = MakeLabel("HostIP", "Host IP:");
   hostIP_ = MakeEdit("HostIPEdit", kDigitsAndDots);
   toName_ = MakeButton("ToName", ">> Name");
-  hostNameLabel_ = MakeLabel("HostName", "Computer name:");
+  auto* hostNameLabel = MakeLabel("HostName", "Computer name:");
   hostName_ = MakeEdit("HostNameEdit");
   toIP_ = MakeButton("ToIP", ">> IP");
-  hostDescLabel_ = MakeLabel("HostDesc", "Description:");
+  auto* hostDescLabel = MakeLabel("HostDesc", "Description:");
   hostDesc_ = MakeEdit("HostDescEdit");
   auto* infoGrid = new QGridLayout(info);
-  infoGrid->addWidget(hostIPLabel_, 0, 0);
+  infoGrid->addWidget(hostIPLabel, 0, 0);
   infoGrid->addWidget(hostIP_, 0, 1);
   infoGrid->addWidget(toName_, 0, 2);
-  infoGrid->addWidget(hostNameLabel_, 1, 0);
+  infoGrid->addWidget(hostNameLabel, 1, 0);
   infoGrid->addWidget(hostName_, 1, 1);
   infoGrid->addWidget(toIP_, 1, 2);
-  infoGrid->addWidget(hostDescLabel_, 2, 0);
+  infoGrid->addWidget(hostDescLabel, 2, 0);
   infoGrid->addWidget(hostDesc_, 2, 1, 1, 2);
   infoGrid->setColumnStretch(1, 1);
 
   auto* ping = new QGroupBox("Ping Options");
   ping->setObjectName("PingOpt");
-  retriesLabel_ = MakeLabel("NOR", "Numer of retries:");
+  auto* retriesLabel = MakeLabel("NOR", "Numer of retries:");
   retries_ = MakeEdit("RetriesEdit", kDigits, kNumberWidth);
-  timeOutLabel_ = MakeLabel("TimeOut", "Timeout(msec):");
+  auto* timeOutLabel = MakeLabel("TimeOut", "Timeout(msec):");
   timeOut_ = MakeEdit("TimeOutEdit", kDigits, kNumberWidth);
-  pbsLabel_ = MakeLabel("PBS", "Send buffer size:");
+  auto* pbsLabel = MakeLabel("PBS", "Send buffer size:");
   pbs_ = MakeEdit("PBSEdit", kDigits, kNumberWidth);
-  pttlLabel_ = MakeLabel("PTTL", "Time To Live(TTL):");
+  auto* pttlLabel = MakeLabel("PTTL", "Time To Live(TTL):");
   pttl_ = MakeEdit("PTTLEdit", kDigits, kNumberWidth);
-  ptosLabel_ = MakeLabel("PTOS", "Type Of Service(TOS):");
+  auto* ptosLabel = MakeLabel("PTOS", "Type Of Service(TOS):");
   ptos_ = MakeEdit("PTOSEdit", kDigits, kNumberWidth);
-  pingByLabel_ = MakeLabel("PingBy", "Ping by");
+  auto* pingByLabel = MakeLabel("PingBy", "Ping by");
   pingBy_ = new QComboBox;
   pingBy_->setObjectName("PingByCombo");
   pingBy_->addItems({"Address", "Name"});
   // It shows how the host is pinged; the choice itself follows from the
   // data file and cannot be changed here.
-  pingByLabel_->setEnabled(false);
+  pingByLabel->setEnabled(false);
   pingBy_->setEnabled(false);
   auto* pingGrid = new QGridLayout(ping);
-  const std::array<std::pair<QLabel*, QWidget*>, 6> pingRows{{{retriesLabel_, retries_},
-                                                              {timeOutLabel_, timeOut_},
-                                                              {pbsLabel_, pbs_},
-                                                              {pttlLabel_, pttl_},
-                                                              {ptosLabel_, ptos_},
-                                                              {pingByLabel_, pingBy_}}};
+  const std::array<std::pair<QLabel*, QWidget*>, 6> pingRows{{{retriesLabel, retries_},
+                                                              {timeOutLabel, timeOut_},
+                                                              {pbsLabel, pbs_},
+                                                              {pttlLabel, pttl_},
+                                                              {ptosLabel, ptos_},
+                                                              {pingByLabel, pingBy_}}};
   for (int row = 0; row < static_cast<int>(pingRows.size()); ++row) {
     pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].first, row, 0);
     pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].second, row, 1);
   }
   pingGrid->setRowStretch(static_cast<int>(pingRows.size()), 1);
 
-  traceBox_ = new QGroupBox("Trace Route");
-  traceBox_->setObjectName("TraceRouteBox");
+  auto* traceBox = new QGroupBox("Trace Route");
+  traceBox->setObjectName("TraceRouteBox");
   traceTimeOutLabel_ = MakeLabel("TraceTimeOutLabel", "Timeout(msec):");
   traceTimeOut_ = MakeEdit("TraceTimeOutEdit", kDigits, kNumberWidth);
-  traceBufferSizeLabel_ = MakeLabel("BufferSize", "Send buffer size:");
+  auto* traceBufferSizeLabel = MakeLabel("BufferSize", "Send buffer size:");
   traceBufferSize_ = MakeEdit("TraceBufferSizeEdit", kDigits, kNumberWidth);
-  traceTTLLabel_ = MakeLabel("TTL", "Time to live:");
+  auto* traceTTLLabel = MakeLabel("TTL", "Time to live:");
   traceTTL_ = MakeEdit("TraceTTLEdit", kDigits, kNumberWidth);
-  maxNumHopsLabel_ = MakeLabel("MaxNumHops", "Max. number of hops to search for target:");
-  maxNumHopsLabel_->setWordWrap(true);
+  auto* maxNumHopsLabel = MakeLabel("MaxNumHops", "Max. number of hops to search for target:");
+  maxNumHopsLabel->setWordWrap(true);
   maxNumHops_ = MakeEdit("MaxNumHopsEdit", kDigits, kNumberWidth);
-  maxNumHopsLabel_->setEnabled(false);
+  maxNumHopsLabel->setEnabled(false);
   maxNumHops_->setEnabled(false);
-  auto* traceGrid = new QGridLayout(traceBox_);
+  auto* traceGrid = new QGridLayout(traceBox);
   traceGrid->addWidget(traceTimeOutLabel_, 0, 0);
   traceGrid->addWidget(traceTimeOut_, 0, 1);
-  traceGrid->addWidget(traceBufferSizeLabel_, 1, 0);
+  traceGrid->addWidget(traceBufferSizeLabel, 1, 0);
   traceGrid->addWidget(traceBufferSize_, 1, 1);
-  traceGrid->addWidget(traceTTLLabel_, 2, 0);
+  traceGrid->addWidget(traceTTLLabel, 2, 0);
   traceGrid->addWidget(traceTTL_, 2, 1);
-  traceGrid->addWidget(maxNumHopsLabel_, 3, 0);
+  traceGrid->addWidget(maxNumHopsLabel, 3, 0);
   traceGrid->addWidget(maxNumHops_, 3, 1);
   traceGrid->setRowStretch(4, 1);
   traceGrid->setColumnStretch(0, 1);
@@ -252,7 +251,7 @@ QWidget* HostForm::BuildGeneralPage() {
 
   auto* groups = new QHBoxLayout;
   groups->addWidget(ping, 1);
-  groups->addWidget(traceBox_, 1);
+  groups->addWidget(traceBox, 1);
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(info);
   layout->addLayout(groups);
@@ -260,19 +259,19 @@ QWidget* HostForm::BuildGeneralPage() {
   layout->addStretch(1);
 
   for (auto [label, field] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
-           {hostIPLabel_, hostIP_},
-           {hostNameLabel_, hostName_},
-           {hostDescLabel_, hostDesc_},
-           {retriesLabel_, retries_},
-           {timeOutLabel_, timeOut_},
-           {pbsLabel_, pbs_},
-           {pttlLabel_, pttl_},
-           {ptosLabel_, ptos_},
-           {pingByLabel_, pingBy_},
+           {hostIPLabel, hostIP_},
+           {hostNameLabel, hostName_},
+           {hostDescLabel, hostDesc_},
+           {retriesLabel, retries_},
+           {timeOutLabel, timeOut_},
+           {pbsLabel, pbs_},
+           {pttlLabel, pttl_},
+           {ptosLabel, ptos_},
+           {pingByLabel, pingBy_},
            {traceTimeOutLabel_, traceTimeOut_},
-           {traceBufferSizeLabel_, traceBufferSize_},
-           {traceTTLLabel_, traceTTL_},
-           {maxNumHopsLabel_, maxNumHops_}}) {
+           {traceBufferSizeLabel, traceBufferSize_},
+           {traceTTLLabel, traceTTL_},
+           {maxNumHopsLabel, maxNumHops_}}) {
     label->setBuddy(field);
   }
   return page;
@@ -282,19 +281,19 @@ QWidget* HostForm::BuildSchedulePage() {
   auto* page = new QWidget;
   page->setObjectName(kPageKeys[1]);
 
-  checkEveryLabel_ = MakeLabel("CheckEveryLabel", "Check every");
+  auto* checkEveryLabel = MakeLabel("CheckEveryLabel", "Check every");
   checkEvery_ = new QComboBox;
   checkEvery_->setObjectName("CheckEveryCombo");
   checkEvery_->addItems({"Always", "every Month", "every Week", "every Day"});
-  checkEveryLabel_->setBuddy(checkEvery_);
+  checkEveryLabel->setBuddy(checkEvery_);
 
   dayLabel_ = MakeLabel("DayOfMonthLabel", "Day:");
   day_ = MakeEdit("DayOfMonthEdit", kDigits, 60);
   dayLabel_->setBuddy(day_);
 
-  daysBox_ = new QGroupBox("Days of week");
-  daysBox_->setObjectName("DaysOfWeek");
-  auto* daysGrid = new QGridLayout(daysBox_);
+  auto* daysBox = new QGroupBox("Days of week");
+  daysBox->setObjectName("DaysOfWeek");
+  auto* daysGrid = new QGridLayout(daysBox);
   for (std::size_t i = 0; i < days_.size(); ++i) {
     days_[i] = MakeCheck(kDayKeys[i], kDayKeys[i]);
     daysGrid->addWidget(days_[i], static_cast<int>(i / 4), static_cast<int>(i % 4));
@@ -321,11 +320,11 @@ QWidget* HostForm::BuildSchedulePage() {
   pingIntervalLabel_->setBuddy(pingInterval_);
 
   auto* grid = new QGridLayout(page);
-  grid->addWidget(checkEveryLabel_, 0, 0);
+  grid->addWidget(checkEveryLabel, 0, 0);
   grid->addWidget(checkEvery_, 0, 1, Qt::AlignLeft);
   grid->addWidget(dayLabel_, 1, 0);
   grid->addWidget(day_, 1, 1, Qt::AlignLeft);
-  grid->addWidget(daysBox_, 2, 0, 1, 2);
+  grid->addWidget(daysBox, 2, 0, 1, 2);
   grid->addWidget(timeLabel_, 3, 0, Qt::AlignTop);
   grid->addWidget(times_, 3, 1);
   grid->addWidget(pingIntervalLabel_, 4, 0);
@@ -338,16 +337,16 @@ QWidget* HostForm::BuildSchedulePage() {
 QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* masterKey,
                                   const QString& masterText) {
   const QString prefix = side;
-  p.page = new QWidget;
-  p.page->setObjectName(side == std::string_view("Renewal") ? kPageKeys[2] : kPageKeys[3]);
+  auto* page = new QWidget;
+  page->setObjectName(side == std::string_view("Renewal") ? kPageKeys[2] : kPageKeys[3]);
 
   p.master = MakeCheck(masterKey, masterText);
   p.countsLabel = MakeLabel("Counts", "Count of repeats befor alarm:");
   p.repeatCount = MakeEdit(prefix + "RepeatCountEdit", kTwoDigits, 50);
   p.countsLabel->setBuddy(p.repeatCount);
 
-  p.options = new QGroupBox("Alarm Options");
-  p.options->setObjectName("AlarmOptions");
+  auto* options = new QGroupBox("Alarm Options");
+  options->setObjectName("AlarmOptions");
   p.showBox = MakeCheck("ShowBox", "&Show  message box");
   p.playWav = MakeCheck("PlayWAV", "&Play WAV file:");
   p.wavFile = MakeEdit(prefix + "WAVFileEdit");
@@ -368,7 +367,7 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   p.runTraceRoute = MakeCheck("RunTraceRoute", "Run Trace Route");
   for (QPushButton* small : {p.wavBrowse, p.programBrowse}) small->setFixedWidth(32);
 
-  auto* grid = new QGridLayout(p.options);
+  auto* grid = new QGridLayout(options);
   int row = 0;
   grid->addWidget(p.showBox, row++, 0, 1, 3);
   grid->addWidget(p.playWav, row++, 0, 1, 3);
@@ -395,12 +394,12 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   count->addWidget(p.countsLabel);
   count->addWidget(p.repeatCount);
   count->addStretch(1);
-  auto* layout = new QVBoxLayout(p.page);
+  auto* layout = new QVBoxLayout(page);
   layout->addWidget(p.master);
   layout->addLayout(count);
-  layout->addWidget(p.options);
+  layout->addWidget(options);
   layout->addStretch(1);
-  return p.page;
+  return page;
 }
 
 QWidget* HostForm::BuildTemplatePage() {
@@ -441,11 +440,10 @@ QWidget* HostForm::BuildLightPage() {
     image->setFixedSize(24, 24);
     if (static_cast<std::size_t>(row) < lights.size())
       image->setPixmap(lights[static_cast<std::size_t>(row)].pixmap(24, 24));
-    lightImages_[static_cast<std::size_t>(row)] = image;
     grid->addWidget(image, row, 0);
   }
-  grayLight_ = MakeLabel("GrayLight", "The host isn't checked.");
-  grid->addWidget(grayLight_, 0, 1, 1, 3);
+  auto* grayLight = MakeLabel("GrayLight", "The host isn't checked.");
+  grid->addWidget(grayLight, 0, 1, 1, 3);
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
     const int row = static_cast<int>(i) + 1;
     timeStr_[i] = MakeLabel("TimeStr", "Time less than");
@@ -456,8 +454,8 @@ QWidget* HostForm::BuildLightPage() {
     grid->addWidget(lightTimes_[i], row, 2);
     grid->addWidget(msStr_[i], row, 3);
   }
-  redLight_ = MakeLabel("RedLight", "Host isn't available.");
-  grid->addWidget(redLight_, 5, 1, 1, 3);
+  auto* redLight = MakeLabel("RedLight", "Host isn't available.");
+  grid->addWidget(redLight, 5, 1, 1, 3);
   grid->setColumnStretch(4, 1);
   grid->setVerticalSpacing(10);
   auto* layout = new QVBoxLayout(page);

@@ -94,11 +94,9 @@ class HostForm final : public QDialog, public HostEditor {
 
  private:
   struct AlarmPage {
-    QWidget* page = nullptr;
     QCheckBox* master = nullptr;
     QLabel* countsLabel = nullptr;
     QLineEdit* repeatCount = nullptr;
-    QGroupBox* options = nullptr;
     QCheckBox* showBox = nullptr;
     QCheckBox* playWav = nullptr;
     QLineEdit* wavFile = nullptr;
@@ -167,42 +165,27 @@ class HostForm final : public QDialog, public HostEditor {
 
   QTabWidget* tabs_ = nullptr;
   // General
-  QLabel* hostIPLabel_ = nullptr;
   QLineEdit* hostIP_ = nullptr;
   QPushButton* toName_ = nullptr;
-  QLabel* hostNameLabel_ = nullptr;
   QLineEdit* hostName_ = nullptr;
   QPushButton* toIP_ = nullptr;
-  QLabel* hostDescLabel_ = nullptr;
   QLineEdit* hostDesc_ = nullptr;
-  QLabel* retriesLabel_ = nullptr;
   QLineEdit* retries_ = nullptr;
-  QLabel* timeOutLabel_ = nullptr;
   QLineEdit* timeOut_ = nullptr;
-  QLabel* pbsLabel_ = nullptr;
   QLineEdit* pbs_ = nullptr;
-  QLabel* pttlLabel_ = nullptr;
   QLineEdit* pttl_ = nullptr;
-  QLabel* ptosLabel_ = nullptr;
   QLineEdit* ptos_ = nullptr;
-  QLabel* pingByLabel_ = nullptr;
   QComboBox* pingBy_ = nullptr;
-  QGroupBox* traceBox_ = nullptr;
   QLabel* traceTimeOutLabel_ = nullptr;
   QLineEdit* traceTimeOut_ = nullptr;
-  QLabel* traceBufferSizeLabel_ = nullptr;
   QLineEdit* traceBufferSize_ = nullptr;
-  QLabel* traceTTLLabel_ = nullptr;
   QLineEdit* traceTTL_ = nullptr;
-  QLabel* maxNumHopsLabel_ = nullptr;
   QLineEdit* maxNumHops_ = nullptr;
   QCheckBox* useAsDefault_ = nullptr;
   // Schedule
-  QLabel* checkEveryLabel_ = nullptr;
   QComboBox* checkEvery_ = nullptr;
   QLabel* dayLabel_ = nullptr;
   QLineEdit* day_ = nullptr;
-  QGroupBox* daysBox_ = nullptr;
   std::array<QCheckBox*, 7> days_{};
   QLabel* timeLabel_ = nullptr;
   QListWidget* times_ = nullptr;
@@ -212,9 +195,6 @@ class HostForm final : public QDialog, public HostEditor {
   AlarmPage renewal_;
   AlarmPage loss_;
   // Light
-  std::array<QLabel*, 6> lightImages_{};
-  QLabel* grayLight_ = nullptr;
-  QLabel* redLight_ = nullptr;
   std::array<QLabel*, 4> timeStr_{};
   std::array<QLineEdit*, 4> lightTimes_{};
   std::array<QLabel*, 4> msStr_{};

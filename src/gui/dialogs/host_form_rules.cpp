@@ -105,6 +105,10 @@ AlarmSettings AlarmFromValues(const AlarmFormValues& v) {
 
 std::string Decimal(int32_t value) { return std::to_string(value); }
 
+// The lenient integer of a field whose blanks and control characters are
+// cut from both ends first.
+int32_t ParseTrimmedField(std::string_view text) { return ParseLenientInt(TrimBlanks(text)); }
+
 // An optional sign, then digits up to the first other character; beyond
 // every 32-bit bound the value stays where it is.
 int64_t SaturatingNumber(std::string_view text) {
@@ -199,8 +203,6 @@ HostFormValues FormValuesOf(const HostSettings& s) {
   for (std::size_t i = 0; i < v.lightTimes.size(); ++i) v.lightTimes[i] = Decimal(s.LightTimes[i]);
   return v;
 }
-
-int32_t ParseTrimmedField(std::string_view text) { return ParseLenientInt(TrimBlanks(text)); }
 
 HostSettings SettingsFromForm(const HostFormValues& v) {
   HostSettings s;

@@ -155,10 +155,6 @@ HostFormValues FormValuesOf(const HostSettings& settings);
 // ends). Bits beyond the seven days and the 48 half-hours are dropped.
 HostSettings SettingsFromForm(const HostFormValues& values);
 
-// The lenient integer of a field whose blanks and control characters are
-// cut from both ends first.
-int32_t ParseTrimmedField(std::string_view text);
-
 // The checks on "Ok", in their order: each failed check's message followed
 // by CR LF. Empty when everything passed.
 std::string OkCheckReport(const HostFormValues& values);
