@@ -1,5 +1,7 @@
 #include "gui/dialogs/host_form.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -104,6 +106,31 @@ QPushButton* MakeButton(const QString& name, const QString& text) {
   return button;
 }
 
+// One row of a form grid: a label, its field and a button acting on it.
+struct FieldRow {
+  QLabel* label;
+  QWidget* field;
+  QWidget* button = nullptr;
+};
+
+// Adds the rows to `grid` from its top, label, field and button in columns
+// 0, 1 and 2, each field the buddy of its label. Where other rows have a
+// button, a field without one reaches into that column. Returns the number
+// of rows added.
+int AddRows(QGridLayout& grid, std::initializer_list<FieldRow> rows) {
+  const bool buttons =
+      std::any_of(rows.begin(), rows.end(), [](const FieldRow& r) { return r.button != nullptr; });
+  int row = 0;
+  for (const FieldRow& r : rows) {
+    grid.addWidget(r.label, row, 0);
+    grid.addWidget(r.field, row, 1, 1, buttons && !r.button ? 2 : 1);
+    if (r.button) grid.addWidget(r.button, row, 2);
+    r.label->setBuddy(r.field);
+    ++row;
+  }
+  return row;
+}
+
 QString CaptionOf(const QWidget* widget) {
   if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
   if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text();
@@ -179,14 +206,9 @@ QWidget* HostForm::BuildGeneralPage() {
   auto* hostDescLabel = MakeLabel("HostDesc", "Description:");
   hostDesc_ = MakeEdit("HostDescEdit");
   auto* infoGrid = new QGridLayout(info);
-  infoGrid->addWidget(hostIPLabel, 0, 0);
-  infoGrid->addWidget(hostIP_, 0, 1);
-  infoGrid->addWidget(toName_, 0, 2);
-  infoGrid->addWidget(hostNameLabel, 1, 0);
-  infoGrid->addWidget(hostName_, 1, 1);
-  infoGrid->addWidget(toIP_, 1, 2);
-  infoGrid->addWidget(hostDescLabel, 2, 0);
-  infoGrid->addWidget(hostDesc_, 2, 1, 1, 2);
+  AddRows(*infoGrid, {{hostIPLabel, hostIP_, toName_},
+                      {hostNameLabel, hostName_, toIP_},
+                      {hostDescLabel, hostDesc_}});
   infoGrid->setColumnStretch(1, 1);
 
   auto* ping = new QGroupBox("Ping Options");
@@ -210,17 +232,13 @@ QWidget* HostForm::BuildGeneralPage() {
   pingByLabel->setEnabled(false);
   pingBy_->setEnabled(false);
   auto* pingGrid = new QGridLayout(ping);
-  const std::array<std::pair<QLabel*, QWidget*>, 6> pingRows{{{retriesLabel, retries_},
-                                                              {timeOutLabel, timeOut_},
-                                                              {pbsLabel, pbs_},
-                                                              {pttlLabel, pttl_},
-                                                              {ptosLabel, ptos_},
-                                                              {pingByLabel, pingBy_}}};
-  for (int row = 0; row < static_cast<int>(pingRows.size()); ++row) {
-    pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].first, row, 0);
-    pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].second, row, 1);
-  }
-  pingGrid->setRowStretch(static_cast<int>(pingRows.size()), 1);
+  const int pingRows = AddRows(*pingGrid, {{retriesLabel, retries_},
+                                           {timeOutLabel, timeOut_},
+                                           {pbsLabel, pbs_},
+                                           {pttlLabel, pttl_},
+                                           {ptosLabel, ptos_},
+                                           {pingByLabel, pingBy_}});
+  pingGrid->setRowStretch(pingRows, 1);
 
   auto* traceBox = new QGroupBox("Trace Route");
   traceBox->setObjectName("TraceRouteBox");
@@ -236,15 +254,11 @@ QWidget* HostForm::BuildGeneralPage() {
   maxNumHopsLabel->setEnabled(false);
   maxNumHops_->setEnabled(false);
   auto* traceGrid = new QGridLayout(traceBox);
-  traceGrid->addWidget(traceTimeOutLabel_, 0, 0);
-  traceGrid->addWidget(traceTimeOut_, 0, 1);
-  traceGrid->addWidget(traceBufferSizeLabel, 1, 0);
-  traceGrid->addWidget(traceBufferSize_, 1, 1);
-  traceGrid->addWidget(traceTTLLabel, 2, 0);
-  traceGrid->addWidget(traceTTL_, 2, 1);
-  traceGrid->addWidget(maxNumHopsLabel, 3, 0);
-  traceGrid->addWidget(maxNumHops_, 3, 1);
-  traceGrid->setRowStretch(4, 1);
+  const int traceRows = AddRows(*traceGrid, {{traceTimeOutLabel_, traceTimeOut_},
+                                             {traceBufferSizeLabel, traceBufferSize_},
+                                             {traceTTLLabel, traceTTL_},
+                                             {maxNumHopsLabel, maxNumHops_}});
+  traceGrid->setRowStretch(traceRows, 1);
   traceGrid->setColumnStretch(0, 1);
 
   useAsDefault_ = MakeCheck("Default", "Use as default");
@@ -257,23 +271,6 @@ QWidget* HostForm::BuildGeneralPage() {
   layout->addLayout(groups);
   layout->addWidget(useAsDefault_);
   layout->addStretch(1);
-
-  for (auto [label, field] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
-           {hostIPLabel, hostIP_},
-           {hostNameLabel, hostName_},
-           {hostDescLabel, hostDesc_},
-           {retriesLabel, retries_},
-           {timeOutLabel, timeOut_},
-           {pbsLabel, pbs_},
-           {pttlLabel, pttl_},
-           {ptosLabel, ptos_},
-           {pingByLabel, pingBy_},
-           {traceTimeOutLabel_, traceTimeOut_},
-           {traceBufferSizeLabel, traceBufferSize_},
-           {traceTTLLabel, traceTTL_},
-           {maxNumHopsLabel, maxNumHops_}}) {
-    label->setBuddy(field);
-  }
   return page;
 }
 
