@@ -7,10 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace sentrel {
+#include "core/host_entry.h"
 
-struct AlarmSet;
-struct HostEntry;
+namespace sentrel {
 
 // The rules of the host properties dialog, apart from its widgets: what the
 // controls show for a host, how their texts become settings again, which
@@ -56,7 +55,7 @@ struct AlarmSettings {
 // Every setting that the dialog edits (all stored settings but Enabled), as a
 // plain copy that belongs to the dialog alone until it is written back.
 struct HostSettings {
-  std::string HostIP = "127.0.0.1";
+  std::string HostIP = kDefaultHostIP;
   std::string HostName;
   std::string HostDesc;
   int32_t CheckEvery = 0;
@@ -73,7 +72,8 @@ struct HostSettings {
   uint8_t TraceBufferSize = 60;
   uint8_t TraceTTL = 60;
   int32_t MaxNumHops = 100;
-  std::array<int32_t, 4> LightTimes{1250, 1666, 2500, 5000};
+  std::array<int32_t, 4> LightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
+                                    kDefaultLightTimes[2], kDefaultLightTimes[3]};
   bool PingByIP = true;
   bool UseAsDefault = false;
   AlarmSettings OnRenewal;
