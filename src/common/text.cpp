@@ -24,11 +24,13 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string TrimBlanks(std::string_view text) {
+std::string_view TrimBlanksView(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return std::string(text);
+  return text;
 }
+
+std::string TrimBlanks(std::string_view text) { return std::string(TrimBlanksView(text)); }
 
 std::string RemoveBlanks(std::string_view text) {
   std::string kept;

@@ -16,7 +16,8 @@ std::string AsciiLower(std::string_view text);
 // ASCII letters compared without case; other bytes compared exactly.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
-// `text` without blanks at either end.
+// `text` without blanks at either end: a view into `text`, or a copy.
+std::string_view TrimBlanksView(std::string_view text);
 std::string TrimBlanks(std::string_view text);
 
 // `text` without any blank, wherever it stands.

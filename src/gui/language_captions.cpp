@@ -21,13 +21,7 @@ const std::map<CaptionList, const char*> kListBoxes{
 };
 
 void SetCaption(QWidget& widget, const QString& text) {
-  if (auto* label = qobject_cast<QLabel*>(&widget)) {
-    label->setText(text);
-  } else if (auto* button = qobject_cast<QAbstractButton*>(&widget)) {
-    button->setText(text);
-  } else if (auto* group = qobject_cast<QGroupBox*>(&widget)) {
-    group->setTitle(text);
-  }
+  SetWidgetCaption(widget, text);
   // A tab page carries its caption on the tab.
   for (QWidget* up = widget.parentWidget(); up; up = up->parentWidget()) {
     if (auto* tabs = qobject_cast<QTabWidget*>(up)) {
@@ -50,6 +44,16 @@ void RefillList(QWidget& window, CaptionList list, const std::optional<IniFile>&
 }
 
 }  // namespace
+
+void SetWidgetCaption(QWidget& widget, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(&widget)) {
+    label->setText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(&widget)) {
+    button->setText(text);
+  } else if (auto* group = qobject_cast<QGroupBox*>(&widget)) {
+    group->setTitle(text);
+  }
+}
 
 void ApplyCaptionsByName(QWidget& window, LanguageWindow which, const std::optional<IniFile>& file) {
   std::map<CaptionList, bool> refilled;

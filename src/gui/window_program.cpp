@@ -239,10 +239,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   const auto applyLanguages = [&](OptionsForm* optionsForm) {
     const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
     mainWindow.ApplyLanguage(file);
-    for (const CaptionRead& read : WindowCaptions(LanguageWindow::kHostForm)) {
-      hostForm.SetCaption(read.section, read.caption->key,
-                          QString::fromStdString(CaptionText(file, read.section, read.caption->key)));
-    }
+    hostForm.ApplyLanguage(file);
     if (optionsForm) ApplyCaptionsByName(*optionsForm, LanguageWindow::kOptionsForm, file);
     ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm, file);
     if (historyWindow) historyWindow->ApplyLanguage(file);

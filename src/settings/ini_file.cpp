@@ -9,12 +9,6 @@ namespace sentrel {
 
 namespace {
 
-std::string_view TrimmedView(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-  return text;
-}
-
 std::string_view WithoutQuotes(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -32,12 +26,12 @@ IniFile IniFile::Parse(std::string_view text) {
   // a repeated section, whose entries the profile reading never sees.
   Section* current = nullptr;
   for (std::string_view line : SplitAtLineBreaks(text)) {
-    line = TrimmedView(line);
+    line = TrimBlanksView(line);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
       if (close == std::string_view::npos) continue;
-      const std::string_view name = TrimmedView(line.substr(1, close - 1));
+      const std::string_view name = TrimBlanksView(line.substr(1, close - 1));
       const auto [it, added] = file.by_name_.try_emplace(AsciiLower(name), file.sections_.size());
       if (added) {
         file.sections_.push_back(Section{std::string(name), {}, {}});
@@ -50,11 +44,11 @@ IniFile IniFile::Parse(std::string_view text) {
     if (current == nullptr) continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    const std::string_view key = TrimmedView(line.substr(0, equals));
+    const std::string_view key = TrimBlanksView(line.substr(0, equals));
     if (key.empty()) continue;
     const auto [it, added] = current->by_key.try_emplace(AsciiLower(key), current->entries.size());
     if (!added) continue;
-    std::string_view value = WithoutQuotes(TrimmedView(line.substr(equals + 1)));
+    std::string_view value = WithoutQuotes(TrimBlanksView(line.substr(equals + 1)));
     value = value.substr(0, Utf8PrefixBytes(value, kMaxValueLength));
     current->entries.push_back(Entry{std::string(key), std::string(value)});
   }

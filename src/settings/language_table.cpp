@@ -227,6 +227,22 @@ void AppendKeys(std::vector<CaptionRead>& reads, std::string_view section,
   for (std::string_view key : keys) reads.push_back({section, FindCaption(section, key)});
 }
 
+// The section that holds the items of `list`: HostForm for kPingBy and
+// kCheckEvery, OptionsForm for kLogDetail and kSendEvery; empty for kNone.
+std::string_view ListSection(CaptionList list) {
+  switch (list) {
+    case CaptionList::kPingBy:
+    case CaptionList::kCheckEvery:
+      return kHostFormSection;
+    case CaptionList::kLogDetail:
+    case CaptionList::kSendEvery:
+      return kOptionsFormSection;
+    case CaptionList::kNone:
+      break;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::span<const CaptionSection> CaptionSections() { return kSections; }
@@ -256,20 +272,6 @@ std::string CaptionText(const IniFile* file, std::string_view section, std::stri
 std::string CaptionText(const std::optional<IniFile>& file, std::string_view section,
                         std::string_view key) {
   return CaptionText(file ? &*file : nullptr, section, key);
-}
-
-std::string_view ListSection(CaptionList list) {
-  switch (list) {
-    case CaptionList::kPingBy:
-    case CaptionList::kCheckEvery:
-      return kHostFormSection;
-    case CaptionList::kLogDetail:
-    case CaptionList::kSendEvery:
-      return kOptionsFormSection;
-    case CaptionList::kNone:
-      break;
-  }
-  return {};
 }
 
 std::vector<std::string> ListCaptions(const IniFile* file, CaptionList list) {

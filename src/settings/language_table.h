@@ -70,10 +70,6 @@ std::string CaptionText(const IniFile* file, std::string_view section, std::stri
 std::string CaptionText(const std::optional<IniFile>& file, std::string_view section,
                         std::string_view key);
 
-// The section that holds the items of `list`: HostForm for kPingBy and
-// kCheckEvery, OptionsForm for kLogDetail and kSendEvery; empty for kNone.
-std::string_view ListSection(CaptionList list);
-
 // The item texts of `list` in item order, each read as by CaptionText.
 std::vector<std::string> ListCaptions(const IniFile* file, CaptionList list);
 std::vector<std::string> ListCaptions(const std::optional<IniFile>& file, CaptionList list);

@@ -1,6 +1,7 @@
 #include "gui/dialogs/host_form.h"
 
-#include <QApplication>
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -21,8 +22,12 @@
 #include "common/text.h"
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
+#include "gui/dialogs/schedule_fields.h"
+#include "gui/language_captions.h"
 #include "gui/wait_cursor.h"
 #include "platform/desktop.h"
+#include "settings/ini_file.h"
+#include "settings/language_table.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -31,24 +36,6 @@ namespace {
 
 constexpr auto kPageKeys = std::to_array<const char*>(
     {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
-constexpr auto kDayKeys = std::to_array<const char*>(
-    {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"});
-constexpr auto kCheckEveryKeys = std::to_array<const char*>({"Always", "Month", "Week", "Day"});
-constexpr auto kPingByKeys = std::to_array<const char*>({"Address", "Name"});
-// The keys of the options dialog's section that the schedule page shares.
-constexpr auto kSharedOptionsKeys = std::to_array<const char*>(
-    {"DaysOfWeek", "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
-     "DayOfMonthLabel", "TimeLabel"});
-constexpr auto kButtonKeys = std::to_array<const char*>({"Ok", "Cancel", "Help"});
-// The keys of the dialog's own section whose controls are found by name.
-constexpr auto kNamedKeys = std::to_array<const char*>(
-    {"HostIP",     "ToName",        "HostName",     "HostDesc",  "ToIP",     "PingInterval",
-     "NOR",        "TimeOut",       "PBS",          "PTTL",      "PTOS",     "PingBy",
-     "TraceRouteBox", "BufferSize", "TTL",          "MaxNumHops", "Default", "WakeUp",
-     "Counts",     "ShowBox",       "PlayWAV",      "Test",      "SendLan",  "SendEmail",
-     "RunPrg",     "Params",        "GoesDown",     "HostInfo",  "PingOpt",  "Subject",
-     "MesBody",    "RunTraceRoute", "AlarmOptions", "GrayLight", "TimeStr",  "RedLight",
-     "MSStr",      "CheckEveryLabel"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
 // around), digits and dots, and at most two digits.
@@ -78,14 +65,19 @@ QString Plain(const QString& caption) {
   return plain.simplified();
 }
 
-bool KeyIs(std::string_view key, const char* name) { return EqualsIgnoringCase(key, name); }
-
-template <std::size_t N>
-int IndexOf(const std::array<const char*, N>& keys, std::string_view key) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (KeyIs(key, keys[i])) return static_cast<int>(i);
+// The page that `key` names, -1 when it names none.
+int PageOf(std::string_view key) {
+  for (std::size_t i = 0; i < kPageKeys.size(); ++i) {
+    if (EqualsIgnoringCase(key, kPageKeys[i])) return static_cast<int>(i);
   }
   return -1;
+}
+
+// The captions that the dialog shows, in the order in which the language
+// loader reads them.
+const std::vector<CaptionRead>& HostCaptions() {
+  static const std::vector<CaptionRead> reads = WindowCaptions(LanguageWindow::kHostForm);
+  return reads;
 }
 
 QLabel* MakeLabel(const char* key, const QString& text) {
@@ -114,14 +106,29 @@ QPushButton* MakeButton(const QString& name, const QString& text) {
   return button;
 }
 
-void SetCaptionOf(QWidget* widget, const QString& text) {
-  if (auto* label = qobject_cast<QLabel*>(widget)) {
-    label->setText(text);
-  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-    button->setText(text);
-  } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
-    group->setTitle(text);
+// One row of a form grid: a label, its field and a button acting on it.
+struct FieldRow {
+  QLabel* label;
+  QWidget* field;
+  QWidget* button = nullptr;
+};
+
+// Adds the rows to `grid` from its top, label, field and button in columns
+// 0, 1 and 2, each field the buddy of its label. Where other rows have a
+// button, a field without one reaches into that column. Returns the number
+// of rows added.
+int AddRows(QGridLayout& grid, std::initializer_list<FieldRow> rows) {
+  const bool buttons =
+      std::any_of(rows.begin(), rows.end(), [](const FieldRow& r) { return r.button != nullptr; });
+  int row = 0;
+  for (const FieldRow& r : rows) {
+    grid.addWidget(r.label, row, 0);
+    grid.addWidget(r.field, row, 1, 1, buttons && !r.button ? 2 : 1);
+    if (r.button) grid.addWidget(r.button, row, 2);
+    r.label->setBuddy(r.field);
+    ++row;
   }
+  return row;
 }
 
 QString CaptionOf(const QWidget* widget) {
@@ -190,110 +197,80 @@ QWidget* HostForm::BuildGeneralPage() {
 
   auto* info = new QGroupBox("Host Info");
   info->setObjectName("HostInfo");
-  hostIPLabel_ = MakeLabel("HostIP", "Host IP:");
+  auto* hostIPLabel = MakeLabel("HostIP", "Host IP:");
   hostIP_ = MakeEdit("HostIPEdit", kDigitsAndDots);
   toName_ = MakeButton("ToName", ">> Name");
-  hostNameLabel_ = MakeLabel("HostName", "Computer name:");
+  auto* hostNameLabel = MakeLabel("HostName", "Computer name:");
   hostName_ = MakeEdit("HostNameEdit");
   toIP_ = MakeButton("ToIP", ">> IP");
-  hostDescLabel_ = MakeLabel("HostDesc", "Description:");
+  auto* hostDescLabel = MakeLabel("HostDesc", "Description:");
   hostDesc_ = MakeEdit("HostDescEdit");
   auto* infoGrid = new QGridLayout(info);
-  infoGrid->addWidget(hostIPLabel_, 0, 0);
-  infoGrid->addWidget(hostIP_, 0, 1);
-  infoGrid->addWidget(toName_, 0, 2);
-  infoGrid->addWidget(hostNameLabel_, 1, 0);
-  infoGrid->addWidget(hostName_, 1, 1);
-  infoGrid->addWidget(toIP_, 1, 2);
-  infoGrid->addWidget(hostDescLabel_, 2, 0);
-  infoGrid->addWidget(hostDesc_, 2, 1, 1, 2);
+  AddRows(*infoGrid, {{hostIPLabel, hostIP_, toName_},
+                      {hostNameLabel, hostName_, toIP_},
+                      {hostDescLabel, hostDesc_}});
   infoGrid->setColumnStretch(1, 1);
 
   auto* ping = new QGroupBox("Ping Options");
   ping->setObjectName("PingOpt");
-  retriesLabel_ = MakeLabel("NOR", "Numer of retries:");
+  auto* retriesLabel = MakeLabel("NOR", "Numer of retries:");
   retries_ = MakeEdit("RetriesEdit", kDigits, kNumberWidth);
-  timeOutLabel_ = MakeLabel("TimeOut", "Timeout(msec):");
+  auto* timeOutLabel = MakeLabel("TimeOut", "Timeout(msec):");
   timeOut_ = MakeEdit("TimeOutEdit", kDigits, kNumberWidth);
-  pbsLabel_ = MakeLabel("PBS", "Send buffer size:");
+  auto* pbsLabel = MakeLabel("PBS", "Send buffer size:");
   pbs_ = MakeEdit("PBSEdit", kDigits, kNumberWidth);
-  pttlLabel_ = MakeLabel("PTTL", "Time To Live(TTL):");
+  auto* pttlLabel = MakeLabel("PTTL", "Time To Live(TTL):");
   pttl_ = MakeEdit("PTTLEdit", kDigits, kNumberWidth);
-  ptosLabel_ = MakeLabel("PTOS", "Type Of Service(TOS):");
+  auto* ptosLabel = MakeLabel("PTOS", "Type Of Service(TOS):");
   ptos_ = MakeEdit("PTOSEdit", kDigits, kNumberWidth);
-  pingByLabel_ = MakeLabel("PingBy", "Ping by");
+  auto* pingByLabel = MakeLabel("PingBy", "Ping by");
   pingBy_ = new QComboBox;
   pingBy_->setObjectName("PingByCombo");
   pingBy_->addItems({"Address", "Name"});
   // It shows how the host is pinged; the choice itself follows from the
   // data file and cannot be changed here.
-  pingByLabel_->setEnabled(false);
+  pingByLabel->setEnabled(false);
   pingBy_->setEnabled(false);
   auto* pingGrid = new QGridLayout(ping);
-  const std::array<std::pair<QLabel*, QWidget*>, 6> pingRows{{{retriesLabel_, retries_},
-                                                              {timeOutLabel_, timeOut_},
-                                                              {pbsLabel_, pbs_},
-                                                              {pttlLabel_, pttl_},
-                                                              {ptosLabel_, ptos_},
-                                                              {pingByLabel_, pingBy_}}};
-  for (int row = 0; row < static_cast<int>(pingRows.size()); ++row) {
-    pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].first, row, 0);
-    pingGrid->addWidget(pingRows[static_cast<std::size_t>(row)].second, row, 1);
-  }
-  pingGrid->setRowStretch(static_cast<int>(pingRows.size()), 1);
+  const int pingRows = AddRows(*pingGrid, {{retriesLabel, retries_},
+                                           {timeOutLabel, timeOut_},
+                                           {pbsLabel, pbs_},
+                                           {pttlLabel, pttl_},
+                                           {ptosLabel, ptos_},
+                                           {pingByLabel, pingBy_}});
+  pingGrid->setRowStretch(pingRows, 1);
 
-  traceBox_ = new QGroupBox("Trace Route");
-  traceBox_->setObjectName("TraceRouteBox");
+  auto* traceBox = new QGroupBox("Trace Route");
+  traceBox->setObjectName("TraceRouteBox");
   traceTimeOutLabel_ = MakeLabel("TraceTimeOutLabel", "Timeout(msec):");
   traceTimeOut_ = MakeEdit("TraceTimeOutEdit", kDigits, kNumberWidth);
-  traceBufferSizeLabel_ = MakeLabel("BufferSize", "Send buffer size:");
+  auto* traceBufferSizeLabel = MakeLabel("BufferSize", "Send buffer size:");
   traceBufferSize_ = MakeEdit("TraceBufferSizeEdit", kDigits, kNumberWidth);
-  traceTTLLabel_ = MakeLabel("TTL", "Time to live:");
+  auto* traceTTLLabel = MakeLabel("TTL", "Time to live:");
   traceTTL_ = MakeEdit("TraceTTLEdit", kDigits, kNumberWidth);
-  maxNumHopsLabel_ = MakeLabel("MaxNumHops", "Max. number of hops to search for target:");
-  maxNumHopsLabel_->setWordWrap(true);
+  auto* maxNumHopsLabel = MakeLabel("MaxNumHops", "Max. number of hops to search for target:");
+  maxNumHopsLabel->setWordWrap(true);
   maxNumHops_ = MakeEdit("MaxNumHopsEdit", kDigits, kNumberWidth);
-  maxNumHopsLabel_->setEnabled(false);
+  maxNumHopsLabel->setEnabled(false);
   maxNumHops_->setEnabled(false);
-  auto* traceGrid = new QGridLayout(traceBox_);
-  traceGrid->addWidget(traceTimeOutLabel_, 0, 0);
-  traceGrid->addWidget(traceTimeOut_, 0, 1);
-  traceGrid->addWidget(traceBufferSizeLabel_, 1, 0);
-  traceGrid->addWidget(traceBufferSize_, 1, 1);
-  traceGrid->addWidget(traceTTLLabel_, 2, 0);
-  traceGrid->addWidget(traceTTL_, 2, 1);
-  traceGrid->addWidget(maxNumHopsLabel_, 3, 0);
-  traceGrid->addWidget(maxNumHops_, 3, 1);
-  traceGrid->setRowStretch(4, 1);
+  auto* traceGrid = new QGridLayout(traceBox);
+  const int traceRows = AddRows(*traceGrid, {{traceTimeOutLabel_, traceTimeOut_},
+                                             {traceBufferSizeLabel, traceBufferSize_},
+                                             {traceTTLLabel, traceTTL_},
+                                             {maxNumHopsLabel, maxNumHops_}});
+  traceGrid->setRowStretch(traceRows, 1);
   traceGrid->setColumnStretch(0, 1);
 
   useAsDefault_ = MakeCheck("Default", "Use as default");
 
   auto* groups = new QHBoxLayout;
   groups->addWidget(ping, 1);
-  groups->addWidget(traceBox_, 1);
+  groups->addWidget(traceBox, 1);
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(info);
   layout->addLayout(groups);
   layout->addWidget(useAsDefault_);
   layout->addStretch(1);
-
-  for (auto [label, field] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
-           {hostIPLabel_, hostIP_},
-           {hostNameLabel_, hostName_},
-           {hostDescLabel_, hostDesc_},
-           {retriesLabel_, retries_},
-           {timeOutLabel_, timeOut_},
-           {pbsLabel_, pbs_},
-           {pttlLabel_, pttl_},
-           {ptosLabel_, ptos_},
-           {pingByLabel_, pingBy_},
-           {traceTimeOutLabel_, traceTimeOut_},
-           {traceBufferSizeLabel_, traceBufferSize_},
-           {traceTTLLabel_, traceTTL_},
-           {maxNumHopsLabel_, maxNumHops_}}) {
-    label->setBuddy(field);
-  }
   return page;
 }
 
@@ -301,19 +278,19 @@ QWidget* HostForm::BuildSchedulePage() {
   auto* page = new QWidget;
   page->setObjectName(kPageKeys[1]);
 
-  checkEveryLabel_ = MakeLabel("CheckEveryLabel", "Check every");
+  auto* checkEveryLabel = MakeLabel("CheckEveryLabel", "Check every");
   checkEvery_ = new QComboBox;
   checkEvery_->setObjectName("CheckEveryCombo");
   checkEvery_->addItems({"Always", "every Month", "every Week", "every Day"});
-  checkEveryLabel_->setBuddy(checkEvery_);
+  checkEveryLabel->setBuddy(checkEvery_);
 
   dayLabel_ = MakeLabel("DayOfMonthLabel", "Day:");
   day_ = MakeEdit("DayOfMonthEdit", kDigits, 60);
   dayLabel_->setBuddy(day_);
 
-  daysBox_ = new QGroupBox("Days of week");
-  daysBox_->setObjectName("DaysOfWeek");
-  auto* daysGrid = new QGridLayout(daysBox_);
+  auto* daysBox = new QGroupBox("Days of week");
+  daysBox->setObjectName("DaysOfWeek");
+  auto* daysGrid = new QGridLayout(daysBox);
   for (std::size_t i = 0; i < days_.size(); ++i) {
     days_[i] = MakeCheck(kDayKeys[i], kDayKeys[i]);
     daysGrid->addWidget(days_[i], static_cast<int>(i / 4), static_cast<int>(i % 4));
@@ -328,7 +305,7 @@ QWidget* HostForm::BuildSchedulePage() {
   times_->setUniformItemSizes(true);
   times_->setSpacing(1);
   times_->setSelectionMode(QAbstractItemView::SingleSelection);
-  for (int slot = 0; slot < 48; ++slot) {
+  for (int slot = 0; slot < kTimeSlots; ++slot) {
     auto* item = new QListWidgetItem(Q(HalfHourText(slot)), times_);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
@@ -340,11 +317,11 @@ QWidget* HostForm::BuildSchedulePage() {
   pingIntervalLabel_->setBuddy(pingInterval_);
 
   auto* grid = new QGridLayout(page);
-  grid->addWidget(checkEveryLabel_, 0, 0);
+  grid->addWidget(checkEveryLabel, 0, 0);
   grid->addWidget(checkEvery_, 0, 1, Qt::AlignLeft);
   grid->addWidget(dayLabel_, 1, 0);
   grid->addWidget(day_, 1, 1, Qt::AlignLeft);
-  grid->addWidget(daysBox_, 2, 0, 1, 2);
+  grid->addWidget(daysBox, 2, 0, 1, 2);
   grid->addWidget(timeLabel_, 3, 0, Qt::AlignTop);
   grid->addWidget(times_, 3, 1);
   grid->addWidget(pingIntervalLabel_, 4, 0);
@@ -357,16 +334,16 @@ QWidget* HostForm::BuildSchedulePage() {
 QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* masterKey,
                                   const QString& masterText) {
   const QString prefix = side;
-  p.page = new QWidget;
-  p.page->setObjectName(side == std::string_view("Renewal") ? kPageKeys[2] : kPageKeys[3]);
+  auto* page = new QWidget;
+  page->setObjectName(side == std::string_view("Renewal") ? kPageKeys[2] : kPageKeys[3]);
 
   p.master = MakeCheck(masterKey, masterText);
   p.countsLabel = MakeLabel("Counts", "Count of repeats befor alarm:");
   p.repeatCount = MakeEdit(prefix + "RepeatCountEdit", kTwoDigits, 50);
   p.countsLabel->setBuddy(p.repeatCount);
 
-  p.options = new QGroupBox("Alarm Options");
-  p.options->setObjectName("AlarmOptions");
+  auto* options = new QGroupBox("Alarm Options");
+  options->setObjectName("AlarmOptions");
   p.showBox = MakeCheck("ShowBox", "&Show  message box");
   p.playWav = MakeCheck("PlayWAV", "&Play WAV file:");
   p.wavFile = MakeEdit(prefix + "WAVFileEdit");
@@ -387,7 +364,7 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   p.runTraceRoute = MakeCheck("RunTraceRoute", "Run Trace Route");
   for (QPushButton* small : {p.wavBrowse, p.programBrowse}) small->setFixedWidth(32);
 
-  auto* grid = new QGridLayout(p.options);
+  auto* grid = new QGridLayout(options);
   int row = 0;
   grid->addWidget(p.showBox, row++, 0, 1, 3);
   grid->addWidget(p.playWav, row++, 0, 1, 3);
@@ -414,12 +391,12 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   count->addWidget(p.countsLabel);
   count->addWidget(p.repeatCount);
   count->addStretch(1);
-  auto* layout = new QVBoxLayout(p.page);
+  auto* layout = new QVBoxLayout(page);
   layout->addWidget(p.master);
   layout->addLayout(count);
-  layout->addWidget(p.options);
+  layout->addWidget(options);
   layout->addStretch(1);
-  return p.page;
+  return page;
 }
 
 QWidget* HostForm::BuildTemplatePage() {
@@ -460,11 +437,10 @@ QWidget* HostForm::BuildLightPage() {
     image->setFixedSize(24, 24);
     if (static_cast<std::size_t>(row) < lights.size())
       image->setPixmap(lights[static_cast<std::size_t>(row)].pixmap(24, 24));
-    lightImages_[static_cast<std::size_t>(row)] = image;
     grid->addWidget(image, row, 0);
   }
-  grayLight_ = MakeLabel("GrayLight", "The host isn't checked.");
-  grid->addWidget(grayLight_, 0, 1, 1, 3);
+  auto* grayLight = MakeLabel("GrayLight", "The host isn't checked.");
+  grid->addWidget(grayLight, 0, 1, 1, 3);
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
     const int row = static_cast<int>(i) + 1;
     timeStr_[i] = MakeLabel("TimeStr", "Time less than");
@@ -475,8 +451,8 @@ QWidget* HostForm::BuildLightPage() {
     grid->addWidget(lightTimes_[i], row, 2);
     grid->addWidget(msStr_[i], row, 3);
   }
-  redLight_ = MakeLabel("RedLight", "Host isn't available.");
-  grid->addWidget(redLight_, 5, 1, 1, 3);
+  auto* redLight = MakeLabel("RedLight", "Host isn't available.");
+  grid->addWidget(redLight, 5, 1, 1, 3);
   grid->setColumnStretch(4, 1);
   grid->setVerticalSpacing(10);
   auto* layout = new QVBoxLayout(page);
@@ -487,7 +463,7 @@ QWidget* HostForm::BuildLightPage() {
 
 void HostForm::Connect() {
   connect(checkEvery_, &QComboBox::currentIndexChanged, this, [this] { ApplyEnablingRules(); });
-  connect(day_, &QLineEdit::textChanged, this, [this] { KeepWithin(day_, 1, 31); });
+  connect(day_, &QLineEdit::textChanged, this, [this] { KeepWithin(day_, kFirstDay, kLastDay); });
   connect(traceBufferSize_, &QLineEdit::textChanged, this,
           [this] { KeepWithin(traceBufferSize_, 1, 255); });
   connect(traceTTL_, &QLineEdit::textChanged, this, [this] { KeepWithin(traceTTL_, 1, 255); });
@@ -793,39 +769,44 @@ void HostForm::ChooseInto(QLineEdit* field, FileChooserRequest request) {
 void HostForm::Help() { desktop_.ShowHelp(15, HelpContextOfPage(tabs_->currentIndex())); }
 
 bool HostForm::SetCaption(std::string_view section, std::string_view key, const QString& text) {
-  bool known = false;
-  if (KeyIs(section, "HostForm")) {
-    if (const int page = IndexOf(kPageKeys, key); page >= 0) {
-      tabs_->setTabText(page, text);
-      // The template groups take the captions of the two alarm pages.
-      if (page == 2) renewal_.templateBox->setTitle(text);
-      if (page == 3) loss_.templateBox->setTitle(text);
-      known = true;
-    } else if (const int item = IndexOf(kCheckEveryKeys, key); item >= 0) {
-      checkEvery_->setItemText(item, text);
-      known = true;
-    } else if (const int choice = IndexOf(kPingByKeys, key); choice >= 0) {
-      pingBy_->setItemText(choice, text);
-      known = true;
-    } else if (IndexOf(kNamedKeys, key) >= 0) {
-      known = true;
-      for (QWidget* widget : findChildren<QWidget*>()) {
-        if (KeyIs(key, widget->objectName().toStdString().c_str())) SetCaptionOf(widget, text);
-      }
-      if (KeyIs(key, "TimeOut")) traceTimeOutLabel_->setText(text);
-    }
-  } else if (KeyIs(section, "OptionsForm") || KeyIs(section, "Buttons")) {
-    const bool shared = KeyIs(section, "OptionsForm") ? IndexOf(kSharedOptionsKeys, key) >= 0
-                                                      : IndexOf(kButtonKeys, key) >= 0;
-    if (shared) {
-      known = true;
-      for (QWidget* widget : findChildren<QWidget*>()) {
-        if (KeyIs(key, widget->objectName().toStdString().c_str())) SetCaptionOf(widget, text);
-      }
+  for (const CaptionRead& read : HostCaptions()) {
+    if (EqualsIgnoringCase(read.section, section) && EqualsIgnoringCase(read.caption->key, key)) {
+      ShowCaption(*read.caption, text);
+      UpdateAccessibleNames();
+      return true;
     }
   }
-  if (known) UpdateAccessibleNames();
-  return known;
+  return false;
+}
+
+void HostForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  for (const CaptionRead& read : HostCaptions()) {
+    ShowCaption(*read.caption,
+                QString::fromStdString(CaptionText(file, read.section, read.caption->key)));
+  }
+  // The names for screen readers are made from the captions: once, when
+  // all of them are in place.
+  UpdateAccessibleNames();
+}
+
+void HostForm::ShowCaption(const Caption& caption, const QString& text) {
+  if (caption.list == CaptionList::kCheckEvery) {
+    checkEvery_->setItemText(caption.item, text);
+  } else if (caption.list == CaptionList::kPingBy) {
+    pingBy_->setItemText(caption.item, text);
+  } else if (const int page = PageOf(caption.key); page >= 0) {
+    tabs_->setTabText(page, text);
+    // The template groups take the captions of the two alarm pages.
+    if (page == 2) renewal_.templateBox->setTitle(text);
+    if (page == 3) loss_.templateBox->setTitle(text);
+  } else {
+    for (QWidget* widget : findChildren<QWidget*>()) {
+      if (EqualsIgnoringCase(caption.key, widget->objectName().toStdString())) {
+        SetWidgetCaption(*widget, text);
+      }
+    }
+    if (EqualsIgnoringCase(caption.key, "TimeOut")) traceTimeOutLabel_->setText(text);
+  }
 }
 
 void HostForm::UpdateAccessibleNames() {

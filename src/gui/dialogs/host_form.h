@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,8 @@ namespace sentrel {
 
 class AlarmChannels;
 class Desktop;
+class IniFile;
+struct Caption;
 struct ROptions;
 
 // What a file chooser is asked for: its title, its filters (each "caption"
@@ -77,6 +80,11 @@ class HostForm final : public QDialog, public HostEditor {
   // dialog does not show in that section.
   bool SetCaption(std::string_view section, std::string_view key, const QString& text);
 
+  // Sets every caption that the dialog reads from a language file, each as
+  // SetCaption would: the text that `file` gives, else the built-in one
+  // (`file` is empty when no language file could be read).
+  void ApplyLanguage(const std::optional<IniFile>& file);
+
   // The values the controls hold now, as "Ok" would check and store them.
   HostFormValues Values() const;
 
@@ -86,11 +94,9 @@ class HostForm final : public QDialog, public HostEditor {
 
  private:
   struct AlarmPage {
-    QWidget* page = nullptr;
     QCheckBox* master = nullptr;
     QLabel* countsLabel = nullptr;
     QLineEdit* repeatCount = nullptr;
-    QGroupBox* options = nullptr;
     QCheckBox* showBox = nullptr;
     QCheckBox* playWav = nullptr;
     QLineEdit* wavFile = nullptr;
@@ -128,6 +134,7 @@ class HostForm final : public QDialog, public HostEditor {
   AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
   void ApplyEnablingRules();
   static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);
+  void ShowCaption(const Caption& caption, const QString& text);
   void UpdateAccessibleNames();
 
   void OkClicked();
@@ -158,42 +165,27 @@ class HostForm final : public QDialog, public HostEditor {
 
   QTabWidget* tabs_ = nullptr;
   // General
-  QLabel* hostIPLabel_ = nullptr;
   QLineEdit* hostIP_ = nullptr;
   QPushButton* toName_ = nullptr;
-  QLabel* hostNameLabel_ = nullptr;
   QLineEdit* hostName_ = nullptr;
   QPushButton* toIP_ = nullptr;
-  QLabel* hostDescLabel_ = nullptr;
   QLineEdit* hostDesc_ = nullptr;
-  QLabel* retriesLabel_ = nullptr;
   QLineEdit* retries_ = nullptr;
-  QLabel* timeOutLabel_ = nullptr;
   QLineEdit* timeOut_ = nullptr;
-  QLabel* pbsLabel_ = nullptr;
   QLineEdit* pbs_ = nullptr;
-  QLabel* pttlLabel_ = nullptr;
   QLineEdit* pttl_ = nullptr;
-  QLabel* ptosLabel_ = nullptr;
   QLineEdit* ptos_ = nullptr;
-  QLabel* pingByLabel_ = nullptr;
   QComboBox* pingBy_ = nullptr;
-  QGroupBox* traceBox_ = nullptr;
   QLabel* traceTimeOutLabel_ = nullptr;
   QLineEdit* traceTimeOut_ = nullptr;
-  QLabel* traceBufferSizeLabel_ = nullptr;
   QLineEdit* traceBufferSize_ = nullptr;
-  QLabel* traceTTLLabel_ = nullptr;
   QLineEdit* traceTTL_ = nullptr;
-  QLabel* maxNumHopsLabel_ = nullptr;
   QLineEdit* maxNumHops_ = nullptr;
   QCheckBox* useAsDefault_ = nullptr;
   // Schedule
-  QLabel* checkEveryLabel_ = nullptr;
   QComboBox* checkEvery_ = nullptr;
   QLabel* dayLabel_ = nullptr;
   QLineEdit* day_ = nullptr;
-  QGroupBox* daysBox_ = nullptr;
   std::array<QCheckBox*, 7> days_{};
   QLabel* timeLabel_ = nullptr;
   QListWidget* times_ = nullptr;
@@ -203,9 +195,6 @@ class HostForm final : public QDialog, public HostEditor {
   AlarmPage renewal_;
   AlarmPage loss_;
   // Light
-  std::array<QLabel*, 6> lightImages_{};
-  QLabel* grayLight_ = nullptr;
-  QLabel* redLight_ = nullptr;
   std::array<QLabel*, 4> timeStr_{};
   std::array<QLineEdit*, 4> lightTimes_{};
   std::array<QLabel*, 4> msStr_{};

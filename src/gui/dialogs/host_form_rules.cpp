@@ -1,5 +1,7 @@
 #include "gui/dialogs/host_form_rules.h"
 
+#include <algorithm>
+
 #include "common/lenient_int.h"
 #include "common/text.h"
 #include "core/host_entry.h"
@@ -103,6 +105,24 @@ AlarmSettings AlarmFromValues(const AlarmFormValues& v) {
 
 std::string Decimal(int32_t value) { return std::to_string(value); }
 
+// The lenient integer of a field whose blanks and control characters are
+// cut from both ends first.
+int32_t ParseTrimmedField(std::string_view text) { return ParseLenientInt(TrimBlanks(text)); }
+
+// An optional sign, then digits up to the first other character; beyond
+// every 32-bit bound the value stays where it is.
+int64_t SaturatingNumber(std::string_view text) {
+  constexpr int64_t kBeyond = int64_t{1} << 32;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min(value * 10 + (text[i] - '0'), kBeyond);
+  }
+  return negative ? -value : value;
+}
+
 }  // namespace
 
 HostSettings ReadHostSettings(const HostEntry& host) {
@@ -184,8 +204,6 @@ HostFormValues FormValuesOf(const HostSettings& s) {
   return v;
 }
 
-int32_t ParseTrimmedField(std::string_view text) { return ParseLenientInt(TrimBlanks(text)); }
-
 HostSettings SettingsFromForm(const HostFormValues& v) {
   HostSettings s;
   s.HostIP = v.hostIP;
@@ -256,7 +274,7 @@ std::string ErrorBoxText(std::string_view message) {
 }
 
 std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_t high) {
-  const int32_t value = ParseLenientInt(text);
+  const int64_t value = SaturatingNumber(text);
   if (value < low) return std::to_string(low);
   if (value > high) return std::to_string(high);
   return std::nullopt;
@@ -295,12 +313,6 @@ int32_t HelpContextOfPage(int page) {
   static constexpr std::array<int32_t, 6> kContexts{80, 90, 100, 110, 120, 125};
   if (page < 0 || page >= static_cast<int>(kContexts.size())) return 0;
   return kContexts[static_cast<std::size_t>(page)];
-}
-
-std::string HalfHourText(int slot) {
-  const int hour = slot / 2;
-  std::string text = hour < 10 ? "0" + std::to_string(hour) : std::to_string(hour);
-  return text + (slot % 2 == 0 ? ".00" : ".30");
 }
 
 std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address) {

@@ -7,10 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace sentrel {
+#include "core/host_entry.h"
 
-struct AlarmSet;
-struct HostEntry;
+namespace sentrel {
 
 // The rules of the host properties dialog, apart from its widgets: what the
 // controls show for a host, how their texts become settings again, which
@@ -56,7 +55,7 @@ struct AlarmSettings {
 // Every setting that the dialog edits (all stored settings but Enabled), as a
 // plain copy that belongs to the dialog alone until it is written back.
 struct HostSettings {
-  std::string HostIP = "127.0.0.1";
+  std::string HostIP = kDefaultHostIP;
   std::string HostName;
   std::string HostDesc;
   int32_t CheckEvery = 0;
@@ -73,7 +72,8 @@ struct HostSettings {
   uint8_t TraceBufferSize = 60;
   uint8_t TraceTTL = 60;
   int32_t MaxNumHops = 100;
-  std::array<int32_t, 4> LightTimes{1250, 1666, 2500, 5000};
+  std::array<int32_t, 4> LightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
+                                    kDefaultLightTimes[2], kDefaultLightTimes[3]};
   bool PingByIP = true;
   bool UseAsDefault = false;
   AlarmSettings OnRenewal;
@@ -155,10 +155,6 @@ HostFormValues FormValuesOf(const HostSettings& settings);
 // ends). Bits beyond the seven days and the 48 half-hours are dropped.
 HostSettings SettingsFromForm(const HostFormValues& values);
 
-// The lenient integer of a field whose blanks and control characters are
-// cut from both ends first.
-int32_t ParseTrimmedField(std::string_view text);
-
 // The checks on "Ok", in their order: each failed check's message followed
 // by CR LF. Empty when everything passed.
 std::string OkCheckReport(const HostFormValues& values);
@@ -168,7 +164,10 @@ std::string ErrorBoxText(std::string_view message);
 
 // Checks while typing. Each returns the text that replaces the field's when
 // the field breaks its rule (the caller beeps), nothing when it keeps it.
-// Day: kept within 1..31, an empty field counting as 0.
+// A number field kept within low..high (the day of both dialogs, the trace
+// route's byte fields): for a value outside, the nearer bound. The value is
+// read as an optional sign and digits, an empty field counting as 0; it
+// saturates instead of wrapping, so that a long pasted number stays too big.
 std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_t high);
 // Count of repeats: an empty field or a value of 0 becomes "1".
 std::optional<std::string> RepeatCountFix(std::string_view text);
@@ -198,9 +197,6 @@ AlarmEnabling AlarmEnablingFor(const AlarmFormValues& page);
 
 // The help context of each page, 0 for an index that is no page.
 int32_t HelpContextOfPage(int page);
-
-// The half-hour item texts: "00.00", "00.30", "01.00" ... "23.30".
-std::string HalfHourText(int slot);
 
 // The e-mail test's refusal, if any: a port not above 0, else an empty
 // address.

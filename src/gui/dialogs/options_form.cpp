@@ -19,8 +19,10 @@
 #include <QVBoxLayout>
 
 #include "common/text.h"
+#include "gui/dialogs/host_form_rules.h"
 #include "gui/dialogs/options_form_rules.h"
 #include "gui/dialogs/password_form.h"
+#include "gui/dialogs/schedule_fields.h"
 #include "notify/dial_up.h"
 #include "platform/desktop.h"
 #include "settings/options.h"
@@ -320,7 +322,7 @@ QWidget* OptionsForm::BuildStatusPage() {
   times_->setObjectName("Times");
   timeLabel_->setBuddy(times_);
   for (int slot = 0; slot < kTimeSlots; ++slot) {
-    auto* item = new QListWidgetItem(Q(TimeSlotCaption(slot)), times_);
+    auto* item = new QListWidgetItem(Q(HalfHourText(slot)), times_);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
     item->setCheckState(Qt::Unchecked);
   }
@@ -482,9 +484,9 @@ void OptionsForm::UpdateEnabling() {
 }
 
 void OptionsForm::CheckDayField() {
-  const auto bound = DayFieldCorrection(S(dayOfMonth_->text()));
+  const auto bound = KeptWithin(S(dayOfMonth_->text()), kFirstDay, kLastDay);
   if (!bound) return;
-  dayOfMonth_->setText(QString::number(*bound));
+  dayOfMonth_->setText(Q(*bound));
   context_.desktop.Beep();
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -29,11 +28,6 @@ std::vector<std::string> ConnectionChoices(const std::vector<std::string>& entri
 // ("None").
 std::size_t ConnectionIndex(const std::vector<std::string>& choices, std::string_view connection);
 
-// The "Day:" field keeps itself within 1..31: for a text whose value lies
-// outside (an empty text counts as 0), the nearer bound; nothing when the
-// value is in range.
-std::optional<int> DayFieldCorrection(std::string_view text);
-
 // Items of "Send every".
 enum SendEveryItem { kSendMonth = 0, kSendWeek = 1, kSendDay = 2, kSendNever = 3 };
 
@@ -49,13 +43,5 @@ OptionsEnabling EnablingFor(bool dialUpSelected, int sendEvery);
 // The help topic of each page: 30 "Interface", 40 "Log settings",
 // 50 "eMail Settings", 60 "Status notification".
 int HelpContextForPage(int page);
-
-// The 48 half-hour slots of "Time:": "00.00", "00.30", ... "23.30".
-inline constexpr int kTimeSlots = 48;
-std::string TimeSlotCaption(int slot);
-
-// The day boxes in order, bit 0 (Sunday) first; the key names the box.
-inline constexpr std::array<const char*, 7> kDayKeys = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
 }  // namespace sentrel

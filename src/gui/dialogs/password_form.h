@@ -44,8 +44,6 @@ class PasswordForm final : public QDialog {
   // whether a new password was taken.
   bool SetPassword();
 
-  Mode CurrentMode() const { return mode_; }
-
  protected:
   void showEvent(QShowEvent* event) override;
   void reject() override;

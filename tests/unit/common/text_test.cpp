@@ -53,6 +53,7 @@ TEST(CommandLine, RecordedArgumentsAreSearched) {
 
 TEST(Text, BlanksAreCodesUpTo32AndHighBytesAreLetters) {
   EXPECT_EQ(TrimBlanks(std::string(" \t\r\n\x01\xe9t\xe9 x\x7f\0", 13)), "\xe9t\xe9 x\x7f");
+  EXPECT_EQ(TrimBlanksView(" \tkey \r"), "key");
   EXPECT_EQ(RemoveBlanks(" mail .\texample\r\n.org\xa0"), "mail.example.org\xa0");
   EXPECT_EQ(AsciiLower("MiXeD\xc9\xe9-Z"), "mixed\xc9\xe9-z");
   EXPECT_TRUE(EqualsIgnoringCase("Software\\SENTREL", "SOFTWARE\\sentrel"));

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/host_entry.h"
+#include "gui/dialogs/schedule_fields.h"
 #include "probes/address.h"
 #include "unit/core/core_test_util.h"
 
@@ -88,6 +89,21 @@ TEST(HostFormChecks, WhileTypingFieldsAreKeptWithinTheirRules) {
   EXPECT_EQ(MailTestRefusal(0, "ops@example.org"), "I'm sorry. The SMTP Port is incorrect!");
   EXPECT_EQ(MailTestRefusal(25, ""), "I'm sorry. The \"To\" address is incorrect!");
   EXPECT_EQ(MailTestRefusal(25, "ops@example.org"), std::nullopt);
+}
+
+// The "Day:" field of both dialogs.
+TEST(DayFieldTest, OutOfRangeValuesGoToTheNearerBound) {
+  const struct {
+    const char* text;
+    std::optional<int> bound;
+  } cases[] = {{"", 1},      {"0", 1},     {"00", 1},    {"-3", 1},     {"1", std::nullopt},
+               {"31", std::nullopt},       {"031", std::nullopt},       {"32", 31},
+               {"99", 31},   {"310", 31},  {"99999999999999999999", 31}, {"4294967297", 31},
+               {"7x", std::nullopt},       {"x7", 1}};
+  for (const auto& c : cases) {
+    const auto text = c.bound ? std::optional(std::to_string(*c.bound)) : std::nullopt;
+    EXPECT_EQ(KeptWithin(c.text, kFirstDay, kLastDay), text) << '"' << c.text << '"';
+  }
 }
 
 TEST(HostFormCopy, EveryStoredSettingSurvivesTheRoundTrip) {

@@ -21,6 +21,7 @@
 #include "fakes/fake_desktop.h"
 #include "fakes/recording_channels.h"
 #include "probes/address.h"
+#include "settings/ini_file.h"
 #include "settings/options.h"
 #include "unit/core/core_test_util.h"
 
@@ -316,6 +317,18 @@ TEST_F(HostFormTest, CaptionsAreSetByKeyAndEveryControlIsNamed) {
     EXPECT_FALSE(w->objectName().isEmpty());
   }
   EXPECT_GT(controls, 60);
+}
+
+TEST_F(HostFormTest, LanguageFileSetsEveryCaptionAndTheNamesFollow) {
+  form->ApplyLanguage(IniFile::Parse("[HostForm]\nTest=Probe\nDay=jeden Tag\n[Buttons]\nOk=Gut\n"));
+  EXPECT_EQ(Find<QPushButton>("Ok")->text(), "Gut");
+  EXPECT_EQ(Find<QComboBox>("CheckEveryCombo")->itemText(3), "jeden Tag");
+  EXPECT_EQ(Button("Probe: Play WAV file: (On loss)")->text(), "Probe");
+  // Without a file every caption goes back to the built-in text.
+  form->ApplyLanguage(std::nullopt);
+  EXPECT_EQ(Find<QPushButton>("Ok")->text(), "Ok");
+  EXPECT_EQ(Find<QComboBox>("CheckEveryCombo")->itemText(3), "every Day");
+  EXPECT_EQ(Button("Test: Play WAV file: (On loss)")->text(), "Test");
 }
 
 }  // namespace
