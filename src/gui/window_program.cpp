@@ -124,12 +124,17 @@ int RunWindowProgram(const WindowRunOptions& run) {
   LoadOptions(options, registry);
 
   LogPaneWidget* pane = nullptr;
-  SoundPlayer sound([&pane](const std::string& line) {
+  // Notices for the operator: the log pane, once the main window exists.
+  const auto toPane = [&pane](const std::string& line) {
     if (pane) pane->Append(line);
-  });
+  };
+  SoundPlayer sound(toPane);
   HelpWindow help(HelpFolders(run.programFolder));
   QtDesktop desktop(sound, help);
   AboutBox about;
+  const auto showAbout = [&] {
+    about.ShowModal({options.PathToData, options.PathToLog, registry.Path()});
+  };
 
   MainWindow* window = nullptr;
   bool ended = false;
@@ -150,11 +155,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
       [&options] { return options.MultPlayWAV; },
       [&desktop] { desktop.StopSounds(); },
       [&desktop] { desktop.ShowHelp(1, 0); },
-      [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); },
+      showAbout,
       [&app] { app.quit(); },
-      [&pane](const std::string& line) {
-        if (pane) pane->Append(line);
-      },
+      toPane,
   });
   tray.SetToolTip(kApplicationTitle);
   tray.ApplyTrayMode(options.MinToTray);
@@ -214,7 +217,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
   hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
-  hooks.about = [&] { about.ShowModal({options.PathToData, options.PathToLog, registry.Path()}); };
+  hooks.about = showAbout;
   hooks.closed = [&app] { app.quit(); };
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
@@ -228,23 +231,22 @@ int RunWindowProgram(const WindowRunOptions& run) {
 
   PasswordStore passwords(registry);
   PasswordForm passwordForm(passwords, desktop, &mainWindow);
-  const auto notice = [&pane](const std::string& line) { pane->Append(line); };
-  passwordForm.SetNotice(notice);
+  passwordForm.SetNotice(toPane);
   passwordForm.SetBeforeShow([&] {
     ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm,
                         LoadLanguage(options.Language, LanguageFolders()));
   });
 
-  // Each window reads the file named by the options at the moment it runs.
-  const auto applyLanguages = [&](OptionsForm* optionsForm) {
+  // Each window reads the file named by the options at the moment it runs;
+  // the password dialog reads it before each showing.
+  OptionsForm* optionsFormRef = nullptr;
+  const auto applyLanguages = [&] {
     const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
     mainWindow.ApplyLanguage(file);
     hostForm.ApplyLanguage(file);
-    if (optionsForm) ApplyCaptionsByName(*optionsForm, LanguageWindow::kOptionsForm, file);
-    ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm, file);
+    ApplyCaptionsByName(*optionsFormRef, LanguageWindow::kOptionsForm, file);
     if (historyWindow) historyWindow->ApplyLanguage(file);
   };
-  OptionsForm* optionsFormRef = nullptr;
   OptionsForm optionsForm(
       {options, registry, desktop, passwordForm, dialUp, ListLanguageFiles(LanguageFolders()),
        [&] {
@@ -252,12 +254,12 @@ int RunWindowProgram(const WindowRunOptions& run) {
          // written or removed only here.
          std::string error;
          if (!SetAutostart(options.AutoRun, GetProgramPath(), &error))
-           notice("Auto Run: " + error + "\r\n");
+           toPane("Auto Run: " + error + "\r\n");
          mainWindow.SetTaskbarEntry(!tray.ApplyTrayMode(options.MinToTray));
-         applyLanguages(optionsFormRef);
+         applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
        },
-       notice},
+       toPane},
       &mainWindow);
   optionsFormRef = &optionsForm;
   mainWindow.SetOptionsCommands([&optionsForm] { optionsForm.EditOptions(); },
@@ -268,7 +270,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
            DiscardToTrash);
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
-  applyLanguages(&optionsForm);
+  applyLanguages();
   mainWindow.SetTaskbarEntry(!tray.Shown());
   mainWindow.Start();
 
