@@ -66,7 +66,7 @@ void ApplyCaptionsByName(QWidget& window, LanguageWindow which, const std::optio
     }
     const QString name = QString::fromUtf8(caption.key.data(), static_cast<qsizetype>(caption.key.size()));
     const QString text = QString::fromStdString(CaptionText(file, read.section, caption.key));
-    if (window.objectName() == name) window.setWindowTitle(text);
+    if (window.objectName() == name || caption.key == kWindowTitleKey) window.setWindowTitle(text);
     for (QWidget* child : window.findChildren<QWidget*>(name)) SetCaption(*child, text);
   }
 }

@@ -21,6 +21,9 @@ inline constexpr std::string_view kPasswordFormSection = "PasswordForm";
 // The buttons "Ok", "Cancel" and "Help" of the three dialogs.
 inline constexpr std::string_view kButtonsSection = "Buttons";
 inline constexpr std::string_view kHistoryFormSection = "HistoryForm";
+// The key that captions a window's title bar (the password dialog's); a
+// window's own name as a key does the same.
+inline constexpr std::string_view kWindowTitleKey = "Caption";
 
 // The drop-down lists whose items come from the language file. A window
 // that applies the language empties such a list and adds the texts of its

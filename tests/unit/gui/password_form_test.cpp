@@ -8,6 +8,8 @@
 
 #include "fakes/fake_desktop.h"
 #include "fakes/test_files.h"
+#include "gui/language_captions.h"
+#include "settings/ini_file.h"
 #include "modal_answer.h"
 #include "platform/registry.h"
 #include "settings/password.h"
@@ -51,6 +53,15 @@ class PasswordFormTest : public ::testing::Test {
   PasswordForm form{store, desktop};
   int languageApplied = 0;
 };
+
+TEST_F(PasswordFormTest, TheLanguageFileCaptionsTheTitleAndTheLabels) {
+  ApplyCaptionsByName(form, LanguageWindow::kPasswordForm,
+                      IniFile::Parse("[PasswordForm]\r\nCaption=Kennwort\r\nNew_Password=Neu:\r\n"));
+  EXPECT_EQ(form.windowTitle(), "Kennwort");
+  EXPECT_EQ(Child<QLabel>(form, "New_Password").text(), "Neu:");
+  ApplyCaptionsByName(form, LanguageWindow::kPasswordForm, std::nullopt);
+  EXPECT_EQ(form.windowTitle(), "Password");
+}
 
 TEST_F(PasswordFormTest, SettingAsksTwiceAndAMismatchKeepsTheDialogOpen) {
   EXPECT_TRUE(form.CheckPassword());  // no password: no question
