@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "common/write_all.h"
+
 namespace sentrel {
 
 namespace {
@@ -29,20 +31,6 @@ std::string FolderOf(const std::string& path) {
 std::string NameOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Writes every byte, retrying after signals and short writes. Returns 0 or
-// the errno of the failing write.
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
 }
 
 // Whether a descriptor can be given a name later through /proc (needed to
@@ -168,7 +156,7 @@ bool FillTemp(TempFile& temp, const std::string& folder, std::string_view bytes,
     if (error) *error = Reason("Cannot set the permissions of", temp.where(), errno);
     return false;
   }
-  if (const int err = WriteAll(temp.fd(), bytes); err != 0) {
+  if (const int err = WriteAll(temp.fd(), bytes, WhenNothingWritten::TryAgain); err != 0) {
     if (error) *error = Reason("Cannot write", temp.where(), err);
     return false;
   }
