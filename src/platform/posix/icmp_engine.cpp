@@ -64,6 +64,19 @@ int64_t ReceiveStamp(msghdr& message) {
   return 0;
 }
 
+// A message header for one buffer, the peer's address and room for control
+// messages.
+msghdr Header(sockaddr_in* peer, iovec* io, void* control, size_t controlSize) {
+  msghdr header{};
+  header.msg_name = peer;
+  header.msg_namelen = sizeof *peer;
+  header.msg_iov = io;
+  header.msg_iovlen = 1;
+  header.msg_control = control;
+  header.msg_controllen = controlSize;
+  return header;
+}
+
 }  // namespace
 
 // One request in flight, on the stack of the caller's Echo.
@@ -217,13 +230,7 @@ int IcmpEngine::Send(Waiter& waiter, std::span<const uint8_t> message,
   iovec io{const_cast<uint8_t*>(message.data()), message.size()};
   // TTL and TOS travel with each request: the socket is everybody's.
   alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int)) * 2] = {};
-  msghdr header{};
-  header.msg_name = &to;
-  header.msg_namelen = sizeof to;
-  header.msg_iov = &io;
-  header.msg_iovlen = 1;
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
+  msghdr header = Header(&to, &io, control, sizeof control);
   cmsghdr* c = CMSG_FIRSTHDR(&header);
   for (auto [option, value] : {std::pair{IP_TTL, waiter.ttl}, std::pair{IP_TOS, waiter.tos}}) {
     c->cmsg_level = IPPROTO_IP;
@@ -367,13 +374,7 @@ void IcmpEngine::Drain(bool reader) {
   for (int round = 0; round < kDrainRounds; ++round) {
     for (size_t i = 0; i < kBatch; ++i) {
       io[i] = {data[i].data(), data[i].size()};
-      headers[i] = {};
-      headers[i].msg_hdr.msg_name = &from[i];
-      headers[i].msg_hdr.msg_namelen = sizeof from[i];
-      headers[i].msg_hdr.msg_iov = &io[i];
-      headers[i].msg_hdr.msg_iovlen = 1;
-      headers[i].msg_hdr.msg_control = control[i].bytes;
-      headers[i].msg_hdr.msg_controllen = kControlBytes;
+      headers[i] = {Header(&from[i], &io[i], control[i].bytes, kControlBytes), 0};
     }
     const int n = recvmmsg(fd_, headers.data(), kBatch, MSG_DONTWAIT, nullptr);
     if (n < 0) {
@@ -411,13 +412,7 @@ void IcmpEngine::DrainErrors() {
     alignas(cmsghdr) uint8_t control[kControlBytes];
     sockaddr_in target{};
     iovec io{data, sizeof data};
-    msghdr message{};
-    message.msg_name = &target;
-    message.msg_namelen = sizeof target;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    msghdr message = Header(&target, &io, control, sizeof control);
     const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
