@@ -90,15 +90,15 @@ struct EchoWaiter {
   std::array<int64_t, kMaxSends> sentRealtimeNs{};
   std::array<SteadyClock::time_point, kMaxSends> sentSteady{};
   // Under the engine's mutex from here on (`sends` is changed only by the
-  // caller's thread, which also reads it without).
+  // caller's thread, which also reads it without). Each send's sequence is
+  // in the engine's table from its Register until the Unregister.
   int sends = 0;
-  int registered = 0;  // sequences in the engine's table
   bool answered = false;
   bool resend = false;     // the receive buffer overflowed: send once more
   bool queued = false;     // in line for a resend
   bool holdsSlot = false;  // one of the resends the buffer has room for
   bool sleeping = false;   // on `wake`
-  int replies = 0;
+  bool localError = false;  // the answer is our own stack's refusal
   uint32_t status = kIpGeneralFailure;
   uint32_t from = 0;
   int answeredSend = 0;    // which send the answer names
@@ -316,7 +316,7 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
     reply.Status = kIpRequestTimedOut;
     return 0;
   }
-  if (!waiter.answered || waiter.replies == 0) {
+  if (!waiter.answered || waiter.localError) {
     reply.Status = waiter.status;
     if (waiter.answered) reply.Address = waiter.from;
     return 0;
@@ -455,14 +455,14 @@ void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localEr
   if (waiter == nullptr || waiter->answered) return;
   if (answer.quotedTarget && *answer.quotedTarget != waiter->target) return;
   int send = 0;
-  while (send < waiter->registered &&
+  while (send < waiter->sends &&
          waiter->sequences[static_cast<size_t>(send)] != answer.sequence)
     ++send;
   waiter->answered = true;
-  waiter->replies = localError ? 0 : 1;
+  waiter->localError = localError;
   waiter->status = answer.status;
   waiter->from = answer.from;
-  waiter->answeredSend = std::min(send, waiter->registered - 1);
+  waiter->answeredSend = std::min(send, waiter->sends - 1);
   waiter->stampNs = stampNs;
   waiter->answeredAt = SteadyClock::now();
   ReleaseSlot(*waiter);
@@ -532,7 +532,7 @@ bool IcmpEngine::Register(Waiter& waiter) {
     if (bySequence_[sequence] != nullptr) continue;
     bySequence_[sequence] = &waiter;
     waiter.sequences[static_cast<size_t>(waiter.sends)] = sequence;
-    if (waiter.registered++ == 0) {
+    if (waiter.sends == 0) {
       waiter.next = waiters_;
       if (waiters_ != nullptr) waiters_->prev = &waiter;
       waiters_ = &waiter;
@@ -544,9 +544,8 @@ bool IcmpEngine::Register(Waiter& waiter) {
 
 void IcmpEngine::Unregister(Waiter& waiter) {
   ReleaseSlot(waiter);
-  for (int i = 0; i < waiter.registered; ++i) bySequence_[waiter.sequences[static_cast<size_t>(i)]] = nullptr;
-  if (waiter.registered == 0) return;
-  waiter.registered = 0;
+  for (int i = 0; i < waiter.sends; ++i) bySequence_[waiter.sequences[static_cast<size_t>(i)]] = nullptr;
+  if (waiter.sends == 0) return;
   if (waiter.prev != nullptr) waiter.prev->next = waiter.next;
   else waiters_ = waiter.next;
   if (waiter.next != nullptr) waiter.next->prev = waiter.prev;

@@ -104,7 +104,9 @@ class IcmpEngine {
   void GrantResends();
   void ReleaseSlot(Waiter& waiter);
 
-  // With mutex_ held.
+  // With mutex_ held. Register numbers the request's next send (the caller
+  // then counts it in `sends`); Unregister, once per request, frees every
+  // number it had.
   bool Register(Waiter& waiter);
   void Unregister(Waiter& waiter);
   void PassReading(const Waiter& leaving);
