@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "platform/posix/icmp_socket_util.h"
+#include "platform/wake_word.h"
 
 namespace sentrel::posix {
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -12,7 +11,6 @@
 
 #include "platform/icmp_library.h"
 #include "platform/posix/icmp_answer.h"
-#include "platform/wake_word.h"
 
 namespace sentrel::posix {
 
