@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "common/write_all.h"
 
 namespace sentrel {
 
@@ -14,13 +14,7 @@ void AppendLine(const std::string& file, std::string_view line, unsigned mode) {
   std::string text(line);
   text += "\r\n";
   // O_APPEND puts every write at the end, also with another writer.
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  WriteAll(fd, text, WhenNothingWritten::GiveUp);
   ::close(fd);
 }
 

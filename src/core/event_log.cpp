@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
+#include "common/write_all.h"
 #include "core/folder_question.h"
 #include "platform/paths.h"
 
@@ -90,15 +90,7 @@ void EventLog::Write(const std::string& text) {
   std::lock_guard lock(mutex_);
   if (pane_) pane_->Append(text);
   if (fd_ < 0) return;
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd_, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  WriteAll(fd_, text, WhenNothingWritten::GiveUp);
 }
 
 }  // namespace sentrel

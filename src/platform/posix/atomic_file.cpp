@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
-#include <vector>
+
+#include "common/write_all.h"
 
 namespace sentrel {
 
@@ -31,20 +31,6 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Writes every byte, retrying after signals and short writes. Returns 0 or
-// the errno of the failing write.
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
 // Whether a descriptor can be given a name later through /proc (needed to
 // link a file opened with O_TMPFILE; without /proc only root could).
 bool CanNameDescriptors() {
@@ -52,18 +38,34 @@ bool CanNameDescriptors() {
   return usable;
 }
 
+// A temporary file's hidden name beside its target: ".NAME.XXXXXX", each X
+// one of kLetters.
+constexpr std::string_view kLetters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr std::size_t kSuffixLength = 6;
 
-// A hidden name beside the target for a temporary file: ".NAME.XXXXXX".
+std::string HiddenPrefix(const std::string& name) { return "." + name + "."; }
+
+// A new hidden name for `name` in `folder`, its letters drawn at random.
 std::string HiddenName(const std::string& folder, const std::string& name) {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937 random{std::random_device{}()};
-  std::string path = folder + "/." + name + ".";
+  std::string path = folder + "/" + HiddenPrefix(name);
   for (std::size_t i = 0; i < kSuffixLength; ++i) {
-    path += kLetters[random() % (sizeof kLetters - 1)];
+    path += kLetters[random() % kLetters.size()];
   }
   return path;
+}
+
+// Makes something under a hidden name for `name` in `folder`: `make(path)`
+// is tried with new names while the one it tried was taken. Returns the
+// name it succeeded with, or an empty string with errno from its last try.
+template <typename Make>
+std::string AtFreeHiddenName(const std::string& folder, const std::string& name, Make make) {
+  for (int attempt = 0;; ++attempt) {
+    std::string path = HiddenName(folder, name);
+    if (make(path)) return path;
+    if (errno != EEXIST || attempt == 100) return {};
+  }
 }
 
 // Removes the temporary files of `name` that an earlier writer, killed
@@ -73,15 +75,12 @@ std::string HiddenName(const std::string& folder, const std::string& name) {
 void RemoveLeftovers(const std::string& folder, const std::string& name) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
-  const std::string prefix = "." + name + ".";
+  const std::string prefix = HiddenPrefix(name);
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view found = entry->d_name;
     if (found.size() != prefix.size() + kSuffixLength || !found.starts_with(prefix)) continue;
-    const std::string_view suffix = found.substr(prefix.size());
-    const bool ours = std::all_of(suffix.begin(), suffix.end(), [](char c) {
-      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    });
-    if (ours) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    if (found.substr(prefix.size()).find_first_not_of(kLetters) == std::string_view::npos)
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
   }
   ::closedir(dir);
 }
@@ -101,11 +100,10 @@ class TempFile {
       // No O_TMPFILE on this file system (or a missing folder, which the
       // named file below reports as well).
     }
-    std::string pattern = folder + "/." + name + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
-    if (fd_ >= 0) path_.assign(buffer.data());
+    path_ = AtFreeHiddenName(folder, name, [this](const std::string& path) {
+      fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      return fd_ >= 0;
+    });
   }
   ~TempFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -135,14 +133,10 @@ class TempFile {
   int ReplaceTarget(const std::string& target) {
     if (path_.empty()) {
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-      for (int attempt = 0;; ++attempt) {
-        const std::string name = HiddenName(folder_, name_);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-          path_ = name;
-          break;
-        }
-        if (errno != EEXIST || attempt == 100) return errno;
-      }
+      path_ = AtFreeHiddenName(folder_, name_, [&self](const std::string& path) {
+        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      });
+      if (path_.empty()) return errno;
     }
     if (::rename(path_.c_str(), target.c_str()) != 0) return errno;
     path_.clear();  // the file now lives under the target's name
@@ -168,7 +162,7 @@ bool FillTemp(TempFile& temp, const std::string& folder, std::string_view bytes,
     if (error) *error = Reason("Cannot set the permissions of", temp.where(), errno);
     return false;
   }
-  if (const int err = WriteAll(temp.fd(), bytes); err != 0) {
+  if (const int err = WriteAll(temp.fd(), bytes, WhenNothingWritten::TryAgain); err != 0) {
     if (error) *error = Reason("Cannot write", temp.where(), err);
     return false;
   }

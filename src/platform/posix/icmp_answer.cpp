@@ -37,16 +37,13 @@ std::optional<IcmpAnswer> ParseRawIcmp(std::span<const uint8_t> datagram) {
   const size_t header = IpHeaderLength(datagram.data(), datagram.size(), kIcmpHeader);
   if (header == 0) return std::nullopt;
   const uint8_t* icmp = datagram.data() + header;
-  IcmpAnswer answer;
-  answer.from = LoadAddress(datagram.data() + 12);
+  const uint32_t from = LoadAddress(datagram.data() + 12);
   const uint8_t type = icmp[0];
-  if (type == kEchoReply) {
-    answer.identifier = Load16(icmp + 4);
-    answer.sequence = Load16(icmp + 6);
-    answer.status = kIpSuccess;
-    return answer;
-  }
+  // Past its IP header, an echo reply reads as a datagram socket gives it.
+  if (type == kEchoReply) return ParseDatagramReply(datagram.subspan(header), from);
   if (!IsErrorType(type)) return std::nullopt;
+  IcmpAnswer answer;
+  answer.from = from;
   // The error quotes the request's IP header and its first 8 bytes.
   const uint8_t* quoted = icmp + kIcmpHeader;
   const size_t rest = datagram.size() - header - kIcmpHeader;

@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "platform/posix/icmp_socket_util.h"
+#include "platform/wake_word.h"
 
 namespace sentrel::posix {
 
@@ -64,6 +66,19 @@ int64_t ReceiveStamp(msghdr& message) {
   return 0;
 }
 
+// A message header for one buffer, the peer's address and room for control
+// messages.
+msghdr Header(sockaddr_in* peer, iovec* io, void* control, size_t controlSize) {
+  msghdr header{};
+  header.msg_name = peer;
+  header.msg_namelen = sizeof *peer;
+  header.msg_iov = io;
+  header.msg_iovlen = 1;
+  header.msg_control = control;
+  header.msg_controllen = controlSize;
+  return header;
+}
+
 }  // namespace
 
 // One request in flight, on the stack of the caller's Echo.
@@ -77,15 +92,15 @@ struct EchoWaiter {
   std::array<int64_t, kMaxSends> sentRealtimeNs{};
   std::array<SteadyClock::time_point, kMaxSends> sentSteady{};
   // Under the engine's mutex from here on (`sends` is changed only by the
-  // caller's thread, which also reads it without).
+  // caller's thread, which also reads it without). Each send's sequence is
+  // in the engine's table from its Register until the Unregister.
   int sends = 0;
-  int registered = 0;  // sequences in the engine's table
   bool answered = false;
   bool resend = false;     // the receive buffer overflowed: send once more
   bool queued = false;     // in line for a resend
   bool holdsSlot = false;  // one of the resends the buffer has room for
   bool sleeping = false;   // on `wake`
-  int replies = 0;
+  bool localError = false;  // the answer is our own stack's refusal
   uint32_t status = kIpGeneralFailure;
   uint32_t from = 0;
   int answeredSend = 0;    // which send the answer names
@@ -217,13 +232,7 @@ int IcmpEngine::Send(Waiter& waiter, std::span<const uint8_t> message,
   iovec io{const_cast<uint8_t*>(message.data()), message.size()};
   // TTL and TOS travel with each request: the socket is everybody's.
   alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int)) * 2] = {};
-  msghdr header{};
-  header.msg_name = &to;
-  header.msg_namelen = sizeof to;
-  header.msg_iov = &io;
-  header.msg_iovlen = 1;
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
+  msghdr header = Header(&to, &io, control, sizeof control);
   cmsghdr* c = CMSG_FIRSTHDR(&header);
   for (auto [option, value] : {std::pair{IP_TTL, waiter.ttl}, std::pair{IP_TOS, waiter.tos}}) {
     c->cmsg_level = IPPROTO_IP;
@@ -309,7 +318,7 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
     reply.Status = kIpRequestTimedOut;
     return 0;
   }
-  if (!waiter.answered || waiter.replies == 0) {
+  if (!waiter.answered || waiter.localError) {
     reply.Status = waiter.status;
     if (waiter.answered) reply.Address = waiter.from;
     return 0;
@@ -367,13 +376,7 @@ void IcmpEngine::Drain(bool reader) {
   for (int round = 0; round < kDrainRounds; ++round) {
     for (size_t i = 0; i < kBatch; ++i) {
       io[i] = {data[i].data(), data[i].size()};
-      headers[i] = {};
-      headers[i].msg_hdr.msg_name = &from[i];
-      headers[i].msg_hdr.msg_namelen = sizeof from[i];
-      headers[i].msg_hdr.msg_iov = &io[i];
-      headers[i].msg_hdr.msg_iovlen = 1;
-      headers[i].msg_hdr.msg_control = control[i].bytes;
-      headers[i].msg_hdr.msg_controllen = kControlBytes;
+      headers[i] = {Header(&from[i], &io[i], control[i].bytes, kControlBytes), 0};
     }
     const int n = recvmmsg(fd_, headers.data(), kBatch, MSG_DONTWAIT, nullptr);
     if (n < 0) {
@@ -411,13 +414,7 @@ void IcmpEngine::DrainErrors() {
     alignas(cmsghdr) uint8_t control[kControlBytes];
     sockaddr_in target{};
     iovec io{data, sizeof data};
-    msghdr message{};
-    message.msg_name = &target;
-    message.msg_namelen = sizeof target;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    msghdr message = Header(&target, &io, control, sizeof control);
     const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -460,14 +457,14 @@ void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localEr
   if (waiter == nullptr || waiter->answered) return;
   if (answer.quotedTarget && *answer.quotedTarget != waiter->target) return;
   int send = 0;
-  while (send < waiter->registered &&
+  while (send < waiter->sends &&
          waiter->sequences[static_cast<size_t>(send)] != answer.sequence)
     ++send;
   waiter->answered = true;
-  waiter->replies = localError ? 0 : 1;
+  waiter->localError = localError;
   waiter->status = answer.status;
   waiter->from = answer.from;
-  waiter->answeredSend = std::min(send, waiter->registered - 1);
+  waiter->answeredSend = std::min(send, waiter->sends - 1);
   waiter->stampNs = stampNs;
   waiter->answeredAt = SteadyClock::now();
   ReleaseSlot(*waiter);
@@ -537,7 +534,7 @@ bool IcmpEngine::Register(Waiter& waiter) {
     if (bySequence_[sequence] != nullptr) continue;
     bySequence_[sequence] = &waiter;
     waiter.sequences[static_cast<size_t>(waiter.sends)] = sequence;
-    if (waiter.registered++ == 0) {
+    if (waiter.sends == 0) {
       waiter.next = waiters_;
       if (waiters_ != nullptr) waiters_->prev = &waiter;
       waiters_ = &waiter;
@@ -549,9 +546,8 @@ bool IcmpEngine::Register(Waiter& waiter) {
 
 void IcmpEngine::Unregister(Waiter& waiter) {
   ReleaseSlot(waiter);
-  for (int i = 0; i < waiter.registered; ++i) bySequence_[waiter.sequences[static_cast<size_t>(i)]] = nullptr;
-  if (waiter.registered == 0) return;
-  waiter.registered = 0;
+  for (int i = 0; i < waiter.sends; ++i) bySequence_[waiter.sequences[static_cast<size_t>(i)]] = nullptr;
+  if (waiter.sends == 0) return;
   if (waiter.prev != nullptr) waiter.prev->next = waiter.next;
   else waiters_ = waiter.next;
   if (waiter.next != nullptr) waiter.next->prev = waiter.prev;

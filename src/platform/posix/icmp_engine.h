@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -12,7 +11,6 @@
 
 #include "platform/icmp_library.h"
 #include "platform/posix/icmp_answer.h"
-#include "platform/wake_word.h"
 
 namespace sentrel::posix {
 
@@ -104,7 +102,9 @@ class IcmpEngine {
   void GrantResends();
   void ReleaseSlot(Waiter& waiter);
 
-  // With mutex_ held.
+  // With mutex_ held. Register numbers the request's next send (the caller
+  // then counts it in `sends`); Unregister, once per request, frees every
+  // number it had.
   bool Register(Waiter& waiter);
   void Unregister(Waiter& waiter);
   void PassReading(const Waiter& leaving);

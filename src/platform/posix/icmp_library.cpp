@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -14,20 +13,16 @@ namespace {
 
 using posix::IcmpEngine;
 
-// Which engine serves a request: one per socket kind, network namespace and
-// buffer size.
-struct EngineKey {
-  IcmpSocketKind kind;
+// A network namespace, named by the device and inode of its namespace file.
+struct NamespaceKey {
   dev_t device;
   ino_t inode;
-  int receiveBufferBytes;
-  bool operator==(const EngineKey&) const = default;
+  bool operator==(const NamespaceKey&) const = default;
 };
 
-EngineKey KeyForThisThread(IcmpSocketKind kind, IcmpLibraryTuning tuning) {
-  EngineKey key{kind, 0, 0, tuning.receiveBufferBytes};
-  // A thread's namespace is named by the inode of its namespace file; where
-  // /proc is missing, every thread counts as in one namespace.
+NamespaceKey KeyForThisThread() {
+  NamespaceKey key{0, 0};
+  // Where /proc is missing, every thread counts as in one namespace.
   struct stat status{};
   if (stat("/proc/thread-self/ns/net", &status) == 0) {
     key.device = status.st_dev;
@@ -35,38 +30,6 @@ EngineKey KeyForThisThread(IcmpSocketKind kind, IcmpLibraryTuning tuning) {
   }
   return key;
 }
-
-// The engines of the process. An entry lives as long as a library or a
-// channel holds its engine; a namespace cannot go (and its inode be reused)
-// while a socket in it is open.
-class EngineRegistry {
- public:
-  static EngineRegistry& Instance() {
-    static EngineRegistry registry;
-    return registry;
-  }
-
-  std::shared_ptr<IcmpEngine> Get(IcmpSocketKind kind, IcmpLibraryTuning tuning) {
-    const EngineKey key = KeyForThisThread(kind, tuning);
-    std::lock_guard lock(mutex_);
-    std::erase_if(engines_, [](const Entry& e) { return e.engine.expired(); });
-    for (const Entry& e : engines_) {
-      if (e.key == key)
-        if (auto engine = e.engine.lock()) return engine;
-    }
-    auto engine = IcmpEngine::Open(kind, tuning.receiveBufferBytes);
-    if (engine) engines_.push_back({key, engine});
-    return engine;
-  }
-
- private:
-  struct Entry {
-    EngineKey key;
-    std::weak_ptr<IcmpEngine> engine;
-  };
-  std::mutex mutex_;
-  std::vector<Entry> engines_;
-};
 
 class SharedChannel final : public IcmpChannel {
  public:
@@ -89,24 +52,36 @@ class SocketIcmpLibrary final : public IcmpLibrary {
   SocketIcmpLibrary(IcmpSocketKind kind, IcmpLibraryTuning tuning) : kind_(kind), tuning_(tuning) {}
 
   std::unique_ptr<IcmpChannel> CreateChannel() override {
-    auto engine = EngineRegistry::Instance().Get(kind_, tuning_);
+    auto engine = EngineForThisThread();
     if (!engine) return nullptr;
-    Hold(engine);
     return std::make_unique<SharedChannel>(std::move(engine));
   }
 
  private:
-  // The library keeps the engines it has used, so a namespace's socket is
-  // opened once and not again for every short-lived channel ("Ping now").
-  void Hold(const std::shared_ptr<IcmpEngine>& engine) {
+  // The engine of the calling thread's namespace, opened on first use. The
+  // library keeps the engines it has opened, so a namespace's socket is
+  // opened once and not again for every short-lived channel ("Ping now"); a
+  // namespace cannot go (and its inode be reused) while a socket in it is
+  // open.
+  std::shared_ptr<IcmpEngine> EngineForThisThread() {
+    const NamespaceKey key = KeyForThisThread();
     std::lock_guard lock(mutex_);
-    if (std::find(held_.begin(), held_.end(), engine) == held_.end()) held_.push_back(engine);
+    for (const Entry& e : engines_) {
+      if (e.key == key) return e.engine;
+    }
+    auto engine = IcmpEngine::Open(kind_, tuning_.receiveBufferBytes);
+    if (engine) engines_.push_back({key, engine});
+    return engine;
   }
 
+  struct Entry {
+    NamespaceKey key;
+    std::shared_ptr<IcmpEngine> engine;
+  };
   IcmpSocketKind kind_;
   IcmpLibraryTuning tuning_;
   std::mutex mutex_;
-  std::vector<std::shared_ptr<IcmpEngine>> held_;
+  std::vector<Entry> engines_;
 };
 
 }  // namespace
