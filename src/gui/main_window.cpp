@@ -17,7 +17,6 @@
 #include "core/monitor.h"
 #include "gui/host_table_model.h"
 #include "gui/log_pane_widget.h"
-#include "gui/qt/taskbar_entry.h"
 #include "gui/wait_cursor.h"
 #include "probes/address.h"
 #include "settings/ini_file.h"
@@ -443,14 +442,8 @@ void MainWindow::Minimised() {
   minimising_ = false;
 }
 
-void MainWindow::SetTaskbarEntry(bool listed) {
-  taskbarEntry_ = listed;
-  ChangeTaskbarEntry(*this, listed);
-}
-
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!event->spontaneous()) MarkTaskbarEntry(*this, taskbarEntry_);
   UpdateCommands();
   list_->setFocus();
 }

@@ -55,9 +55,6 @@ class MainWindow final : public QMainWindow {
   ~MainWindow() override;
 
   void SetHostEditor(HostEditor* editor) { editor_ = editor; }
-  // Whether the desktop's taskbar lists the window: not while the tray icon
-  // stands in for it.
-  void SetTaskbarEntry(bool listed);
   // The Options and Set password commands (their dialogs exist after the
   // window).
   void SetOptionsCommands(std::function<void()> editOptions, std::function<void()> setPassword) {
@@ -134,7 +131,6 @@ class MainWindow final : public QMainWindow {
   QTimer refresh_;
   bool closed_ = false;
   bool minimising_ = false;
-  bool taskbarEntry_ = true;
 };
 
 }  // namespace sentrel

@@ -60,6 +60,11 @@ void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
   SavePinging(pinging, registry);
 }
 
+bool CaptureAtSessionEnd(const WindowPlacement& p, bool windowShown) {
+  // Never store zeros for a window that was never captured nor restored.
+  return windowShown || (!p.Captured && !p.PlacementLoaded);
+}
+
 ScreenRect UsableWindowRect(const WindowPlacement& p, const std::vector<ScreenRect>& screens,
                             const ScreenRect& builtIn) {
   const ScreenRect stored{p.Left, p.Top, p.Width, p.Height};

@@ -37,6 +37,12 @@ WindowPlacement LoadPlacement(const Registry& registry, bool& pinging);
 // "isPinging" as "1" or "0". The caller saves the registry file.
 void SavePlacement(const WindowPlacement& placement, bool pinging, Registry& registry);
 
+// Whether the placement stored at the end of the session is taken from the
+// window at that moment: yes while it is shown (minimised to the taskbar
+// included) and when nothing was captured or loaded before; a window hidden
+// in the tray keeps what was captured when it was hidden.
+bool CaptureAtSessionEnd(const WindowPlacement& placement, bool windowShown);
+
 struct ScreenRect {
   int32_t left = 0;
   int32_t top = 0;
