@@ -5,6 +5,7 @@
 #include <optional>
 
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 #include "gui/app_tray.h"
@@ -108,6 +109,10 @@ class MainWindow final : public QMainWindow {
   void BuildToolBar();
   void BuildHostMenu();
   void ApplyPlacement();
+  void ApplyFirstStartPlacement();
+  FirstStartLayout FirstStart() const;
+  // The address column's texts, row by row.
+  QStringList Addresses() const;
   void Minimised();
 
   Monitor& monitor_;

@@ -83,4 +83,21 @@ ScreenRect UsableWindowRect(const WindowPlacement& p, const std::vector<ScreenRe
   return r;
 }
 
+FirstStartLayout FirstStartPlacement(const ListMeasures& m, const ScreenRect& primary) {
+  FirstStartLayout layout;
+  layout.columns = m.columnNeeded;
+  int32_t listWidth = m.listFrameWidth;
+  for (const int32_t width : m.columnNeeded) listWidth += width;
+  const int32_t listHeight = m.listFrameHeight + m.headerHeight + kFirstStartRows * m.rowHeight;
+  // The log pane takes the other third.
+  const int32_t shared = listHeight + listHeight / 2;
+
+  const int32_t width = std::min(listWidth + m.chromeWidth, std::max(primary.width, 1));
+  const int32_t height = std::min(shared + m.chromeHeight, std::max(primary.height, 1));
+  layout.listHeight = std::min(listHeight, std::max(height - m.chromeHeight, 0) * 2 / 3);
+  layout.window = {primary.left + (primary.width - width) / 2, primary.top + (primary.height - height) / 2,
+                   width, height};
+  return layout;
+}
+
 }  // namespace sentrel

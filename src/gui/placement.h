@@ -56,4 +56,37 @@ struct ScreenRect {
 ScreenRect UsableWindowRect(const WindowPlacement& placement, const std::vector<ScreenRect>& screens,
                             const ScreenRect& builtIn);
 
+// What the first start's placement is computed from, measured in the
+// window's font and style (pixels).
+struct ListMeasures {
+  // Each column's header and widest sample text, whole.
+  std::array<int32_t, 5> columnNeeded{};
+  int32_t rowHeight = 0;
+  int32_t headerHeight = 0;
+  // The list's frame and vertical scroll bar: width beside the columns.
+  int32_t listFrameWidth = 0;
+  // The list's frame: height beside the header and the rows.
+  int32_t listFrameHeight = 0;
+  // The window's height beside the list and the log pane (menu bar,
+  // toolbar, status bar, splitter handle) and its width beside the list.
+  int32_t chromeHeight = 0;
+  int32_t chromeWidth = 0;
+};
+
+struct FirstStartLayout {
+  ScreenRect window;  // absolute, centred on the primary screen
+  int32_t listHeight = 0;
+  std::array<int32_t, 5> columns{};
+};
+
+// The rows the list shows at the first start, at least.
+inline constexpr int32_t kFirstStartRows = 12;
+
+// The placement without a stored one: every column whole, the list showing
+// kFirstStartRows rows and taking two thirds of the height that list and log
+// pane share, the window centred on `primary` (its usable area). On a screen
+// too small for that the window fills the screen, the list keeping its two
+// thirds.
+FirstStartLayout FirstStartPlacement(const ListMeasures& measures, const ScreenRect& primary);
+
 }  // namespace sentrel
