@@ -46,6 +46,14 @@ std::vector<ScreenRect> Screens() {
   return screens;
 }
 
+// The column whose header the key "Header1" .. "Header5" captions; -1 for
+// other keys.
+int HeaderColumn(const std::string& key) {
+  if (key.size() != 7 || key.compare(0, 6, "Header") != 0) return -1;
+  const int column = key[6] - '1';
+  return column >= 0 && column < HostTableModel::kColumns ? column : -1;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, EventLog& log,
@@ -194,6 +202,7 @@ void MainWindow::BuildToolBar() {
     action->setObjectName(name);
     action->setToolTip(tip);
     connect(action, &QAction::triggered, this, std::move(run));
+    actions_[name] = action;
     return action;
   };
   toolPing_ = button("PingBtn", "network-connect", "toolbar-ping", "Ping", [this] { SetPinging(true); });
@@ -232,12 +241,14 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   for (const CaptionRead& read : WindowCaptions(LanguageWindow::kMainForm)) {
     const std::string key(read.caption->key);
     const QString text = QString::fromStdString(CaptionText(file, read.section, key));
-    if (key == "Header2") {
-      model_->SetHeaderText(1, text);
+    if (const int column = HeaderColumn(key); column >= 0) {
+      model_->SetHeaderText(column, text);
     } else if (key == "Restore") {
       restore = text;
     } else if (QAction* action = Action(key.c_str())) {
       action->setText(text);
+      // A toolbar button shows its caption as its tooltip.
+      if (key.ends_with("Btn")) action->setToolTip(text);
     }
     // The context menu shares the menu bar's keys.
     if (QAction* twin = Action(("Host" + key).c_str())) twin->setText(text);
