@@ -67,6 +67,13 @@ ListMeasures MeasureHostList(const QMainWindow& window, const QTreeView& list,
   // What the window's layout adds around the list and the log pane.
   const QWidget* central = window.centralWidget();
   m.chromeHeight = central ? window.sizeHint().height() - central->sizeHint().height() : 0;
+  // The style's own window frame stands in for the window manager's, which
+  // is known only once the window is shown.
+  const QStyle& style = *window.style();
+  const int border = style.pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window);
+  m.frameWidth = 2 * border;
+  m.frameTop = style.pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window) + border;
+  m.frameHeight = m.frameTop + border;
   return m;
 }
 

@@ -92,11 +92,13 @@ FirstStartLayout FirstStartPlacement(const ListMeasures& m, const ScreenRect& pr
   // The log pane takes the other third.
   const int32_t shared = listHeight + listHeight / 2;
 
-  const int32_t width = std::min(listWidth + m.chromeWidth, std::max(primary.width, 1));
-  const int32_t height = std::min(shared + m.chromeHeight, std::max(primary.height, 1));
+  const int32_t width = std::min(listWidth + m.chromeWidth, std::max(primary.width - m.frameWidth, 1));
+  const int32_t height =
+      std::min(shared + m.chromeHeight, std::max(primary.height - m.frameHeight, 1));
   layout.listHeight = std::min(listHeight, std::max(height - m.chromeHeight, 0) * 2 / 3);
-  layout.window = {primary.left + (primary.width - width) / 2, primary.top + (primary.height - height) / 2,
-                   width, height};
+  const int32_t outerLeft = primary.left + std::max(primary.width - width - m.frameWidth, 0) / 2;
+  const int32_t outerTop = primary.top + std::max(primary.height - height - m.frameHeight, 0) / 2;
+  layout.window = {outerLeft + m.frameWidth / 2, outerTop + m.frameTop, width, height};
   return layout;
 }
 

@@ -71,6 +71,12 @@ struct ListMeasures {
   // toolbar, status bar, splitter handle) and its width beside the list.
   int32_t chromeHeight = 0;
   int32_t chromeWidth = 0;
+  // The window manager's frame as far as it can be told before the window
+  // is shown: its width beside the window, its height above and below, and
+  // the part above (the title bar).
+  int32_t frameWidth = 0;
+  int32_t frameHeight = 0;
+  int32_t frameTop = 0;
 };
 
 struct FirstStartLayout {
@@ -84,9 +90,10 @@ inline constexpr int32_t kFirstStartRows = 12;
 
 // The placement without a stored one: every column whole, the list showing
 // kFirstStartRows rows and taking two thirds of the height that list and log
-// pane share, the window centred on `primary` (its usable area). On a screen
-// too small for that the window fills the screen, the list keeping its two
-// thirds.
+// pane share, the window with its frame centred on `primary` (its usable
+// area). On a screen too small for that the window with its frame fills the
+// screen, the list keeping its two thirds. `window` is the inside of the
+// frame.
 FirstStartLayout FirstStartPlacement(const ListMeasures& measures, const ScreenRect& primary);
 
 }  // namespace sentrel

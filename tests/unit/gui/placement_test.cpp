@@ -136,6 +136,9 @@ class FirstStartPlacementTest : public ::testing::Test {
     m.listFrameHeight = 2;
     m.chromeHeight = 80;
     m.chromeWidth = 0;
+    m.frameWidth = 10;
+    m.frameHeight = 29;
+    m.frameTop = 24;
     return m;
   }();
 };
@@ -148,21 +151,23 @@ TEST_F(FirstStartPlacementTest, TwelveRowsEveryColumnWholeTwoThirdsCentred) {
   EXPECT_EQ(layout.listHeight, 2 + 20 + kFirstStartRows * 18);
   const int32_t shared = layout.window.height - measures.chromeHeight;
   EXPECT_NEAR(layout.listHeight * 3, shared * 2, 3);
-  // Centred within the screen's own area, not the desktop's.
-  EXPECT_EQ(layout.window.left - screen.left, screen.left + screen.width - layout.window.left -
-                                                  layout.window.width);
-  EXPECT_NEAR(layout.window.top - screen.top,
-              screen.top + screen.height - layout.window.top - layout.window.height, 1);
+  // The frame centred within the screen's own area, not the desktop's.
+  const int32_t outerLeft = layout.window.left - 5, outerTop = layout.window.top - 24;
+  EXPECT_NEAR(outerLeft - screen.left,
+              screen.left + screen.width - (outerLeft + layout.window.width + 10), 1);
+  EXPECT_NEAR(outerTop - screen.top,
+              screen.top + screen.height - (outerTop + layout.window.height + 29), 1);
 }
 
 TEST_F(FirstStartPlacementTest, ASmallScreenIsFilledAndTheListKeepsTwoThirds) {
   const ScreenRect screen{0, 0, 640, 300};
   const FirstStartLayout layout = FirstStartPlacement(measures, screen);
-  EXPECT_EQ(layout.window.left, 0);
-  EXPECT_EQ(layout.window.top, 0);
-  EXPECT_EQ(layout.window.width, 640);
-  EXPECT_EQ(layout.window.height, 300);
-  EXPECT_EQ(layout.listHeight, (300 - 80) * 2 / 3);
+  // The title bar stays on the screen.
+  EXPECT_EQ(layout.window.left, 5);
+  EXPECT_EQ(layout.window.top, 24);
+  EXPECT_EQ(layout.window.width, 640 - 10);
+  EXPECT_EQ(layout.window.height, 300 - 29);
+  EXPECT_EQ(layout.listHeight, (300 - 29 - 80) * 2 / 3);
   // The columns stay whole: the list scrolls sideways rather than cutting them.
   EXPECT_EQ(layout.columns, measures.columnNeeded);
 }
