@@ -169,9 +169,15 @@ xdotool mousemove "$x" "$y" click 1
 wait_for 10 has_window || fail "a left click on the tray icon did not bring the window back"
 # The window's own mark is not enough: the window manager must have read it
 # before the window was mapped. icewm shows one button per listed window as
-# a child of its "TaskPane" window.
+# a mapped child of its "TaskPane" window.
 task_buttons() {
-  xwininfo -root -tree | awk '/"TaskPane"/ { getline; print ($2 ~ /^child/ ? $1 : 0); exit }'
+  local pane child n=0
+  pane=$(xwininfo -root -tree | awk '/"TaskPane"/ { print $1; exit }')
+  [ -n "$pane" ] || { echo "no taskbar"; return; }
+  for child in $(xwininfo -id "$pane" -children | awk '/^ +0x/ { print $1 }'); do
+    xwininfo -id "$child" | grep -q IsViewable && n=$((n + 1))
+  done
+  echo "$n"
 }
 no_taskbar_entry() {
   local ids w
