@@ -127,20 +127,16 @@ TEST(CaptureAtSessionEnd, TheShownWindowIsTakenAsItIsAndTheHiddenOneAsLastCaptur
 
 class FirstStartPlacementTest : public ::testing::Test {
  protected:
-  ListMeasures measures = [] {
-    ListMeasures m;
-    m.columnNeeded = {260, 190, 70, 70, 180};
-    m.rowHeight = 18;
-    m.headerHeight = 20;
-    m.listFrameWidth = 2 + 14;
-    m.listFrameHeight = 2;
-    m.chromeHeight = 80;
-    m.chromeWidth = 0;
-    m.frameWidth = 10;
-    m.frameHeight = 29;
-    m.frameTop = 24;
-    return m;
-  }();
+  ListMeasures measures{.columnNeeded = {260, 190, 70, 70, 180},
+                        .rowHeight = 18,
+                        .headerHeight = 20,
+                        .listFrameWidth = 2 + 14,
+                        .listFrameHeight = 2,
+                        .chromeHeight = 80,
+                        .chromeWidth = 0,
+                        .frameWidth = 10,
+                        .frameHeight = 29,
+                        .frameTop = 24};
 };
 
 TEST_F(FirstStartPlacementTest, TwelveRowsEveryColumnWholeTwoThirdsCentred) {
