@@ -289,6 +289,7 @@ QStringList MainWindow::Addresses() const {
 
 FirstStartLayout MainWindow::FirstStart() const {
   const std::vector<ScreenRect> screens = Screens();
+  // Without any screen (not on a desktop) a common small one stands in.
   return FirstStartPlacement(MeasureHostList(*this, *list_, Addresses()),
                              screens.empty() ? ScreenRect{0, 0, 1024, 768} : screens.front());
 }
