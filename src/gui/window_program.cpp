@@ -37,6 +37,7 @@
 #include "gui/qt/qt_socket_notifier.h"
 #include "gui/qt/qt_ui_thread.h"
 #include "gui/sound_player.h"
+#include "gui/taskbar_listing.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
@@ -137,12 +138,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   };
 
   MainWindow* window = nullptr;
+  TaskbarListing* taskbar = nullptr;
   bool ended = false;
-  const auto restore = [&window] {
-    window->showNormal();
-    window->raise();
-    window->activateWindow();
-  };
+  const auto restore = [&taskbar] { taskbar->RestoreMainWindow(); };
   AppTray tray({
       [&window] { return window && window->isVisible() && !window->isMinimized(); },
       [&window] {
@@ -222,6 +220,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
+  TaskbarListing taskbarListing(mainWindow);
+  taskbar = &taskbarListing;
   pane = &mainWindow.Pane();
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
@@ -255,7 +255,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
          std::string error;
          if (!SetAutostart(options.AutoRun, GetProgramPath(), &error))
            toPane("Auto Run: " + error + "\r\n");
-         mainWindow.SetTaskbarEntry(!tray.ApplyTrayMode(options.MinToTray));
+         taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
        },
@@ -271,7 +271,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
   applyLanguages();
-  mainWindow.SetTaskbarEntry(!tray.Shown());
+  taskbarListing.SetListed(!tray.Shown());
   mainWindow.Start();
 
   // A window that would start hidden with no tray icon to bring it back
@@ -291,8 +291,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   status.start(UntilNextStatusTick(clock.Now()));
 
   const auto storeState = [&] {
-    // Never store zeros for a window that was never captured nor restored.
-    if (!placement.Captured && !placement.PlacementLoaded) mainWindow.CapturePlacement();
+    if (CaptureAtSessionEnd(placement, mainWindow.isVisible())) mainWindow.CapturePlacement();
     SavePlacement(placement, monitor.Pinging(), registry);
     std::string error;
     if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());

@@ -39,7 +39,17 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("HelpItem", "&Help", "menu bar: Help menu"),
     Label("ContentsItem", "&Contents", "menu bar: Contents"),
     Label("AboutItem", "&About...", "menu bar: About; tray menu: About"),
+    Label("Header1", "IP", "list view: header of column 0"),
     Label("Header2", " Computer name or description", "list view: header of column 1"),
+    Label("Header3", "Avr. Time", "list view: header of column 2"),
+    Label("Header4", "Last Time", "list view: header of column 3"),
+    Label("Header5", "Description", "list view: header of column 4"),
+    Label("PingBtn", "Ping", "toolbar: tooltip of the Ping button"),
+    Label("StopBtn", "Stop ping", "toolbar: tooltip of the Stop button"),
+    Label("AddBtn", "Add new host", "toolbar: tooltip of the Add button"),
+    Label("EditBtn", "Edit host", "toolbar: tooltip of the Edit button"),
+    Label("DeleteBtn", "Delete host", "toolbar: tooltip of the Delete button"),
+    Label("HelpBtn", "Show help", "toolbar: tooltip of the Help button"),
     Label("Restore", "Restore", "tray menu: Restore"),
 });
 
