@@ -1,0 +1,168 @@
+// Every page of every dialog, in each shipped language, with every caption
+// whole. Registered once at scale 1 and once with QT_SCALE_FACTOR=2.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "dialog_gallery.h"
+#include "fakes/test_files.h"
+#include "gui/dialogs/dialog_fit.h"
+
+namespace sentrel::testing {
+namespace {
+
+std::string Name(const QWidget& widget) {
+  const QString name = widget.objectName().isEmpty() ? widget.metaObject()->className()
+                                                     : widget.objectName();
+  return name.toStdString();
+}
+
+std::string Size(int have, int need) {
+  return std::to_string(have) + " px, needs " + std::to_string(need);
+}
+
+// What is cut on the window as it is shown now, one line per widget.
+std::vector<std::string> CutParts(const QWidget& window) {
+  std::vector<std::string> cut;
+  const auto report = [&cut](const QWidget& w, const std::string& what) {
+    cut.push_back(Name(w) + " (" + w.metaObject()->className() + "): " + what);
+  };
+  for (const QWidget* w : window.findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    const QSize hint = w->sizeHint();
+    if (const auto* label = qobject_cast<const QLabel*>(w); label && label->wordWrap()) {
+      const int need = label->heightForWidth(label->width());
+      if (label->height() < need) report(*w, "height " + Size(label->height(), need));
+    } else if (const auto* button = qobject_cast<const QPushButton*>(w)) {
+      const int need = CaptionWidth(*button);
+      if (button->width() < need) report(*w, "width " + Size(button->width(), need));
+    } else if (qobject_cast<const QLabel*>(w) || qobject_cast<const QCheckBox*>(w) ||
+               qobject_cast<const QRadioButton*>(w) || qobject_cast<const QComboBox*>(w)) {
+      if (w->width() < hint.width()) report(*w, "width " + Size(w->width(), hint.width()));
+      if (w->height() < hint.height()) report(*w, "height " + Size(w->height(), hint.height()));
+    } else if (const auto* group = qobject_cast<const QGroupBox*>(w)) {
+      const int need = group->minimumSizeHint().width();
+      if (group->width() < need) report(*w, "width " + Size(group->width(), need));
+    } else if (const auto* tabs = qobject_cast<const QTabWidget*>(w)) {
+      const QTabBar& bar = *tabs->tabBar();
+      if (bar.width() < bar.sizeHint().width())
+        report(*w, "tab bar scrolls, " + Size(bar.width(), bar.sizeHint().width()));
+      for (int i = 0; i < bar.count(); ++i) {
+        const QString caption = bar.tabText(i).remove('&');
+        const int need = bar.fontMetrics().horizontalAdvance(caption);
+        if (bar.tabRect(i).width() < need)
+          report(*w, "tab " + caption.toStdString() + " " + Size(bar.tabRect(i).width(), need));
+      }
+    } else if (const auto* list = qobject_cast<const QListWidget*>(w);
+               list && list->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff) {
+      // A list that never scrolls must show every item whole.
+      for (int i = 0; i < list->count(); ++i) {
+        if (!list->viewport()->rect().contains(list->visualItemRect(list->item(i))))
+          report(*w, "item " + list->item(i)->text().toStdString() + " outside the list");
+      }
+    }
+  }
+  return cut;
+}
+
+// Qt's offscreen platform on one desktop screen of 1920 x 1080 pixels, so
+// that at scale 2 the windows have the room of a real screen (960 x 540).
+class OffscreenDesktop final : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const std::string config = dir_.Path() + "/screen.json";
+    PutFile(config, R"({"screens": [{"name": "desktop", "x": 0, "y": 0, "width": 1920,
+                         "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + config.c_str());
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  TempDir dir_;
+  int argc_ = 1;
+  char name_[20] = "dialog_layout_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new OffscreenDesktop);
+
+class DialogLayoutTest : public ::testing::TestWithParam<const char*> {};
+
+std::string SizeOf(const QWidget& window) {
+  return std::to_string(window.width()) + "x" + std::to_string(window.height());
+}
+
+TEST_P(DialogLayoutTest, EveryCaptionOfEveryPageIsWhole) {
+  const std::string language = GetParam();
+  const std::string scale = QString::number(qApp->devicePixelRatio()).toStdString();
+  DialogGallery gallery(SENTREL_SOURCE_DIR "/resources/lang");
+  // The program starts in one language and is switched to another later:
+  // every window has been shown once in English before.
+  gallery.ApplyLanguage("English");
+  gallery.VisitPages([](const GalleryPage&) {});
+  gallery.ApplyLanguage(language);
+
+  const auto check = [&](const GalleryPage& page, const std::string& when) {
+    for (const std::string& part : CutParts(page.window)) {
+      ADD_FAILURE() << page.window_name.toStdString() << "/" << page.page.toStdString() << " "
+                    << when << ": " << part << "; language " << language << ", scale " << scale;
+    }
+  };
+  int pages = 0;
+  std::vector<std::string> sizes;
+  gallery.VisitPages([&](const GalleryPage& page) {
+    ++pages;
+    sizes.push_back(SizeOf(page.window));
+    check(page, "as opened");
+    // Our windows keep their captions whole however small the user makes
+    // them; the library's file chooser may be made smaller than its texts.
+    if (page.window_name == "FileChooser") return;
+    const QSize opened = page.window.size();
+    page.window.resize(page.window.minimumSize());
+    QApplication::processEvents();
+    check(page, "at its smallest");
+    page.window.resize(opened);
+    QApplication::processEvents();
+  });
+  // Host dialog 6, options 4, password 2, about, file chooser, history.
+  EXPECT_EQ(pages, 15);
+
+  // Opened again in the same language, and opened in a program that
+  // started in it, every window has the same size as after the switch.
+  DialogGallery fresh(SENTREL_SOURCE_DIR "/resources/lang");
+  fresh.ApplyLanguage(language);
+  for (DialogGallery* again : {&gallery, &fresh}) {
+    std::size_t i = 0;
+    again->VisitPages([&](const GalleryPage& page) {
+      if (i < sizes.size()) {
+        EXPECT_EQ(SizeOf(page.window), sizes[i])
+            << page.window_name.toStdString() << "/" << page.page.toStdString() << "; language "
+            << language << ", scale " << scale << (again == &fresh ? ", started in it" : "");
+      }
+      ++i;
+    });
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, DialogLayoutTest,
+                         ::testing::Values("English", "German", "Russian"),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace sentrel::testing
