@@ -162,7 +162,7 @@ TEST_P(DialogLayoutTest, EveryCaptionOfEveryPageIsWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Languages, DialogLayoutTest,
                          ::testing::Values("English", "German", "Russian"),
-                         [](const auto& info) { return std::string(info.param); });
+                         [](const auto& test) { return std::string(test.param); });
 
 }  // namespace
 }  // namespace sentrel::testing
