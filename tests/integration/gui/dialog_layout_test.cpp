@@ -58,6 +58,7 @@ std::vector<std::string> CutParts(const QWidget& window) {
       if (group->width() < need) report(*w, "width " + Size(group->width(), need));
     } else if (const auto* tabs = qobject_cast<const QTabWidget*>(w)) {
       const QTabBar& bar = *tabs->tabBar();
+      if (!bar.isVisible()) continue;  // the pages are listed instead
       if (bar.width() < bar.sizeHint().width())
         report(*w, "tab bar scrolls, " + Size(bar.width(), bar.sizeHint().width()));
       for (int i = 0; i < bar.count(); ++i) {
@@ -70,8 +71,14 @@ std::vector<std::string> CutParts(const QWidget& window) {
                list && list->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff) {
       // A list that never scrolls must show every item whole.
       for (int i = 0; i < list->count(); ++i) {
-        if (!list->viewport()->rect().contains(list->visualItemRect(list->item(i))))
-          report(*w, "item " + list->item(i)->text().toStdString() + " outside the list");
+        const QRect item = list->visualItemRect(list->item(i));
+        const QString text = list->item(i)->text();
+        const int wrap = list->wordWrap() ? Qt::TextWordWrap : 0;
+        const QRect need = list->fontMetrics().boundingRect(QRect(0, 0, item.width(), 10000),
+                                                            wrap, text);
+        if (!list->viewport()->rect().contains(item) || item.width() < need.width() ||
+            item.height() < need.height())
+          report(*w, "item " + text.toStdString() + " not whole in the list");
       }
     }
   }
@@ -158,6 +165,40 @@ TEST_P(DialogLayoutTest, EveryCaptionOfEveryPageIsWhole) {
       ++i;
     });
   }
+}
+
+// Captions too long for one row of tabs on the screen: the pages are listed
+// down the side instead, each caption whole, and the tabs come back with
+// captions that fit.
+TEST(DialogPageListTest, PagesAreListedWhereTheirTabsCannotFit) {
+  TempDir folder;
+  std::string file = ReadFile(SENTREL_SOURCE_DIR "/resources/lang/English.lng");
+  const std::string general = "General=&General\n";
+  const std::size_t at = file.find(general);
+  ASSERT_NE(at, std::string::npos);
+  // Wider than any screen the test runs on, at either scale.
+  std::string caption = "General=&General";
+  for (int i = 0; i < 30; ++i) caption += " settings";
+  file.replace(at, general.size(), caption + "\n");
+  PutFile(folder.Path() + "/Long.lng", file);
+  DialogGallery gallery(folder.Path());
+  int listed = 0;
+  for (const char* language : {"Long", "English"}) {
+    gallery.ApplyLanguage(language);
+    gallery.VisitPages([&](const GalleryPage& page) {
+      if (page.window_name != "HostForm") return;
+      for (const std::string& part : CutParts(page.window)) {
+        ADD_FAILURE() << page.page.toStdString() << ": " << part << "; language " << language;
+      }
+      const auto* list = page.window.findChild<QListWidget*>("PagesList");
+      ASSERT_NE(list, nullptr);
+      const bool tabs = page.window.findChild<QTabWidget*>("Pages")->tabBar()->isVisible();
+      EXPECT_NE(list->isVisible(), tabs) << language;
+      listed += list->isVisible() ? 1 : 0;
+      EXPECT_EQ(list->currentRow(), page.window.findChild<QTabWidget*>("Pages")->currentIndex());
+    });
+  }
+  EXPECT_EQ(listed, 6) << "every page of the long language listed, none of English";
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, DialogLayoutTest,
