@@ -10,13 +10,16 @@ namespace sentrel {
 // scale: the window grows to its contents rather than cutting them.
 
 // Prepares a dialog once its controls are in place: its tab bars never
-// scroll nor shorten a caption (the window widens instead), its lists are
+// scroll nor shorten a caption (the window widens instead, and where one
+// row of tabs would not fit on the screen a list of the pages, named after
+// the tab widget with "List" appended, takes their place), its lists are
 // as wide as their longest item even after a language change, and the
 // window can never be made smaller than its contents.
 void KeepCaptionsWhole(QWidget& dialog);
 
 // Sizes a window afresh from its contents in the current language, so that
-// two openings in one language give one size. Call before each showing.
+// two openings in one language give one size, and picks tabs or the page
+// list for the screen it is on. Call on each showing.
 void FitToContents(QWidget& window);
 
 // The width that a push button needs for its caption, without the wider
