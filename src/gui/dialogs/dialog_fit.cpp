@@ -117,21 +117,15 @@ void KeepCaptionsWhole(QWidget& dialog) {
 }
 
 void FitToContents(QWidget& window) {
-  window.ensurePolished();
   if (const QScreen* screen = window.screen()) {
     const int room = screen->availableSize().width() * kTabRowScreenShare / 100;
     for (QTabWidget* tabs : window.findChildren<QTabWidget*>()) {
       if (QListWidget* list = PageListOf(*tabs)) ChoosePageSwitch(*tabs, *list, room);
     }
   }
-  // A hidden page that changed (new captions, its first polish) does not
-  // tell the layouts above it; measured from their old notes, the window
-  // would differ from one opening to the next.
-  for (QWidget* child : window.findChildren<QWidget*>()) child->updateGeometry();
-  if (QLayout* layout = window.layout()) {
-    layout->invalidate();
-    layout->activate();
-  }
+  // Measured now, with the captions that were set while it was hidden; the
+  // window takes its size hint even where the user had made it larger.
+  if (QLayout* layout = window.layout()) layout->activate();
   window.adjustSize();
 }
 
