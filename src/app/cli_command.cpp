@@ -5,6 +5,7 @@
 #include "common/command_line.h"
 #include "core/host_list.h"
 #include "history/history_time.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -58,9 +59,10 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (IsTransferLogSwitch(arg)) continue;
+    // Values are text from the terminal: decoded like all outside text.
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
-      out = args[++i];
+      out = DecodeOutsideText(args[++i]);
       return true;
     };
     if (const CommandWord* c = FindCommand(arg)) {

@@ -75,16 +75,23 @@ std::string ScheduleText(const HostEntry& host) {
   }
 }
 
+// `text` padded with blanks to `width` characters (not bytes: the texts
+// are UTF-8, as the terminal shows them).
+std::string Column(const std::string& text, std::size_t width) {
+  const std::size_t characters = static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
 int ListHosts(const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
   LoadHosts(list, context.dataFolder);
   for (std::size_t row = 0; row < list.Count(); ++row) {
     const HostEntry& host = list.Host(row);
-    std::fprintf(context.out, "%4zu [%c] %-15s  %-24s  %-24s  %s\n", row + 1,
-                 host.Enabled ? 'x' : ' ', host.HostIP.Get().c_str(),
-                 host.HostName.Get().c_str(), host.HostDesc.Get().c_str(),
-                 ScheduleText(host).c_str());
+    std::fprintf(context.out, "%4zu [%c] %s  %s  %s  %s\n", row + 1, host.Enabled ? 'x' : ' ',
+                 Column(host.HostIP.Get(), 15).c_str(), Column(host.HostName.Get(), 24).c_str(),
+                 Column(host.HostDesc.Get(), 24).c_str(), ScheduleText(host).c_str());
   }
   if (list.Empty()) std::fprintf(context.err, "No hosts in %s\n", context.dataFolder.c_str());
   return 0;

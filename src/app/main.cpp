@@ -16,17 +16,21 @@
 #include "platform/registry.h"
 #include "platform/sockets.h"
 #include "probes/icmp_mode.h"
+#include "settings/language_files.h"
 #include "settings/options.h"
 
 using namespace sentrel;
 
 namespace {
 
+// Also reads the user's language file, whose code page is the one that
+// legacy text in the data file is read in.
 std::string DataFolderFromOptions() {
   Registry registry;
   registry.Load();
   ROptions options;
   LoadOptions(options, registry);
+  LoadLanguage(options.Language, LanguageFolders());
   return options.PathToData;
 }
 

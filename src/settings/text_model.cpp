@@ -1,0 +1,84 @@
+#include "settings/text_model.h"
+
+#include <atomic>
+
+#include "settings/code_page.h"
+#include "settings/utf8_text.h"
+
+namespace sentrel {
+
+namespace {
+
+constexpr int kCyrillic = 1251;
+constexpr int kWestern = 1252;
+
+std::atomic<int> legacyCodePage{0};
+
+bool IsHigh(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+void SetLegacyCodePage(int code_page) {
+  legacyCodePage = IsKnownCodePage(code_page) ? code_page : 0;
+}
+
+int LegacyCodePage() { return legacyCodePage; }
+
+std::string DecodeOutsideText(std::string_view bytes, int code_page) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  if (!IsKnownCodePage(code_page)) code_page = LegacyCodePage();
+  if (code_page == 0) code_page = DetectCodePage(bytes);
+  return CodePageToUtf8(bytes, code_page);
+}
+
+int DetectCodePage(std::string_view bytes) {
+  std::size_t cyrillic = 0;
+  std::size_t western = 0;
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (!IsHigh(bytes[at])) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < bytes.size() && IsHigh(bytes[end])) ++end;
+    const std::size_t length = end - at;
+    const bool next_to_letter = (at > 0 && IsAsciiLetter(bytes[at - 1])) ||
+                                (end < bytes.size() && IsAsciiLetter(bytes[end]));
+    if (length >= 3) {
+      cyrillic += length;
+    } else if (next_to_letter) {
+      western += length;
+    } else if (length == 2) {
+      cyrillic += length;
+    }
+    at = end;
+  }
+  return cyrillic > western ? kCyrillic : kWestern;
+}
+
+bool HasCyrillic(std::string_view text) {
+  for (const char32_t c : Utf8CodePoints(text)) {
+    if (c >= 0x400 && c <= 0x4FF) return true;
+  }
+  return false;
+}
+
+int WindowsCodePageFor(std::string_view text) {
+  if (const int named = LegacyCodePage(); named != 0) return named;
+  return HasCyrillic(text) ? kCyrillic : kWestern;
+}
+
+std::optional<std::string> Utf8ToCodePage(std::string_view text, int code_page) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (const char32_t c : Utf8CodePoints(text)) {
+    const std::optional<char> byte = CodePageByte(code_page, c);
+    if (!byte) return std::nullopt;
+    bytes.push_back(*byte);
+  }
+  return bytes;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,72 @@
+#include "settings/text_model.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/md5.h"
+#include "fakes/text_samples.h"
+#include "platform/registry.h"
+#include "settings/language_files.h"
+#include "settings/options.h"
+#include "settings/password.h"
+
+namespace sentrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::kTextSamples;
+using testing::TextSample;
+
+class TextRoadTest : public ::testing::TestWithParam<TextSample> {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/sentrel-text-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    SetLegacyCodePage(0);
+  }
+
+  fs::path dir_;
+};
+
+TEST_P(TextRoadTest, RegistryOptionsAreReadAsUtf8) {
+  Registry written((dir_ / "registry.reg").string());
+  written.SetString(kOptionsKey, "From", std::string(GetParam().bytes));
+  ASSERT_TRUE(written.Save());
+  Registry read((dir_ / "registry.reg").string());
+  ASSERT_TRUE(read.Load());
+  ROptions options;
+  LoadOptions(options, read);
+  EXPECT_EQ(options.From, GetParam().text);
+}
+
+// The Windows program digested the password's 8-bit bytes; typed here it is UTF-8.
+TEST_P(TextRoadTest, PasswordSetOnWindowsOpensWithTheSameText) {
+  const std::string stored = Md5Digest(GetParam().bytes);
+  EXPECT_TRUE(AccessGranted(stored, true, GetParam().text));
+  EXPECT_FALSE(AccessGranted(stored, true, std::string(GetParam().text) + "x"));
+  EXPECT_TRUE(AccessGranted(PasswordDigest(GetParam().text), true, GetParam().text));
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, TextRoadTest, ::testing::ValuesIn(kTextSamples),
+                         testing::SampleName);
+
+TEST_F(TextRoadTest, TheLanguageFileDecidesTheCodePageOfShortLegacyTexts) {
+  // One 8-bit letter alone says nothing by itself and reads as Windows-1252.
+  EXPECT_EQ(DecodeOutsideText("\xE8"), "è");
+  const fs::path file = dir_ / "Russian.lng";
+  std::ofstream(file) << "[MainForm]\nCaption=Монитор\n";
+  ASSERT_TRUE(LoadLanguageFile(file));
+  EXPECT_EQ(LegacyCodePage(), 1251);
+  EXPECT_EQ(DecodeOutsideText("\xE8"), "и");
+  EXPECT_EQ(DecodeOutsideText("и"), "и");
+}
+
+}  // namespace
+}  // namespace sentrel
