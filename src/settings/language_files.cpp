@@ -122,7 +122,7 @@ std::optional<IniFile> LoadLanguageFile(const fs::path& path) {
   if (in.bad()) return std::nullopt;
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   const LanguageText text = DecodeLanguageText(bytes);
-  SetLegacyCodePage(ImpliedCodePage(text));
+  SetLanguageCodePage(ImpliedCodePage(text));
   return IniFile::Parse(text.utf8);
 }
 

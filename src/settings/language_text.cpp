@@ -30,17 +30,18 @@ LanguageText DecodeLanguageText(std::string_view bytes) {
   }
   if (IsValidUtf8(bytes)) return {std::string(bytes), kUtf8CodePage};
   int code_page = NamedCodePage(bytes);
-  if (code_page == 0) {
+  const bool named = code_page != 0;
+  if (!named) {
     const Utf8Census census = CountUtf8(bytes);
     if (census.multibyte > census.invalid) return {RepairUtf8(bytes), kUtf8CodePage};
     code_page = DetectCodePage(bytes);
   }
-  return {DecodeOutsideText(bytes, code_page), code_page};
+  return {DecodeOutsideText(bytes, code_page), code_page, named};
 }
 
-int ImpliedCodePage(const LanguageText& text) {
-  if (text.code_page != kUtf8CodePage) return text.code_page;
-  return HasCyrillic(text.utf8) ? 1251 : 0;
+LanguageCodePage ImpliedCodePage(const LanguageText& text) {
+  if (text.code_page != kUtf8CodePage) return {text.code_page, text.named};
+  return {HasCyrillic(text.utf8) ? 1251 : 0, false};
 }
 
 }  // namespace sentrel

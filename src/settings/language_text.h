@@ -14,6 +14,7 @@ inline constexpr int kUtf8CodePage = 65001;
 struct LanguageText {
   std::string utf8;   // the file's text, always valid UTF-8, BOM removed
   int code_page = 0;  // what it was read as: kUtf8CodePage or a Windows code page
+  bool named = false; // the code page is the one the file names
 };
 
 // Turns the bytes of a language file into UTF-8 text:
@@ -32,10 +33,9 @@ struct LanguageText {
 // - any other bytes are read by DecodeOutsideText's rule (DetectCodePage).
 LanguageText DecodeLanguageText(std::string_view bytes);
 
-// The Windows code page that legacy text of the user's language is read in
-// (SetLegacyCodePage): the 8-bit code page that the language file is written
-// in; for a file in UTF-8, 1251 when its captions are Cyrillic, else 0 (tell
-// by the letters of each text).
-int ImpliedCodePage(const LanguageText& text);
+// The code page of the user's language (SetLanguageCodePage): the 8-bit code
+// page the file is written in, named or found; for a file in UTF-8, 1251
+// when its captions are Cyrillic, else none.
+LanguageCodePage ImpliedCodePage(const LanguageText& text);
 
 }  // namespace sentrel

@@ -12,7 +12,8 @@ namespace {
 constexpr int kCyrillic = 1251;
 constexpr int kWestern = 1252;
 
-std::atomic<int> legacyCodePage{0};
+// Both halves in one word, so that a reader never sees a torn pair.
+std::atomic<int> languageCodePage{0};
 
 bool IsHigh(char c) { return static_cast<unsigned char>(c) >= 0x80; }
 
@@ -20,20 +21,28 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 
 }  // namespace
 
-void SetLegacyCodePage(int code_page) {
-  legacyCodePage = IsKnownCodePage(code_page) ? code_page : 0;
+void SetLanguageCodePage(LanguageCodePage language) {
+  if (!IsKnownCodePage(language.code_page)) language = {};
+  languageCodePage = language.code_page * 2 + (language.named ? 1 : 0);
 }
 
-int LegacyCodePage() { return legacyCodePage; }
+LanguageCodePage GetLanguageCodePage() {
+  const int packed = languageCodePage;
+  return {packed / 2, packed % 2 == 1};
+}
 
 std::string DecodeOutsideText(std::string_view bytes, int code_page) {
   if (IsValidUtf8(bytes)) return std::string(bytes);
-  if (!IsKnownCodePage(code_page)) code_page = LegacyCodePage();
-  if (code_page == 0) code_page = DetectCodePage(bytes);
+  if (!IsKnownCodePage(code_page)) {
+    const LanguageCodePage language = GetLanguageCodePage();
+    code_page = language.named ? language.code_page
+                               : DetectCodePage(bytes, language.code_page ? language.code_page
+                                                                          : kWestern);
+  }
   return CodePageToUtf8(bytes, code_page);
 }
 
-int DetectCodePage(std::string_view bytes) {
+int DetectCodePage(std::string_view bytes, int undecided) {
   std::size_t cyrillic = 0;
   std::size_t western = 0;
   for (std::size_t at = 0; at < bytes.size();) {
@@ -55,6 +64,7 @@ int DetectCodePage(std::string_view bytes) {
     }
     at = end;
   }
+  if (cyrillic == western) return undecided;
   return cyrillic > western ? kCyrillic : kWestern;
 }
 
@@ -66,7 +76,9 @@ bool HasCyrillic(std::string_view text) {
 }
 
 int WindowsCodePageFor(std::string_view text) {
-  if (const int named = LegacyCodePage(); named != 0) return named;
+  if (const LanguageCodePage language = GetLanguageCodePage(); language.named) {
+    return language.code_page;
+  }
   return HasCyrillic(text) ? kCyrillic : kWestern;
 }
 

@@ -19,15 +19,25 @@ namespace sentrel {
 // (UTF-8) only when a text is not ASCII, and a password is also tried in
 // its Windows code page.
 
-// The Windows code page that legacy text is read in: the one that the
-// user's language file is written in or names, or 0 (the default) to tell
-// Windows-1251 from Windows-1252 by the letters of each text. Any thread.
-void SetLegacyCodePage(int code_page);
-int LegacyCodePage();
+// The Windows code page of the user's language, as its language file tells
+// it: the one the file names (`named`), or the one its letters imply.
+struct LanguageCodePage {
+  int code_page = 0;  // 0: none
+  bool named = false;
+};
 
-// Bytes from outside as UTF-8 (always valid): valid UTF-8 as it is, other
-// bytes read in `code_page` when it is known, else in LegacyCodePage(), else
-// in the code page that DetectCodePage finds for them.
+// Set when the language file is read, read by every decoder; any thread.
+void SetLanguageCodePage(LanguageCodePage language);
+LanguageCodePage GetLanguageCodePage();
+
+// Bytes from outside as UTF-8 (always valid). Valid UTF-8 stays as it is.
+// Other bytes are legacy 8-bit text, read in:
+// - `code_page` when it is a known Windows code page;
+// - else the code page that the language file names, since letters cannot
+//   tell, say, Windows-1250 from Windows-1252;
+// - else Windows-1251 or Windows-1252 as DetectCodePage tells them apart by
+//   the letters, and where the letters say nothing, the language's code page
+//   (Windows-1252 without one).
 std::string DecodeOutsideText(std::string_view bytes, int code_page = 0);
 
 // Tells a text in Windows-1251 (Cyrillic) from one in Windows-1252 (Western)
@@ -39,16 +49,16 @@ std::string DecodeOutsideText(std::string_view bytes, int code_page = 0);
 // - one or two next to an ASCII letter: Western;
 // - two standing alone ("на", "не"): Cyrillic;
 // - one standing alone ("и", "à") says nothing.
-// Each run counts with its length; Cyrillic wins only with more weight
-// than Western, so a text without clear evidence is read as 1252.
-int DetectCodePage(std::string_view bytes);
+// Each run counts with its length; the heavier side wins. A text without
+// such evidence, or with as much for either side, gives `undecided`.
+int DetectCodePage(std::string_view bytes, int undecided = 1252);
 
 // Whether the UTF-8 `text` holds a Cyrillic letter.
 bool HasCyrillic(std::string_view text);
 
-// The Windows code page in which the Windows program held `text`:
-// LegacyCodePage() when set, else 1251 for a text with Cyrillic letters,
-// else 1252.
+// The Windows code page in which the Windows program held the UTF-8
+// `text`: the one the language file names, else 1251 for a text with
+// Cyrillic letters, else 1252.
 int WindowsCodePageFor(std::string_view text);
 
 // The UTF-8 `text` in `code_page`; nothing when the code page lacks one of

@@ -29,7 +29,7 @@ class TextRoadTest : public ::testing::TestWithParam<TextSample> {
   }
   void TearDown() override {
     fs::remove_all(dir_);
-    SetLegacyCodePage(0);
+    SetLanguageCodePage({});
   }
 
   fs::path dir_;
@@ -57,15 +57,20 @@ TEST_P(TextRoadTest, PasswordSetOnWindowsOpensWithTheSameText) {
 INSTANTIATE_TEST_SUITE_P(Samples, TextRoadTest, ::testing::ValuesIn(kTextSamples),
                          testing::SampleName);
 
-TEST_F(TextRoadTest, TheLanguageFileDecidesTheCodePageOfShortLegacyTexts) {
-  // One 8-bit letter alone says nothing by itself and reads as Windows-1252.
+// The language's code page reads what the letters cannot tell; a code page
+// that the file names reads every legacy text.
+TEST_F(TextRoadTest, TheLanguageFileSuppliesTheCodePageLettersCannotTell) {
+  // One 8-bit letter alone says nothing and reads as Windows-1252.
   EXPECT_EQ(DecodeOutsideText("\xE8"), "è");
-  const fs::path file = dir_ / "Russian.lng";
-  std::ofstream(file) << "[MainForm]\nCaption=Монитор\n";
-  ASSERT_TRUE(LoadLanguageFile(file));
-  EXPECT_EQ(LegacyCodePage(), 1251);
+  std::ofstream(dir_ / "Russian.lng") << "[MainForm]\nCaption=Монитор\n";
+  ASSERT_TRUE(LoadLanguageFile(dir_ / "Russian.lng"));
   EXPECT_EQ(DecodeOutsideText("\xE8"), "и");
-  EXPECT_EQ(DecodeOutsideText("и"), "и");
+  EXPECT_EQ(DecodeOutsideText("Pr\xFC" "fstand"), "Prüfstand");
+
+  std::ofstream(dir_ / "Polski.lng", std::ios::binary)
+      << "[Language]\nCodePage=1250\n[MainForm]\nCaption=Pr\xF3\x9B\n";
+  ASSERT_TRUE(LoadLanguageFile(dir_ / "Polski.lng"));
+  EXPECT_EQ(DecodeOutsideText("\xA3\xF3" "d\x9F"), "Łódź");
 }
 
 }  // namespace
