@@ -9,7 +9,7 @@ namespace sentrel {
 namespace {
 
 // The characters of the bytes 0x80..0xFF; U+FFFD marks a byte to which the
-// code page gives no character. The bytes below 0x80 are ASCII in all of them.
+// code page gives no character (see CodePageCharacter). The bytes below 0x80 are ASCII in all of them.
 constexpr std::array<char16_t, 128> kWindows1250 = {
     0x20AC, 0xFFFD, 0x201A, 0xFFFD, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
     0xFFFD, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,  // 88
@@ -206,7 +206,12 @@ bool IsKnownCodePage(int code_page) {
 char32_t CodePageCharacter(int code_page, unsigned char byte) {
   if (byte < 0x80) return byte;
   const auto* upper = UpperHalf(code_page);
-  return upper ? (*upper)[byte - 0x80] : char32_t{0xFFFD};
+  if (!upper) return 0xFFFD;
+  // A byte that the code page leaves undefined becomes the control character
+  // of the same number, as Windows reads it; so it shows as no "?" mark and
+  // goes back to the same byte.
+  const char32_t character = (*upper)[byte - 0x80];
+  return character == 0xFFFD ? char32_t{byte} : character;
 }
 
 std::string CodePageToUtf8(std::string_view bytes, int code_page) {
@@ -218,10 +223,11 @@ std::string CodePageToUtf8(std::string_view bytes, int code_page) {
 
 std::optional<char> CodePageByte(int code_page, char32_t character) {
   if (character < 0x80) return static_cast<char>(character);
-  const auto* upper = UpperHalf(code_page);
-  if (!upper || character == 0xFFFD) return std::nullopt;
-  for (std::size_t i = 0; i < upper->size(); ++i) {
-    if ((*upper)[i] == character) return static_cast<char>(0x80 + i);
+  if (!UpperHalf(code_page)) return std::nullopt;
+  for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
+    if (CodePageCharacter(code_page, static_cast<unsigned char>(byte)) == character) {
+      return static_cast<char>(byte);
+    }
   }
   return std::nullopt;
 }

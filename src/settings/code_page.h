@@ -17,12 +17,12 @@ namespace sentrel {
 bool IsKnownCodePage(int code_page);
 
 // The character that `byte` stands for in `code_page`: ASCII below 0x80;
-// U+FFFD for a byte that the code page leaves undefined, and for every byte
-// above 0x7F when the code page is none of the above.
+// for a byte that the code page leaves undefined, the control character of
+// the same number (as Windows reads it); U+FFFD for every byte above 0x7F
+// when the code page is none of the above.
 char32_t CodePageCharacter(int code_page, unsigned char byte);
 
-// `bytes` read in `code_page`, as UTF-8. Never fails: unknown bytes become
-// U+FFFD as above.
+// `bytes` read in `code_page`, as UTF-8. Never fails (see CodePageCharacter).
 std::string CodePageToUtf8(std::string_view bytes, int code_page);
 
 // The byte that stands for `character` in `code_page`, or nothing when the

@@ -57,6 +57,15 @@ TEST_P(TextRoadTest, PasswordSetOnWindowsOpensWithTheSameText) {
 INSTANTIATE_TEST_SUITE_P(Samples, TextRoadTest, ::testing::ValuesIn(kTextSamples),
                          testing::SampleName);
 
+// Bytes the code page leaves undefined read as Windows reads them, never as
+// replacement marks, and go back to the same bytes.
+TEST(OutsideTextTest, UndefinedBytesKeepTheirNumber) {
+  EXPECT_EQ(DecodeOutsideText("ab\x81"), "ab\u0081");
+  EXPECT_EQ(Utf8ToCodePage("ab\u0081", 1252), "ab\x81");
+  EXPECT_EQ(Utf8ToCodePage("ab€", 1252), "ab\x80");
+  EXPECT_EQ(Utf8ToCodePage("abЖ", 1252), std::nullopt);
+}
+
 // The language's code page reads what the letters cannot tell; a code page
 // that the file names reads every legacy text.
 TEST_F(TextRoadTest, TheLanguageFileSuppliesTheCodePageLettersCannotTell) {
