@@ -5,7 +5,6 @@
 #include "common/command_line.h"
 #include "core/host_list.h"
 #include "history/history_time.h"
-#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -48,7 +47,7 @@ bool IsTransferLogSwitch(const std::string& arg) {
 
 }  // namespace
 
-CliCommand ParseCliCommand(const std::vector<std::string>& args) {
+CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCodePage) {
   CliCommand cmd;
   bool haveCommand = false;
   auto fail = [&cmd](std::string message) {
@@ -62,7 +61,7 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
     // Values are text from the terminal: decoded like all outside text.
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
-      out = DecodeOutsideText(args[++i]);
+      out = DecodeOutsideText(args[++i], terminalCodePage);
       return true;
     };
     if (const CommandWord* c = FindCommand(arg)) {

@@ -15,6 +15,7 @@
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/sockets.h"
+#include "platform/terminal.h"
 #include "probes/icmp_mode.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
@@ -38,7 +39,9 @@ std::string DataFolderFromOptions() {
 
 int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
-  const CliCommand command = ParseCliCommand(std::vector<std::string>(argv + 1, argv + argc));
+  const int terminal = CodePageOfCharset(TerminalCharset());
+  const CliCommand command =
+      ParseCliCommand(std::vector<std::string>(argv + 1, argv + argc), terminal);
   if (!command.error.empty()) {
     std::fprintf(stderr, "sentrel: %s (sentrel --help lists the commands)\n",
                  command.error.c_str());
@@ -56,20 +59,22 @@ int main(int argc, char** argv) {
     case Kind::Headless:
       return RunHeadless({command.ping, GetProgramFolder()});
     case Kind::List:
-      return ListHosts({DataFolderFromOptions(), {}, desktop});
+      return ListHosts({DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Add:
     case Kind::Remove:
     case Kind::Enable:
     case Kind::Disable:
-      return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop});
+      return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::History:
     case Kind::HistoryCsv:
-      return ShowHistory(command, {DataFolderFromOptions(), SystemClock().Now()});
+      return ShowHistory(command,
+                         {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
       icmp.desktop = &desktop;
-      const int code = TraceHost(command, {DataFolderFromOptions(), {}, desktop}, icmp);
+      const int code =
+          TraceHost(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal}, icmp);
       StopSockets();
       return code;
     }

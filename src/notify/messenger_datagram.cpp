@@ -91,13 +91,6 @@ int MessengerCodePage(std::string_view text) {
   return best;
 }
 
-std::string Utf8ToOem(std::string_view text, int code_page) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char32_t c : Utf8CodePoints(text)) out.push_back(CodePageByte(code_page, c).value_or('?'));
-  return out;
-}
-
 std::string OemNetbiosName(std::string_view name, int code_page) {
   std::string out;
   out.reserve(name.size());

@@ -27,12 +27,9 @@ std::string BuildMessengerPayload(std::string_view sender, std::string_view reci
 
 // The OEM code page that the messenger service reads: of 850 (Western
 // European), 437 (US) and 866 (Cyrillic), the one that lacks the fewest of
-// the characters of the UTF-8 `text`; 850 when they all cover it.
+// the characters of the UTF-8 `text`; 850 when they all cover it. The text
+// goes out through TextForCodePage (text_model.h).
 int MessengerCodePage(std::string_view text);
-
-// The UTF-8 `text` in the OEM `code_page`; a character that the code page
-// lacks becomes "?".
-std::string Utf8ToOem(std::string_view text, int code_page);
 
 // A computer name for EncodeNetbiosName: the UTF-8 `name` upper-cased and
 // in the OEM `code_page`, as NetBIOS names are compared in capitals.

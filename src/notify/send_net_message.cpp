@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "notify/messenger_datagram.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -38,8 +39,9 @@ void SendNetMessage(const std::string& recipient, const std::string& body,
   const int oem = MessengerCodePage(computer + recipient + text);
   datagram.sourceName = OemNetbiosName(computer, oem);
   datagram.destinationName = OemNetbiosName(recipient, oem);
-  datagram.payload = BuildMessengerPayload(Utf8ToOem(computer, oem), Utf8ToOem(recipient, oem),
-                                           Utf8ToOem(text, oem));
+  datagram.payload =
+      BuildMessengerPayload(TextForCodePage(computer, oem), TextForCodePage(recipient, oem),
+                            TextForCodePage(text, oem));
   mailslot.Write(BuildMailslotDatagram(datagram));
 }
 

@@ -203,6 +203,8 @@ bool IsKnownCodePage(int code_page) {
   return code_page >= 1250 && code_page <= 1258 && UpperHalf(code_page) != nullptr;
 }
 
+bool HasCodePage(int code_page) { return UpperHalf(code_page) != nullptr; }
+
 char32_t CodePageCharacter(int code_page, unsigned char byte) {
   if (byte < 0x80) return byte;
   const auto* upper = UpperHalf(code_page);

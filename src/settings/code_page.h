@@ -16,6 +16,9 @@ namespace sentrel {
 // OEM one): the ones that text from outside may be written in.
 bool IsKnownCodePage(int code_page);
 
+// Whether `code_page` is any of the code pages above, OEM ones included.
+bool HasCodePage(int code_page);
+
 // The character that `byte` stands for in `code_page`: ASCII below 0x80;
 // for a byte that the code page leaves undefined, the control character of
 // the same number (as Windows reads it); U+FFFD for every byte above 0x7F

@@ -7,13 +7,9 @@
 
 namespace sentrel {
 
-// The code page number by which UTF-8 is known on Windows; DecodeLanguageText
-// reports it for a file that was read as UTF-8.
-inline constexpr int kUtf8CodePage = 65001;
-
 struct LanguageText {
   std::string utf8;   // the file's text, always valid UTF-8, BOM removed
-  int code_page = 0;  // what it was read as: kUtf8CodePage or a Windows code page
+  int code_page = 0;  // what it was read as: kUtf8CodePage (text_model.h) or a Windows code page
   bool named = false; // the code page is the one the file names
 };
 

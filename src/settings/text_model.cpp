@@ -1,6 +1,8 @@
 #include "settings/text_model.h"
 
 #include <atomic>
+#include <cctype>
+#include <charconv>
 
 #include "settings/code_page.h"
 #include "settings/utf8_text.h"
@@ -33,7 +35,7 @@ LanguageCodePage GetLanguageCodePage() {
 
 std::string DecodeOutsideText(std::string_view bytes, int code_page) {
   if (IsValidUtf8(bytes)) return std::string(bytes);
-  if (!IsKnownCodePage(code_page)) {
+  if (!HasCodePage(code_page)) {
     const LanguageCodePage language = GetLanguageCodePage();
     code_page = language.named ? language.code_page
                                : DetectCodePage(bytes, language.code_page ? language.code_page
@@ -91,6 +93,31 @@ std::optional<std::string> Utf8ToCodePage(std::string_view text, int code_page) 
     bytes.push_back(*byte);
   }
   return bytes;
+}
+
+std::string TextForCodePage(std::string_view text, int code_page) {
+  if (code_page == kUtf8CodePage) return std::string(text);
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (const char32_t c : Utf8CodePoints(text)) bytes.push_back(CodePageByte(code_page, c).value_or('?'));
+  return bytes;
+}
+
+int CodePageOfCharset(std::string_view charset) {
+  std::string name;
+  for (const char c : charset) {
+    if (std::isalnum(static_cast<unsigned char>(c))) name += static_cast<char>(std::toupper(c));
+  }
+  // ISO-8859-1 is Windows-1252 without the letters at 0x80..0x9F.
+  if (name == "ISO88591" || name == "LATIN1") return kWestern;
+  int code_page = 0;
+  for (const std::string_view prefix : {"WINDOWS", "CP", "IBM"}) {
+    if (name.starts_with(prefix)) {
+      const auto digits = std::string_view(name).substr(prefix.size());
+      std::from_chars(digits.data(), digits.data() + digits.size(), code_page);
+    }
+  }
+  return HasCodePage(code_page) ? code_page : kUtf8CodePage;
 }
 
 }  // namespace sentrel

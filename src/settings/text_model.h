@@ -30,9 +30,12 @@ struct LanguageCodePage {
 void SetLanguageCodePage(LanguageCodePage language);
 LanguageCodePage GetLanguageCodePage();
 
+// The code page number by which UTF-8 is known on Windows.
+inline constexpr int kUtf8CodePage = 65001;
+
 // Bytes from outside as UTF-8 (always valid). Valid UTF-8 stays as it is.
 // Other bytes are legacy 8-bit text, read in:
-// - `code_page` when it is a known Windows code page;
+// - `code_page` when it is one of code_page.h's (the terminal's, say);
 // - else the code page that the language file names, since letters cannot
 //   tell, say, Windows-1250 from Windows-1252;
 // - else Windows-1251 or Windows-1252 as DetectCodePage tells them apart by
@@ -64,5 +67,14 @@ int WindowsCodePageFor(std::string_view text);
 // The UTF-8 `text` in `code_page`; nothing when the code page lacks one of
 // its characters.
 std::optional<std::string> Utf8ToCodePage(std::string_view text, int code_page);
+
+// The UTF-8 `text` for a peer that reads `code_page`: as it is for
+// kUtf8CodePage; else each character the code page lacks becomes "?".
+std::string TextForCodePage(std::string_view text, int code_page);
+
+// The code page of a character set named as the C library names them
+// ("UTF-8", "CP1251", "IBM866", "ISO-8859-1", ...): kUtf8CodePage for
+// UTF-8, for plain ASCII and for a name without a table here.
+int CodePageOfCharset(std::string_view charset);
 
 }  // namespace sentrel

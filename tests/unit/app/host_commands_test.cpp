@@ -12,6 +12,7 @@
 #include "fakes/test_files.h"
 #include "fakes/text_samples.h"
 #include "platform/instance_lock.h"
+#include "settings/code_page.h"
 #include "settings/utf8_text.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +76,13 @@ TEST_P(HostCommandsText, NameAndDescriptionGoInAndOutAsText) {
   EXPECT_NE(listed.find("   1 [x] 10.0.0.5         " + text + padding + "  " + text + padding),
             std::string::npos)
       << listed;
+
+  // A terminal in an 8-bit code page gets the list in it.
+  HostCommandContext oem = Context();
+  oem.terminalCodePage = GetParam().oemCodePage;
+  ASSERT_EQ(ListHosts(oem), 0);
+  EXPECT_NE(CodePageToUtf8(Drain(out_), oem.terminalCodePage).find(GetParam().oemText),
+            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, HostCommandsText, ::testing::ValuesIn(testing::kTextSamples),

@@ -66,6 +66,17 @@ TEST(OutsideTextTest, UndefinedBytesKeepTheirNumber) {
   EXPECT_EQ(Utf8ToCodePage("abЖ", 1252), std::nullopt);
 }
 
+TEST(OutsideTextTest, TerminalCharsetsNameTheirCodePages) {
+  EXPECT_EQ(CodePageOfCharset("UTF-8"), kUtf8CodePage);
+  EXPECT_EQ(CodePageOfCharset("ANSI_X3.4-1968"), kUtf8CodePage);
+  EXPECT_EQ(CodePageOfCharset(""), kUtf8CodePage);
+  EXPECT_EQ(CodePageOfCharset("CP1251"), 1251);
+  EXPECT_EQ(CodePageOfCharset("windows-1252"), 1252);
+  EXPECT_EQ(CodePageOfCharset("IBM866"), 866);
+  EXPECT_EQ(CodePageOfCharset("ISO-8859-1"), 1252);
+  EXPECT_EQ(CodePageOfCharset("KOI8-R"), kUtf8CodePage);
+}
+
 // The language's code page reads what the letters cannot tell; a code page
 // that the file names reads every legacy text.
 TEST_F(TextRoadTest, TheLanguageFileSuppliesTheCodePageLettersCannotTell) {
