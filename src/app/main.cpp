@@ -73,8 +73,9 @@ int main(int argc, char** argv) {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
       icmp.desktop = &desktop;
-      const int code =
-          TraceHost(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal}, icmp);
+      const HostCommandContext context{DataFolderFromOptions(), {}, desktop, stdout, stderr,
+                                       terminal};
+      const int code = TraceHost(command, context, icmp);
       StopSockets();
       return code;
     }

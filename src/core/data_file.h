@@ -34,8 +34,8 @@ std::string FormatHostBlock(const HostEntry& host);
 // Every host's block, in row order: the whole file.
 std::string FormatHostFile(const HostList& list);
 // Reads the settings of one host from the text between "<H>" and "</H>";
-// missing or damaged values take their defaults; texts are decoded. Run-time fields and the
-// renewal side's RunTraceRoute are not touched.
+// missing or damaged values take their defaults; texts are decoded.
+// Run-time fields and the renewal side's RunTraceRoute are not touched.
 void ParseHostBlock(std::string_view text, HostEntry& host);
 
 // Fills `list` (empty at start-up) from the file in `folder`. A missing or

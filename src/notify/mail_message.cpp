@@ -167,30 +167,33 @@ bool NeedsMime(std::string_view from, std::string_view to, std::string_view subj
 std::vector<std::string> BuildMessageLines(std::string_view from, std::string_view to,
                                            std::string_view subject, std::string_view date,
                                            std::string_view body, bool eightBitAnnounced) {
+  const bool mime = NeedsMime(from, to, subject, body);
+  const auto addresses = [mime](std::string_view list) {
+    return mime ? EncodedAddressList(HeaderValue(list)) : HeaderValue(list);
+  };
   std::vector<std::string> lines;
-  const std::vector<std::string> bodyLines = TextLines("\r\n" + std::string(body));
-  if (!NeedsMime(from, to, subject, body)) {
-    lines.push_back("From: " + HeaderValue(from));
-    lines.push_back("To: " + HeaderValue(to));
-    lines.push_back("Date: " + HeaderValue(date));
-    if (subject != kMailNoSubject) lines.push_back("Subject: " + HeaderValue(subject));
-    lines.push_back("X-mailer: Sentrel");
-    lines.emplace_back();
-    lines.insert(lines.end(), bodyLines.begin(), bodyLines.end());
-    return lines;
-  }
-  lines.push_back("From: " + EncodedAddressList(HeaderValue(from)));
-  lines.push_back("To: " + EncodedAddressList(HeaderValue(to)));
+  lines.push_back("From: " + addresses(from));
+  lines.push_back("To: " + addresses(to));
   lines.push_back("Date: " + HeaderValue(date));
-  if (subject != kMailNoSubject) AppendEncodedHeader(lines, "Subject", HeaderValue(subject));
+  if (subject != kMailNoSubject) {
+    if (IsAscii(subject)) {
+      lines.push_back("Subject: " + HeaderValue(subject));
+    } else {
+      AppendEncodedHeader(lines, "Subject", HeaderValue(subject));
+    }
+  }
   lines.push_back("X-mailer: Sentrel");
-  lines.push_back("MIME-Version: 1.0");
-  lines.push_back("Content-Type: text/plain; charset=UTF-8");
-  lines.push_back(std::string("Content-Transfer-Encoding: ") +
-                  (eightBitAnnounced ? "8bit" : "quoted-printable"));
+  if (mime) {
+    lines.push_back("MIME-Version: 1.0");
+    lines.push_back("Content-Type: text/plain; charset=UTF-8");
+    lines.push_back(std::string("Content-Transfer-Encoding: ") +
+                    (eightBitAnnounced ? "8bit" : "quoted-printable"));
+  }
   lines.emplace_back();
-  for (const std::string& line : bodyLines) {
-    if (eightBitAnnounced) {
+  for (std::string& line : TextLines("\r\n" + std::string(body))) {
+    if (!mime) {
+      lines.push_back(std::move(line));
+    } else if (eightBitAnnounced) {
       lines.push_back(RepairUtf8(line));
     } else {
       AppendQuotedPrintable(lines, RepairUtf8(line));

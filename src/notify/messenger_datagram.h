@@ -36,8 +36,9 @@ int MessengerCodePage(std::string_view text);
 std::string OemNetbiosName(std::string_view name, int code_page);
 
 // A NetBIOS name in its wire form (RFC 1001): length byte 32, the name
-// (OEM bytes) with ASCII letters upper-cased, padded with blanks (or cut) to 15 bytes plus `suffix`, each byte
-// as two letters 'A' + nibble, and a closing zero: 34 bytes.
+// (OEM bytes) with ASCII letters upper-cased, padded with blanks (or cut) to
+// 15 bytes plus `suffix`, each byte as two letters 'A' + nibble, and a
+// closing zero: 34 bytes.
 std::string EncodeNetbiosName(std::string_view name, uint8_t suffix);
 
 inline constexpr std::string_view kMessengerMailslot = "\\MAILSLOT\\MESSNGR";

@@ -9,7 +9,8 @@ namespace sentrel {
 namespace {
 
 // The characters of the bytes 0x80..0xFF; U+FFFD marks a byte to which the
-// code page gives no character (see CodePageCharacter). The bytes below 0x80 are ASCII in all of them.
+// code page gives no character (see CodePageCharacter). The bytes below 0x80
+// are ASCII in all of them.
 constexpr std::array<char16_t, 128> kWindows1250 = {
     0x20AC, 0xFFFD, 0x201A, 0xFFFD, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
     0xFFFD, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,  // 88

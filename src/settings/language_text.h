@@ -8,9 +8,9 @@
 namespace sentrel {
 
 struct LanguageText {
-  std::string utf8;   // the file's text, always valid UTF-8, BOM removed
-  int code_page = 0;  // what it was read as: kUtf8CodePage (text_model.h) or a Windows code page
-  bool named = false; // the code page is the one the file names
+  std::string utf8;    // the file's text, always valid UTF-8, BOM removed
+  int code_page = 0;   // what it was read as: kUtf8CodePage or a Windows code page
+  bool named = false;  // the code page is the one the file names
 };
 
 // Turns the bytes of a language file into UTF-8 text:

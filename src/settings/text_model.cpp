@@ -99,7 +99,9 @@ std::string TextForCodePage(std::string_view text, int code_page) {
   if (code_page == kUtf8CodePage) return std::string(text);
   std::string bytes;
   bytes.reserve(text.size());
-  for (const char32_t c : Utf8CodePoints(text)) bytes.push_back(CodePageByte(code_page, c).value_or('?'));
+  for (const char32_t c : Utf8CodePoints(text)) {
+    bytes.push_back(CodePageByte(code_page, c).value_or('?'));
+  }
   return bytes;
 }
 

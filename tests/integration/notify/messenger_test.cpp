@@ -177,12 +177,14 @@ TEST_F(MessengerTest, NamesAreUpperCasedInTheCodePageOfTheText) {
     int codePage;
     const char* upper;
   };
-  for (const Case& c : {Case{"Küche", "Größe", 850, "KÜCHE"}, Case{"Кухня", "Сервер", 866, "КУХНЯ"}}) {
+  for (const Case& c :
+       {Case{"Küche", "Größe", 850, "KÜCHE"}, Case{"Кухня", "Сервер", 866, "КУХНЯ"}}) {
     settings_.computerName = c.computer;
     SendNetMessage("127.0.0.1", c.text, "###", desktop_, settings_);
     const auto d = Parse(Receive());
     ASSERT_TRUE(d.has_value());
-    EXPECT_EQ(CodePageToUtf8(d->sourceName.substr(0, d->sourceName.find(' ')), c.codePage), c.upper);
+    const std::string name = d->sourceName.substr(0, d->sourceName.find(' '));
+    EXPECT_EQ(CodePageToUtf8(name, c.codePage), c.upper);
     EXPECT_EQ(CodePageToUtf8(d->sender, c.codePage), c.computer);
     EXPECT_EQ(CodePageToUtf8(d->text, c.codePage), c.text);
   }

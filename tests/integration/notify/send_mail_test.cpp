@@ -196,7 +196,7 @@ class SendMailTextTest : public SendMailTest,
 // What a mail reader shows: Python's e-mail parser on the bytes the server got.
 TEST_P(SendMailTextTest, SubjectBodyAndSenderNameDecodeToTheText) {
   const auto& [sample, eightBit] = GetParam();
-  ASSERT_TRUE(StartPeer(eightBit ? std::vector<std::string>{} : std::vector<std::string>{"--no-8bitmime"}));
+  ASSERT_TRUE(eightBit ? StartPeer({}) : StartPeer({"--no-8bitmime"}));
   const std::string text(sample.text);
   options_.From = text + " <tim@sentrel.test>";
   Send("a@x.test", text + "\r\n= " + text, "Alarm: " + text);
@@ -207,7 +207,8 @@ TEST_P(SendMailTextTest, SubjectBodyAndSenderNameDecodeToTheText) {
   const std::string data = ReadFile(Store() / "1.data");
   const bool ascii = sample.name == std::string_view("Ascii");
   EXPECT_EQ(data.find("MIME-Version: 1.0\r\n") != std::string::npos, !ascii);
-  const bool quoted = data.find("Content-Transfer-Encoding: quoted-printable\r\n") != std::string::npos;
+  const bool quoted =
+      data.find("Content-Transfer-Encoding: quoted-printable\r\n") != std::string::npos;
   EXPECT_EQ(quoted, !ascii && !eightBit);
 }
 

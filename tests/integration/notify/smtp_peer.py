@@ -6,8 +6,8 @@ per line) and <n>.data (the message bytes as received after DATA, with the
 dot transparency undone), and what Python's e-mail parser reads in it, as
 UTF-8: <n>.subject (decoded), <n>.from (the sender's display name) and
 <n>.body (the text of the body).
-With --no-8bitmime the server does not announce 8BITMIME. Every RCPT TO, accepted or not, is appended to
-rcpt.log. Stops when standard input closes.
+With --no-8bitmime the server does not announce 8BITMIME. Every RCPT TO,
+accepted or not, is appended to rcpt.log. Stops when standard input closes.
 
 Run with Debian's /usr/bin/python3, which sees python3-aiosmtpd.
 """
