@@ -47,7 +47,7 @@ bool IsTransferLogSwitch(const std::string& arg) {
 
 }  // namespace
 
-CliCommand ParseCliCommand(const std::vector<std::string>& args) {
+CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCodePage) {
   CliCommand cmd;
   bool haveCommand = false;
   auto fail = [&cmd](std::string message) {
@@ -58,9 +58,10 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (IsTransferLogSwitch(arg)) continue;
+    // Values are text from the terminal: decoded like all outside text.
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
-      out = args[++i];
+      out = DecodeOutsideText(args[++i], terminalCodePage);
       return true;
     };
     if (const CommandWord* c = FindCommand(arg)) {

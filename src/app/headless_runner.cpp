@@ -23,6 +23,7 @@
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
+#include "settings/language_files.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -98,6 +99,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
   ROptions options;
   LoadOptions(options, registry);
+  // The language's code page reads legacy text in the data file.
+  LoadLanguage(options.Language, LanguageFolders());
   const bool pinging = runOptions.ping || LoadPinging(registry);
 
   const bool transferLog = HasCommandLineSwitch("sl");

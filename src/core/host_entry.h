@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,13 @@ class TraceProbe;
 
 inline constexpr const char* kDefaultHostIP = "127.0.0.1";
 inline constexpr int32_t kDefaultLightTimes[4] = {1250, 1666, 2500, 5000};
+
+// A text field that the data file held in a legacy 8-bit code page: the
+// bytes read and the UTF-8 text they were decoded to.
+struct LegacyText {
+  std::string bytes;
+  std::string decoded;
+};
 
 // The actions of one direction of a state change: OnRenewal (the host answers
 // again) or OnLoss (it stops answering).
@@ -87,6 +95,10 @@ struct HostEntry {
   std::atomic<bool> UseAsDefault{false};
   AlarmSet OnRenewal;
   AlarmSet OnLoss;
+  // The legacy 8-bit fields of the data file, by tag: each is written back
+  // as the bytes it was read from while it still holds their decoded text.
+  // Filled while the host is read, before anyone else sees it.
+  std::map<std::string, LegacyText, std::less<>> LegacyTexts;
 
   // Run-time figures, never stored.
   std::atomic<bool> WasChecked{false};

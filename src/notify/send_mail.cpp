@@ -17,8 +17,6 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
   const DateTime now = clock.Now();
   const std::string date =
       Rfc5322Date(now, LocalUtcOffsetMinutes(ToUnixTimeLocal(now)));
-  const std::vector<std::string> lines =
-      BuildMessageLines(request.from, request.to, request.subject, date, request.body);
 
   log.Append("====" + FormatLocalDateTime(now) + "====");
   log.Append("Server IP " + request.server);
@@ -35,9 +33,15 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
   }
   log.Append("Login " + request.user);
 
+  // How the text travels depends on whether the server takes 8-bit data.
+  const std::vector<std::string> lines = BuildMessageLines(
+      request.from, request.to, request.subject, date, request.body, client.eightBitAnnounced);
+  const bool eightBitBody =
+      NeedsMime(request.from, request.to, request.subject, request.body) &&
+      client.eightBitAnnounced;
   bool sent = false;
   const std::string sender = ExtractAddress(request.from, false);
-  if (!client.SendSender(sender, static_cast<int64_t>(request.body.size()))) {
+  if (!client.SendSender(sender, static_cast<int64_t>(request.body.size()), eightBitBody)) {
     log.Append("Error MailFrom " + sender);
   } else {
     log.Append("MailFrom");

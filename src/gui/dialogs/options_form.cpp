@@ -36,6 +36,12 @@ constexpr int kShowHelpContext = 15;
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
 
+// Paths and passwords are kept as the bytes stored, which need not be UTF-8:
+// left unchanged in the dialog, they go back as they were.
+std::string Kept(const QString& now, const std::string& stored) {
+  return now == Q(stored) ? stored : S(now);
+}
+
 QLabel* Label(const char* key, const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(key);
@@ -403,7 +409,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
 
 void OptionsForm::CopyBack(ROptions& o) const {
   o.Language = S(language_->currentText());
-  o.PathToData = NormalizeDataFolder(S(pathToData_->text()));
+  o.PathToData = NormalizeDataFolder(Kept(pathToData_->text(), o.PathToData));
   o.MinToTray = minToTray_->isChecked();
   o.AutoRun = autoRun_->isChecked();
   o.MultPlayWAV = !playOnce_->isChecked();
@@ -414,7 +420,7 @@ void OptionsForm::CopyBack(ROptions& o) const {
   const int detail = typed >= 0 ? typed : logDetail_->currentIndex();
   if (detail >= 0) o.LogDetail = detail;
   o.LogSize = ParseOptionNumber(S(logSize_->text()));
-  o.PathToLog = S(pathToLog_->text());
+  o.PathToLog = Kept(pathToLog_->text(), o.PathToLog);
   o.DeleteLog2Recycle = deleteToRecycle_->isChecked();
 
   o.ServerName = NormalizeServerName(S(serverName_->text()));
@@ -422,12 +428,12 @@ void OptionsForm::CopyBack(ROptions& o) const {
   o.From = S(from_->text());
   o.DialUp = viaDialUp_->isChecked();
   o.SMTPUsername = S(smtpUsername_->text());
-  o.SMTPPassword = S(smtpPassword_->text());
+  o.SMTPPassword = Kept(smtpPassword_->text(), o.SMTPPassword);
   o.AutoConnect = autoConnect_->isChecked();
   o.Disconnect = disconnect_->isChecked();
   o.Connection = S(connection_->currentText());
   o.Login = S(login_->text());
-  o.Password = S(password_->text());
+  o.Password = Kept(password_->text(), o.Password);
 
   o.StatusBody = S(statusBody_->text());
   if (sendVia_->currentIndex() >= 0) o.SendVia = sendVia_->currentIndex();

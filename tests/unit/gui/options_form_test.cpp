@@ -44,7 +44,8 @@ ROptions Changed() {
           .DeleteLog2Recycle = true, .ServerName = "mail.example.org", .Port = 587,
           .From = "monitor@example.org", .AutoRun = true, .DialUp = true, .AutoConnect = false,
           .Disconnect = true, .Connection = "Home:Dial", .Login = "dialer",
-          .Password = "dial-secret", .SMTPUsername = "smtp-user", .SMTPPassword = "smtp-secret",
+          .Password = "dial-secret", .SMTPUsername = "smtp-user",
+          .SMTPPassword = "smtp-s\xE9" "cret",  // stored by the Windows program
           .StatusBody = "All well", .SendVia = 1, .StatAddress = "ops@example.org",
           .SendEvery = 1, .DayOfMonth = 28, .DaysOfWeek = 2 | 64,  // Monday, Saturday
           .Times = (uint64_t{1} << 47) | 1 | (1 << 19)};          // 23.30, 00.00, 09.30

@@ -53,7 +53,7 @@ TEST_F(OptionsTest, EmptyStoreGivesTheDefaults) {
 ROptions Changed() {
   ROptions o;
   o.MinToTray = true;
-  o.Language = "Fran\xe7" "ais";
+  o.Language = "Français";
   o.PathToData = "/srv/sentrel data";
   o.MultPlayWAV = true;
   o.PathToLog = " /var/log/sentrel ";
