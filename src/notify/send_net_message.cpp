@@ -16,15 +16,15 @@ uint16_t NextDatagramId() {
 
 }  // namespace
 
-void SendNetMessage(const std::string& recipient, const std::string& body,
+bool SendNetMessage(const std::string& recipient, const std::string& body,
                     const std::string& subject, Desktop& desktop,
                     const MessengerSettings& settings) {
-  if (recipient.empty()) return;
+  if (recipient.empty()) return false;
 
   RemoteMailslot mailslot(settings.port);
   if (!mailslot.Open(recipient)) {
     desktop.ShowMessage("Error", kApplicationTitle, MessageIcon::None);
-    return;
+    return false;
   }
   const std::string computer =
       settings.computerName.empty() ? LocalComputerName() : settings.computerName;
@@ -37,7 +37,7 @@ void SendNetMessage(const std::string& recipient, const std::string& body,
   // The messenger service reads all three strings in the OEM code page.
   datagram.payload = BuildMessengerPayload(AnsiToOem(computer), AnsiToOem(recipient),
                                            AnsiToOem(MessengerText(subject, body)));
-  mailslot.Write(BuildMailslotDatagram(datagram));
+  return mailslot.Write(BuildMailslotDatagram(datagram));
 }
 
 }  // namespace sentrel

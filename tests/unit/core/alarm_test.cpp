@@ -135,11 +135,13 @@ class DispatchTest : public ::testing::Test {
       calls.push_back("run:" + program + " " + params);
     }
     void ShowHelp(int, int) override {}
-    void SendNetMessage(const std::string& to, const std::string& body, const std::string& subject) override {
+    bool SendNetMessage(const std::string& to, const std::string& body, const std::string& subject) override {
       calls.push_back("net:" + to + "|" + subject + "|" + body);
+      return true;
     }
-    void SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
+    bool SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
       calls.push_back("mail:" + to + "|" + subject + "|" + body);
+      return false;
     }
   };
 
