@@ -185,11 +185,14 @@ void ProcessFamilies(Writer& w, const ProcessFigures& process, std::size_t hostC
 
 // The weight ("q") of one entry of an Accept header; 1 when it has none.
 double WeightOf(std::string_view entry) {
-  const std::size_t q = AsciiLower(entry).find(";q=");
-  if (q == std::string_view::npos) return 1.0;
   double weight = 1.0;
-  const std::string_view text = TrimBlanksView(entry.substr(q + 3));
-  std::from_chars(text.data(), text.data() + text.size(), weight);
+  for (std::size_t semicolon = entry.find(';'); semicolon != std::string_view::npos;
+       semicolon = entry.find(';', semicolon + 1)) {
+    const std::string_view parameter = TrimBlanksView(entry.substr(semicolon + 1));
+    if (parameter.starts_with("q=")) {
+      std::from_chars(parameter.data() + 2, parameter.data() + parameter.size(), weight);
+    }
+  }
   return weight;
 }
 
