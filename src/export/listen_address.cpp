@@ -1,15 +1,17 @@
 #include "export/listen_address.h"
 
-#include <arpa/inet.h>
-
 #include <array>
 #include <charconv>
+#include <vector>
 
 #include "common/text.h"
 
 namespace sentrel {
 
 namespace {
+
+using Ipv4 = std::array<uint8_t, 4>;
+using Ipv6 = std::array<uint8_t, 16>;
 
 bool ParsePort(std::string_view text, uint16_t& port) {
   unsigned value = 0;
@@ -20,24 +22,91 @@ bool ParsePort(std::string_view text, uint16_t& port) {
   return true;
 }
 
-bool IsNumericAddress(bool ipv6, const std::string& address) {
-  std::array<unsigned char, 16> bytes{};
-  return inet_pton(ipv6 ? AF_INET6 : AF_INET, address.c_str(), bytes.data()) == 1;
+// One number of `base` taking all of `text`, up to `digits` digits.
+bool ParseWhole(std::string_view text, int base, std::size_t digits, unsigned& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
+  return !text.empty() && text.size() <= digits && ec == std::errc() && ptr == end;
+}
+
+// Exactly four decimal parts of 0 to 255.
+std::optional<Ipv4> ParseIpv4(std::string_view text) {
+  Ipv4 bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t dot = text.find('.');
+    if ((dot == std::string_view::npos) != (i == bytes.size() - 1)) return std::nullopt;
+    unsigned value = 0;
+    if (!ParseWhole(text.substr(0, dot), 10, 3, value) || value > 255) return std::nullopt;
+    bytes[i] = static_cast<uint8_t>(value);
+    text = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+  }
+  return bytes;
+}
+
+// The text forms of RFC 4291: eight groups of up to four hex digits, one
+// "::" standing for a run of zero groups, a dotted quad as the last two.
+std::optional<Ipv6> ParseIpv6(std::string_view text) {
+  std::vector<uint16_t> head;
+  std::vector<uint16_t> tail;
+  bool gap = text.starts_with("::");
+  if (gap) text.remove_prefix(2);
+  while (!text.empty()) {
+    std::vector<uint16_t>& groups = gap ? tail : head;
+    const std::size_t colon = text.find(':');
+    const std::string_view part = text.substr(0, colon);
+    if (part.find('.') != std::string_view::npos) {
+      const auto quad = colon == std::string_view::npos ? ParseIpv4(part) : std::nullopt;
+      if (!quad) return std::nullopt;
+      groups.push_back(static_cast<uint16_t>((*quad)[0] << 8 | (*quad)[1]));
+      groups.push_back(static_cast<uint16_t>((*quad)[2] << 8 | (*quad)[3]));
+      break;
+    }
+    unsigned value = 0;
+    if (!ParseWhole(part, 16, 4, value)) return std::nullopt;
+    groups.push_back(static_cast<uint16_t>(value));
+    if (colon == std::string_view::npos) break;
+    text.remove_prefix(colon + 1);
+    if (text.starts_with(":")) {
+      if (gap) return std::nullopt;
+      gap = true;
+      text.remove_prefix(1);
+    } else if (text.empty()) {
+      return std::nullopt;  // one colon at the end
+    }
+  }
+  const std::size_t groups = head.size() + tail.size();
+  if (gap ? groups > 7 : groups != 8) return std::nullopt;
+  Ipv6 bytes{};
+  auto put = [&bytes](std::size_t group, uint16_t value) {
+    bytes[2 * group] = static_cast<uint8_t>(value >> 8);
+    bytes[2 * group + 1] = static_cast<uint8_t>(value);
+  };
+  for (std::size_t i = 0; i < head.size(); ++i) put(i, head[i]);
+  for (std::size_t i = 0; i < tail.size(); ++i) put(8 - tail.size() + i, tail[i]);
+  return bytes;
+}
+
+std::string DottedText(const Ipv4& bytes) {
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) +
+         "." + std::to_string(bytes[3]);
 }
 
 }  // namespace
 
 bool ListenAddress::Loopback() const {
-  std::array<unsigned char, 16> bytes{};
-  if (!ipv6) return inet_pton(AF_INET, address.c_str(), bytes.data()) == 1 && bytes[0] == 127;
-  if (inet_pton(AF_INET6, address.c_str(), bytes.data()) != 1) return false;
-  const std::array<unsigned char, 16> loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  if (bytes == loopback) return true;
+  if (!ipv6) {
+    const auto bytes = ParseIpv4(address);
+    return bytes && (*bytes)[0] == 127;
+  }
+  const auto bytes = ParseIpv6(address);
+  if (!bytes) return false;
+  const Ipv6 loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  if (*bytes == loopback) return true;
   // ::ffff:127.x.y.z, an IPv4 loopback address in IPv6 form.
   for (std::size_t i = 0; i < 10; ++i) {
-    if (bytes[i] != 0) return false;
+    if ((*bytes)[i] != 0) return false;
   }
-  return bytes[10] == 0xFF && bytes[11] == 0xFF && bytes[12] == 127;
+  return (*bytes)[10] == 0xFF && (*bytes)[11] == 0xFF && (*bytes)[12] == 127;
 }
 
 std::string ListenAddress::Text() const {
@@ -91,10 +160,12 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
     return std::nullopt;
   }
   if (!host.empty()) listen.address = EqualsIgnoringCase(host, "localhost") ? "127.0.0.1" : std::string(host);
-  if (!IsNumericAddress(listen.ipv6, listen.address)) {
+  if (listen.ipv6 ? !ParseIpv6(listen.address) : !ParseIpv4(listen.address)) {
     error = quoted + ": not a numeric " + (listen.ipv6 ? "IPv6" : "IPv4") + " address";
     return std::nullopt;
   }
+  // Decimal throughout, as everywhere else: "010" is ten, never eight.
+  if (!listen.ipv6) listen.address = DottedText(*ParseIpv4(listen.address));
   return listen;
 }
 

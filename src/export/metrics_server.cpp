@@ -49,14 +49,17 @@ int OpenListener(const ListenAddress& listen, std::string& error) {
     auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
     address->sin6_family = AF_INET6;
     address->sin6_port = htons(listen.port);
-    inet_pton(AF_INET6, listen.address.c_str(), &address->sin6_addr);
-    length = sizeof *address;
+    if (inet_pton(AF_INET6, listen.address.c_str(), &address->sin6_addr) == 1) length = sizeof *address;
   } else {
     auto* address = reinterpret_cast<sockaddr_in*>(&storage);
     address->sin_family = AF_INET;
     address->sin_port = htons(listen.port);
-    inet_pton(AF_INET, listen.address.c_str(), &address->sin_addr);
-    length = sizeof *address;
+    if (inet_pton(AF_INET, listen.address.c_str(), &address->sin_addr) == 1) length = sizeof *address;
+  }
+  // Never the wildcard address in place of one that did not convert.
+  if (length == 0) {
+    error = "not a numeric address";
+    return -1;
   }
   const int fd = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
@@ -178,17 +181,6 @@ int MetricsServer::Respond(MHD_Connection* connection, const char* url, const ch
   if (path == "/-/healthy") return Queue(connection, MHD_HTTP_OK, "text/plain; charset=utf-8", kHealthy);
   if (path == "/") return Queue(connection, MHD_HTTP_OK, "text/html; charset=utf-8", kIndex);
   return Queue(connection, MHD_HTTP_NOT_FOUND, "text/plain; charset=utf-8", "Not found.\n");
-}
-
-bool MetricsServer::Apply(const std::string& listenText) {
-  std::string error;
-  const std::optional<ListenAddress> listen = ParseListenAddress(listenText, error);
-  if (!listen) {
-    Stop();
-    if (!error.empty()) notice_("Metrics endpoint not started: " + error + ".");
-    return false;
-  }
-  return Start(*listen);
 }
 
 }  // namespace sentrel

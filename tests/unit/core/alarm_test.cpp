@@ -188,6 +188,21 @@ TEST_F(DispatchTest, RunsEveryActionInItsOrderWithTheBoxLast) {
   EXPECT_EQ(recorder.calls, expected);
 }
 
+TEST_F(DispatchTest, EveryActionIsCountedWithTheOutcomeItsChannelReports) {
+  ActivityCounters counters;
+  RunAlarm(PrepareAlarm(host, AlarmDirection::Loss, options, kFormats), log, recorder, recorder,
+           &counters);
+  // The recorder hands the messenger text on and fails the mail.
+  using enum AlarmAction;
+  EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, Messenger, ActionResult::Ok), 1u);
+  EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, Mail, ActionResult::Failed), 1u);
+  EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, Mail, ActionResult::Ok), 0u);
+  for (AlarmAction action : {Sound, Program, MessageBox}) {
+    EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, action, ActionResult::Done), 1u);
+    EXPECT_EQ(counters.AlarmActions(AlarmDirection::Renewal, action, ActionResult::Done), 0u);
+  }
+}
+
 TEST_F(DispatchTest, SoundLoopsWithMultPlayAndNeedsAFile) {
   options.MultPlayWAV = true;
   Dispatch(AlarmDirection::Renewal);

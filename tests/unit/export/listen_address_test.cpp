@@ -43,7 +43,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ListenCase{"[127.0.0.1]", nullptr}, ListenCase{"127.0.0.1:", nullptr},
                       ListenCase{"127.0.0.1:0", nullptr}, ListenCase{"127.0.0.1:65536", nullptr},
                       ListenCase{"127.0.0.1:80x", nullptr}, ListenCase{"monitor.example:9100", nullptr},
-                      ListenCase{"127.0.0.256", nullptr}, ListenCase{"99999", nullptr}));
+                      ListenCase{"127.0.0.256", nullptr}, ListenCase{"99999", nullptr},
+                      ListenCase{"010.1.1.001:80", "10.1.1.1:80", false},
+                      ListenCase{"1.2.3", nullptr}, ListenCase{"1.2.3.4.5", nullptr},
+                      ListenCase{"[::]:1", "[::]:1", false},
+                      ListenCase{"[1:2:3:4:5:6:7:8]", "[1:2:3:4:5:6:7:8]:9639", false},
+                      ListenCase{"[::FFFF:1.2.3.4]", "[::FFFF:1.2.3.4]:9639", false},
+                      ListenCase{"[1:2:3:4:5:6:7:8:9]", nullptr}, ListenCase{"[1::2::3]", nullptr},
+                      ListenCase{"[1:2:3:4:5:6:7]", nullptr}, ListenCase{"[12345::]", nullptr},
+                      ListenCase{"[1:]", nullptr}, ListenCase{"[::1.2.3]", nullptr},
+                      ListenCase{"[fe80::1%eth0]", nullptr}));
 
 TEST(ListenAddressOff, EmptyTextIsOffWithoutAnError) {
   std::string error = "stale";
