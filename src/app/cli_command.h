@@ -21,6 +21,7 @@ struct CliCommand {
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
+  std::optional<std::string> metrics;  // --metrics ADDRESS:PORT ("" = no endpoint)
   std::string address;       // --add ADDRESS, --trace HOST; --history HOST not on the list
   std::string name;          // --name
   std::string desc;          // --desc

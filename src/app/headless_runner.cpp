@@ -9,11 +9,12 @@
 #include "app/headless_desktop.h"
 #include "common/clock.h"
 #include "common/command_line.h"
-#include "core/notify_alarm_channels.h"
 #include "core/event_log.h"
+#include "core/notify_alarm_channels.h"
 #include "core/monitor.h"
 #include "core/status_report.h"
 #include "core/ui_thread.h"
+#include "export/monitor_metrics.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
@@ -119,7 +120,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop);
+  ActivityCounters counters;
+  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -127,10 +129,13 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.recorder = &history;
   services.figures = &history;
+  services.counters = &counters;
   Monitor monitor(services);
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
   auto nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
@@ -149,6 +154,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  metrics.Stop();
   monitor.Shutdown();
   ui.RunPending();
   monitor.SaveHosts();

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     case Kind::Window:
       return RunWindowProgram({argc, argv, GetProgramFolder()});
     case Kind::Headless:
-      return RunHeadless({command.ping, GetProgramFolder()});
+      return RunHeadless({command.ping, GetProgramFolder(), command.metrics});
     case Kind::List:
       return ListHosts({DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Add:

@@ -9,6 +9,7 @@
 
 #include "common/date_time.h"
 #include "common/sync_string.h"
+#include "core/echo_counters.h"
 #include "core/schedule.h"
 
 namespace sentrel {
@@ -65,8 +66,11 @@ void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to);
 // Not copyable: a host is one row and later owns its active objects.
 struct HostEntry {
   HostEntry();
-  // Ends the worker first (it uses everything else), then releases the probes.
+  // ReleaseActiveObjects.
   ~HostEntry();
+  // Ends the worker first (it uses everything else), then releases the
+  // probes. What remains is plain data that any thread may let go of.
+  void ReleaseActiveObjects();
   HostEntry(const HostEntry&) = delete;
   HostEntry& operator=(const HostEntry&) = delete;
 
@@ -113,6 +117,7 @@ struct HostEntry {
   SyncString TraceText;
   std::atomic<DateTime> NextCheck{0};
   std::atomic<DateTime> LastCheck{0};
+  EchoCounters Counters;
 
   // The host's active objects, destroyed with it. The monitoring engine
   // creates them when the host joins its list; a host that is only being
@@ -124,6 +129,9 @@ struct HostEntry {
   std::unique_ptr<PingProbe> ManualProbe;
   std::unique_ptr<HostWorker> Worker;
 };
+
+// The four light thresholds as they stand now.
+std::array<int32_t, 4> LightTimesOf(const HostEntry& host);
 
 // The schedule fields of a host, as one value.
 Schedule ScheduleOf(const HostEntry& host);

@@ -66,17 +66,19 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
   return sent;
 }
 
-void SendMail(const ROptions& options, const MailContext& context, const std::string& to,
+bool SendMail(const ROptions& options, const MailContext& context, const std::string& to,
               const std::string& body, const std::string& subject) {
+  bool accepted = false;
   const TransferLog log = context.transferLog
                               ? TransferLog(TransferLogPath(options.PathToLog, context.programFolder))
                               : TransferLog();
   const DialOutcome outcome = context.dialUp.ConnectPhase(options, context.desktop, log);
   if (outcome != DialOutcome::Failed) {
     try {
-      MailTransfer({options.From, to, subject, options.ServerName, std::to_string(options.Port),
-                    "\r\n" + body, options.SMTPUsername, options.SMTPPassword},
-                   log, context.clock, context.replyTimeout);
+      accepted = MailTransfer({options.From, to, subject, options.ServerName,
+                               std::to_string(options.Port), "\r\n" + body, options.SMTPUsername,
+                               options.SMTPPassword},
+                              log, context.clock, context.replyTimeout);
     } catch (const std::exception& e) {
       // Out of memory is the one thing that can throw here; the line must
       // still be released.
@@ -84,6 +86,7 @@ void SendMail(const ROptions& options, const MailContext& context, const std::st
     }
   }
   context.dialUp.ReleasePhase(options, outcome);
+  return accepted;
 }
 
 }  // namespace sentrel

@@ -17,15 +17,15 @@ uint16_t NextDatagramId() {
 
 }  // namespace
 
-void SendNetMessage(const std::string& recipient, const std::string& body,
+bool SendNetMessage(const std::string& recipient, const std::string& body,
                     const std::string& subject, Desktop& desktop,
                     const MessengerSettings& settings) {
-  if (recipient.empty()) return;
+  if (recipient.empty()) return false;
 
   RemoteMailslot mailslot(settings.port);
   if (!mailslot.Open(recipient)) {
     desktop.ShowMessage("Error", kApplicationTitle, MessageIcon::None);
-    return;
+    return false;
   }
   const std::string computer =
       settings.computerName.empty() ? LocalComputerName() : settings.computerName;
@@ -42,7 +42,7 @@ void SendNetMessage(const std::string& recipient, const std::string& body,
   datagram.payload =
       BuildMessengerPayload(TextForCodePage(computer, oem), TextForCodePage(recipient, oem),
                             TextForCodePage(text, oem));
-  mailslot.Write(BuildMailslotDatagram(datagram));
+  return mailslot.Write(BuildMailslotDatagram(datagram));
 }
 
 }  // namespace sentrel

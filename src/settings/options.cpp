@@ -47,6 +47,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("DayOfMonth", o.DayOfMonth);
   visit("DaysOfWeek", o.DaysOfWeek);
   visit("Times", o.Times);
+  visit("MetricsListen", o.MetricsListen);
 }
 
 std::string ToText(bool value) { return value ? "1" : "0"; }
