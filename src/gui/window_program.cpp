@@ -22,6 +22,7 @@
 #include "core/monitor.h"
 #include "core/notify_alarm_channels.h"
 #include "core/status_report.h"
+#include "export/monitor_metrics.h"
 #include "gui/about_box.h"
 #include "gui/app_tray.h"
 #include "gui/dialogs/host_form.h"
@@ -171,7 +172,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   icmp.notifier = &notifier;
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop);
+  ActivityCounters counters;
+  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
   EventLog log;
 
   // The history of every result; its notices reach the log on this thread.
@@ -180,7 +182,10 @@ int RunWindowProgram(const WindowRunOptions& run) {
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.recorder = &history;
   services.figures = &history;
+  services.counters = &counters;
   Monitor monitor(services);
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
@@ -258,6 +263,12 @@ int RunWindowProgram(const WindowRunOptions& run) {
          taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
+         // Restarted only when the address changed: a restart drops the
+         // scrapes in progress.
+         if (options.MetricsListen != metricsListen) {
+           metricsListen = options.MetricsListen;
+           metrics.Apply(metricsListen);
+         }
        },
        toPane},
       &mainWindow);
@@ -273,6 +284,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   applyLanguages();
   taskbarListing.SetListed(!tray.Shown());
   mainWindow.Start();
+  metrics.Apply(metricsListen);
 
   // A window that would start hidden with no tray icon to bring it back
   // starts minimised instead.
@@ -310,6 +322,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
 
   const int code = app.exec();
   if (!ended) storeState();
+  metrics.Stop();
   log.Close();
   monitor.Shutdown();
   StopSockets();

@@ -143,6 +143,7 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Label("Username", "Username:", "label"),
     Label("SendViaLabel", "Send via:", "label"),
     Label("StatAddressLabel", "Address:", "label"),
+    Label("MetricsListenLabel", "Metrics on:", "label (address:port of the Prometheus endpoint)"),
     Label("SendEveryLabel", "Send every", "label"),
     Item("Month", "Month", "\"Send every\" item 0", CaptionList::kSendEvery, 0),
     Item("Week", "Week", "\"Send every\" item 1", CaptionList::kSendEvery, 1),
