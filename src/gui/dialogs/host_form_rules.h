@@ -162,8 +162,9 @@ std::string OkCheckReport(const HostFormValues& values);
 // The text the error box shows for `message` (a check or the whole report).
 std::string ErrorBoxText(std::string_view message);
 
-// Checks while typing. Each returns the text that replaces the field's when
-// the field breaks its rule (the caller beeps), nothing when it keeps it.
+// Clamps, applied when the user leaves a field or confirms the dialog. Each
+// returns the text that replaces the field's when the field breaks its rule
+// (the caller beeps), nothing when it keeps it.
 // A number field kept within low..high (the day of both dialogs, the trace
 // route's byte fields): for a value outside, the nearer bound. The value is
 // read as an optional sign and digits, an empty field counting as 0; it
@@ -172,7 +173,7 @@ std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_
 // Count of repeats: an empty field or a value of 0 becomes "1".
 std::optional<std::string> RepeatCountFix(std::string_view text);
 
-// True when a light threshold is not below the ping time-out (both read
+// Checked while typing: true when a light threshold is not below the ping time-out (both read
 // leniently, an empty field counting as 0).
 bool ThresholdTooHigh(std::string_view threshold, std::string_view pingTimeOut);
 

@@ -73,7 +73,7 @@ TEST(HostFormChecks, ReportHoldsEveryFailureInOrder) {
   EXPECT_EQ(ErrorBoxText("Set time!!!\r\n"), "Please, check your settings. Set time!!!\r\n");
 }
 
-TEST(HostFormChecks, WhileTypingFieldsAreKeptWithinTheirRules) {
+TEST(HostFormChecks, ClampedFieldsAreKeptWithinTheirRules) {
   EXPECT_EQ(KeptWithin("45", 1, 31), "31");
   EXPECT_EQ(KeptWithin("", 1, 31), "1");
   EXPECT_EQ(KeptWithin("0", 1, 255), "1");

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -81,6 +82,11 @@ class HostFormTest : public ::testing::Test {
     QTest::keyClicks(edit, text);
   }
   void Click(const char* name) { Find<QPushButton>(name)->click(); }
+  // The focus moves on from `field`, as Tab or a click elsewhere does.
+  void Leave(const char* field) {
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(Find<QLineEdit>(field), &out);
+  }
 
   ROptions options;
   testing::FakeDesktop desktop;
@@ -199,16 +205,28 @@ TEST_F(HostFormTest, FailedChecksKeepTheDialogOpenWithTheInput) {
   EXPECT_EQ(host.HostName.Get(), "printer");
 }
 
-TEST_F(HostFormTest, TypingChecksBeepAndWarn) {
+TEST_F(HostFormTest, ClampsApplyOnLeavingAFieldOrOnOkAndThresholdsWhileTyping) {
   HostEntry host;
   host.OnLoss.Alarm = true;
   EXPECT_TRUE(Edit(host, [&] {
     Find<QComboBox>("CheckEveryCombo")->setCurrentIndex(1);
     Type("DayOfMonthEdit", "45");
+    EXPECT_EQ(Find<QLineEdit>("DayOfMonthEdit")->text(), "45");  // nothing while typing
+    EXPECT_TRUE(desktop.Calls().empty());
+    Leave("DayOfMonthEdit");
     EXPECT_EQ(Find<QLineEdit>("DayOfMonthEdit")->text(), "31");
-    Type("TraceTTLEdit", "3x00");  // the letter is refused, 300 kept at 255
+    // Cleared and typed anew, no "1" comes in between: "7", not "17".
+    QLineEdit* day = Find<QLineEdit>("DayOfMonthEdit");
+    day->selectAll();
+    QTest::keyClick(day, Qt::Key_Backspace);
+    QTest::keyClicks(day, "7");
+    Leave("DayOfMonthEdit");
+    EXPECT_EQ(day->text(), "7");
+    Type("TraceTTLEdit", "3x00");  // the letter is refused
+    Leave("TraceTTLEdit");
     EXPECT_EQ(Find<QLineEdit>("TraceTTLEdit")->text(), "255");
     Type("LossRepeatCountEdit", "0");
+    Leave("LossRepeatCountEdit");
     EXPECT_EQ(Find<QLineEdit>("LossRepeatCountEdit")->text(), "1");
     Type("LossRepeatCountEdit", "123");
     EXPECT_EQ(Find<QLineEdit>("LossRepeatCountEdit")->text(), "12");
@@ -218,15 +236,19 @@ TEST_F(HostFormTest, TypingChecksBeepAndWarn) {
     Type("LightTime4Edit", "3000");
     EXPECT_EQ(Find<QLineEdit>("LightTime4Edit")->text(), "3000");
     Find<QListWidget>("TimesList")->item(0)->setCheckState(Qt::Checked);
+    // Typed but not left: "Ok" keeps it within its bounds first.
+    Type("TraceBufferSizeEdit", "0");
     Click("Ok");
   }));
   EXPECT_EQ(desktop.Calls(),
             (std::vector<std::string>{
                 "beep", "beep", "beep",
                 "box:Error...:Please, check your settings. This value can't be more than the ping "
-                "timeout!!!"}));
-  EXPECT_EQ(host.DayOfMonth, 31);
+                "timeout!!!",
+                "beep"}));
+  EXPECT_EQ(host.DayOfMonth, 7);
   EXPECT_EQ(host.TraceTTL, 255);
+  EXPECT_EQ(host.TraceBufferSize, 1);
   EXPECT_EQ(host.OnLoss.RepeatCount, 12);
   EXPECT_EQ(host.LightTimes[3], 3000);
 }
