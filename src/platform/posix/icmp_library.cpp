@@ -33,17 +33,37 @@ NamespaceKey KeyForThisThread() {
 
 class SharedChannel final : public IcmpChannel {
  public:
-  explicit SharedChannel(std::shared_ptr<IcmpEngine> engine) : engine_(std::move(engine)) {}
+  // `engine6` may be missing: a system without IPv6.
+  SharedChannel(std::shared_ptr<IcmpEngine> engine, std::shared_ptr<IcmpEngine> engine6)
+      : engine_(std::move(engine)), engine6_(std::move(engine6)) {}
 
   int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
                IcmpEchoReply& reply, int timeoutMs) override {
-    return engine_->Echo(caller_, address, data, options, reply, timeoutMs);
+    Icmp6EchoReply answer;
+    const int replies =
+        engine_->Echo(caller_, IpAddress::V4(address), data, options, answer, timeoutMs);
+    reply = IcmpEchoReply{answer.Address.V4Value(), answer.Status, answer.RoundTripTime,
+                          answer.RoundTripMicroseconds};
+    return replies;
   }
 
-  void Interrupt() override { engine_->Interrupt(caller_); }
+  int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
+    if (!engine6_ || !address.IsV6())
+      return IcmpChannel::SendEcho6(address, data, options, reply, timeoutMs);
+    return engine6_->Echo(caller_, address, data, options, reply, timeoutMs);
+  }
+
+  // One request at a time per channel, so the caller word serves both
+  // engines.
+  void Interrupt() override {
+    engine_->Interrupt(caller_);
+    if (engine6_) engine6_->Interrupt(caller_);
+  }
 
  private:
   std::shared_ptr<IcmpEngine> engine_;
+  std::shared_ptr<IcmpEngine> engine6_;
   IcmpEngine::Caller caller_;
 };
 
@@ -52,9 +72,9 @@ class SocketIcmpLibrary final : public IcmpLibrary {
   SocketIcmpLibrary(IcmpSocketKind kind, IcmpLibraryTuning tuning) : kind_(kind), tuning_(tuning) {}
 
   std::unique_ptr<IcmpChannel> CreateChannel() override {
-    auto engine = EngineForThisThread();
+    auto engine = EngineForThisThread(false);
     if (!engine) return nullptr;
-    return std::make_unique<SharedChannel>(std::move(engine));
+    return std::make_unique<SharedChannel>(std::move(engine), EngineForThisThread(true));
   }
 
  private:
@@ -63,19 +83,22 @@ class SocketIcmpLibrary final : public IcmpLibrary {
   // opened once and not again for every short-lived channel ("Ping now"); a
   // namespace cannot go (and its inode be reused) while a socket in it is
   // open.
-  std::shared_ptr<IcmpEngine> EngineForThisThread() {
+  // A namespace without IPv6 is asked again for each channel, which is
+  // cheap: the socket call fails at once.
+  std::shared_ptr<IcmpEngine> EngineForThisThread(bool ipv6) {
     const NamespaceKey key = KeyForThisThread();
     std::lock_guard lock(mutex_);
     for (const Entry& e : engines_) {
-      if (e.key == key) return e.engine;
+      if (e.key == key && e.ipv6 == ipv6) return e.engine;
     }
-    auto engine = IcmpEngine::Open(kind_, tuning_.receiveBufferBytes);
-    if (engine) engines_.push_back({key, engine});
+    auto engine = IcmpEngine::Open(kind_, ipv6, tuning_.receiveBufferBytes);
+    if (engine) engines_.push_back({key, ipv6, engine});
     return engine;
   }
 
   struct Entry {
     NamespaceKey key;
+    bool ipv6;
     std::shared_ptr<IcmpEngine> engine;
   };
   IcmpSocketKind kind_;
