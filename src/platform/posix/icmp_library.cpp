@@ -40,8 +40,8 @@ class SharedChannel final : public IcmpChannel {
   int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
                IcmpEchoReply& reply, int timeoutMs) override {
     Icmp6EchoReply answer;
-    const int replies =
-        engine_->Echo(caller_, IpAddress::V4(address), data, options, answer, timeoutMs);
+    const int replies = Echo(*engine_, caller_, IpAddress::V4(address), data, options, answer,
+                             timeoutMs);
     reply = IcmpEchoReply{answer.Address.V4Value(), answer.Status, answer.RoundTripTime,
                           answer.RoundTripMicroseconds};
     return replies;
@@ -51,20 +51,51 @@ class SharedChannel final : public IcmpChannel {
                 const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
     if (!engine6_ || !address.IsV6())
       return IcmpChannel::SendEcho6(address, data, options, reply, timeoutMs);
-    return engine6_->Echo(caller_, address, data, options, reply, timeoutMs);
+    return Echo(*engine6_, caller6_, address, data, options, reply, timeoutMs);
   }
 
-  // One request at a time per channel, so the caller word serves both
-  // engines.
   void Interrupt() override {
-    engine_->Interrupt(caller_);
-    if (engine6_) engine6_->Interrupt(caller_);
+    std::lock_guard lock(mutex_);
+    if (inFlight_ != nullptr)
+      inFlight_->engine->Interrupt(*inFlight_->caller);
+    else
+      interruptNext_ = true;
   }
 
  private:
+  struct Request {
+    IcmpEngine* engine;
+    IcmpEngine::Caller* caller;
+  };
+
+  // Each engine keeps its own word of the channel; an interrupt goes to the
+  // one with the request in flight, or waits for the next request of either.
+  int Echo(IcmpEngine& engine, IcmpEngine::Caller& caller, const IpAddress& address,
+           std::span<const uint8_t> data, const IcmpEchoOptions& options, Icmp6EchoReply& reply,
+           int timeoutMs) {
+    Request request{&engine, &caller};
+    {
+      std::lock_guard lock(mutex_);
+      if (interruptNext_) {
+        interruptNext_ = false;
+        reply = Icmp6EchoReply{address, kIpRequestTimedOut, 0, 0};
+        return 0;
+      }
+      inFlight_ = &request;
+    }
+    const int replies = engine.Echo(caller, address, data, options, reply, timeoutMs);
+    std::lock_guard lock(mutex_);
+    inFlight_ = nullptr;
+    return replies;
+  }
+
   std::shared_ptr<IcmpEngine> engine_;
   std::shared_ptr<IcmpEngine> engine6_;
   IcmpEngine::Caller caller_;
+  IcmpEngine::Caller caller6_;
+  std::mutex mutex_;
+  Request* inFlight_ = nullptr;
+  bool interruptNext_ = false;
 };
 
 class SocketIcmpLibrary final : public IcmpLibrary {

@@ -77,6 +77,7 @@ async def main():
     parser.add_argument("--mechanisms", default="LOGIN,CRAM-MD5")
     parser.add_argument("--auth-required", action="store_true")
     parser.add_argument("--refuse", default="")
+    parser.add_argument("--listen", default="127.0.0.1")
     options = parser.parse_args()
 
     allowed = set(filter(None, options.mechanisms.split(",")))
@@ -89,7 +90,7 @@ async def main():
                     auth_exclude_mechanism=excluded, data_size_limit=1000000)
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(factory, "127.0.0.1", 0)
+    server = await loop.create_server(factory, options.listen, 0)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
 
     stop = loop.create_future()
