@@ -429,7 +429,14 @@ std::optional<IcmpAnswer> IcmpEngine::Parse(std::span<const uint8_t> bytes,
                                             const sockaddr_storage& from) const {
   const auto sender =
       FromSocketAddress(reinterpret_cast<const sockaddr*>(&from), sizeof from);
-  if (ipv6_) return sender ? ParseIcmp6(bytes, *sender) : std::nullopt;
+  if (ipv6_) {
+    if (!sender) return std::nullopt;
+    auto answer = ParseIcmp6(bytes, *sender);
+    // A datagram socket's errors come through the error queue only.
+    if (answer && kind_ == IcmpSocketKind::Datagram && answer->status != kIpSuccess)
+      return std::nullopt;
+    return answer;
+  }
   if (kind_ == IcmpSocketKind::Raw) return ParseRawIcmp(bytes);
   return sender ? ParseDatagramReply(bytes, sender->V4Value()) : std::nullopt;
 }
