@@ -147,6 +147,13 @@ class RecordingLibrary final : public IcmpLibrary {
       requests_.push_back({start, replies == 1 && reply.Status == kIpSuccess});
       return replies;
     }
+    int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                  const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
+      const auto start = Steady::now();
+      const int replies = inner_->SendEcho6(address, data, options, reply, timeoutMs);
+      requests_.push_back({start, replies == 1 && reply.Status == kIpSuccess});
+      return replies;
+    }
     void Interrupt() override { inner_->Interrupt(); }
 
    private:
