@@ -6,7 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <iterator>
+#include <span>
 
 namespace sentrel::posix {
 
@@ -16,6 +16,11 @@ namespace {
 constexpr sock_filter Stmt(uint16_t code, uint32_t k) { return sock_filter{code, 0, 0, k}; }
 constexpr sock_filter Jump(uint16_t code, uint32_t k, uint8_t jt, uint8_t jf) {
   return sock_filter{code, jt, jf, k};
+}
+
+bool Attach(int fd, std::span<sock_filter> code) {
+  sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+  return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 }  // namespace
 
@@ -42,8 +47,7 @@ bool AttachIdentifierFilter(int fd, uint16_t identifier) {
       Stmt(BPF_RET | BPF_K, 0xFFFF),                 // 15: accept
       Stmt(BPF_RET | BPF_K, 0),                      // 16: drop
   };
-  sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-  return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+  return Attach(fd, code);
 }
 
 bool SetIcmpTypeFilter(int fd) {
@@ -71,8 +75,7 @@ bool AttachIdentifier6Filter(int fd, uint16_t identifier) {
       Stmt(BPF_RET | BPF_K, 0xFFFF),                            // 8: accept
       Stmt(BPF_RET | BPF_K, 0),                                 // 9: drop
   };
-  sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-  return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+  return Attach(fd, code);
 }
 
 bool SetIcmp6TypeFilter(int fd) {
