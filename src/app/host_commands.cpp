@@ -40,7 +40,7 @@ int Refuse(const HostCommandContext& context, const std::string& message, int co
 
 void AddTo(HostList& list, const CliCommand& command) {
   auto host = list.CreateHostFromDefault();
-  if (IsDottedQuad(command.address)) {
+  if (IsAddressLiteral(command.address)) {
     host->HostIP.Set(command.address);
     host->HostName.Set(command.name);
   } else {
@@ -108,7 +108,7 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
         return Refuse(context, "control characters, '<' and '>' are not allowed in host texts", 2);
       }
     }
-    if (!IsDottedQuad(command.address) && !command.name.empty()) {
+    if (!IsAddressLiteral(command.address) && !command.name.empty()) {
       return Refuse(context, "--name goes with an IP address; a host name is itself the name", 2);
     }
   }

@@ -103,8 +103,8 @@ std::string HopLine(int32_t hop, uint32_t rtt, const std::string& name, const st
   return line + "\r\n";
 }
 
-std::string HopLine(int32_t hop, uint32_t address, uint32_t rtt) {
-  return HopLine(hop, rtt, AddressToName(address), AddressToDotted(address));
+std::string HopLine(int32_t hop, const IpAddress& address, uint32_t rtt) {
+  return HopLine(hop, rtt, AddressToName(address), AddressText(address));
 }
 
 std::string TraceHeader(const std::string& target) { return "=== Trace " + target + " ===\r\n"; }
@@ -190,8 +190,9 @@ void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
   tracer->timeout = host.TraceTimeOut;
   tracer->ttl = host.TraceTTL;
   tracer->targetText = target;
+  tracer->family = AddressFamilyOf(host.IPFamily);
   std::string text = TraceHeader(target);
-  tracer->OnHop = [&text](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
+  tracer->OnHop = [&text](TraceProbe&, int32_t hop, const IpAddress& address, uint32_t rtt) {
     text += HopLine(hop, address, rtt);
   };
   tracer->Run();

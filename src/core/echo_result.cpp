@@ -46,9 +46,9 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
 
 }  // namespace
 
-std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_t rtt,
+std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address, uint32_t rtt,
                        const std::string& name, const DateTextFormats& formats) {
-  std::string line = DateTimeText(when, formats) + " " + AddressToDotted(address) + " (" + name;
+  std::string line = DateTimeText(when, formats) + " " + AddressText(address) + " (" + name;
   if (status == 0) {
     line += ") is online (" + std::to_string(rtt) + "ms).";
   } else {
@@ -58,7 +58,7 @@ std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_
 }
 
 void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
-                  uint32_t address, uint32_t rtt, const std::string& tag) {
+                  const IpAddress& address, uint32_t rtt, const std::string& tag) {
   const std::stop_token stop = CurrentWorkerStopToken();
   const DateTime now = services.clock.Now();
   const bool reply = status == 0;

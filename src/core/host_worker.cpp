@@ -22,14 +22,15 @@ void ApplyProbeSettings(const HostEntry& host, PingProbe& probe) {
   if (const int32_t ttl = host.PTTL; ttl > 0) probe.ttl = static_cast<uint8_t>(ttl);
   probe.tos = static_cast<uint8_t>(host.PTOS.load());
   probe.targetText = host.HostIP.Get();
+  probe.family = AddressFamilyOf(host.IPFamily);
   probe.tag = host.HostName.Get();
 }
 
 void RunScheduledCheck(HostEntry& host, PingProbe& probe, std::stop_token stop) {
   host.WasChecked = true;
   if (!host.PingByIP) {
-    const uint32_t address = ResolveAddress(host.HostName.Get());
-    host.HostIP.Set(address == kNoAddress ? "??.??.??" : AddressToDotted(address));
+    const IpAddress address = ResolveAddress(host.HostName.Get(), AddressFamilyOf(host.IPFamily));
+    host.HostIP.Set(IsNoAddress(address) ? "??.??.??" : AddressText(address));
   }
   // The settings reach the probe here, on the worker, between requests: the
   // window thread never changes a probe that has a request in flight.

@@ -20,7 +20,8 @@ constexpr const char* kStatusTitle = "Sentrel Status";
 EchoHandler ResultHandlerOf(HostEntry& host, const MonitorServices& services) {
   HostEntry* h = &host;
   const MonitorServices* s = &services;
-  return [h, s](EchoProbe&, uint32_t status, uint32_t address, uint32_t rtt, const std::string& tag) {
+  return [h, s](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
+                const std::string& tag) {
     OnEchoResult(*h, *s, status, address, rtt, tag);
   };
 }
@@ -78,6 +79,7 @@ void Monitor::PingNow(std::size_t row, const std::function<void()>& beforeReques
   probe->ttl = 255;
   probe->timeout = host.TimeOut;
   probe->targetText = host.HostIP.Get();
+  probe->family = AddressFamilyOf(host.IPFamily);
   probe->tag = host.HostName.Get();
   probe->OnEcho = ResultHandlerOf(host, services_);
   do {
@@ -169,9 +171,11 @@ std::string TraceNowText(const HostEntry& settings, const std::string& target,
   probe.timeout = settings.TraceTimeOut;
   probe.ttl = settings.TraceTTL;
   probe.targetText = target;
+  probe.family = AddressFamilyOf(settings.IPFamily);
   std::string text = TraceHeader(target);
   if (onLine) onLine(text);
-  probe.OnHop = [&text, &onLine](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
+  probe.OnHop = [&text, &onLine](TraceProbe&, int32_t hop, const IpAddress& address,
+                                 uint32_t rtt) {
     const std::string line = HopLine(hop, address, rtt);
     text += line;
     if (onLine) onLine(line);

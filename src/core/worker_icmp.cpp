@@ -27,6 +27,17 @@ class StoppableChannel final : public IcmpChannel {
     return inner_->SendEcho(address, data, options, reply, timeoutMs);
   }
 
+  int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
+    const std::stop_token stop = CurrentWorkerStopToken();
+    if (stop.stop_requested()) {
+      reply = Icmp6EchoReply{address, kIpRequestTimedOut, 0, 0};
+      return 0;
+    }
+    const std::stop_callback interrupt(stop, [this] { inner_->Interrupt(); });
+    return inner_->SendEcho6(address, data, options, reply, timeoutMs);
+  }
+
   void Interrupt() override { inner_->Interrupt(); }
 
  private:

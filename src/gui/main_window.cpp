@@ -431,9 +431,9 @@ void MainWindow::ReloadAllAddresses() {
   HostList& hosts = monitor_.Hosts();
   for (std::size_t row = 0; row < hosts.Count(); ++row) {
     HostEntry& host = hosts.Host(row);
-    const uint32_t address = ResolveAddress(host.HostName.Get());
-    if (address == kNoAddress) continue;
-    host.HostIP.Set(AddressToDotted(address));
+    const IpAddress address = ResolveAddress(host.HostName.Get(), AddressFamilyOf(host.IPFamily));
+    if (IsNoAddress(address)) continue;
+    host.HostIP.Set(AddressText(address));
     model_->SetAddressText(static_cast<int>(row), QString::fromStdString(host.HostIP.Get()));
   }
   list_->setUpdatesEnabled(true);

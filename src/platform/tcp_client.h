@@ -28,10 +28,12 @@ class TcpClient {
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
 
-  // Connects to `host` (name or address, IPv4 tried before IPv6) at `port`
-  // (decimal or a service name such as "smtp"). Closes any previous
-  // connection first. The connection attempts wait at most `timeout` in all;
-  // a name lookup is bounded by the system resolver's own time-outs.
+  // Connects to `host` (name, IPv4 or IPv6 address) at `port` (decimal or a
+  // service name such as "smtp"). Closes any previous connection first.
+  // Every address of a name is tried in turn, IPv4 ones first; the attempts
+  // wait at most `timeout` in all, each address at most an equal share of
+  // what is left, so that one that never answers leaves time for the next.
+  // A name lookup is bounded by the system resolver's own time-outs.
   bool Connect(const std::string& host, const std::string& port,
                std::chrono::milliseconds timeout);
 

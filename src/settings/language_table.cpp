@@ -68,6 +68,8 @@ constexpr auto kHostForm = std::to_array<Caption>({
     Label("PingBy", "Ping by", "label"),
     Item("Address", "Address", "\"Ping by\" item 0", CaptionList::kPingBy, 0),
     Item("Name", "Name", "\"Ping by\" item 1", CaptionList::kPingBy, 1),
+    Label("IPFamily", "Address family:", "label"),
+    Item("Automatic", "automatic", "\"Address family:\" item 0", CaptionList::kIPFamily, 0),
     Label("TraceRouteBox", "Trace Route", "group"),
     Label("BufferSize", "Send buffer size:", "trace route label"),
     Label("TTL", "Time to live:", "trace route label"),
@@ -243,6 +245,7 @@ void AppendKeys(std::vector<CaptionRead>& reads, std::string_view section,
 std::string_view ListSection(CaptionList list) {
   switch (list) {
     case CaptionList::kPingBy:
+    case CaptionList::kIPFamily:
     case CaptionList::kCheckEvery:
       return kHostFormSection;
     case CaptionList::kLogDetail:

@@ -41,9 +41,10 @@ constexpr auto kPageKeys = std::to_array<const char*>(
     {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
-// around), digits and dots, and at most two digits.
+// around), what an IPv4 or IPv6 address with a zone is written with, and at
+// most two digits.
 constexpr const char* kDigits = "[0-9]{0,9}";
-constexpr const char* kDigitsAndDots = "[0-9.]*";
+constexpr const char* kAddressCharacters = "[0-9A-Fa-f.:]*(%[0-9A-Za-z._-]*)?";
 constexpr const char* kTwoDigits = "[0-9]{0,2}";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -202,7 +203,7 @@ QWidget* HostForm::BuildGeneralPage() {
   auto* info = new QGroupBox("Host Info");
   info->setObjectName("HostInfo");
   auto* hostIPLabel = MakeLabel("HostIP", "Host IP:");
-  hostIP_ = MakeEdit("HostIPEdit", kDigitsAndDots);
+  hostIP_ = MakeEdit("HostIPEdit", kAddressCharacters);
   toName_ = MakeButton("ToName", ">> Name");
   auto* hostNameLabel = MakeLabel("HostName", "Computer name:");
   hostName_ = MakeEdit("HostNameEdit");
@@ -235,13 +236,19 @@ QWidget* HostForm::BuildGeneralPage() {
   // data file and cannot be changed here.
   pingByLabel->setEnabled(false);
   pingBy_->setEnabled(false);
+  auto* ipFamilyLabel = MakeLabel("IPFamily", "Address family:");
+  ipFamily_ = new QComboBox;
+  ipFamily_->setObjectName("IPFamilyCombo");
+  ipFamily_->addItems({"automatic", "IPv4", "IPv6"});
+  ipFamilyLabel->setBuddy(ipFamily_);
   auto* pingGrid = new QGridLayout(ping);
   const int pingRows = AddRows(*pingGrid, {{retriesLabel, retries_},
                                            {timeOutLabel, timeOut_},
                                            {pbsLabel, pbs_},
                                            {pttlLabel, pttl_},
                                            {ptosLabel, ptos_},
-                                           {pingByLabel, pingBy_}});
+                                           {pingByLabel, pingBy_},
+                                           {ipFamilyLabel, ipFamily_}});
   pingGrid->setRowStretch(pingRows, 1);
 
   auto* traceBox = new QGroupBox("Trace Route");
@@ -499,6 +506,7 @@ void HostForm::Fill(const HostFormValues& v) {
   pttl_->setText(Q(v.pttl));
   ptos_->setText(Q(v.ptos));
   pingBy_->setCurrentIndex(v.pingByAddress ? 0 : 1);
+  ipFamily_->setCurrentIndex(v.addressFamily);
   traceTimeOut_->setText(Q(v.traceTimeOut));
   traceBufferSize_->setText(Q(v.traceBufferSize));
   traceTTL_->setText(Q(v.traceTTL));
@@ -550,6 +558,7 @@ HostFormValues HostForm::Values() const {
   v.pttl = Kept(pttl_->text(), filled_.pttl);
   v.ptos = Kept(ptos_->text(), filled_.ptos);
   v.pingByAddress = pingBy_->currentIndex() == 0;
+  v.addressFamily = ipFamily_->currentIndex();
   v.traceTimeOut = Kept(traceTimeOut_->text(), filled_.traceTimeOut);
   v.traceBufferSize = Kept(traceBufferSize_->text(), filled_.traceBufferSize);
   v.traceTTL = Kept(traceTTL_->text(), filled_.traceTTL);
@@ -707,7 +716,9 @@ void HostForm::LookUpAddress() {
   std::optional<std::string> address;
   {
     WaitCursor wait;
-    address = LookUpHostAddress(Kept(hostName_->text(), filled_.hostName), services_.lookups);
+    address = LookUpHostAddress(Kept(hostName_->text(), filled_.hostName),
+                                AddressFamilyOf(AddressFamilyOfItem(ipFamily_->currentIndex())),
+                                services_.lookups);
   }
   if (address) {
     hostIP_->setText(Q(*address));
@@ -789,6 +800,8 @@ void HostForm::ShowCaption(const Caption& caption, const QString& text) {
     checkEvery_->setItemText(caption.item, text);
   } else if (caption.list == CaptionList::kPingBy) {
     pingBy_->setItemText(caption.item, text);
+  } else if (caption.list == CaptionList::kIPFamily) {
+    ipFamily_->setItemText(caption.item, text);
   } else if (const int page = PageOf(caption.key); page >= 0) {
     tabs_->setTabText(page, text);
     // The template groups take the captions of the two alarm pages.

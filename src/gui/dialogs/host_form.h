@@ -178,6 +178,7 @@ class HostForm final : public QDialog, public HostEditor {
   QLineEdit* pttl_ = nullptr;
   QLineEdit* ptos_ = nullptr;
   QComboBox* pingBy_ = nullptr;
+  QComboBox* ipFamily_ = nullptr;
   QLabel* traceTimeOutLabel_ = nullptr;
   QLineEdit* traceTimeOut_ = nullptr;
   QLineEdit* traceBufferSize_ = nullptr;

@@ -119,12 +119,14 @@ bool TcpClient::Connect(const std::string& host, const std::string& port,
                         [](const addrinfo* ai) { return ai->ai_family == AF_INET; });
 
   int error = EHOSTUNREACH;
-  for (const addrinfo* ai : candidates) {
-    if (Clock::now() >= deadline) {
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const auto now = Clock::now();
+    if (now >= deadline) {
       error = ETIMEDOUT;
       break;
     }
-    fd_ = ConnectOne(*ai, deadline, error);
+    const auto share = (deadline - now) / static_cast<long>(candidates.size() - i);
+    fd_ = ConnectOne(*candidates[i], now + share, error);
     if (fd_ >= 0) break;
   }
   freeaddrinfo(list);

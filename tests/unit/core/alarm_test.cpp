@@ -253,7 +253,7 @@ class TraceTest : public ::testing::Test {
     icmp.library = fake;
   }
   std::string Expected(const std::string& target) const {
-    const std::string name = AddressToName(kTarget);
+    const std::string name = AddressToName(IpAddress::V4(kTarget));
     return TraceHeader(target) + HopLine(1, 3, name, "127.0.0.1") + HopLine(2, 4, name, "127.0.0.1");
   }
 

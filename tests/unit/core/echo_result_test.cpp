@@ -11,7 +11,7 @@ namespace {
 
 using testing::EngineEnv;
 
-constexpr uint32_t kAddress = 0x0500000A;  // 10.0.0.5
+const IpAddress kAddress = IpAddress::V4(0x0500000A);  // 10.0.0.5
 constexpr const char* kReplyLine = "05.12.2026 14:03:07 10.0.0.5 (mail server) is online (12ms).\r\n";
 constexpr const char* kFailLine = "05.12.2026 14:03:07 10.0.0.5 (mail server) is failed.\r\n";
 

@@ -35,12 +35,12 @@ class HostFormTest : public ::testing::Test {
  protected:
   HostFormTest() {
     services.programFolder = "/opt/sentrel";
-    services.lookups.dottedToAddress = DottedToAddress;
-    services.lookups.resolve = [](const std::string& name) {
-      return name == "gate.lan" ? DottedToAddress("10.0.0.1") : kNoAddress;
+    services.lookups.parse = ParseAddress;
+    services.lookups.resolve = [](const std::string& name, AddressFamily) {
+      return name == "gate.lan" ? *ParseAddress("10.0.0.1") : NoAddress();
     };
-    services.lookups.nameOf = [](uint32_t a) {
-      return a == DottedToAddress("10.0.0.1") ? std::string("gate.lan") : AddressToDotted(a);
+    services.lookups.nameOf = [](const IpAddress& a) {
+      return a == *ParseAddress("10.0.0.1") ? std::string("gate.lan") : AddressText(a);
     };
     services.lookups.localName = [] { return std::string("gate.lan"); };
     services.chooseFile = [this](QWidget*, const FileChooserRequest& request) {
@@ -230,7 +230,7 @@ TEST_F(HostFormTest, ClampsApplyOnLeavingAFieldOrOnOkAndThresholdsWhileTyping) {
     EXPECT_EQ(Find<QLineEdit>("LossRepeatCountEdit")->text(), "1");
     Type("LossRepeatCountEdit", "123");
     EXPECT_EQ(Find<QLineEdit>("LossRepeatCountEdit")->text(), "12");
-    Type("HostIPEdit", "10.a0.0.1");
+    Type("HostIPEdit", "10.g0.0.1");
     EXPECT_EQ(Find<QLineEdit>("HostIPEdit")->text(), "10.0.0.1");
     Type("TimeOutEdit", "3000");
     Type("LightTime4Edit", "3000");
