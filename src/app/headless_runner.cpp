@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "app/headless_desktop.h"
@@ -43,8 +45,17 @@ class SignalWaiter {
       int signal = 0;
       sigwait(&set_, &signal);
       stop = true;
+      {
+        std::lock_guard lock(mutex_);
+        if (onSignal_) onSignal_();
+      }
       ui.Wake();
     });
+  }
+  // Also run on the signal, on the waiter's thread: cuts a transfer short.
+  void OnSignal(std::function<void()> step) {
+    std::lock_guard lock(mutex_);
+    onSignal_ = std::move(step);
   }
   ~SignalWaiter() {
     // Wakes the waiter when no signal came (the run ended otherwise).
@@ -54,6 +65,8 @@ class SignalWaiter {
 
  private:
   sigset_t set_;
+  std::mutex mutex_;
+  std::function<void()> onSignal_;
   std::thread thread_;
 };
 
@@ -116,7 +129,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop);
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -125,6 +138,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   services.recorder = &history;
   services.figures = &history;
   Monitor monitor(services);
+  signals.OnSignal([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
@@ -146,6 +160,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  signals.OnSignal({});
   monitor.Shutdown();
   ui.RunPending();
   monitor.SaveHosts();

@@ -136,7 +136,7 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   HostList list(clock);
   LoadHosts(list, context.dataFolder);
   const auto settings = list.CreateHostFromDefault();
-  TraceNowText(*settings, command.address, icmp, [&](const std::string& line) {
+  TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), context.out);
     std::fflush(context.out);
   });

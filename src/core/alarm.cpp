@@ -151,8 +151,10 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
   if (actions.sound) desktop.PlaySound(*actions.sound, actions.loopSound);
   if (actions.lanRecipient) channels.SendNetMessage(*actions.lanRecipient, actions.body, actions.subject);
   if (actions.mailRecipient) channels.SendMail(*actions.mailRecipient, actions.body, actions.subject);
+  // Leaving the program cut the transfer short: no program start or box now.
+  if (channels.Leaving()) return;
   if (actions.program) desktop.StartProgram(*actions.program, actions.params);
-  if (actions.showBox) desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
+  if (actions.showBox) desktop.ShowAlert(actions.body, actions.subject, MessageIcon::Error);
 }
 
 void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
@@ -160,7 +162,7 @@ void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
   host.TraceText.Set(TraceHeader(target));
   std::unique_ptr<TraceProbe> own;
   TraceProbe* tracer = host.Tracer.get();
-  if (!CurrentWorkerStopToken().stop_possible()) {
+  if (!OnHostWorker()) {
     own = std::make_unique<TraceProbe>(icmp);
     tracer = own.get();
   }

@@ -73,6 +73,7 @@ bool HostList::Contains(const HostEntry& host) const {
 
 std::optional<std::size_t> HostList::DeleteHost(std::size_t row) {
   if (row >= hosts_.size()) return std::nullopt;
+  if (observer_) observer_->Removing(*hosts_[row]);
   hosts_.erase(hosts_.begin() + static_cast<std::ptrdiff_t>(row));
   const int number = static_cast<int>(row) + 1;
   if (number == defaultIndex_) {

@@ -37,6 +37,8 @@ class HostListObserver {
   virtual void EnabledChanged(HostEntry& /*host*/) {}
   // The list must be written to the data file now.
   virtual void SaveNow() {}
+  // The host is about to be deleted: nothing may use it afterwards.
+  virtual void Removing(HostEntry& /*host*/) {}
 };
 
 // The ordered hosts of the main list, one per row, with the state the main

@@ -2,11 +2,20 @@
 
 #include <utility>
 
+#include "core/hand_off_desktop.h"
+
 namespace sentrel {
 
 NotifyAlarmChannels::NotifyAlarmChannels(const ROptions& options, const MailContext& mail,
-                                         Desktop& desktop, MessengerSettings messenger)
-    : options_(options), mail_(mail), desktop_(desktop), messenger_(std::move(messenger)) {}
+                                         Desktop& desktop, UiThread& ui, EventLog& log,
+                                         MessengerSettings messenger)
+    : options_(options),
+      mail_(mail),
+      desktop_(desktop),
+      ui_(ui),
+      log_(log),
+      messenger_(std::move(messenger)),
+      transfers_(ui) {}
 
 void NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
                                          const std::string& subject) {
@@ -15,7 +24,15 @@ void NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std
 
 void NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
-  sentrel::SendMail(options_, mail_, to, body, subject);
+  // A copy: the options dialog may change the options while the mail goes.
+  const ROptions options = options_;
+  const bool completed = transfers_.Run([&](std::stop_token stop) {
+    HandOffDesktop desktop(desktop_, ui_, stop);
+    const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
+                              mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
+    sentrel::SendMail(options, context, to, body, subject, stop);
+  });
+  if (!completed) log_.Write(kTransferAbortedLine);
 }
 
 }  // namespace sentrel

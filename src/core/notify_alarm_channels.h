@@ -3,6 +3,9 @@
 #include <string>
 
 #include "core/alarm_channels.h"
+#include "core/event_log.h"
+#include "core/job_lane.h"
+#include "core/ui_thread.h"
 #include "notify/send_mail.h"
 #include "notify/send_net_message.h"
 #include "platform/desktop.h"
@@ -11,22 +14,38 @@
 namespace sentrel {
 
 // The channels of the program: e-mail through the options' SMTP server and
-// the messenger datagram. Every reference must outlive this object.
+// the messenger datagram. A mail transfer (with its dial-up wait) runs on a
+// helper thread while the window thread serves its loop; transfers never
+// overlap. Every reference must outlive this object.
 class NotifyAlarmChannels final : public AlarmChannels {
  public:
   NotifyAlarmChannels(const ROptions& options, const MailContext& mail, Desktop& desktop,
-                      MessengerSettings messenger = {});
+                      UiThread& ui, EventLog& log, MessengerSettings messenger = {});
 
   void SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override;
+  // Returns when the transfer has ended; "transfer aborted" goes to the log
+  // when Leave cut it short.
   void SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
+  bool Leaving() const override { return transfers_.Closed(); }
+
+  // Any thread: the program is leaving. A transfer in progress is aborted
+  // within about a tenth of a second (a name lookup runs to its end) and no
+  // new one starts.
+  void Leave() { transfers_.Close(); }
 
  private:
   const ROptions& options_;
   const MailContext& mail_;
   Desktop& desktop_;
+  UiThread& ui_;
+  EventLog& log_;
   MessengerSettings messenger_;
+  JobLane transfers_;
 };
+
+// The event log's line for a transfer cut short by leaving the program.
+inline constexpr const char* kTransferAbortedLine = "transfer aborted\r\n";
 
 }  // namespace sentrel

@@ -138,6 +138,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
 
   MainWindow* window = nullptr;
   bool ended = false;
+  // Leaving the program: set once the parts that must be told exist.
+  std::function<void()> quit = [&app] { app.quit(); };
   const auto restore = [&window] {
     window->showNormal();
     window->raise();
@@ -156,7 +158,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
       [&desktop] { desktop.StopSounds(); },
       [&desktop] { desktop.ShowHelp(1, 0); },
       showAbout,
-      [&app] { app.quit(); },
+      [&quit] { quit(); },
       toPane,
   });
   tray.SetToolTip(kApplicationTitle);
@@ -173,8 +175,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   icmp.notifier = &notifier;
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop);
   EventLog log;
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -186,6 +188,13 @@ int RunWindowProgram(const WindowRunOptions& run) {
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
+  // A transfer or manual trace in progress is cut short, then every local
+  // loop ends (QCoreApplication::quit ends them all).
+  quit = [&] {
+    channels.Leave();
+    monitor.Leave();
+    app.quit();
+  };
 
   // One history window, made at its first use and kept, as the dialogs are.
   HistoryWindow* historyWindow = nullptr;
@@ -218,7 +227,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = showAbout;
-  hooks.closed = [&app] { app.quit(); };
+  hooks.closed = [&quit] { quit(); };
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
@@ -306,7 +315,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager&) { endSession(); });
   const auto termination = CatchTermination([&] {
     endSession();
-    app.quit();
+    quit();
   });
 
   const int code = app.exec();

@@ -41,6 +41,7 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("AboutItem", "&About...", "menu bar: About; tray menu: About"),
     Label("Header2", " Computer name or description", "list view: header of column 1"),
     Label("Restore", "Restore", "tray menu: Restore"),
+    Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
 });
 
 constexpr auto kHostForm = std::to_array<Caption>({
