@@ -33,7 +33,7 @@ class JobLane {
   // for leaving the program (the job is then aborted and waited for), or
   // when the lane was closed (the job never started).
   bool Run(Job job);
-  // Window thread: whether a job of this lane is running.
+  // Any thread: whether a job of this lane is running.
   bool Busy() const;
   // Any thread: asks the job in flight to stop.
   void Abort();

@@ -26,13 +26,20 @@ void NotifyAlarmChannels::SendMail(const std::string& to, const std::string& bod
                                    const std::string& subject) {
   // A copy: the options dialog may change the options while the mail goes.
   const ROptions options = options_;
-  const bool completed = transfers_.Run([&](std::stop_token stop) {
+  transfers_.Run([&](std::stop_token stop) {
     HandOffDesktop desktop(desktop_, ui_, stop);
     const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                               mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
     sentrel::SendMail(options, context, to, body, subject, stop);
   });
-  if (!completed) log_.Write(kTransferAbortedLine);
+}
+
+void NotifyAlarmChannels::Leave() {
+  // Said here, while the log is surely still open: the transfer's caller
+  // returns only once the program's windows are going.
+  if (transfers_.Closed()) return;
+  if (transfers_.Busy()) log_.Write(kTransferAbortedLine);
+  transfers_.Close();
 }
 
 }  // namespace sentrel

@@ -24,16 +24,15 @@ class NotifyAlarmChannels final : public AlarmChannels {
 
   void SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override;
-  // Returns when the transfer has ended; "transfer aborted" goes to the log
-  // when Leave cut it short.
+  // Returns when the transfer has ended or was aborted.
   void SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
   bool Leaving() const override { return transfers_.Closed(); }
 
   // Any thread: the program is leaving. A transfer in progress is aborted
-  // within about a tenth of a second (a name lookup runs to its end) and no
-  // new one starts.
-  void Leave() { transfers_.Close(); }
+  // within about a tenth of a second (a name lookup runs to its end), which
+  // the log says, and no new one starts. Idempotent.
+  void Leave();
 
  private:
   const ROptions& options_;

@@ -417,6 +417,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   closed_ = true;
+  if (hooks_.closing) hooks_.closing();
   refresh_.stop();
   log_.Close();
   // Every worker ends before its host goes; the rows go with them.

@@ -190,9 +190,12 @@ int RunWindowProgram(const WindowRunOptions& run) {
   monitor.SetPinging(pinging);
   // A transfer or manual trace in progress is cut short, then every local
   // loop ends (QCoreApplication::quit ends them all).
-  quit = [&] {
+  const auto leave = [&] {
     channels.Leave();
     monitor.Leave();
+  };
+  quit = [&] {
+    leave();
     app.quit();
   };
 
@@ -228,6 +231,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = showAbout;
   hooks.closed = [&quit] { quit(); };
+  hooks.closing = leave;
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;

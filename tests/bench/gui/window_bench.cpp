@@ -208,7 +208,7 @@ void BenchStalledTransfer(int seconds) {
   options.From = "bench@monitor.test";
   EventLog log;
   DialUp dialUp{Nmcli(std::string())};
-  MailContext mail{desktop, clock, dialUp};
+  MailContext mail{desktop, clock, dialUp, false, {}, 60000};
   NotifyAlarmChannels channels(options, mail, desktop, ui, log);
 
   TickGaps gaps;

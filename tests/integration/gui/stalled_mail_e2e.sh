@@ -13,20 +13,23 @@ set -euo pipefail
 
 sentrel=$1
 root=$2
-command -v Xvfb >/dev/null || { echo "skipped: Xvfb is not installed"; exit 77; }
+for tool in Xvfb dbus-daemon; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
 
 work=$(mktemp -d /tmp/sentrel-stall.XXXXXX)
 xvfb=""
+bus=""
 app=""
 peer=""
 display=""
 cleanup() {
-  for pid in "$app" "$peer" "$xvfb"; do
+  for pid in "$app" "$peer" "$bus" "$xvfb"; do
     [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null || true
   done
   wait 2>/dev/null || true
   [ -n "$display" ] && rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
-  rm -rf "$work"
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -56,6 +59,12 @@ export DISPLAY=":$display"
 Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 wait_for 10 test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+
+# The desktop's session bus, as every session has one.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
+dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &
+bus=$!
+wait_for 10 test -S "$work/bus" || fail "no session bus"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 export XDG_RUNTIME_DIR="$work/run"
