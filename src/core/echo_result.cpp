@@ -2,6 +2,7 @@
 
 #include "core/alarm.h"
 #include "core/host_worker.h"
+#include "core/worker_icmp.h"
 #include "probes/address.h"
 
 namespace sentrel {
@@ -24,7 +25,9 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
                std::stop_token stop) {
   const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
   if (set.RunTraceRoute) {
-    AlarmTrace(host, services.icmp);
+    // Off the host's worker ("Ping now") the trace gives up as the check's
+    // thread is ended.
+    AlarmTrace(host, OnHostWorker() ? services.icmp : WorkerIcmpContext(services.icmp, services.ui));
     if (direction == AlarmDirection::Loss && services.recorder)
       services.recorder->RecordTrace(HistoryHostOf(host), services.clock.Now(), host.TraceText.Get());
   }

@@ -27,6 +27,7 @@ bool JobLane::Run(Job job) {
   std::thread helper([this, flight, job = std::move(job)] {
     job(flight->stop.get_token());
     flight->done.store(true);
+    flight->done.notify_all();
     ui_.Post([] {});  // the waiting loop looks again
   });
   const bool served = ui_.ServeUntil([&flight] { return flight->done.load(); });
@@ -44,6 +45,15 @@ bool JobLane::Run(Job job) {
 void JobLane::Abort() {
   std::lock_guard lock(mutex_);
   if (flight_) flight_->stop.request_stop();
+}
+
+void JobLane::WaitForJob() const {
+  std::shared_ptr<Flight> flight;
+  {
+    std::lock_guard lock(mutex_);
+    flight = flight_;
+  }
+  if (flight) flight->done.wait(false);
 }
 
 void JobLane::Close() {

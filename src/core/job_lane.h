@@ -40,6 +40,10 @@ class JobLane {
   // Any thread: aborts the job in flight and refuses every later one, for
   // leaving the program.
   void Close();
+  // Blocks until the job in flight has left its body, without serving the
+  // window thread: only after Abort or Close, for a job whose hand-offs give
+  // up on its stop token (so it cannot wait for the caller).
+  void WaitForJob() const;
   bool Closed() const { return closed_.load(); }
 
  private:

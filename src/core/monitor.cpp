@@ -108,7 +108,12 @@ void Monitor::Removing(HostEntry& host) {
   // The manual ping still writes to this host: end it first. Its hand-offs
   // give up, so it cannot wait for this thread.
   manual_.Abort();
-  services_.ui.ServeUntil([this] { return !manual_.Busy(); });
+  manual_.WaitForJob();
+}
+
+void Monitor::Leave() {
+  manual_.Close();
+  manual_.WaitForJob();
 }
 
 std::string Monitor::TraceNow(std::size_t row,

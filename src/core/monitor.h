@@ -61,9 +61,10 @@ class Monitor final : public HostListObserver {
   bool Tracing() const { return tracing_; }
   // Ends a running "Trace now" after the request in flight. Any thread.
   void StopTrace();
-  // Any thread: the program is leaving; a manual ping or trace in progress
-  // is cut short and no new one starts.
-  void Leave() { manual_.Close(); }
+  // The program is leaving: a manual ping or trace in progress is cut short
+  // (waited for, so that the hosts may go right after) and no new one
+  // starts.
+  void Leave();
 
   // The status-message timer's tick: sends the status message when `now`
   // is one of its slots.
