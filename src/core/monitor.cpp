@@ -112,6 +112,9 @@ void Monitor::Removing(HostEntry& host) {
 }
 
 void Monitor::Leave() {
+  if (manual_.Closed()) return;
+  // The log closes soon: a trace cut short keeps what it had found.
+  if (tracing_) services_.log.WriteToFile(traceShown_);
   manual_.Close();
   manual_.WaitForJob();
 }
@@ -129,6 +132,7 @@ std::string Monitor::TraceNow(std::size_t row,
     traceFinish_ = finish;
   }
   tracing_ = true;
+  traceShown_.clear();
   EventLog& log = services_.log;
   UiThread& ui = services_.ui;
   std::string text;
@@ -138,7 +142,8 @@ std::string Monitor::TraceNow(std::size_t row,
     text = TraceNowText(settings, target, icmp, [&](const std::string& line) {
       CallOnUiThread(
           ui,
-          [&log, &onLine, line] {
+          [this, &log, &onLine, line] {
+            traceShown_ += line;
             log.ShowInPane(line);
             if (onLine) onLine(line);
           },
@@ -146,7 +151,8 @@ std::string Monitor::TraceNow(std::size_t row,
     });
   });
   tracing_ = false;
-  log.WriteToFile(text);
+  // Leaving the program wrote what the trace had shown already.
+  if (!manual_.Closed()) log.WriteToFile(text);
   return text;
 }
 

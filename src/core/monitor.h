@@ -62,8 +62,8 @@ class Monitor final : public HostListObserver {
   // Ends a running "Trace now" after the request in flight. Any thread.
   void StopTrace();
   // The program is leaving: a manual ping or trace in progress is cut short
-  // (waited for, so that the hosts may go right after) and no new one
-  // starts.
+  // (waited for, so that the hosts may go right after; a trace's lines so
+  // far go to the log file) and no new one starts. Idempotent.
   void Leave();
 
   // The status-message timer's tick: sends the status message when `now`
@@ -97,6 +97,7 @@ class Monitor final : public HostListObserver {
   HostEntry* manualHost_ = nullptr;  // the host a manual ping is checking
   std::mutex traceMutex_;
   std::stop_source traceFinish_;  // of the trace in progress
+  std::string traceShown_;        // its lines in the pane so far
   // Last, so that every worker has ended before anything above goes.
   HostList hosts_;
 };

@@ -10,6 +10,7 @@
 
 #include "core/host_worker.h"
 #include "engine_test_env.h"
+#include "fakes/test_files.h"
 
 namespace sentrel {
 namespace {
@@ -191,6 +192,31 @@ TEST_F(MonitorTest, StopTraceEndsTheTraceAfterTheRequestInFlight) {
   m.TraceNow(0, [&](const std::string&) { env.ui.Post(stopInFlight); });
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   EXPECT_EQ(env.library->RequestCount(), 1);
+}
+
+// Exit during a trace to a silent host: the trace ends at once, and what it
+// had found reaches the log file before the log closes.
+TEST_F(MonitorTest, LeavingDuringATraceEndsItAndKeepsItsLinesInTheLogFile) {
+  Monitor& m = Make();
+  AddHost("");
+  m.Hosts().Host(0).TraceTimeOut = 10000;
+  env.library->SetRule([](uint32_t address, const IcmpEchoOptions& options) {
+    if (options.Ttl == 1) return ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpTtlExpiredTransit, 1}, {}};
+    return ScriptedEchoLibrary::Answer{std::nullopt, 10s};
+  });
+  ASSERT_TRUE(env.log.Open({folder.string(), 2, false, folder.string()}, env.desktop,
+                           [](const std::string&) { return true; }));
+  std::string shown;
+  const auto start = std::chrono::steady_clock::now();
+  m.TraceNow(0, [&](const std::string& line) {
+    shown += line;
+    if (line.rfind("1. ", 0) == 0) env.ui.Post([&] { m.Leave(); });
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  env.log.Close();
+  EXPECT_EQ(shown.rfind("=== Trace 127.0.0.1 ===\r\n1. 1ms ", 0), 0u) << shown;
+  EXPECT_EQ(testing::ReadFile(folder / "sentrel.log"), shown);
+  EXPECT_EQ(m.TraceNow(0), "") << "no trace after leaving";
 }
 
 TEST_F(MonitorTest, StatusReportGoesOutOnItsSlotsByTheChosenChannel) {
