@@ -25,18 +25,6 @@ class JobLaneTest : public ::testing::Test {
   JobLane lane{ui};
 };
 
-TEST_F(JobLaneTest, TheWindowThreadServesHandOffsWhileTheJobRuns) {
-  std::atomic<int> served{0};
-  const bool completed = lane.Run([&](std::stop_token stop) {
-    EXPECT_FALSE(ui.IsUiThread());
-    // A worker's hand-off, as an alarm or a log line during a transfer.
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(CallOnUiThread(ui, [&] { ++served; }, stop));
-  });
-  EXPECT_TRUE(completed);
-  EXPECT_EQ(served, 3);
-  EXPECT_FALSE(lane.Busy());
-}
-
 TEST_F(JobLaneTest, AJobAskedForDuringAnotherStartsOnlyAfterItEnded) {
   std::atomic<bool> firstRunning{false};
   std::atomic<bool> overlapped{false};
