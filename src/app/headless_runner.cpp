@@ -11,11 +11,12 @@
 #include "app/headless_desktop.h"
 #include "common/clock.h"
 #include "common/command_line.h"
-#include "core/notify_alarm_channels.h"
 #include "core/event_log.h"
+#include "core/notify_alarm_channels.h"
 #include "core/monitor.h"
 #include "core/status_report.h"
 #include "core/ui_thread.h"
+#include "export/monitor_metrics.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
@@ -25,6 +26,7 @@
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
+#include "settings/language_files.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -111,6 +113,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
   ROptions options;
   LoadOptions(options, registry);
+  // The language's code page reads legacy text in the data file.
+  LoadLanguage(options.Language, LanguageFolders());
   const bool pinging = runOptions.ping || LoadPinging(registry);
 
   const bool transferLog = HasCommandLineSwitch("sl");
@@ -129,7 +133,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop, ui, log);
+  ActivityCounters counters;
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -137,11 +142,14 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.recorder = &history;
   services.figures = &history;
+  services.counters = &counters;
   Monitor monitor(services);
   signals.OnSignal([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
   auto nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
@@ -161,6 +169,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
 
   signals.OnSignal({});
+  metrics.Stop();
   monitor.Shutdown();
   ui.RunPending();
   monitor.SaveHosts();

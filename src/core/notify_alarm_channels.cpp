@@ -8,30 +8,34 @@ namespace sentrel {
 
 NotifyAlarmChannels::NotifyAlarmChannels(const ROptions& options, const MailContext& mail,
                                          Desktop& desktop, UiThread& ui, EventLog& log,
-                                         MessengerSettings messenger)
+                                         MessengerSettings messenger, ActivityCounters* counters)
     : options_(options),
       mail_(mail),
       desktop_(desktop),
       ui_(ui),
       log_(log),
       messenger_(std::move(messenger)),
+      counters_(counters),
       transfers_(ui) {}
 
-void NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
+bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
                                          const std::string& subject) {
-  sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
+  return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
 }
 
-void NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
+bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
   // A copy: the options dialog may change the options while the mail goes.
   const ROptions options = options_;
+  bool accepted = false;
   transfers_.Run([&](std::stop_token stop) {
     HandOffDesktop desktop(desktop_, ui_, stop);
     const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                               mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-    sentrel::SendMail(options, context, to, body, subject, stop);
+    accepted = sentrel::SendMail(options, context, to, body, subject, stop);
   });
+  if (counters_) counters_->CountMailTransfer(accepted);
+  return accepted;
 }
 
 void NotifyAlarmChannels::Leave() {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "core/event_log.h"
 #include "core/job_lane.h"
@@ -16,16 +17,18 @@ namespace sentrel {
 // The channels of the program: e-mail through the options' SMTP server and
 // the messenger datagram. A mail transfer (with its dial-up wait) runs on a
 // helper thread while the window thread serves its loop; transfers never
-// overlap. Every reference must outlive this object.
+// overlap. Every mail transfer, alarm or not, is counted in `counters` when
+// given. Every reference must outlive this object.
 class NotifyAlarmChannels final : public AlarmChannels {
  public:
   NotifyAlarmChannels(const ROptions& options, const MailContext& mail, Desktop& desktop,
-                      UiThread& ui, EventLog& log, MessengerSettings messenger = {});
+                      UiThread& ui, EventLog& log, MessengerSettings messenger = {},
+                      ActivityCounters* counters = nullptr);
 
-  void SendNetMessage(const std::string& recipient, const std::string& body,
+  bool SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override;
-  // Returns when the transfer has ended or was aborted.
-  void SendMail(const std::string& to, const std::string& body,
+  // Returns when the transfer has ended or was aborted (false then).
+  bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
   bool Leaving() const override { return transfers_.Closed(); }
 
@@ -41,6 +44,7 @@ class NotifyAlarmChannels final : public AlarmChannels {
   UiThread& ui_;
   EventLog& log_;
   MessengerSettings messenger_;
+  ActivityCounters* counters_;
   JobLane transfers_;
 };
 

@@ -22,6 +22,7 @@
 #include "core/monitor.h"
 #include "core/notify_alarm_channels.h"
 #include "core/status_report.h"
+#include "export/monitor_metrics.h"
 #include "gui/about_box.h"
 #include "gui/app_tray.h"
 #include "gui/dialogs/host_form.h"
@@ -37,6 +38,7 @@
 #include "gui/qt/qt_socket_notifier.h"
 #include "gui/qt/qt_ui_thread.h"
 #include "gui/sound_player.h"
+#include "gui/taskbar_listing.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
@@ -137,14 +139,11 @@ int RunWindowProgram(const WindowRunOptions& run) {
   };
 
   MainWindow* window = nullptr;
+  TaskbarListing* taskbar = nullptr;
   bool ended = false;
   // Leaving the program: set once the parts that must be told exist.
   std::function<void()> quit = [&app] { app.quit(); };
-  const auto restore = [&window] {
-    window->showNormal();
-    window->raise();
-    window->activateWindow();
-  };
+  const auto restore = [&taskbar] { taskbar->RestoreMainWindow(); };
   AppTray tray({
       [&window] { return window && window->isVisible() && !window->isMinimized(); },
       [&window] {
@@ -175,8 +174,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   icmp.notifier = &notifier;
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
+  ActivityCounters counters;
   EventLog log;
-  NotifyAlarmChannels channels(options, mail, desktop, ui, log);
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -184,7 +184,10 @@ int RunWindowProgram(const WindowRunOptions& run) {
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.recorder = &history;
   services.figures = &history;
+  services.counters = &counters;
   Monitor monitor(services);
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
@@ -235,6 +238,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
+  TaskbarListing taskbarListing(mainWindow);
+  taskbar = &taskbarListing;
   pane = &mainWindow.Pane();
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
@@ -268,9 +273,15 @@ int RunWindowProgram(const WindowRunOptions& run) {
          std::string error;
          if (!SetAutostart(options.AutoRun, GetProgramPath(), &error))
            toPane("Auto Run: " + error + "\r\n");
-         mainWindow.SetTaskbarEntry(!tray.ApplyTrayMode(options.MinToTray));
+         taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
+         // Restarted only when the address changed: a restart drops the
+         // scrapes in progress.
+         if (options.MetricsListen != metricsListen) {
+           metricsListen = options.MetricsListen;
+           metrics.Apply(metricsListen);
+         }
        },
        toPane},
       &mainWindow);
@@ -284,8 +295,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
   applyLanguages();
-  mainWindow.SetTaskbarEntry(!tray.Shown());
+  taskbarListing.SetListed(!tray.Shown());
   mainWindow.Start();
+  metrics.Apply(metricsListen);
 
   // A window that would start hidden with no tray icon to bring it back
   // starts minimised instead.
@@ -304,8 +316,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   status.start(UntilNextStatusTick(clock.Now()));
 
   const auto storeState = [&] {
-    // Never store zeros for a window that was never captured nor restored.
-    if (!placement.Captured && !placement.PlacementLoaded) mainWindow.CapturePlacement();
+    if (CaptureAtSessionEnd(placement, mainWindow.isVisible())) mainWindow.CapturePlacement();
     SavePlacement(placement, monitor.Pinging(), registry);
     std::string error;
     if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
@@ -324,6 +335,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
 
   const int code = app.exec();
   if (!ended) storeState();
+  metrics.Stop();
   log.Close();
   monitor.Shutdown();
   StopSockets();

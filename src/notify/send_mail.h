@@ -50,11 +50,12 @@ struct MailContext {
 // dial-up connect phase when the options ask for it, the transfer, and the
 // release phase in every case. `to` holds one or more addresses separated by
 // "," or ";", each bare or as `name <address>`; `subject` "###" means none.
-// Reports nothing: success and failure show only in smtp.log. Blocks for the
-// whole transfer, dial-up wait included, so the program runs it on a helper
-// thread (`context.desktop` then reaches the window thread through a
-// hand-off); `stop` cuts the dial-up wait and the conversation short.
-void SendMail(const ROptions& options, const MailContext& context, const std::string& to,
+// Returns whether the server accepted the message; the details show only in
+// smtp.log. Blocks for the whole transfer, dial-up wait included, so the
+// program runs it on a helper thread (`context.desktop` then reaches the
+// window thread through a hand-off); `stop` cuts the dial-up wait and the
+// conversation short.
+bool SendMail(const ROptions& options, const MailContext& context, const std::string& to,
               const std::string& body, const std::string& subject, std::stop_token stop = {});
 
 }  // namespace sentrel
