@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "app/headless_desktop.h"
@@ -45,8 +47,17 @@ class SignalWaiter {
       int signal = 0;
       sigwait(&set_, &signal);
       stop = true;
+      {
+        std::lock_guard lock(mutex_);
+        if (onSignal_) onSignal_();
+      }
       ui.Wake();
     });
+  }
+  // Also run on the signal, on the waiter's thread: cuts a transfer short.
+  void OnSignal(std::function<void()> step) {
+    std::lock_guard lock(mutex_);
+    onSignal_ = std::move(step);
   }
   ~SignalWaiter() {
     // Wakes the waiter when no signal came (the run ended otherwise).
@@ -56,6 +67,8 @@ class SignalWaiter {
 
  private:
   sigset_t set_;
+  std::mutex mutex_;
+  std::function<void()> onSignal_;
   std::thread thread_;
 };
 
@@ -121,7 +134,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   ActivityCounters counters;
-  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -131,6 +144,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   services.figures = &history;
   services.counters = &counters;
   Monitor monitor(services);
+  signals.OnSignal([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
@@ -154,6 +168,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  signals.OnSignal({});
   metrics.Stop();
   monitor.Shutdown();
   ui.RunPending();

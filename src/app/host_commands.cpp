@@ -146,7 +146,7 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   HostList list(clock);
   LoadHosts(list, context.dataFolder);
   const auto settings = list.CreateHostFromDefault();
-  TraceNowText(*settings, command.address, icmp, [&](const std::string& line) {
+  TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
     const std::string shown = TextForCodePage(line, context.terminalCodePage);
     std::fwrite(shown.data(), 1, shown.size(), context.out);
     std::fflush(context.out);

@@ -165,6 +165,8 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
     count(AlarmAction::Mail,
           outcome(channels.SendMail(*actions.mailRecipient, actions.body, actions.subject)));
   }
+  // Leaving the program cut the transfer short: no program start or box now.
+  if (channels.Leaving()) return;
   if (actions.program) {
     desktop.StartProgram(*actions.program, actions.params);
     count(AlarmAction::Program, ActionResult::Done);
@@ -172,7 +174,7 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
   if (actions.showBox) {
     // Counted before the box: it waits for the operator.
     count(AlarmAction::MessageBox, ActionResult::Done);
-    desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
+    desktop.ShowAlert(actions.body, actions.subject, MessageIcon::Error);
   }
 }
 
@@ -181,7 +183,7 @@ void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
   host.TraceText.Set(TraceHeader(target));
   std::unique_ptr<TraceProbe> own;
   TraceProbe* tracer = host.Tracer.get();
-  if (!CurrentWorkerStopToken().stop_possible()) {
+  if (!OnHostWorker()) {
     own = std::make_unique<TraceProbe>(icmp);
     tracer = own.get();
   }

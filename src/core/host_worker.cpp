@@ -11,10 +11,17 @@ namespace sentrel {
 namespace {
 
 thread_local std::stop_token t_workerStop;
+thread_local bool t_onHostWorker = false;
 
 }  // namespace
 
 std::stop_token CurrentWorkerStopToken() { return t_workerStop; }
+
+bool OnHostWorker() { return t_onHostWorker; }
+
+WorkerStopScope::WorkerStopScope(std::stop_token stop) { t_workerStop = std::move(stop); }
+
+WorkerStopScope::~WorkerStopScope() { t_workerStop = {}; }
 
 void ApplyProbeSettings(const HostEntry& host, PingProbe& probe) {
   if (const int32_t size = host.PBS; size > 0) probe.dataSize = static_cast<uint8_t>(size);
@@ -106,6 +113,7 @@ void* HostWorker::Start(void* self) {
 void HostWorker::Loop() {
   const std::stop_token stop = stop_.get_token();
   t_workerStop = stop;
+  t_onHostWorker = true;
   for (;;) {
     {
       std::unique_lock lock(mutex_);

@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <condition_variable>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include "platform/paths.h"
 
@@ -179,7 +180,8 @@ bool DialUp::Dial(const ROptions& options, Desktop& desktop) {
   return true;
 }
 
-void DialUp::WaitForLine(const std::string& name, const TransferLog& log) const {
+void DialUp::WaitForLine(const std::string& name, const TransferLog& log,
+                         const std::stop_token& stop) const {
   const auto deadline = std::chrono::steady_clock::now() + settleLimit_;
   int lastState = -1;
   for (;;) {
@@ -192,19 +194,21 @@ void DialUp::WaitForLine(const std::string& name, const TransferLog& log) const 
     }
     if (state != lastState) log.Append(DialProgressText(state));
     lastState = state;
-    if (state != kStateConnecting) return;
+    if (state != kStateConnecting || stop.stop_requested()) return;
     if (std::chrono::steady_clock::now() >= deadline) {
       // The transfer is tried anyway; without a line it fails and says so
       // in the log.
       log.Append("Dial-up wait timed out");
       return;
     }
-    std::this_thread::sleep_for(pollInterval_);
+    std::mutex mutex;
+    std::unique_lock lock(mutex);
+    std::condition_variable_any().wait_for(lock, stop, pollInterval_, [] { return false; });
   }
 }
 
 DialOutcome DialUp::ConnectPhase(const ROptions& options, Desktop& desktop,
-                                 const TransferLog& log) {
+                                 const TransferLog& log, std::stop_token stop) {
   if (!options.DialUp || !Available()) return DialOutcome::NotNeeded;
   if (!EntryExists(options.Connection)) {
     desktop.ShowMessage("Can't find the connection!", kApplicationTitle, MessageIcon::Error);
@@ -214,7 +218,7 @@ DialOutcome DialUp::ConnectPhase(const ROptions& options, Desktop& desktop,
   if (state != "activated") {
     // A line that is coming up already is waited for, not dialled again.
     if (state != "activating" && !Dial(options, desktop)) return DialOutcome::Failed;
-    WaitForLine(options.Connection, log);
+    WaitForLine(options.Connection, log, stop);
   }
   ++useCount_;
   return DialOutcome::Up;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ enum class DialOutcome {
 // Dial-up connections for mail, over NetworkManager connection profiles (the
 // phone-book entries). One object per process, created at start-up; it holds
 // the handle of this program's last dial and the use counter of transfers
-// that found the line up. All calls on the window thread.
+// that found the line up. One caller at a time: the window thread, or the
+// helper thread of a mail transfer while the window thread waits for it.
 class DialUp {
  public:
   // Connection states written to the transfer log while a dial settles.
@@ -54,8 +56,10 @@ class DialUp {
   // Before a transfer: makes sure the line is up when `options.DialUp` asks
   // for it. Shows "Can't find the connection!" for a missing entry (the
   // transfer then goes over whatever network there is). Waits at most the
-  // settle limit for a dial; progress goes to `log`.
-  DialOutcome ConnectPhase(const ROptions& options, Desktop& desktop, const TransferLog& log);
+  // settle limit for a dial, less when `stop` is requested; progress goes to
+  // `log`.
+  DialOutcome ConnectPhase(const ROptions& options, Desktop& desktop, const TransferLog& log,
+                           std::stop_token stop = {});
   // After the transfer, whatever its result: counts it out and, when
   // `options.Disconnect` is set and no other transfer uses the line, hangs up
   // a line that this program dialled.
@@ -67,7 +71,8 @@ class DialUp {
   // The state word of the active connection `name` ("activating",
   // "activated", ...), empty when it is not active or nmcli failed.
   std::string ActiveState(const std::string& name) const;
-  void WaitForLine(const std::string& name, const TransferLog& log) const;
+  void WaitForLine(const std::string& name, const TransferLog& log,
+                   const std::stop_token& stop) const;
 
   Nmcli nmcli_;
   std::chrono::milliseconds pollInterval_{250};

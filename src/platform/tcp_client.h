@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,7 @@ namespace sentrel {
 // ran out, EHOSTUNREACH when the host name does not resolve, ESRCH when the
 // service name is unknown, EMSGSIZE when a line exceeds the length limit,
 // ECONNRESET when the peer closed in the middle of a line, ENOTCONN when
-// there is no connection. A failed read or send closes the connection, since
+// there is no connection, ECANCELED when the stop token was requested. A failed read or send closes the connection, since
 // the stream position is no longer known; later calls fail at once.
 //
 // Not thread-safe; one owner at a time.
@@ -27,6 +28,12 @@ class TcpClient {
   ~TcpClient();
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
+
+  // Every later wait ends within kStopLatency once `stop` is requested, so
+  // that leaving the program never waits out a reply time-out. A name lookup
+  // in progress still runs to its own end.
+  void SetStopToken(std::stop_token stop) { stop_ = std::move(stop); }
+  static constexpr std::chrono::milliseconds kStopLatency{100};
 
   // Connects to `host` (name, IPv4 or IPv6 address) at `port` (decimal or a
   // service name such as "smtp"). Closes any previous connection first.
@@ -57,8 +64,12 @@ class TcpClient {
  private:
   bool Fail(int error);
 
+  // Waits until `events` or the deadline, looking at stop_ in between.
+  int WaitFor(short events, std::chrono::steady_clock::time_point deadline) const;
+
   int fd_ = -1;
   int error_ = 0;
+  std::stop_token stop_;
   std::string buffer_;  // received bytes not yet returned as a line
 };
 

@@ -51,6 +51,7 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("DeleteBtn", "Delete host", "toolbar: tooltip of the Delete button"),
     Label("HelpBtn", "Show help", "toolbar: tooltip of the Help button"),
     Label("Restore", "Restore", "tray menu: Restore"),
+    Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
 });
 
 constexpr auto kHostForm = std::to_array<Caption>({

@@ -24,15 +24,20 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return static_cast<int>(std::min<long long>(left, 24LL * 3600 * 1000));
 }
 
-// Waits until `fd` is ready for `events` or the deadline passes. Returns 0 when
-// ready, else the errno to report.
-int WaitFor(int fd, short events, Clock::time_point deadline) {
+// Waits until `fd` is ready for `events`, the deadline passes or `stop` is
+// requested, which is looked at every `slice`. Returns 0 when ready, else
+// the errno to report.
+int WaitFor(int fd, short events, Clock::time_point deadline, const std::stop_token& stop,
+            std::chrono::milliseconds slice) {
   for (;;) {
+    if (stop.stop_requested()) return ECANCELED;
+    const int left = MillisecondsLeft(deadline);
+    const int wait = stop.stop_possible() ? std::min<int>(left, static_cast<int>(slice.count())) : left;
     pollfd p{fd, events, 0};
-    const int n = poll(&p, 1, MillisecondsLeft(deadline));
+    const int n = poll(&p, 1, wait);
     if (n > 0) return 0;
-    if (n == 0) return ETIMEDOUT;
-    if (errno != EINTR) return errno;
+    if (n == 0 && Clock::now() >= deadline) return ETIMEDOUT;
+    if (n < 0 && errno != EINTR) return errno;
   }
 }
 
@@ -61,7 +66,8 @@ int Resolve(const std::string& host, const std::string& port, addrinfo** result)
 }
 
 // One non-blocking connect attempt; returns the socket or -1 with `error` set.
-int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
+int ConnectOne(const addrinfo& ai, Clock::time_point deadline, const std::stop_token& stop,
+               int& error) {
   const int fd = socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                         ai.ai_protocol);
   if (fd < 0) {
@@ -74,7 +80,7 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
       close(fd);
       return -1;
     }
-    error = WaitFor(fd, POLLOUT, deadline);
+    error = WaitFor(fd, POLLOUT, deadline, stop, TcpClient::kStopLatency);
     if (error == 0) {
       socklen_t len = sizeof error;
       if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
@@ -91,6 +97,10 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
 }  // namespace
 
 TcpClient::~TcpClient() { Close(); }
+
+int TcpClient::WaitFor(short events, Clock::time_point deadline) const {
+  return sentrel::WaitFor(fd_, events, deadline, stop_, kStopLatency);
+}
 
 void TcpClient::Close() {
   if (fd_ >= 0) close(fd_);
@@ -126,7 +136,8 @@ bool TcpClient::Connect(const std::string& host, const std::string& port,
       break;
     }
     const auto share = (deadline - now) / static_cast<long>(candidates.size() - i);
-    fd_ = ConnectOne(*candidates[i], now + share, error);
+    fd_ = ConnectOne(*candidates[i], now + share, stop_, error);
+    if (error == ECANCELED) break;
     if (fd_ >= 0) break;
   }
   freeaddrinfo(list);
@@ -146,7 +157,7 @@ bool TcpClient::Send(std::string_view text, std::chrono::milliseconds timeout) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (const int rc = WaitFor(fd_, POLLOUT, deadline); rc != 0) return Fail(rc);
+      if (const int rc = WaitFor(POLLOUT, deadline); rc != 0) return Fail(rc);
       continue;
     }
     return Fail(n < 0 ? errno : EIO);
@@ -176,7 +187,7 @@ bool TcpClient::ReadLine(std::string& line, std::chrono::milliseconds timeout,
     // +1 leaves room for the CR of a line that is exactly maxLine long.
     if (buffer_.size() > maxLine + 1) return Fail(EMSGSIZE);
 
-    if (const int rc = WaitFor(fd_, POLLIN, deadline); rc != 0) return Fail(rc);
+    if (const int rc = WaitFor(POLLIN, deadline); rc != 0) return Fail(rc);
     char chunk[4096];
     const std::size_t room = std::min(sizeof chunk, maxLine + 2 - buffer_.size());
     const ssize_t n = recv(fd_, chunk, room, 0);
