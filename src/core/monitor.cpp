@@ -220,7 +220,7 @@ void Monitor::EnabledChanged(HostEntry& host) {
 void Monitor::SaveNow() { SaveHosts(); }
 
 TraceSettings TraceSettingsOf(const HostEntry& host) {
-  return {host.TraceBufferSize, host.TraceTimeOut, host.TraceTTL};
+  return {host.TraceBufferSize, host.TraceTimeOut, host.TraceTTL, AddressFamilyOf(host.IPFamily)};
 }
 
 std::string TraceNowText(const TraceSettings& settings, const std::string& target,
@@ -231,7 +231,7 @@ std::string TraceNowText(const TraceSettings& settings, const std::string& targe
   probe.timeout = settings.timeout;
   probe.ttl = settings.ttl;
   probe.targetText = target;
-  probe.family = AddressFamilyOf(settings.IPFamily);
+  probe.family = settings.family;
   std::string text = TraceHeader(target);
   if (onLine) onLine(text);
   probe.OnHop = [&text, &onLine](TraceProbe&, int32_t hop, const IpAddress& address,

@@ -11,6 +11,7 @@
 #include "core/host_list.h"
 #include "core/job_lane.h"
 #include "core/monitor_services.h"
+#include "probes/address.h"
 #include "probes/icmp_mode.h"
 
 namespace sentrel {
@@ -107,6 +108,7 @@ struct TraceSettings {
   uint8_t dataSize = 60;
   int32_t timeout = 5000;  // ms
   uint8_t ttl = 60;
+  AddressFamily family = AddressFamily::Automatic;
 };
 TraceSettings TraceSettingsOf(const HostEntry& host);
 
