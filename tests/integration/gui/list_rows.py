@@ -4,8 +4,9 @@ One line per row: name|avg|last|light, where light is the description of
 the row's state image. Exit code 1 when the list cannot be found.
 
 --select TEXT selects instead the row whose name or address is TEXT, as a
-screen reader does. --timed also prints to stderr how many milliseconds the
-query took, the start of the interpreter not counted.
+screen reader does (exit code 1 when there is no such row). --timed also
+prints to stderr how many milliseconds the query took, the start of the
+interpreter not counted.
 """
 import sys
 import time
@@ -37,15 +38,16 @@ def main(args):
         if hosts is None:
             continue
         table = hosts.queryTable()
+        selected = False
         for row in range(table.nRows):
             cells = [table.getAccessibleAt(row, c) for c in range(table.nColumns)]
             if chosen is None:
                 print("|".join([cells[1].name, cells[2].name, cells[3].name, cells[0].description]))
-            elif chosen in (cells[0].name, cells[1].name) and not table.addRowSelection(row):
-                return 1
+            elif chosen in (cells[0].name, cells[1].name):
+                selected = table.addRowSelection(row)
         if "--timed" in args:
             print(round((time.monotonic() - start) * 1000), file=sys.stderr)
-        return 0
+        return 0 if chosen is None or selected else 1
     return 1
 
 

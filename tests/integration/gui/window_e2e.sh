@@ -51,6 +51,7 @@ fail() {
   echo "FAILED: $*"
   echo "--- program stderr"; cat "$work/err" 2>/dev/null || true
   echo "--- rows"; cat "$work/rows" 2>/dev/null || true
+  echo "--- log"; tr -d '\r' <"$work/hosts/sentrel.log" 2>/dev/null | tail -20 || true
   echo "--- windows"; xwininfo -root -tree 2>&1 | grep -i sentrel || true
   for w in $(xdotool search --class sentrel 2>/dev/null); do
     echo "$w: $(xwininfo -id "$w" | grep -E 'Width|Height|Map State' | tr -s ' ' | tr '\n' ' ')"
