@@ -241,10 +241,13 @@ void MainWindow::BuildHostMenu() {
 
 void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   QString restore = "Restore";
+  std::vector<int> renamed;
   for (const CaptionRead& read : WindowCaptions(LanguageWindow::kMainForm)) {
     const std::string key(read.caption->key);
     const QString text = QString::fromStdString(CaptionText(file, read.section, key));
     if (const int column = HeaderColumn(key); column >= 0) {
+      if (model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString() != text)
+        renamed.push_back(column);
       model_->SetHeaderText(column, text);
     } else if (key == "Restore") {
       restore = text;
@@ -265,6 +268,19 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
     captions.about = Caption("AboutItem");
     captions.exit = Caption("ExitItem");
     hooks_.setTrayCaptions(captions);
+  }
+  WidenColumnsToHeaders(renamed);
+}
+
+void MainWindow::WidenColumnsToHeaders(const std::vector<int>& columns) {
+  // A column whose caption a language made longer than the column is widened
+  // to show it; a column the operator made narrower under an unchanged
+  // caption stays. The last column fills the list's width anyway, and a size
+  // given to it would become the least it could shrink to.
+  QHeaderView* header = list_->header();
+  for (const int c : columns) {
+    if (c + 1 < HostTableModel::kColumns)
+      header->resizeSection(c, std::max(header->sectionSize(c), header->sectionSizeHint(c)));
   }
 }
 
@@ -318,7 +334,9 @@ void MainWindow::ApplyPlacement() {
   const ScreenRect r = UsableWindowRect(placement_, screens, fallback);
   setGeometry(r.left, r.top, r.width, r.height);
   splitter_->setSizes({std::max(placement_.ListHeight, 0), std::max(r.height, 1)});
-  for (int c = 0; c < HostTableModel::kColumns; ++c)
+  // The last column fills what the others leave; a stored width given to it
+  // would become the least it could shrink to.
+  for (int c = 0; c + 1 < HostTableModel::kColumns; ++c)
     list_->header()->resizeSection(c, std::max(placement_.ColWidth[static_cast<std::size_t>(c)], 0));
   // Only here, never while the operator drags it: an address column stored
   // narrower than the widest address of the list is widened to show it.

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include <QMainWindow>
 #include <QStringList>
@@ -113,6 +114,7 @@ class MainWindow final : public QMainWindow {
   void BuildHostMenu();
   void ApplyPlacement();
   void ApplyFirstStartPlacement();
+  void WidenColumnsToHeaders(const std::vector<int>& columns);
   FirstStartLayout FirstStart() const;
   // The address column's texts, row by row.
   QStringList Addresses() const;

@@ -123,8 +123,14 @@ void FitToContents(QWidget& window) {
       if (QListWidget* list = PageListOf(*tabs)) ChoosePageSwitch(*tabs, *list, room);
     }
   }
-  // Measured now, with the captions that were set while it was hidden; the
-  // window takes its size hint even where the user had made it larger.
+  // Qt measures a box anew only while it shows: a caption changed while
+  // the window was closed leaves the layouts of the pages not shown now
+  // (a row of boxes inside a page, say) with their sizes of the former
+  // language. So every layout, and the size each keeps of its widgets, is
+  // dropped, and all is measured now, with the captions set while hidden;
+  // the window takes its size hint even where the user had made it larger.
+  for (QWidget* child : window.findChildren<QWidget*>()) child->updateGeometry();
+  for (QLayout* layout : window.findChildren<QLayout*>()) layout->invalidate();
   if (QLayout* layout = window.layout()) layout->activate();
   window.adjustSize();
 }

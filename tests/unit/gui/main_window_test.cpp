@@ -307,5 +307,17 @@ TEST_F(MainWindowPlacedTest, AddressColumnFitsOnLoadAndTheLastColumnTakesTheRest
   EXPECT_EQ(placement.ColWidth[0], 30);
 }
 
+TEST_F(MainWindowPlacedTest, ALongerCaptionWidensItsColumnAndLeavesTheOthers) {
+  ShowWindow();
+  QHeaderView& header = *List().header();
+  window->ApplyLanguage(IniFile::Parse(
+      "[MainForm]\nHeader3=\xD0\xA1\xD1\x80\xD0\xB5\xD0\xB4. \xD0\xB2\xD1\x80\xD0\xB5"
+      "\xD0\xBC\xD1\x8F \xD0\xBE\xD1\x82\xD0\xB2\xD0\xB5\xD1\x82\xD0\xB0\n"));
+  EXPECT_GE(header.sectionSize(2), header.sectionSizeHint(2));
+  EXPECT_GT(header.sectionSize(2), 70);
+  // A caption that did not change keeps the operator's width, cut or not.
+  EXPECT_EQ(header.sectionSize(3), 60);
+}
+
 }  // namespace
 }  // namespace sentrel

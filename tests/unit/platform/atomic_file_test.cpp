@@ -186,6 +186,8 @@ TEST_F(AtomicFileTest, ALinkThatCannotBeWrittenThroughFailsAndChangesNothing) {
   fs::create_symlink(locked / "hosts.xml", file_);
   fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
                               fs::perms::others_exec);
+  // The child drops root to "nobody", which must still reach the link.
+  fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
   const int status = RunInChild([&] {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return false;
     std::string error;
