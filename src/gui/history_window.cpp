@@ -185,6 +185,14 @@ QString HistoryWindow::Caption(const char* key) const {
   return Text(CaptionText(language_, kHistoryFormSection, key));
 }
 
+QString HistoryWindow::OpenFailure(const std::string& error) const {
+  // Nothing recorded yet is the usual case of a fresh start; only a file
+  // that is there and unreadable needs the reader's technical reason.
+  if (!HistoryReader::Recorded(services_.databasePath))
+    return Caption("NoRecordsYet").replace("%1", Text(services_.databasePath));
+  return Caption("HistoryUnreadable") + " " + Text(error);
+}
+
 void HistoryWindow::ShowHost(const std::optional<HistoryHost>& host) {
   host_ = host;
   Reload();
@@ -237,7 +245,7 @@ void HistoryWindow::Reload() {
   }
   const int64_t id = open && host_ ? reader.FindHost(*host_).value_or(0) : 0;
   PeriodHistory shown = ReadPeriod(reader, id, span, now);
-  state_->setText(!open      ? Text(error)
+  state_->setText(!open      ? OpenFailure(error)
                   : id == 0  ? Caption("NothingRecorded")
                              : QString());
   ShowFigures(shown.figures);
@@ -324,8 +332,9 @@ QString HistoryWindow::FigureText(const QString& name) const {
 
 bool HistoryWindow::ExportCsv(const std::string& path, std::string* error) const {
   HistoryReader reader;
-  if (!host_ || !reader.Open(services_.databasePath, error)) {
-    if (error && !host_) *error = "no host chosen";
+  std::string reason;
+  if (!host_ || !reader.Open(services_.databasePath, &reason)) {
+    if (error) *error = host_ ? OpenFailure(reason).toStdString() : "no host chosen";
     return false;
   }
   const std::optional<int64_t> id = reader.FindHost(*host_);

@@ -76,6 +76,9 @@ class HistoryWindow final : public QWidget {
 
  private:
   QString Caption(const char* key) const;
+  // Why the history cannot be shown, in the window's language; `error` is
+  // the reader's reason.
+  QString OpenFailure(const std::string& error) const;
   void ChooseExport();
   void ShowFigures(const PeriodFigures& figures);
   void ShowOutages(const std::vector<OutageRow>& outages);

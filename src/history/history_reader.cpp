@@ -27,9 +27,13 @@ TrafficStats StatsOfRow(const SqlStatement& row, int first) {
 
 }  // namespace
 
-bool HistoryReader::Open(const std::string& path, std::string* error) {
+bool HistoryReader::Recorded(const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  return std::filesystem::exists(path, ec);
+}
+
+bool HistoryReader::Open(const std::string& path, std::string* error) {
+  if (!Recorded(path)) {
     if (error) *error = "no history has been recorded yet (" + path + ")";
     return false;
   }

@@ -18,6 +18,8 @@ class HistoryReader {
  public:
   // False when there is no readable history at `path` (`error` says why).
   bool Open(const std::string& path, std::string* error = nullptr);
+  // Whether a history has been recorded at `path` at all, readable or not.
+  static bool Recorded(const std::string& path);
 
   // Every host with something stored, by address and name.
   std::vector<StoredHost> Hosts();

@@ -55,6 +55,7 @@ constexpr auto kMainForm = std::to_array<Caption>({
 });
 
 constexpr auto kHostForm = std::to_array<Caption>({
+    Label("Caption", "Host Properties", "window title"),
     Label("HostIP", "Host IP:", "label"),
     Label("ToName", ">> Name", "button"),
     Label("HostName", "Computer name:", "label"),
@@ -110,6 +111,7 @@ constexpr auto kHostForm = std::to_array<Caption>({
 });
 
 constexpr auto kOptionsForm = std::to_array<Caption>({
+    Label("Caption", "Options", "window title"),
     Label("LogSize", "Log size:", "label"),
     Label("MinToTray", "&Minimize to Tray", "check box"),
     Label("AutoRun", "Auto &Run", "check box"),
@@ -203,6 +205,8 @@ constexpr auto kHistoryForm = std::to_array<Caption>({
     Label("TraceHint", "The trace of the selected outage, when its loss alarm ran one.",
           "trace pane while it is empty"),
     Label("NothingRecorded", "Nothing recorded for this host yet.", "status line"),
+    Label("NoRecordsYet", "No history has been recorded yet (%1).", "status line: %1 is the history file"),
+    Label("HistoryUnreadable", "The history cannot be read:", "status line, followed by the reason"),
     Label("NotInList", "(not in the list)", "host chooser: after a host that left the list"),
     Label("NoHistory", "No history for this period", "graph without data"),
     Label("ExportTitle", "Export CSV", "title of the file chooser"),

@@ -802,6 +802,8 @@ void HostForm::ShowCaption(const Caption& caption, const QString& text) {
     pingBy_->setItemText(caption.item, text);
   } else if (caption.list == CaptionList::kIPFamily) {
     ipFamily_->setItemText(caption.item, text);
+  } else if (caption.key == kWindowTitleKey) {
+    setWindowTitle(text);
   } else if (const int page = PageOf(caption.key); page >= 0) {
     tabs_->setTabText(page, text);
     // The template groups take the captions of the two alarm pages.

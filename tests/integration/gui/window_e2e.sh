@@ -4,7 +4,10 @@
 # answers, one that never does (its packets are dropped in a namespace of the
 # test's own), one disabled; "isPinging" = "1", so checks resume by
 # themselves. The rows must show a light, "Lost" and grey; a second start
-# must end at once with 0. With "Minimize to tray" set the tray icon shows
+# must end at once with 0. While "Trace now" waits on a silent host's
+# hops, the answering host's results keep reaching the log and the window
+# answers a screen reader within 1 s; Escape ends the trace within one of
+# its time-outs. With "Minimize to tray" set the tray icon shows
 # the "host lost" picture, minimising hides the window and leaves the icon,
 # and a left click on the icon brings the window back without a taskbar
 # button. Exit from the menu must store the placement.
@@ -37,6 +40,7 @@ cleanup() {
   done
   wait 2>/dev/null || true
   "$root/scripts/netns-topology.sh" down "$prefix" || true
+  rm -rf "/etc/netns/$prefix-cli"
   rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
   rm -rf "$work"
 }
@@ -47,6 +51,7 @@ fail() {
   echo "FAILED: $*"
   echo "--- program stderr"; cat "$work/err" 2>/dev/null || true
   echo "--- rows"; cat "$work/rows" 2>/dev/null || true
+  echo "--- log"; tr -d '\r' <"$work/hosts/sentrel.log" 2>/dev/null | tail -20 || true
   echo "--- windows"; xwininfo -root -tree 2>&1 | grep -i sentrel || true
   for w in $(xdotool search --class sentrel 2>/dev/null); do
     echo "$w: $(xwininfo -id "$w" | grep -E 'Width|Height|Map State' | tr -s ' ' | tr '\n' ' ')"
@@ -65,6 +70,12 @@ wait_for() {
 }
 
 "$root/scripts/netns-topology.sh" up "$prefix"
+# Names come from the namespace's own files (`ip netns exec` mounts them over
+# /etc): the first router has one, and a lookup of any other address fails
+# at once instead of waiting on a name server out of the namespace's reach.
+mkdir -p "/etc/netns/$prefix-cli"
+echo '198.18.1.1 r1.test' >"/etc/netns/$prefix-cli/hosts"
+echo 'nameserver 127.0.0.1' >"/etc/netns/$prefix-cli/resolv.conf"
 # An array, not a function: `&` then gives the program's own pid to stop.
 in_ns=(ip netns exec "$prefix-cli")
 
@@ -98,16 +109,19 @@ wait_for 20 a11y_ready || fail "no accessibility bus"
 pids+=($!)
 
 printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\SOFTWARE\Sentrel\Options]' \
-  "\"PathToData\"=\"$work/hosts\"" "\"PathToLog\"=\"$work/hosts\"" '"LogDetail"="1"' \
+  "\"PathToData\"=\"$work/hosts\"" "\"PathToLog\"=\"$work/hosts\"" '"LogDetail"="2"' \
   '"MinToTray"="1"' '' \
   '[HKEY_CURRENT_USER\SOFTWARE\Sentrel\MainForm]' '"isPinging"="1"' \
   >"$XDG_CONFIG_HOME/Sentrel/registry.reg"
-# 198.18.7.0/24 is dropped silently by a router of the topology.
-host() { printf '%s\r\n' '<H>' "$1" "<HIP>$2</HIP>" "<HN>$3</HN>" '<PI>1</PI>' '<TO>300</TO>' '</H>'; }
+# 198.18.7.0/24 is dropped silently by a router of the topology: a trace
+# there gets the first router's answer, then waits out a second for each TTL
+# up to 10. A host without a name is traced by its address.
+host() { printf '%s\r\n' '<H>' "$1" "<HIP>$2</HIP>" "<HN>$3</HN>" '<PI>1</PI>' '<TO>300</TO>' "${4:-}" '</H>'; }
 {
   host '<CHK>T</CHK>' 198.18.3.2 answering
   host '<CHK>T</CHK>' 198.18.7.5 silent
   host '' 198.18.3.2 disabled
+  host '' 198.18.7.9 '' '<TOTR>1000</TOTR><TTLTR>10</TTLTR>'
 } >"$work/hosts/sentrel.xml"
 
 "${in_ns[@]}" "$sentrel" >"$work/out" 2>"$work/err" &
@@ -134,6 +148,38 @@ rows_ready() {
     grep -q '^disabled|_|_|not checked$' "$work/rows"
 }
 wait_for 30 rows_ready || fail "rows do not show a light, Lost and grey"
+
+# "Trace now" to a silent host, from the Hosts menu with its row selected.
+# The trace's text reaches the log file when the trace has ended.
+log_text() { tr -d '\r' <"$work/hosts/sentrel.log" 2>/dev/null || true; }
+answers_logged() { log_text | grep -c 'answering' || true; }
+traced() { log_text | grep -q '^=== Trace 198.18.7.9 ===$'; }
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+"${in_ns[@]}" /usr/bin/python3 "$root/tests/integration/gui/list_rows.py" --select 198.18.7.9 ||
+  fail "the row to trace cannot be selected"
+xdotool windowactivate --sync "$(window)" >/dev/null 2>&1 || true
+xdotool key --clearmodifiers alt+f
+sleep 0.5
+xdotool key Right
+sleep 0.5
+xdotool key t
+before=$(answers_logged)
+sleep 1.5
+query_ms=$("${in_ns[@]}" /usr/bin/python3 "$root/tests/integration/gui/list_rows.py" --timed 2>&1 >/dev/null) ||
+  fail "no answer to an accessibility query during the trace"
+sleep 1.5
+after=$(answers_logged)
+[ "$query_ms" -le 1000 ] || fail "an accessibility query took $query_ms ms during the trace"
+[ $((after - before)) -ge 2 ] || fail "$before then $after answers logged in 3 s of trace: the log stood still"
+! traced || fail "the trace ended before it was stopped"
+xdotool key Escape
+stopped_at=$(now_ms)
+wait_for 3 traced || fail "Escape did not end the trace"
+stop_ms=$(( $(now_ms) - stopped_at ))
+# One time-out of 1000 ms, and the polling.
+[ "$stop_ms" -le 1500 ] || fail "the trace ended $stop_ms ms after Escape"
+log_text | grep -A1 '^=== Trace 198.18.7.9 ===$' | grep -q '^1\. [0-9]*ms r1\.test \[198\.18\.1\.1\]$' ||
+  fail "the trace's log text lacks its hops: $(log_text | grep -A3 '^=== Trace')"
 
 # The tray icon: the only small window of the program, embedded in the
 # window manager's notification area.
@@ -221,4 +267,4 @@ app=""
 grep -q '^"isPinging"="1"' <(tr -d '\r' <"$XDG_CONFIG_HOME/Sentrel/registry.reg") ||
   fail "SIGTERM did not store the running state"
 
-echo "window end to end: rows, second start (${elapsed} ms), exit, placement and SIGTERM all right"
+echo "window end to end: rows, second start (${elapsed} ms), trace (query $query_ms ms, stop $stop_ms ms), exit, placement and SIGTERM all right"

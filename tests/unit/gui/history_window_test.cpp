@@ -182,12 +182,25 @@ TEST_F(HistoryWindowTest, ALanguageFileTranslatesWhatTheWindowPutsTogether) {
   EXPECT_EQ(window.OutageTable().horizontalHeaderItem(0)->text(), "Start");
 }
 
-TEST_F(HistoryWindowTest, WithoutADatabaseTheWindowSaysSo) {
-  HistoryWindow window({dir.Path() + "/none.db", clock, {}});
+TEST_F(HistoryWindowTest, WithoutADatabaseTheWindowSaysSoInItsLanguage) {
+  const std::string none = dir.Path() + "/none.db";
+  HistoryWindow window({none, clock, {}});
+  window.ApplyLanguage(IniFile::Parse(
+      "[HistoryForm]\r\nNoRecordsYet=Noch kein Verlauf (%1).\r\nHistoryUnreadable=Unlesbar:\r\n"));
   window.ShowHost(router);
   EXPECT_TRUE(window.Graph().Data().buckets.empty());
   EXPECT_EQ(window.FigureText("Outages"), "0");
-  EXPECT_FALSE(window.findChild<QLabel*>("HistoryState")->text().isEmpty());
+  const QLabel& state = *window.findChild<QLabel*>("HistoryState");
+  EXPECT_EQ(state.text().toStdString(), "Noch kein Verlauf (" + none + ").");
+  std::string error;
+  EXPECT_FALSE(window.ExportCsv(dir.Path() + "/out.csv", &error));
+  EXPECT_EQ(error, "Noch kein Verlauf (" + none + ").");
+
+  // A file that is there but no history keeps the reader's reason.
+  testing::PutFile(none, "not a database");
+  window.ShowHost(router);
+  EXPECT_TRUE(state.text().startsWith("Unlesbar: " + QString::fromStdString(none) + ": "))
+      << state.text().toStdString();
 }
 
 }  // namespace

@@ -378,12 +378,15 @@ TEST_F(HostFormTest, CaptionsAreSetByKeyAndEveryControlIsNamed) {
 }
 
 TEST_F(HostFormTest, LanguageFileSetsEveryCaptionAndTheNamesFollow) {
-  form->ApplyLanguage(IniFile::Parse("[HostForm]\nTest=Probe\nDay=jeden Tag\n[Buttons]\nOk=Gut\n"));
+  form->ApplyLanguage(IniFile::Parse(
+      "[HostForm]\nCaption=Host-Eigenschaften\nTest=Probe\nDay=jeden Tag\n[Buttons]\nOk=Gut\n"));
+  EXPECT_EQ(form->windowTitle(), "Host-Eigenschaften");
   EXPECT_EQ(Find<QPushButton>("Ok")->text(), "Gut");
   EXPECT_EQ(Find<QComboBox>("CheckEveryCombo")->itemText(3), "jeden Tag");
   EXPECT_EQ(Button("Probe: Play WAV file: (On loss)")->text(), "Probe");
   // Without a file every caption goes back to the built-in text.
   form->ApplyLanguage(std::nullopt);
+  EXPECT_EQ(form->windowTitle(), "Host Properties");
   EXPECT_EQ(Find<QPushButton>("Ok")->text(), "Ok");
   EXPECT_EQ(Find<QComboBox>("CheckEveryCombo")->itemText(3), "every Day");
   EXPECT_EQ(Button("Test: Play WAV file: (On loss)")->text(), "Test");

@@ -372,7 +372,7 @@ namespace {
 TEST_F(OptionsFormTest, LanguageFileSetsEveryNamedCaptionAndRefillsTheLists) {
   Build();
   const auto file = IniFile::Parse(
-      "[OptionsForm]\r\nPassword=Kennwort:\r\nLogSettings=Protokoll\r\nMonth=Monat\r\n"
+      "[OptionsForm]\r\nCaption=Optionen\r\nPassword=Kennwort:\r\nLogSettings=Protokoll\r\nMonth=Monat\r\n"
       "LogLevel1=\r\n[Buttons]\r\nOk=Jawohl\r\n");
   ApplyCaptionsByName(*form, LanguageWindow::kOptionsForm, file);
   // Both "Password:" labels carry the key.
@@ -386,6 +386,7 @@ TEST_F(OptionsFormTest, LanguageFileSetsEveryNamedCaptionAndRefillsTheLists) {
   EXPECT_EQ(Child<QComboBox>(*form, "LogDetailList").itemText(0), "");      // empty value
   EXPECT_EQ(Child<QPushButton>(*form, "Ok").text(), "Jawohl");
   EXPECT_EQ(Child<QPushButton>(*form, "Cancel").text(), "Cancel");
+  EXPECT_EQ(form->windowTitle(), "Optionen");
 
   ApplyCaptionsByName(*form, LanguageWindow::kOptionsForm, std::nullopt);
   EXPECT_EQ(Child<QPushButton>(*form, "Ok").text(), "Ok");
