@@ -1,7 +1,6 @@
 #include "app/headless_runner.h"
 
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -23,39 +22,12 @@
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
+#include "platform/stop_requests.h"
 #include "settings/options.h"
 
 namespace sentrel {
 
 namespace {
-
-
-// SIGINT and SIGTERM are blocked before any thread starts, so only the waiter
-// below ever takes them; the engine's threads are never interrupted.
-class SignalWaiter {
- public:
-  SignalWaiter(std::atomic<bool>& stop, TaskQueueUiThread& ui) {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-    thread_ = std::thread([this, &stop, &ui] {
-      int signal = 0;
-      sigwait(&set_, &signal);
-      stop = true;
-      ui.Wake();
-    });
-  }
-  ~SignalWaiter() {
-    // Wakes the waiter when no signal came (the run ended otherwise).
-    pthread_kill(thread_.native_handle(), SIGTERM);
-    thread_.join();
-  }
-
- private:
-  sigset_t set_;
-  std::thread thread_;
-};
 
 bool DiscardPlain(const std::string& path) {
   std::error_code ec;
@@ -81,7 +53,10 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
 int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
-  SignalWaiter signals(stop, ui);
+  StopRequests stopRequests([&] {
+    stop = true;
+    ui.Wake();
+  });
 
   InstanceLock lock;
   if (!lock.TryAcquire()) {

@@ -1,13 +1,10 @@
 #include "notify/dial_up.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <memory>
 #include <thread>
 
-#include "platform/paths.h"
+#include "platform/private_temp_file.h"
 
 namespace sentrel {
 
@@ -47,35 +44,20 @@ std::string PasswordSetting(const std::string& type) {
 // the object goes.
 class SecretsFile {
  public:
-  SecretsFile(const std::string& setting, const std::string& value) {
-    std::string folder = GetRuntimeFolder();
-    if (folder.empty()) folder = "/tmp";
-    std::string pattern = JoinPath(folder, "sentrel-dial-XXXXXX");
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return;
-    fchmod(fd, 0600);
+  SecretsFile(const std::string& setting, const std::string& value)
+      : file_("sentrel-dial-", SecretLine(setting, value)) {}
+  const std::string& Path() const { return file_.Path(); }
+
+ private:
+  static std::string SecretLine(const std::string& setting, const std::string& value) {
     std::string line = setting + ":";
     for (const char c : value) {
       if (c != '\r' && c != '\n') line += c;  // one line per secret
     }
-    line += '\n';
-    const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    close(fd);
-    if (written) {
-      path_ = pattern;
-    } else {
-      unlink(pattern.c_str());
-    }
+    return line + '\n';
   }
-  ~SecretsFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  SecretsFile(const SecretsFile&) = delete;
-  SecretsFile& operator=(const SecretsFile&) = delete;
-  const std::string& Path() const { return path_; }
 
- private:
-  std::string path_;
+  PrivateTempFile file_;
 };
 
 std::string FirstLine(const std::string& text) {

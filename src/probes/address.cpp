@@ -1,11 +1,8 @@
 #include "probes/address.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstring>
+
+#include "platform/socket_api.h"
 
 namespace sentrel {
 

@@ -1,4 +1,4 @@
-#include "common/write_all.h"
+#include "platform/write_all.h"
 
 #include <unistd.h>
 
