@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/headless_desktop.h"
+#include "app/program_history.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "core/notify_alarm_channels.h"
@@ -13,7 +14,6 @@
 #include "core/monitor.h"
 #include "core/status_report.h"
 #include "core/ui_thread.h"
-#include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
@@ -93,12 +93,9 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   NotifyAlarmChannels channels(options, mail, desktop);
 
-  // The history of every result; its notices reach the log on this thread.
-  HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
-
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
-  services.recorder = &history;
-  services.figures = &history;
+  // The history of every result; its notices reach the log on this thread.
+  const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
   Monitor monitor(services);
   monitor.SetPinging(pinging);
   monitor.LoadHosts();

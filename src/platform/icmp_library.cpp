@@ -43,7 +43,9 @@ uint32_t IpStatusFromErrno(int error) {
     case ENETDOWN:
       return kIpDestNetUnreachable;
     case EHOSTUNREACH:
+#ifdef EHOSTDOWN  // not every system has it
     case EHOSTDOWN:
+#endif
       return kIpDestHostUnreachable;
     case ENOPROTOOPT:
     case EPROTO:

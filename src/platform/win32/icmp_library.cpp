@@ -11,10 +11,11 @@ namespace sentrel {
 
 namespace {
 
-// The reply buffer holds one reply record, the echoed data and room for an
-// ICMP error message (8 bytes) as the library asks.
+// The reply buffer holds one reply record, the echoed data, room for an ICMP
+// error message (8 bytes) and, for a request on an event, the I/O status
+// block (two pointers) as the library asks.
 std::size_t ReplyBufferSize(std::size_t dataSize) {
-  return sizeof(ICMP_ECHO_REPLY) + dataSize + 8 + sizeof(IO_STATUS_BLOCK);
+  return sizeof(ICMP_ECHO_REPLY) + dataSize + 8 + 2 * sizeof(void*);
 }
 
 // One handle of the ICMP library. A request runs asynchronously on an event,
