@@ -19,7 +19,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # localtime_r and the other POSIX thread-safe time functions of the C library.
 set(CMAKE_CXX_FLAGS_INIT "-D_POSIX_THREAD_SAFE_FUNCTIONS")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-find_program(SENTREL_WINE NAMES wine64 wine)
+# Debian keeps the 64-bit loader out of PATH.
+find_program(SENTREL_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(SENTREL_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${SENTREL_WINE})
 endif()

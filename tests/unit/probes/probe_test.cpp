@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 
 #include <cstring>
 #include <memory>
@@ -7,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/socket_api.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_icmp.h"
 #include "probes/echo_request.h"

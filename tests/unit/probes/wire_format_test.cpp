@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 
 #include <array>
 #include <cerrno>
@@ -8,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/socket_api.h"
 #include "platform/icmp_library.h"
 #include "probes/echo_request.h"
 
