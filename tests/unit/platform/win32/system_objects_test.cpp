@@ -11,9 +11,11 @@
 #include "platform/instance_lock.h"
 #include "platform/mailslot.h"
 #include "platform/paths.h"
+#include "platform/program_start.h"
 #include "platform/socket_notifier_poll.h"
 #include "platform/tcp_client.h"
 #include "platform/win32/registry_access.h"
+#include "fakes/test_files.h"
 
 namespace sentrel {
 namespace {
@@ -59,6 +61,21 @@ TEST(Win32Autostart, TheRunValueComesAndGoes) {
   ASSERT_TRUE(SetAutostart(false, program, &error)) << error;
   EXPECT_FALSE(run.Get("Sentrel").has_value());
   EXPECT_TRUE(SetAutostart(false, program, &error)) << "a missing entry is removed already";
+}
+
+// The shell starts a program with its parameters as one text; a file that
+// does not exist starts nothing.
+TEST(Win32ProgramStart, TheShellStartsAProgramWithItsParameters) {
+  testing::TempDir dir;
+  const std::string mark = dir.Path() + "\\started.txt";
+  ASSERT_TRUE(StartProgram("cmd.exe", "/c echo started> \"" + mark + "\""));
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i) {
+    std::this_thread::sleep_for(100ms);
+    seen = testing::ReadFile(mark).starts_with("started");
+  }
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(StartProgram(dir.Path() + "\\missing.exe", ""));
 }
 
 // The ICMP library answers an echo to the loopback address; an interrupted
