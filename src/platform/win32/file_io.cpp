@@ -1,13 +1,20 @@
-#include "platform/append_line.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <climits>
+
+#include "platform/append_line.h"
+#include "platform/file_io.h"
 #include "platform/win32/text_wide.h"
-#include "platform/write_all.h"
 
 namespace sentrel {
+
+// The C runtime writes at most INT_MAX bytes at once.
+long WriteSome(int fd, const char* data, std::size_t size) {
+  return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX)));
+}
 
 // Windows files have no permission bits of this kind: a file in the user's
 // own folders is the user's. `mode` only decides whether the file is created
@@ -20,15 +27,6 @@ int OpenForAppending(const std::string& file, unsigned mode) {
 
 void CloseAppending(int fd) {
   if (fd >= 0) _close(fd);
-}
-
-void AppendLine(const std::string& file, std::string_view line, unsigned mode) {
-  const int fd = OpenForAppending(file, mode);
-  if (fd < 0) return;
-  std::string text(line);
-  text += "\r\n";
-  WriteAll(fd, text, WhenNothingWritten::GiveUp);
-  CloseAppending(fd);
 }
 
 }  // namespace sentrel
