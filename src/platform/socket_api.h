@@ -1,8 +1,8 @@
 #pragma once
 
-// The system's socket declarations for code outside the platform layer that
-// converts and looks up addresses (getaddrinfo, getnameinfo, inet_addr,
-// sockaddr_in, ntohl): BSD sockets, or Windows Sockets 2 on Windows. The one
+// The system's socket declarations for code that converts and looks up
+// addresses (getaddrinfo, getnameinfo, inet_addr, sockaddr_in, ntohl,
+// gethostname): BSD sockets, or Windows Sockets 2 on Windows. The one
 // place where the two differ in name only; a process on Windows starts its
 // sockets (StartSockets) before the first lookup.
 #ifdef _WIN32
@@ -13,4 +13,5 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
