@@ -14,6 +14,7 @@ packages=(
   librsvg2-bin dpkg-dev
   fping
   libsqlite3-dev
+  libmicrohttpd-dev prometheus curl
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix googletest wine wine64
 )

@@ -4,6 +4,7 @@
 
 #include "common/command_line.h"
 #include "core/host_list.h"
+#include "export/listen_address.h"
 #include "history/history_time.h"
 
 namespace sentrel {
@@ -47,7 +48,7 @@ bool IsTransferLogSwitch(const std::string& arg) {
 
 }  // namespace
 
-CliCommand ParseCliCommand(const std::vector<std::string>& args) {
+CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCodePage) {
   CliCommand cmd;
   bool haveCommand = false;
   auto fail = [&cmd](std::string message) {
@@ -58,9 +59,10 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (IsTransferLogSwitch(arg)) continue;
+    // Values are text from the terminal: decoded like all outside text.
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
-      out = args[++i];
+      out = DecodeOutsideText(args[++i], terminalCodePage);
       return true;
     };
     if (const CommandWord* c = FindCommand(arg)) {
@@ -108,6 +110,12 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
       if (!cmd.since) return fail("not a date: " + v + " (YYYY-MM-DD or YYYY-MM-DDTHH:MM)");
     } else if (arg == "--ping") {
       cmd.ping = true;
+    } else if (arg == "--metrics") {
+      std::string v;
+      if (!value(v)) return fail("--metrics needs ADDRESS:PORT (an empty text for none)");
+      std::string error;
+      if (!ParseListenAddress(v, error) && !error.empty()) return fail("--metrics " + error);
+      cmd.metrics = v;
     } else {
       return fail("unknown argument: " + arg);
     }
@@ -123,6 +131,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args) {
   if (cmd.ping && cmd.kind != Kind::Headless && cmd.kind != Kind::Window) {
     return fail("--ping goes with --headless");
   }
+  if (cmd.metrics && cmd.kind != Kind::Headless) {
+    return fail("--metrics goes with --headless");
+  }
   return cmd;
 }
 
@@ -131,11 +142,16 @@ std::string CliUsage() {
          "\n"
          "Without a command Sentrel runs its monitoring engine as with --headless.\n"
          "\n"
-         "  --headless [--ping]   run the monitoring engine without a window; every\n"
+         "  --headless [--ping] [--metrics ADDRESS:PORT]\n"
+         "                        run the monitoring engine without a window; every\n"
          "                        log line also goes to standard output, message\n"
          "                        boxes to standard error; SIGINT or SIGTERM stops it.\n"
          "                        Checks start when they were running at the last\n"
          "                        stop, or with --ping.\n"
+         "  --metrics ADDRESS:PORT  with --headless: serve Prometheus metrics there\n"
+         "                        (port 9639 when only an address is given; an\n"
+         "                        IPv6 address in brackets) in place of the\n"
+         "                        MetricsListen option; \"\" serves none\n"
          "  --list                print the host list: row, enabled mark, address,\n"
          "                        name, description, schedule\n"
          "  --add ADDRESS [--name NAME] [--desc TEXT] [--interval SECONDS]\n"

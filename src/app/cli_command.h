@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/date_time.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -20,6 +21,7 @@ struct CliCommand {
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
+  std::optional<std::string> metrics;  // --metrics ADDRESS:PORT ("" = no endpoint)
   std::string address;       // --add ADDRESS, --trace HOST; --history HOST not on the list
   std::string name;          // --name
   std::string desc;          // --desc
@@ -33,8 +35,10 @@ struct CliCommand {
 
 // Parses the arguments after the program name. The mail transfer-log switch
 // (/sl or -sl) may stand anywhere and is not an error here; it is read
-// separately. Exactly one command may be given.
-CliCommand ParseCliCommand(const std::vector<std::string>& args);
+// separately. Exactly one command may be given. Text values (names,
+// descriptions, hosts) are decoded from the terminal's code page.
+CliCommand ParseCliCommand(const std::vector<std::string>& args,
+                           int terminalCodePage = kUtf8CodePage);
 
 // The text of --help.
 std::string CliUsage();

@@ -9,11 +9,12 @@
 #include "app/program_history.h"
 #include "common/clock.h"
 #include "common/command_line.h"
-#include "core/notify_alarm_channels.h"
 #include "core/event_log.h"
+#include "core/notify_alarm_channels.h"
 #include "core/monitor.h"
 #include "core/status_report.h"
 #include "core/ui_thread.h"
+#include "export/monitor_metrics.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
@@ -23,6 +24,7 @@
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
 #include "platform/stop_requests.h"
+#include "settings/language_files.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -73,6 +75,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
   ROptions options;
   LoadOptions(options, registry);
+  // The language's code page reads legacy text in the data file.
+  LoadLanguage(options.Language, LanguageFolders());
   const bool pinging = runOptions.ping || LoadPinging(registry);
 
   const bool transferLog = HasCommandLineSwitch("sl");
@@ -91,15 +95,19 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop);
+  ActivityCounters counters;
+  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
 
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
+  services.counters = &counters;
   // The history of every result; its notices reach the log on this thread.
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
   Monitor monitor(services);
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
   auto nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
@@ -118,6 +126,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  metrics.Stop();
   monitor.Shutdown();
   ui.RunPending();
   monitor.SaveHosts();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace sentrel {
@@ -7,13 +8,16 @@ namespace sentrel {
 struct HeadlessRunOptions {
   bool ping = false;          // --ping: start checks whatever was stored
   std::string programFolder;  // fallback folder of smtp.log
+  // --metrics ADDRESS:PORT, in place of the MetricsListen option for this run.
+  std::optional<std::string> metricsListen;
 };
 
 // Runs the monitoring engine without a window until SIGINT or SIGTERM: the
 // options and "isPinging" from the registry file, the hosts from the data
 // folder, the event log (every line also on standard output), the status
 // message once a minute. On the signal the workers are ended, a modified
-// host list is saved and "isPinging" is written. Holds the single-instance
+// host list is saved and "isPinging" is written. The metrics endpoint runs
+// for the whole run when MetricsListen or --metrics names an address. Holds the single-instance
 // lock for the whole run; returns 0 at once when another instance holds it.
 //
 // Call from main before any other thread exists: SIGINT and SIGTERM are

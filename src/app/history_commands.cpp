@@ -118,7 +118,8 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
                            SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
                            "\n\n" + FiguresText(period.figures) + "\n" +
                            TimelineText(period.outages, period.toSecond);
-  std::fwrite(text.data(), 1, text.size(), context.out);
+  const std::string shown = TextForCodePage(text, context.terminalCodePage);
+  std::fwrite(shown.data(), 1, shown.size(), context.out);
   return 0;
 }
 

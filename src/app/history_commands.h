@@ -5,6 +5,7 @@
 
 #include "app/cli_command.h"
 #include "common/date_time.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -14,6 +15,7 @@ struct HistoryCommandContext {
   DateTime now = 0;
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  int terminalCodePage = kUtf8CodePage;  // what `out` shows --history in; CSV stays UTF-8
 };
 
 // --history: the figures of the period and the outage timeline of one host.

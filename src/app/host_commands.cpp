@@ -75,16 +75,26 @@ std::string ScheduleText(const HostEntry& host) {
   }
 }
 
+// `text` padded with blanks to `width` characters, not bytes.
+std::string Column(const std::string& text, std::size_t width) {
+  const std::size_t characters = static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
 int ListHosts(const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
   LoadHosts(list, context.dataFolder);
   for (std::size_t row = 0; row < list.Count(); ++row) {
     const HostEntry& host = list.Host(row);
-    std::fprintf(context.out, "%4zu [%c] %-15s  %-24s  %-24s  %s\n", row + 1,
-                 host.Enabled ? 'x' : ' ', host.HostIP.Get().c_str(),
-                 host.HostName.Get().c_str(), host.HostDesc.Get().c_str(),
-                 ScheduleText(host).c_str());
+    char head[32];
+    std::snprintf(head, sizeof head, "%4zu [%c] ", row + 1, host.Enabled ? 'x' : ' ');
+    const std::string line = head + Column(host.HostIP.Get(), 15) + "  " +
+                             Column(host.HostName.Get(), 24) + "  " +
+                             Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
+    const std::string shown = TextForCodePage(line, context.terminalCodePage);
+    std::fwrite(shown.data(), 1, shown.size(), context.out);
   }
   if (list.Empty()) std::fprintf(context.err, "No hosts in %s\n", context.dataFolder.c_str());
   return 0;
@@ -137,7 +147,8 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   LoadHosts(list, context.dataFolder);
   const auto settings = list.CreateHostFromDefault();
   TraceNowText(*settings, command.address, icmp, [&](const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), context.out);
+    const std::string shown = TextForCodePage(line, context.terminalCodePage);
+    std::fwrite(shown.data(), 1, shown.size(), context.out);
     std::fflush(context.out);
   });
   return 0;

@@ -7,6 +7,7 @@
 #include "core/host_entry.h"
 #include "platform/desktop.h"
 #include "probes/icmp_mode.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -17,6 +18,7 @@ struct HostCommandContext {
   Desktop& desktop;         // folder question and save errors
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  int terminalCodePage = kUtf8CodePage;  // what `out` is shown in
 };
 
 // --list: one line per host. Returns the exit code.

@@ -15,18 +15,23 @@
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/sockets.h"
+#include "platform/terminal.h"
 #include "probes/icmp_mode.h"
+#include "settings/language_files.h"
 #include "settings/options.h"
 
 using namespace sentrel;
 
 namespace {
 
+// Also reads the user's language file, whose code page is the one that
+// legacy text in the data file is read in.
 std::string DataFolderFromOptions() {
   Registry registry;
   registry.Load();
   ROptions options;
   LoadOptions(options, registry);
+  LoadLanguage(options.Language, LanguageFolders());
   return options.PathToData;
 }
 
@@ -34,7 +39,9 @@ std::string DataFolderFromOptions() {
 
 int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
-  const CliCommand command = ParseCliCommand(std::vector<std::string>(argv + 1, argv + argc));
+  const int terminal = CodePageOfCharset(TerminalCharset());
+  const CliCommand command =
+      ParseCliCommand(std::vector<std::string>(argv + 1, argv + argc), terminal);
   if (!command.error.empty()) {
     std::fprintf(stderr, "sentrel: %s (sentrel --help lists the commands)\n",
                  command.error.c_str());
@@ -50,22 +57,25 @@ int main(int argc, char** argv) {
     case Kind::Window:
       return RunWindowProgram({argc, argv, GetProgramFolder()});
     case Kind::Headless:
-      return RunHeadless({command.ping, GetProgramFolder()});
+      return RunHeadless({command.ping, GetProgramFolder(), command.metrics});
     case Kind::List:
-      return ListHosts({DataFolderFromOptions(), {}, desktop});
+      return ListHosts({DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Add:
     case Kind::Remove:
     case Kind::Enable:
     case Kind::Disable:
-      return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop});
+      return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::History:
     case Kind::HistoryCsv:
-      return ShowHistory(command, {DataFolderFromOptions(), SystemClock().Now()});
+      return ShowHistory(command,
+                         {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
       icmp.desktop = &desktop;
-      const int code = TraceHost(command, {DataFolderFromOptions(), {}, desktop}, icmp);
+      const HostCommandContext context{DataFolderFromOptions(), {}, desktop, stdout, stderr,
+                                       terminal};
+      const int code = TraceHost(command, context, icmp);
       StopSockets();
       return code;
     }

@@ -119,6 +119,7 @@ std::string TraceTarget(const HostEntry& host) {
 AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
                           const DateTextFormats& formats, const HistoryFigures* figures) {
   AlarmActions actions;
+  actions.direction = direction;
   // A trace waits in TraceText until an alarm logs it. Every log level that
   // records state changes shows it, whichever direction asked for it.
   if (options.LogDetail >= 1 && !host.TraceText.Empty()) {
@@ -145,14 +146,34 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
 }
 
 void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
-              AlarmChannels& channels) {
+              AlarmChannels& channels, ActivityCounters* counters) {
   if (!actions.pendingTrace.empty()) log.Write(actions.pendingTrace);
   if (!actions.alarm) return;
-  if (actions.sound) desktop.PlaySound(*actions.sound, actions.loopSound);
-  if (actions.lanRecipient) channels.SendNetMessage(*actions.lanRecipient, actions.body, actions.subject);
-  if (actions.mailRecipient) channels.SendMail(*actions.mailRecipient, actions.body, actions.subject);
-  if (actions.program) desktop.StartProgram(*actions.program, actions.params);
-  if (actions.showBox) desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
+  auto count = [&](AlarmAction action, ActionResult result) {
+    if (counters) counters->CountAlarmAction(actions.direction, action, result);
+  };
+  auto outcome = [](bool ok) { return ok ? ActionResult::Ok : ActionResult::Failed; };
+  if (actions.sound) {
+    desktop.PlaySound(*actions.sound, actions.loopSound);
+    count(AlarmAction::Sound, ActionResult::Done);
+  }
+  if (actions.lanRecipient) {
+    count(AlarmAction::Messenger,
+          outcome(channels.SendNetMessage(*actions.lanRecipient, actions.body, actions.subject)));
+  }
+  if (actions.mailRecipient) {
+    count(AlarmAction::Mail,
+          outcome(channels.SendMail(*actions.mailRecipient, actions.body, actions.subject)));
+  }
+  if (actions.program) {
+    desktop.StartProgram(*actions.program, actions.params);
+    count(AlarmAction::Program, ActionResult::Done);
+  }
+  if (actions.showBox) {
+    // Counted before the box: it waits for the operator.
+    count(AlarmAction::MessageBox, ActionResult::Done);
+    desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
+  }
 }
 
 void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "core/date_text.h"
 #include "core/event_log.h"
@@ -15,8 +16,6 @@
 #include "settings/options.h"
 
 namespace sentrel {
-
-enum class AlarmDirection { Renewal, Loss };
 
 inline constexpr const char* kDefaultSubject = "Sentrel Message!!!";
 
@@ -69,6 +68,7 @@ std::string TraceTarget(const HostEntry& host);
 // running it never reads the host again: a message box (or a dial-up wait)
 // may run a nested event loop in which the host is deleted.
 struct AlarmActions {
+  AlarmDirection direction = AlarmDirection::Loss;
   std::string pendingTrace;  // written to the log first, when not empty
   bool alarm = false;        // the direction's master switch
   std::optional<std::string> sound;
@@ -89,9 +89,10 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
                           const DateTextFormats& formats,
                           const HistoryFigures* figures = nullptr);
 // Runs the actions in their fixed order: log the trace, then (alarm on) sound,
-// messenger message, e-mail, program, message box. Window thread.
+// messenger message, e-mail, program, message box. Each action run is
+// counted in `counters` when given. Window thread.
 void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
-              AlarmChannels& channels);
+              AlarmChannels& channels, ActivityCounters* counters = nullptr);
 
 // The alarm trace on the calling thread, before the alarm is handed to the
 // window thread: TraceText gets the header and one line per hop, with the

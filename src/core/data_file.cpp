@@ -7,6 +7,7 @@
 
 #include "common/lenient_int.h"
 #include "core/folder_question.h"
+#include "settings/text_model.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 
@@ -20,9 +21,15 @@ constexpr std::string_view kBlockClose = "</H>";
 
 class BlockWriter {
  public:
-  explicit BlockWriter(std::string& out) : out_(out) {}
+  BlockWriter(std::string& out, const HostEntry& host) : out_(out), host_(host) {}
 
+  // A text field; one that the user left as it was read from legacy bytes
+  // gets those bytes back, an edited one is written as UTF-8.
   void Text(std::string_view tag, std::string_view value) {
+    const auto legacy = host_.LegacyTexts.find(tag);
+    if (legacy != host_.LegacyTexts.end() && legacy->second.decoded == value) {
+      value = legacy->second.bytes;
+    }
     out_.append("<").append(tag).append(">").append(value);
     out_.append("</").append(tag).append(">").append(kCrLf);
   }
@@ -39,6 +46,7 @@ class BlockWriter {
 
  private:
   std::string& out_;
+  const HostEntry& host_;
 };
 
 // The alarm tags that stand side by side for both directions; the caller
@@ -65,6 +73,16 @@ void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
   w.TextIfAny(p + "MB", a.MesBody);
 }
 
+// A text field as UTF-8; legacy bytes are decoded and remembered.
+std::string ReadText(std::string_view text, std::string_view tag, std::string_view defaultValue,
+                     HostEntry& host) {
+  std::string bytes = ReadTag(text, tag, defaultValue);
+  std::string decoded = DecodeOutsideText(bytes);
+  if (decoded == bytes) return decoded;
+  host.LegacyTexts.insert_or_assign(std::string(tag), LegacyText{std::move(bytes), decoded});
+  return decoded;
+}
+
 bool ReadFlag(std::string_view text, std::string_view tag, std::string_view defaultValue) {
   return ReadTag(text, tag, defaultValue) == "T";
 }
@@ -73,22 +91,22 @@ int32_t ReadInt(std::string_view text, std::string_view tag, std::string_view de
   return ParseLenientInt(ReadTag(text, tag, defaultValue));
 }
 
-void ReadAlarm(std::string_view text, char side, AlarmSet& a) {
+void ReadAlarm(std::string_view text, char side, AlarmSet& a, HostEntry& host) {
   const std::string p(1, side);
   a.Alarm = ReadFlag(text, p + "IA", "F");
   a.ShowBox = ReadFlag(text, p + "ISB", "F");
   a.PlayWAV = ReadFlag(text, p + "IPW", "F");
-  a.WAVFile.Set(ReadTag(text, p + "WN", ""));
+  a.WAVFile.Set(ReadText(text, p + "WN", "", host));
   a.SendLan = ReadFlag(text, p + "ISL", "F");
-  a.LanName.Set(ReadTag(text, p + "LN", ""));
+  a.LanName.Set(ReadText(text, p + "LN", "", host));
   a.SendEmail = ReadFlag(text, p + "ISE", "F");
-  a.EmailAddress.Set(ReadTag(text, p + "EA", ""));
+  a.EmailAddress.Set(ReadText(text, p + "EA", "", host));
   a.RepeatCount = ReadInt(text, p + "RC", "1");
   a.RunPrg = ReadFlag(text, p + "IR", "F");
-  a.ProgramName.Set(ReadTag(text, p + "PN", ""));
-  a.Params.Set(ReadTag(text, p + "CL", ""));
-  a.Subject.Set(ReadTag(text, p + "SBJ", ""));
-  a.MesBody.Set(ReadTag(text, p + "MB", ""));
+  a.ProgramName.Set(ReadText(text, p + "PN", "", host));
+  a.Params.Set(ReadText(text, p + "CL", "", host));
+  a.Subject.Set(ReadText(text, p + "SBJ", "", host));
+  a.MesBody.Set(ReadText(text, p + "MB", "", host));
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
@@ -127,7 +145,7 @@ std::string ReadTag(std::string_view text, std::string_view name, std::string_vi
 
 std::string FormatHostBlock(const HostEntry& host) {
   std::string out;
-  BlockWriter w(out);
+  BlockWriter w(out, host);
   out.append(kBlockOpen).append(kCrLf);
   w.FlagIfSet("CHK", host.Enabled);
   w.Text("HIP", host.HostIP.Get());
@@ -169,10 +187,11 @@ std::string FormatHostFile(const HostList& list) {
 }
 
 void ParseHostBlock(std::string_view text, HostEntry& host) {
+  host.LegacyTexts.clear();
   host.Enabled = ReadFlag(text, "CHK", "F");
-  host.HostIP.Set(ReadTag(text, "HIP", kDefaultHostIP));
-  host.HostName.Set(ReadTag(text, "HN", ""));
-  host.HostDesc.Set(ReadTag(text, "HDS", ""));
+  host.HostIP.Set(ReadText(text, "HIP", kDefaultHostIP, host));
+  host.HostName.Set(ReadText(text, "HN", "", host));
+  host.HostDesc.Set(ReadText(text, "HDS", "", host));
   host.CheckEvery = ReadInt(text, "CHS", "0");
   host.DayOfMonth = ReadInt(text, "DOM", "0");
   host.DaysOfWeek = ReadInt(text, "DOW", "0");
@@ -194,8 +213,8 @@ void ParseHostBlock(std::string_view text, HostEntry& host) {
   }
   host.PingByIP = ReadFlag(text, "PBIP", "T");
   host.UseAsDefault = ReadFlag(text, "DFLT", "F");
-  ReadAlarm(text, 'W', host.OnRenewal);
-  ReadAlarm(text, 'D', host.OnLoss);
+  ReadAlarm(text, 'W', host.OnRenewal, host);
+  ReadAlarm(text, 'D', host.OnLoss, host);
   host.OnLoss.RunTraceRoute = ReadFlag(text, "DRTR", "F");
 }
 

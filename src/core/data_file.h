@@ -11,9 +11,11 @@
 namespace sentrel {
 
 // The host list file: a flat run of <H> blocks, one tag per line, CR LF line
-// ends, 8-bit text written as held (no escaping), values only where they
-// differ from their defaults. Files are exchanged with the Windows build, so
-// the bytes stay exactly as they always were.
+// ends, text written as held (no escaping), values only where they differ
+// from their defaults. Files are exchanged with the Windows build, so a
+// field's bytes stay exactly as they were read until the user edits it: a
+// legacy 8-bit text is decoded for the program (DecodeOutsideText) and its
+// bytes kept beside it (HostEntry::LegacyTexts); an edited text is UTF-8.
 
 inline constexpr const char* kHostFileName = "sentrel.xml";
 inline constexpr const char* kHostBackupName = "sentrel.BAK";
@@ -32,8 +34,8 @@ std::string FormatHostBlock(const HostEntry& host);
 // Every host's block, in row order: the whole file.
 std::string FormatHostFile(const HostList& list);
 // Reads the settings of one host from the text between "<H>" and "</H>";
-// missing or damaged values take their defaults. Run-time fields and the
-// renewal side's RunTraceRoute are not touched.
+// missing or damaged values take their defaults; texts are decoded.
+// Run-time fields and the renewal side's RunTraceRoute are not touched.
 void ParseHostBlock(std::string_view text, HostEntry& host);
 
 // Fills `list` (empty at start-up) from the file in `folder`. A missing or

@@ -1,5 +1,7 @@
 #include "core/echo_result.h"
 
+#include <chrono>
+
 #include "core/alarm.h"
 #include "core/host_worker.h"
 #include "probes/address.h"
@@ -37,7 +39,7 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
         // message box may let the window thread delete the host meanwhile.
         const AlarmActions actions =
             PrepareAlarm(*h, direction, s->options, s->formats, s->figures);
-        RunAlarm(actions, s->log, s->desktop, s->channels);
+        RunAlarm(actions, s->log, s->desktop, s->channels, s->counters);
       },
       stop);
 }
@@ -61,6 +63,10 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
   const DateTime now = services.clock.Now();
   const bool reply = status == 0;
 
+  CountEcho(host.Counters, LightTimesOf(host), status, rtt,
+            std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch())
+                .count());
   host.StatusStr.Set({});
   host.LastRtt = static_cast<int32_t>(rtt);
   host.LastCheck = now;

@@ -8,11 +8,18 @@ namespace sentrel {
 
 HostEntry::HostEntry() = default;
 
-HostEntry::~HostEntry() {
+HostEntry::~HostEntry() { ReleaseActiveObjects(); }
+
+void HostEntry::ReleaseActiveObjects() {
   Worker.reset();
   ManualProbe.reset();
   Engine.reset();
   Tracer.reset();
+}
+
+std::array<int32_t, 4> LightTimesOf(const HostEntry& host) {
+  return {host.LightTimes[0].load(), host.LightTimes[1].load(), host.LightTimes[2].load(),
+          host.LightTimes[3].load()};
 }
 
 void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to) {

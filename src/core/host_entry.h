@@ -3,11 +3,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "common/date_time.h"
 #include "common/sync_string.h"
+#include "core/echo_counters.h"
 #include "core/schedule.h"
 
 namespace sentrel {
@@ -25,6 +27,13 @@ class TraceProbe;
 
 inline constexpr const char* kDefaultHostIP = "127.0.0.1";
 inline constexpr int32_t kDefaultLightTimes[4] = {1250, 1666, 2500, 5000};
+
+// A text field that the data file held in a legacy 8-bit code page: the
+// bytes read and the UTF-8 text they were decoded to.
+struct LegacyText {
+  std::string bytes;
+  std::string decoded;
+};
 
 // The actions of one direction of a state change: OnRenewal (the host answers
 // again) or OnLoss (it stops answering).
@@ -57,8 +66,11 @@ void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to);
 // Not copyable: a host is one row and later owns its active objects.
 struct HostEntry {
   HostEntry();
-  // Ends the worker first (it uses everything else), then releases the probes.
+  // ReleaseActiveObjects.
   ~HostEntry();
+  // Ends the worker first (it uses everything else), then releases the
+  // probes. What remains is plain data that any thread may let go of.
+  void ReleaseActiveObjects();
   HostEntry(const HostEntry&) = delete;
   HostEntry& operator=(const HostEntry&) = delete;
 
@@ -87,6 +99,10 @@ struct HostEntry {
   std::atomic<bool> UseAsDefault{false};
   AlarmSet OnRenewal;
   AlarmSet OnLoss;
+  // The legacy 8-bit fields of the data file, by tag: each is written back
+  // as the bytes it was read from while it still holds their decoded text.
+  // Filled while the host is read, before anyone else sees it.
+  std::map<std::string, LegacyText, std::less<>> LegacyTexts;
 
   // Run-time figures, never stored.
   std::atomic<bool> WasChecked{false};
@@ -101,6 +117,7 @@ struct HostEntry {
   SyncString TraceText;
   std::atomic<DateTime> NextCheck{0};
   std::atomic<DateTime> LastCheck{0};
+  EchoCounters Counters;
 
   // The host's active objects, destroyed with it. The monitoring engine
   // creates them when the host joins its list; a host that is only being
@@ -112,6 +129,9 @@ struct HostEntry {
   std::unique_ptr<PingProbe> ManualProbe;
   std::unique_ptr<HostWorker> Worker;
 };
+
+// The four light thresholds as they stand now.
+std::array<int32_t, 4> LightTimesOf(const HostEntry& host);
 
 // The schedule fields of a host, as one value.
 Schedule ScheduleOf(const HostEntry& host);

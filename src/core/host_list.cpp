@@ -8,6 +8,8 @@ namespace sentrel {
 HostList::HostList(const Clock& clock, HostListObserver* observer)
     : clock_(clock), observer_(observer) {}
 
+HostList::~HostList() { Clear(); }
+
 std::unique_ptr<HostEntry> HostList::CreateHost() const {
   auto host = std::make_unique<HostEntry>();
   host->NextCheck = NextCheckTime(*host, clock_.Now());
@@ -39,6 +41,7 @@ std::optional<std::size_t> HostList::AppendHost(std::unique_ptr<HostEntry> host)
   if (!host || Full()) return std::nullopt;
   ApplySettings(*host);
   hosts_.push_back(std::move(host));
+  PublishSnapshot();
   const std::size_t row = hosts_.size() - 1;
   // A host marked as default in the dialog takes the mark from the old one,
   // as Edit does, so that DefaultIndex always names the marked host.
@@ -51,6 +54,7 @@ bool HostList::AdoptLoadedHost(std::unique_ptr<HostEntry> host) {
   if (!host || Full()) return false;
   const bool isDefault = host->UseAsDefault;
   hosts_.push_back(std::move(host));
+  PublishSnapshot();
   if (isDefault) defaultIndex_ = static_cast<int>(hosts_.size());
   ApplySettings(*hosts_.back());
   return true;
@@ -68,12 +72,15 @@ bool HostList::EditHost(std::size_t row, HostEditor& editor) {
 
 bool HostList::Contains(const HostEntry& host) const {
   return std::any_of(hosts_.begin(), hosts_.end(),
-                     [&host](const std::unique_ptr<HostEntry>& entry) { return entry.get() == &host; });
+                     [&host](const std::shared_ptr<HostEntry>& entry) { return entry.get() == &host; });
 }
 
 std::optional<std::size_t> HostList::DeleteHost(std::size_t row) {
   if (row >= hosts_.size()) return std::nullopt;
+  std::shared_ptr<HostEntry> gone = std::move(hosts_[row]);
   hosts_.erase(hosts_.begin() + static_cast<std::ptrdiff_t>(row));
+  PublishSnapshot();
+  Retire(gone);
   const int number = static_cast<int>(row) + 1;
   if (number == defaultIndex_) {
     defaultIndex_ = 0;
@@ -114,10 +121,11 @@ bool HostList::Reorder(const std::vector<std::size_t>& order) {
   }
   const HostEntry* marked = defaultIndex_ > 0 ? hosts_[static_cast<std::size_t>(defaultIndex_) - 1].get()
                                               : nullptr;
-  std::vector<std::unique_ptr<HostEntry>> reordered;
+  std::vector<std::shared_ptr<HostEntry>> reordered;
   reordered.reserve(hosts_.size());
   for (std::size_t from : order) reordered.push_back(std::move(hosts_[from]));
   hosts_ = std::move(reordered);
+  PublishSnapshot();
   for (std::size_t row = 0; marked && row < hosts_.size(); ++row) {
     if (hosts_[row].get() == marked) defaultIndex_ = static_cast<int>(row) + 1;
   }
@@ -125,8 +133,20 @@ bool HostList::Reorder(const std::vector<std::size_t>& order) {
 }
 
 void HostList::Clear() {
-  hosts_.clear();
+  std::vector<std::shared_ptr<HostEntry>> gone;
+  gone.swap(hosts_);
+  PublishSnapshot();
+  for (auto& host : gone) Retire(host);
   defaultIndex_ = 0;
+}
+
+void HostList::PublishSnapshot() {
+  snapshot_.store(std::make_shared<const HostSnapshot>(hosts_.begin(), hosts_.end()));
+}
+
+void HostList::Retire(std::shared_ptr<HostEntry>& host) {
+  host->ReleaseActiveObjects();
+  host.reset();
 }
 
 void HostList::ApplySettings(HostEntry& host) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -39,13 +40,18 @@ class HostListObserver {
   virtual void SaveNow() {}
 };
 
+// The hosts of the list as they stood after one change, in row order.
+using HostSnapshot = std::vector<std::shared_ptr<const HostEntry>>;
+
 // The ordered hosts of the main list, one per row, with the state the main
 // window keeps beside them. Rows are 0-based here; DefaultIndex is 1-based as
-// it always was (0 = no default host). Window thread only: the workers touch
-// their own HostEntry, never the list.
+// it always was (0 = no default host). Window thread only, except Snapshot:
+// the workers touch their own HostEntry, never the list.
 class HostList {
  public:
   explicit HostList(const Clock& clock, HostListObserver* observer = nullptr);
+  // Clear.
+  ~HostList();
   HostList(const HostList&) = delete;
   HostList& operator=(const HostList&) = delete;
 
@@ -54,6 +60,12 @@ class HostList {
   bool Full() const { return hosts_.size() >= kMaxHosts; }
   HostEntry& Host(std::size_t row) { return *hosts_.at(row); }
   const HostEntry& Host(std::size_t row) const { return *hosts_.at(row); }
+  // The rows as of the latest change of the list, for readers on other
+  // threads (the metrics endpoint): any thread, never waits for the window
+  // thread. A host deleted meanwhile stays readable through the snapshot;
+  // its worker and probes are already gone, only its figures remain.
+  std::shared_ptr<const HostSnapshot> Snapshot() const { return snapshot_.load(); }
+
   // Whether `host` is still on the list (a command that yields to the
   // window may see it deleted meanwhile).
   bool Contains(const HostEntry& host) const;
@@ -115,10 +127,15 @@ class HostList {
  private:
   void ApplySettings(HostEntry& host);
   void MarkDefault(std::size_t row);
+  void PublishSnapshot();
+  // Takes the host off the list on this thread: a snapshot may hold the
+  // entry a little longer, and must never be the one to end its worker.
+  static void Retire(std::shared_ptr<HostEntry>& host);
 
   const Clock& clock_;
   HostListObserver* observer_;
-  std::vector<std::unique_ptr<HostEntry>> hosts_;
+  std::vector<std::shared_ptr<HostEntry>> hosts_;
+  std::atomic<std::shared_ptr<const HostSnapshot>> snapshot_{std::make_shared<const HostSnapshot>()};
   int defaultIndex_ = 0;
   bool modified_ = false;
   bool loading_ = false;

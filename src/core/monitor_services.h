@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "common/clock.h"
+#include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "core/date_text.h"
 #include "core/event_log.h"
@@ -43,6 +44,8 @@ struct MonitorServices {
   // `recorder`, and the placeholders %Loss% and %Outage% read `figures`.
   ResultRecorder* recorder = nullptr;
   const HistoryFigures* figures = nullptr;
+  // Counts of the alarms' actions for the metrics endpoint, when it runs.
+  ActivityCounters* counters = nullptr;
 };
 
 }  // namespace sentrel

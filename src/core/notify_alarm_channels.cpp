@@ -5,17 +5,24 @@
 namespace sentrel {
 
 NotifyAlarmChannels::NotifyAlarmChannels(const ROptions& options, const MailContext& mail,
-                                         Desktop& desktop, MessengerSettings messenger)
-    : options_(options), mail_(mail), desktop_(desktop), messenger_(std::move(messenger)) {}
+                                         Desktop& desktop, MessengerSettings messenger,
+                                         ActivityCounters* counters)
+    : options_(options),
+      mail_(mail),
+      desktop_(desktop),
+      messenger_(std::move(messenger)),
+      counters_(counters) {}
 
-void NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
+bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
                                          const std::string& subject) {
-  sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
+  return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
 }
 
-void NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
+bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
-  sentrel::SendMail(options_, mail_, to, body, subject);
+  const bool accepted = sentrel::SendMail(options_, mail_, to, body, subject);
+  if (counters_) counters_->CountMailTransfer(accepted);
+  return accepted;
 }
 
 }  // namespace sentrel

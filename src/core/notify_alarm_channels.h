@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "notify/send_mail.h"
 #include "notify/send_net_message.h"
@@ -11,15 +12,16 @@
 namespace sentrel {
 
 // The channels of the program: e-mail through the options' SMTP server and
-// the messenger datagram. Every reference must outlive this object.
+// the messenger datagram. Every mail transfer, alarm or not, is counted in
+// `counters` when given. Every reference must outlive this object.
 class NotifyAlarmChannels final : public AlarmChannels {
  public:
   NotifyAlarmChannels(const ROptions& options, const MailContext& mail, Desktop& desktop,
-                      MessengerSettings messenger = {});
+                      MessengerSettings messenger = {}, ActivityCounters* counters = nullptr);
 
-  void SendNetMessage(const std::string& recipient, const std::string& body,
+  bool SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override;
-  void SendMail(const std::string& to, const std::string& body,
+  bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
 
  private:
@@ -27,6 +29,7 @@ class NotifyAlarmChannels final : public AlarmChannels {
   const MailContext& mail_;
   Desktop& desktop_;
   MessengerSettings messenger_;
+  ActivityCounters* counters_;
 };
 
 }  // namespace sentrel

@@ -36,8 +36,8 @@ std::vector<QIcon> StateImages() {
 }
 
 std::vector<QIcon> HostDialogLights() {
-  std::vector<QIcon> lights;
-  for (int i = 0; i < 6; ++i) lights.push_back(Own(QString("hostlight-%1").arg(i)));
+  std::vector<QIcon> lights = StateImages();
+  lights.resize(6);
   return lights;
 }
 

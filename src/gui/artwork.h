@@ -18,7 +18,7 @@ QIcon ProgramIcon();
 QIcon TrayIconImage(TrayImage image);
 // The nine images of the host list: rows 0..5, headers 6..8.
 std::vector<QIcon> StateImages();
-// The six lights of the host dialog's light page.
+// The six lights of the host dialog's light page: the list's row images.
 std::vector<QIcon> HostDialogLights();
 // A toolbar picture: the desktop's icon theme where it has `themeName`, our
 // own picture otherwise, so that a bare system shows them too.

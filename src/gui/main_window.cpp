@@ -16,8 +16,8 @@
 #include "core/event_log.h"
 #include "core/monitor.h"
 #include "gui/host_table_model.h"
+#include "gui/list_measures.h"
 #include "gui/log_pane_widget.h"
-#include "gui/qt/taskbar_entry.h"
 #include "gui/wait_cursor.h"
 #include "probes/address.h"
 #include "settings/ini_file.h"
@@ -28,10 +28,31 @@ namespace sentrel {
 
 namespace {
 
-constexpr QRect kBuiltInGeometry(298, 164, 493, 302);
 // The commands that need a row, in the menu bar and in the context menu.
 constexpr const char* kRowCommands[] = {"EditItem", "DeleteItem", "PingNowItem"};
-constexpr int kBuiltInListHeight = 127;
+
+// The usable areas of the screens, the primary one first.
+std::vector<ScreenRect> Screens() {
+  std::vector<ScreenRect> screens;
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  const auto add = [&screens](const QScreen* screen) {
+    const QRect r = screen->availableGeometry();
+    screens.push_back({r.x(), r.y(), r.width(), r.height()});
+  };
+  if (primary) add(primary);
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen != primary) add(screen);
+  }
+  return screens;
+}
+
+// The column whose header the key "Header1" .. "Header5" captions; -1 for
+// other keys.
+int HeaderColumn(const std::string& key) {
+  if (key.size() != 7 || key.compare(0, 6, "Header") != 0) return -1;
+  const int column = key[6] - '1';
+  return column >= 0 && column < HostTableModel::kColumns ? column : -1;
+}
 
 }  // namespace
 
@@ -65,7 +86,8 @@ MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, Ev
   list_->setIconSize(QSize(16, 16));
   list_->header()->setSectionsClickable(true);
   list_->header()->setSectionsMovable(false);
-  list_->header()->setStretchLastSection(false);
+  // The description takes whatever width the other columns leave.
+  list_->header()->setStretchLastSection(true);
   connect(list_->header(), &QHeaderView::sectionClicked, this,
           [this](int column) { model_->SortByHeader(column); });
   connect(list_, &QTreeView::doubleClicked, this, [this] { Edit(); });
@@ -180,6 +202,7 @@ void MainWindow::BuildToolBar() {
     action->setObjectName(name);
     action->setToolTip(tip);
     connect(action, &QAction::triggered, this, std::move(run));
+    actions_[name] = action;
     return action;
   };
   toolPing_ = button("PingBtn", "network-connect", "toolbar-ping", "Ping", [this] { SetPinging(true); });
@@ -218,12 +241,14 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   for (const CaptionRead& read : WindowCaptions(LanguageWindow::kMainForm)) {
     const std::string key(read.caption->key);
     const QString text = QString::fromStdString(CaptionText(file, read.section, key));
-    if (key == "Header2") {
-      model_->SetHeaderText(1, text);
+    if (const int column = HeaderColumn(key); column >= 0) {
+      model_->SetHeaderText(column, text);
     } else if (key == "Restore") {
       restore = text;
     } else if (QAction* action = Action(key.c_str())) {
       action->setText(text);
+      // A toolbar button shows its caption as its tooltip.
+      if (key.ends_with("Btn")) action->setToolTip(text);
     }
     // The context menu shares the menu bar's keys.
     if (QAction* twin = Action(("Host" + key).c_str())) twin->setText(text);
@@ -241,44 +266,61 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
 }
 
 void MainWindow::Start() {
-  if (placement_.PlacementLoaded) {
-    ApplyPlacement();
-  } else {
-    setGeometry(kBuiltInGeometry);
-    splitter_->setSizes({kBuiltInListHeight, kBuiltInGeometry.height()});
-    // The widths a stored placement defaults to: at 50 pixels the check box
-    // and the light leave no room for the address.
-    for (int c = 0; c < HostTableModel::kColumns; ++c)
-      list_->header()->resizeSection(c, kDefaultColumnWidths[static_cast<std::size_t>(c)]);
-  }
   HostList& hosts = monitor_.Hosts();
   monitor_.LoadHosts();
   model_->ResetFromList();
+  // Placed once the rows exist: the address column fits their addresses.
+  if (placement_.PlacementLoaded) {
+    ApplyPlacement();
+  } else {
+    ApplyFirstStartPlacement();
+  }
   UpdateCommands();
   if (!hosts.Empty()) SelectRow(0);
   hosts.SetModified(false);
   refresh_.start();
 }
 
+QStringList MainWindow::Addresses() const {
+  QStringList addresses;
+  for (int row = 0; row < model_->rowCount(); ++row) addresses << model_->Text(row, 0);
+  return addresses;
+}
+
+FirstStartLayout MainWindow::FirstStart() const {
+  const std::vector<ScreenRect> screens = Screens();
+  // Without any screen (not on a desktop) a common small one stands in.
+  return FirstStartPlacement(MeasureHostList(*this, *list_, Addresses()),
+                             screens.empty() ? ScreenRect{0, 0, 1024, 768} : screens.front());
+}
+
+void MainWindow::ApplyFirstStartPlacement() {
+  const FirstStartLayout layout = FirstStart();
+  const ScreenRect& r = layout.window;
+  setGeometry(r.left, r.top, r.width, r.height);
+  splitter_->setSizes({layout.listHeight, layout.listHeight / 2});
+  for (int c = 0; c < HostTableModel::kColumns; ++c)
+    list_->header()->resizeSection(c, layout.columns[static_cast<std::size_t>(c)]);
+}
+
 void MainWindow::ApplyPlacement() {
-  // The primary screen first: the built-in place is on it.
-  std::vector<ScreenRect> screens;
-  const QScreen* primary = QGuiApplication::primaryScreen();
-  const auto add = [&screens](const QScreen* screen) {
-    const QRect r = screen->availableGeometry();
-    screens.push_back({r.x(), r.y(), r.width(), r.height()});
-  };
-  if (primary) add(primary);
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    if (screen != primary) add(screen);
+  const std::vector<ScreenRect> screens = Screens();
+  // An unusable stored place gives way to the first start's, given relative
+  // to the primary screen's corner.
+  ScreenRect fallback = FirstStart().window;
+  if (!screens.empty()) {
+    fallback.left -= screens.front().left;
+    fallback.top -= screens.front().top;
   }
-  const ScreenRect builtIn{kBuiltInGeometry.x(), kBuiltInGeometry.y(), kBuiltInGeometry.width(),
-                           kBuiltInGeometry.height()};
-  const ScreenRect r = UsableWindowRect(placement_, screens, builtIn);
+  const ScreenRect r = UsableWindowRect(placement_, screens, fallback);
   setGeometry(r.left, r.top, r.width, r.height);
   splitter_->setSizes({std::max(placement_.ListHeight, 0), std::max(r.height, 1)});
   for (int c = 0; c < HostTableModel::kColumns; ++c)
     list_->header()->resizeSection(c, std::max(placement_.ColWidth[static_cast<std::size_t>(c)], 0));
+  // Only here, never while the operator drags it: an address column stored
+  // narrower than the widest address of the list is widened to show it.
+  const int address = AddressColumnWidth(*list_, Addresses());
+  if (list_->header()->sectionSize(0) < address) list_->header()->resizeSection(0, address);
 }
 
 void MainWindow::CapturePlacement() {
@@ -443,14 +485,8 @@ void MainWindow::Minimised() {
   minimising_ = false;
 }
 
-void MainWindow::SetTaskbarEntry(bool listed) {
-  taskbarEntry_ = listed;
-  ChangeTaskbarEntry(*this, listed);
-}
-
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!event->spontaneous()) MarkTaskbarEntry(*this, taskbarEntry_);
   UpdateCommands();
   list_->setFocus();
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 #include "gui/app_tray.h"
@@ -55,9 +56,6 @@ class MainWindow final : public QMainWindow {
   ~MainWindow() override;
 
   void SetHostEditor(HostEditor* editor) { editor_ = editor; }
-  // Whether the desktop's taskbar lists the window: not while the tray icon
-  // stands in for it.
-  void SetTaskbarEntry(bool listed);
   // The Options and Set password commands (their dialogs exist after the
   // window).
   void SetOptionsCommands(std::function<void()> editOptions, std::function<void()> setPassword) {
@@ -111,6 +109,10 @@ class MainWindow final : public QMainWindow {
   void BuildToolBar();
   void BuildHostMenu();
   void ApplyPlacement();
+  void ApplyFirstStartPlacement();
+  FirstStartLayout FirstStart() const;
+  // The address column's texts, row by row.
+  QStringList Addresses() const;
   void Minimised();
 
   Monitor& monitor_;
@@ -134,7 +136,6 @@ class MainWindow final : public QMainWindow {
   QTimer refresh_;
   bool closed_ = false;
   bool minimising_ = false;
-  bool taskbarEntry_ = true;
 };
 
 }  // namespace sentrel

@@ -60,6 +60,11 @@ void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
   SavePinging(pinging, registry);
 }
 
+bool CaptureAtSessionEnd(const WindowPlacement& p, bool windowShown) {
+  // Never store zeros for a window that was never captured nor restored.
+  return windowShown || (!p.Captured && !p.PlacementLoaded);
+}
+
 ScreenRect UsableWindowRect(const WindowPlacement& p, const std::vector<ScreenRect>& screens,
                             const ScreenRect& builtIn) {
   const ScreenRect stored{p.Left, p.Top, p.Width, p.Height};
@@ -76,6 +81,25 @@ ScreenRect UsableWindowRect(const WindowPlacement& p, const std::vector<ScreenRe
   r.left = primary.left + std::max(0, std::min(builtIn.left, primary.width - builtIn.width));
   r.top = primary.top + std::max(0, std::min(builtIn.top, primary.height - builtIn.height));
   return r;
+}
+
+FirstStartLayout FirstStartPlacement(const ListMeasures& m, const ScreenRect& primary) {
+  FirstStartLayout layout;
+  layout.columns = m.columnNeeded;
+  int32_t listWidth = m.listFrameWidth;
+  for (const int32_t width : m.columnNeeded) listWidth += width;
+  const int32_t listHeight = m.listFrameHeight + m.headerHeight + kFirstStartRows * m.rowHeight;
+  // The log pane takes the other third.
+  const int32_t shared = listHeight + listHeight / 2;
+
+  const int32_t width = std::min(listWidth + m.chromeWidth, std::max(primary.width - m.frameWidth, 1));
+  const int32_t height =
+      std::min(shared + m.chromeHeight, std::max(primary.height - m.frameHeight, 1));
+  layout.listHeight = std::min(listHeight, std::max(height - m.chromeHeight, 0) * 2 / 3);
+  const int32_t outerLeft = primary.left + std::max(primary.width - width - m.frameWidth, 0) / 2;
+  const int32_t outerTop = primary.top + std::max(primary.height - height - m.frameHeight, 0) / 2;
+  layout.window = {outerLeft + m.frameWidth / 2, outerTop + m.frameTop, width, height};
+  return layout;
 }
 
 }  // namespace sentrel

@@ -17,6 +17,7 @@
 #include "core/monitor.h"
 #include "core/notify_alarm_channels.h"
 #include "core/status_report.h"
+#include "export/monitor_metrics.h"
 #include "gui/about_box.h"
 #include "gui/app_tray.h"
 #include "gui/dialogs/host_form.h"
@@ -32,6 +33,7 @@
 #include "gui/qt/qt_socket_notifier.h"
 #include "gui/qt/qt_ui_thread.h"
 #include "gui/sound_player.h"
+#include "gui/taskbar_listing.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
@@ -104,12 +106,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   };
 
   MainWindow* window = nullptr;
+  TaskbarListing* taskbar = nullptr;
   bool ended = false;
-  const auto restore = [&window] {
-    window->showNormal();
-    window->raise();
-    window->activateWindow();
-  };
+  const auto restore = [&taskbar] { taskbar->RestoreMainWindow(); };
   AppTray tray({
       [&window] { return window && window->isVisible() && !window->isMinimized(); },
       [&window] {
@@ -140,7 +139,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   icmp.notifier = &notifier;
   DialUp dialUp{Nmcli(Nmcli::Find())};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
-  NotifyAlarmChannels channels(options, mail, desktop);
+  ActivityCounters counters;
+  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
   EventLog log;
 
   // The history of every result; its notices reach the log on this thread.
@@ -149,7 +149,10 @@ int RunWindowProgram(const WindowRunOptions& run) {
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.recorder = &history;
   services.figures = &history;
+  services.counters = &counters;
   Monitor monitor(services);
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
@@ -189,6 +192,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
+  TaskbarListing taskbarListing(mainWindow);
+  taskbar = &taskbarListing;
   pane = &mainWindow.Pane();
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
@@ -222,9 +227,15 @@ int RunWindowProgram(const WindowRunOptions& run) {
          std::string error;
          if (!SetAutostart(options.AutoRun, GetProgramPath(), &error))
            toPane("Auto Run: " + error + "\r\n");
-         mainWindow.SetTaskbarEntry(!tray.ApplyTrayMode(options.MinToTray));
+         taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
+         // Restarted only when the address changed: a restart drops the
+         // scrapes in progress.
+         if (options.MetricsListen != metricsListen) {
+           metricsListen = options.MetricsListen;
+           metrics.Apply(metricsListen);
+         }
        },
        toPane},
       &mainWindow);
@@ -238,8 +249,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   if (!registryWarning.empty())
     pane->Append(registry.Path() + ": " + registryWarning + "\r\n");
   applyLanguages();
-  mainWindow.SetTaskbarEntry(!tray.Shown());
+  taskbarListing.SetListed(!tray.Shown());
   mainWindow.Start();
+  metrics.Apply(metricsListen);
 
   // A window that would start hidden with no tray icon to bring it back
   // starts minimised instead.
@@ -258,8 +270,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   status.start(UntilNextStatusTick(clock.Now()));
 
   const auto storeState = [&] {
-    // Never store zeros for a window that was never captured nor restored.
-    if (!placement.Captured && !placement.PlacementLoaded) mainWindow.CapturePlacement();
+    if (CaptureAtSessionEnd(placement, mainWindow.isVisible())) mainWindow.CapturePlacement();
     SavePlacement(placement, monitor.Pinging(), registry);
     std::string error;
     if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
@@ -282,6 +293,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
 
   const int code = app.exec();
   if (!ended) storeState();
+  metrics.Stop();
   log.Close();
   monitor.Shutdown();
   StopSockets();

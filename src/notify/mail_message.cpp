@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/base64.h"
 #include "common/text.h"
+#include "settings/utf8_text.h"
 
 namespace sentrel {
 
@@ -14,6 +16,87 @@ std::string_view StripCodesUpTo(std::string_view text, unsigned char limit) {
   while (!text.empty() && low(text.front())) text.remove_prefix(1);
   while (!text.empty() && low(text.back())) text.remove_suffix(1);
   return text;
+}
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Encoded words of at most 75 characters (RFC 2047): 45 bytes give 60
+// Base64 characters, "=?UTF-8?B?" and "?=" the other 12. A cut never splits
+// a character, so that each word decodes on its own.
+std::vector<std::string> EncodedWords(std::string_view text) {
+  constexpr std::size_t kBytesPerWord = 45;
+  std::vector<std::string> words;
+  while (!text.empty()) {
+    std::size_t cut = std::min(text.size(), kBytesPerWord);
+    while (cut < text.size() && cut > 1 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+      --cut;
+    }
+    words.push_back("=?UTF-8?B?" + Base64Encode(text.substr(0, cut)) + "?=");
+    text.remove_prefix(cut);
+  }
+  return words;
+}
+
+// One encoded word per line, the lines after the first folded (starting
+// with a blank); a header of one word stays on its line.
+void AppendEncodedHeader(std::vector<std::string>& lines, std::string_view name,
+                         std::string_view value) {
+  const std::vector<std::string> words = EncodedWords(value);
+  lines.push_back(std::string(name) + ": " + (words.empty() ? "" : words.front()));
+  for (std::size_t i = 1; i < words.size(); ++i) lines.push_back(" " + words[i]);
+}
+
+// An address item with a display name outside ASCII: the name as encoded
+// words, the address as it was.
+std::string EncodedAddressItem(std::string_view item) {
+  const std::size_t open = item.find('<');
+  if (IsAscii(item) || open == std::string_view::npos) return std::string(item);
+  std::string_view name = TrimBlanksView(item.substr(0, open));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    name = name.substr(1, name.size() - 2);
+  }
+  std::string encoded = item.starts_with(' ') ? " " : "";
+  for (const std::string& word : EncodedWords(name)) encoded += word + " ";
+  return encoded.append(item.substr(open));
+}
+
+std::string EncodedAddressList(std::string_view list) {
+  std::string encoded;
+  while (!list.empty()) {
+    const std::size_t cut = list.find_first_of(",;");
+    encoded += EncodedAddressItem(list.substr(0, cut));
+    if (cut == std::string_view::npos) break;
+    encoded += list[cut];
+    list.remove_prefix(cut + 1);
+  }
+  return encoded;
+}
+
+// One body line in quoted-printable (RFC 2045): "=", bytes outside ASCII
+// and a blank at the line's end as "=XX", soft breaks ("=" at the end)
+// keeping every line within 76 characters.
+void AppendQuotedPrintable(std::vector<std::string>& lines, std::string_view line) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    const bool last = i + 1 == line.size();
+    std::string piece(1, line[i]);
+    if (byte == '=' || byte >= 0x80 || byte < 0x20 || ((byte == ' ' || byte == '\t') && last)) {
+      piece = {'=', kHex[byte >> 4], kHex[byte & 15]};
+    }
+    if (out.size() + piece.size() > 75) {
+      lines.push_back(out + "=");
+      out.clear();
+    }
+    out += piece;
+  }
+  lines.push_back(std::move(out));
 }
 
 }  // namespace
@@ -75,17 +158,47 @@ std::vector<std::string> TextLines(std::string_view text) {
   return {pieces.begin(), pieces.end()};
 }
 
+bool NeedsMime(std::string_view from, std::string_view to, std::string_view subject,
+               std::string_view body) {
+  return !IsAscii(from) || !IsAscii(to) || (subject != kMailNoSubject && !IsAscii(subject)) ||
+         !IsAscii(body);
+}
+
 std::vector<std::string> BuildMessageLines(std::string_view from, std::string_view to,
                                            std::string_view subject, std::string_view date,
-                                           std::string_view body) {
+                                           std::string_view body, bool eightBitAnnounced) {
+  const bool mime = NeedsMime(from, to, subject, body);
+  const auto addresses = [mime](std::string_view list) {
+    return mime ? EncodedAddressList(HeaderValue(list)) : HeaderValue(list);
+  };
   std::vector<std::string> lines;
-  lines.push_back("From: " + HeaderValue(from));
-  lines.push_back("To: " + HeaderValue(to));
+  lines.push_back("From: " + addresses(from));
+  lines.push_back("To: " + addresses(to));
   lines.push_back("Date: " + HeaderValue(date));
-  if (subject != kMailNoSubject) lines.push_back("Subject: " + HeaderValue(subject));
+  if (subject != kMailNoSubject) {
+    if (IsAscii(subject)) {
+      lines.push_back("Subject: " + HeaderValue(subject));
+    } else {
+      AppendEncodedHeader(lines, "Subject", HeaderValue(subject));
+    }
+  }
   lines.push_back("X-mailer: Sentrel");
+  if (mime) {
+    lines.push_back("MIME-Version: 1.0");
+    lines.push_back("Content-Type: text/plain; charset=UTF-8");
+    lines.push_back(std::string("Content-Transfer-Encoding: ") +
+                    (eightBitAnnounced ? "8bit" : "quoted-printable"));
+  }
   lines.emplace_back();
-  for (std::string& line : TextLines("\r\n" + std::string(body))) lines.push_back(std::move(line));
+  for (std::string& line : TextLines("\r\n" + std::string(body))) {
+    if (!mime) {
+      lines.push_back(std::move(line));
+    } else if (eightBitAnnounced) {
+      lines.push_back(RepairUtf8(line));
+    } else {
+      AppendQuotedPrintable(lines, RepairUtf8(line));
+    }
+  }
   return lines;
 }
 

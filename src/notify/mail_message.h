@@ -34,10 +34,20 @@ std::string HeaderValue(std::string_view text);
 // the very end starts no further line.
 std::vector<std::string> TextLines(std::string_view text);
 
+// Whether a message needs MIME: the sender, the recipients, the subject
+// (unless "###") or the body holds anything outside ASCII.
+bool NeedsMime(std::string_view from, std::string_view to, std::string_view subject,
+               std::string_view body);
+
 // The message as sent after DATA: From, To, Date, Subject (unless "###"),
-// X-mailer, an empty line, then the lines of CR LF + body.
+// X-mailer, an empty line, then the lines of CR LF + body. A message that
+// NeedsMime (its texts are UTF-8) also gets MIME-Version, Content-Type
+// text/plain in UTF-8 and a transfer encoding: 8bit when the server
+// announced 8BITMIME, else quoted-printable; its subject and the display
+// names of From and To become RFC 2047 encoded words. An ASCII message is
+// sent as it always was.
 std::vector<std::string> BuildMessageLines(std::string_view from, std::string_view to,
                                            std::string_view subject, std::string_view date,
-                                           std::string_view body);
+                                           std::string_view body, bool eightBitAnnounced = true);
 
 }  // namespace sentrel

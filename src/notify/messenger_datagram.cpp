@@ -4,21 +4,27 @@
 #include <array>
 #include <cstring>
 
+#include "settings/code_page.h"
+#include "settings/utf8_text.h"
+
 namespace sentrel {
 
 namespace {
 
-// Code page 850 bytes for Windows-1252 bytes 0x80..0xFF.
-constexpr std::array<uint8_t, 128> kAnsiToOem = {
-    0x3F, 0x3F, 0x3F, 0x9F, 0x3F, 0x2E, 0x3F, 0x3F, 0x3F, 0x3F, 0x53, 0x3F, 0x3F, 0x3F, 0x5A, 0x3F,
-    0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x20, 0x54, 0x73, 0x3F, 0x3F, 0x3F, 0x7A, 0x59,
-    0xFF, 0xAD, 0xBD, 0x9C, 0xCF, 0xBE, 0xDD, 0xF5, 0xF9, 0xB8, 0xA6, 0xAE, 0xAA, 0xF0, 0xA9, 0xEE,
-    0xF8, 0xF1, 0xFD, 0xFC, 0xEF, 0xE6, 0xF4, 0xFA, 0xF7, 0xFB, 0xA7, 0xAF, 0xAC, 0xAB, 0xF3, 0xA8,
-    0xB7, 0xB5, 0xB6, 0xC7, 0x8E, 0x8F, 0x92, 0x80, 0xD4, 0x90, 0xD2, 0xD3, 0xDE, 0xD6, 0xD7, 0xD8,
-    0xD1, 0xA5, 0xE3, 0xE0, 0xE2, 0xE5, 0x99, 0x9E, 0x9D, 0xEB, 0xE9, 0xEA, 0x9A, 0xED, 0xE8, 0xE1,
-    0x85, 0xA0, 0x83, 0xC6, 0x84, 0x86, 0x91, 0x87, 0x8A, 0x82, 0x88, 0x89, 0x8D, 0xA1, 0x8C, 0x8B,
-    0xD0, 0xA4, 0x95, 0xA2, 0x93, 0xE4, 0x94, 0xF6, 0x9B, 0x97, 0xA3, 0x96, 0x81, 0xEC, 0xE7, 0x98,
-};
+// The OEM code pages that the messenger service may read, the usual one of
+// Western Europe first.
+constexpr int kOemCodePages[] = {850, 437, 866};
+
+// The upper-case letter of `c` for the Latin-1 and Cyrillic letters; every
+// other character is its own.
+char32_t UpperLetter(char32_t c) {
+  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+      (c >= 0x430 && c <= 0x44F)) {
+    return c - 0x20;
+  }
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
+}
 
 std::string_view UpToZero(std::string_view text) { return text.substr(0, text.find('\0')); }
 
@@ -72,11 +78,26 @@ std::string BuildMessengerPayload(std::string_view sender, std::string_view reci
   return payload;
 }
 
-std::string AnsiToOem(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    const auto byte = static_cast<uint8_t>(c);
-    if (byte >= 0x80) c = static_cast<char>(kAnsiToOem[byte - 0x80]);
+int MessengerCodePage(std::string_view text) {
+  const std::u32string characters = Utf8CodePoints(text);
+  int best = kOemCodePages[0];
+  std::size_t fewestMissing = characters.size() + 1;
+  for (const int code_page : kOemCodePages) {
+    const auto missing = static_cast<std::size_t>(
+        std::count_if(characters.begin(), characters.end(),
+                      [code_page](char32_t c) { return !CodePageByte(code_page, c); }));
+    if (missing < fewestMissing) best = code_page, fewestMissing = missing;
+  }
+  return best;
+}
+
+std::string OemNetbiosName(std::string_view name, int code_page) {
+  std::string out;
+  out.reserve(name.size());
+  for (const char32_t c : Utf8CodePoints(name)) {
+    // A letter whose capital the code page lacks stays small rather than become "?".
+    const auto byte = CodePageByte(code_page, UpperLetter(c));
+    out.push_back(byte ? *byte : CodePageByte(code_page, c).value_or('?'));
   }
   return out;
 }

@@ -25,14 +25,20 @@ std::string MessengerText(std::string_view subject, std::string_view body);
 std::string BuildMessengerPayload(std::string_view sender, std::string_view recipient,
                                   std::string_view text);
 
-// Windows-1252 (the ANSI code page the texts are held in) to code page 850,
-// the OEM code page the messenger service reads. Characters without a
-// counterpart become their unaccented letter or "?".
-std::string AnsiToOem(std::string_view text);
+// The OEM code page that the messenger service reads: of 850 (Western
+// European), 437 (US) and 866 (Cyrillic), the one that lacks the fewest of
+// the characters of the UTF-8 `text`; 850 when they all cover it. The text
+// goes out through TextForCodePage (text_model.h).
+int MessengerCodePage(std::string_view text);
+
+// A computer name for EncodeNetbiosName: the UTF-8 `name` upper-cased and
+// in the OEM `code_page`, as NetBIOS names are compared in capitals.
+std::string OemNetbiosName(std::string_view name, int code_page);
 
 // A NetBIOS name in its wire form (RFC 1001): length byte 32, the name
-// upper-cased, padded with blanks (or cut) to 15 bytes plus `suffix`, each byte
-// as two letters 'A' + nibble, and a closing zero: 34 bytes.
+// (OEM bytes) with ASCII letters upper-cased, padded with blanks (or cut) to
+// 15 bytes plus `suffix`, each byte as two letters 'A' + nibble, and a
+// closing zero: 34 bytes.
 std::string EncodeNetbiosName(std::string_view name, uint8_t suffix);
 
 inline constexpr std::string_view kMessengerMailslot = "\\MAILSLOT\\MESSNGR";

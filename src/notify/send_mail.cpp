@@ -17,8 +17,6 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
   const DateTime now = clock.Now();
   const std::string date =
       Rfc5322Date(now, LocalUtcOffsetMinutes(ToUnixTimeLocal(now)));
-  const std::vector<std::string> lines =
-      BuildMessageLines(request.from, request.to, request.subject, date, request.body);
 
   log.Append("====" + FormatLocalDateTime(now) + "====");
   log.Append("Server IP " + request.server);
@@ -35,9 +33,15 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
   }
   log.Append("Login " + request.user);
 
+  // How the text travels depends on whether the server takes 8-bit data.
+  const std::vector<std::string> lines = BuildMessageLines(
+      request.from, request.to, request.subject, date, request.body, client.eightBitAnnounced);
+  const bool eightBitBody =
+      NeedsMime(request.from, request.to, request.subject, request.body) &&
+      client.eightBitAnnounced;
   bool sent = false;
   const std::string sender = ExtractAddress(request.from, false);
-  if (!client.SendSender(sender, static_cast<int64_t>(request.body.size()))) {
+  if (!client.SendSender(sender, static_cast<int64_t>(request.body.size()), eightBitBody)) {
     log.Append("Error MailFrom " + sender);
   } else {
     log.Append("MailFrom");
@@ -62,17 +66,19 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
   return sent;
 }
 
-void SendMail(const ROptions& options, const MailContext& context, const std::string& to,
+bool SendMail(const ROptions& options, const MailContext& context, const std::string& to,
               const std::string& body, const std::string& subject) {
+  bool accepted = false;
   const TransferLog log = context.transferLog
                               ? TransferLog(TransferLogPath(options.PathToLog, context.programFolder))
                               : TransferLog();
   const DialOutcome outcome = context.dialUp.ConnectPhase(options, context.desktop, log);
   if (outcome != DialOutcome::Failed) {
     try {
-      MailTransfer({options.From, to, subject, options.ServerName, std::to_string(options.Port),
-                    "\r\n" + body, options.SMTPUsername, options.SMTPPassword},
-                   log, context.clock, context.replyTimeout);
+      accepted = MailTransfer({options.From, to, subject, options.ServerName,
+                               std::to_string(options.Port), "\r\n" + body, options.SMTPUsername,
+                               options.SMTPPassword},
+                              log, context.clock, context.replyTimeout);
     } catch (const std::exception& e) {
       // Out of memory is the one thing that can throw here; the line must
       // still be released.
@@ -80,6 +86,7 @@ void SendMail(const ROptions& options, const MailContext& context, const std::st
     }
   }
   context.dialUp.ReleasePhase(options, outcome);
+  return accepted;
 }
 
 }  // namespace sentrel

@@ -49,9 +49,10 @@ struct MailContext {
 // dial-up connect phase when the options ask for it, the transfer, and the
 // release phase in every case. `to` holds one or more addresses separated by
 // "," or ";", each bare or as `name <address>`; `subject` "###" means none.
-// Reports nothing: success and failure show only in smtp.log. Call on the
+// Returns whether the server accepted the message; the details show only in
+// smtp.log. Call on the
 // window thread; it blocks for the whole transfer, dial-up wait included.
-void SendMail(const ROptions& options, const MailContext& context, const std::string& to,
+bool SendMail(const ROptions& options, const MailContext& context, const std::string& to,
               const std::string& body, const std::string& subject);
 
 }  // namespace sentrel

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "notify/messenger_datagram.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -16,15 +17,15 @@ uint16_t NextDatagramId() {
 
 }  // namespace
 
-void SendNetMessage(const std::string& recipient, const std::string& body,
+bool SendNetMessage(const std::string& recipient, const std::string& body,
                     const std::string& subject, Desktop& desktop,
                     const MessengerSettings& settings) {
-  if (recipient.empty()) return;
+  if (recipient.empty()) return false;
 
   RemoteMailslot mailslot(settings.port);
   if (!mailslot.Open(recipient)) {
     desktop.ShowMessage("Error", kApplicationTitle, MessageIcon::None);
-    return;
+    return false;
   }
   const std::string computer =
       settings.computerName.empty() ? LocalComputerName() : settings.computerName;
@@ -32,12 +33,16 @@ void SendNetMessage(const std::string& recipient, const std::string& body,
   MailslotDatagram datagram;
   datagram.datagramId = NextDatagramId();
   datagram.sourceAddress = mailslot.LocalAddress();
-  datagram.sourceName = computer;
-  datagram.destinationName = recipient;
-  // The messenger service reads all three strings in the OEM code page.
-  datagram.payload = BuildMessengerPayload(AnsiToOem(computer), AnsiToOem(recipient),
-                                           AnsiToOem(MessengerText(subject, body)));
-  mailslot.Write(BuildMailslotDatagram(datagram));
+  // The messenger service reads all three strings, and the names, in one OEM
+  // code page: the one that covers the text.
+  const std::string text = MessengerText(subject, body);
+  const int oem = MessengerCodePage(computer + recipient + text);
+  datagram.sourceName = OemNetbiosName(computer, oem);
+  datagram.destinationName = OemNetbiosName(recipient, oem);
+  datagram.payload =
+      BuildMessengerPayload(TextForCodePage(computer, oem), TextForCodePage(recipient, oem),
+                            TextForCodePage(text, oem));
+  return mailslot.Write(BuildMailslotDatagram(datagram));
 }
 
 }  // namespace sentrel

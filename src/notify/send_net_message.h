@@ -18,10 +18,10 @@ struct MessengerSettings {
 // Sends `body` (with "Subj:" + subject in front unless the subject is "###")
 // as one messenger datagram to the computer named `recipient`. An empty
 // recipient does nothing. A recipient that does not resolve shows the plain
-// box "Error" through `desktop`; nothing else is reported, since mailslot
-// writes are never acknowledged. A text too long for the 10,241-byte
+// box "Error" through `desktop`. Returns whether the datagram left; mailslot
+// writes are never acknowledged, so that is all that can be known. A text too long for the 10,241-byte
 // message buffer is cut to fit. Runs on the window thread; keeps no state.
-void SendNetMessage(const std::string& recipient, const std::string& body,
+bool SendNetMessage(const std::string& recipient, const std::string& body,
                     const std::string& subject, Desktop& desktop,
                     const MessengerSettings& settings = {});
 

@@ -122,6 +122,7 @@ bool SmtpClient::Open() {
   extendedHello = true;
   authenticated = false;
   sizeAnnounced = false;
+  eightBitAnnounced = false;
   capabilities.clear();
   replyCode = 0;
 
@@ -174,6 +175,7 @@ bool SmtpClient::Open() {
 
   for (const std::string& capability : capabilities) {
     if (StartsWith(AsciiUpper(capability), "SIZE")) sizeAnnounced = true;
+    if (AsciiUpper(capability) == "8BITMIME") eightBitAnnounced = true;
   }
   return true;
 }
@@ -200,9 +202,10 @@ bool SmtpClient::AuthCramMd5() {
   return Command(Base64Encode(response) + "\r\n", 235);
 }
 
-bool SmtpClient::SendSender(std::string_view address, int64_t size) {
+bool SmtpClient::SendSender(std::string_view address, int64_t size, bool eightBitBody) {
   std::string command = "MAIL FROM:<" + CommandSafe(address) + ">";
   if (sizeAnnounced && size > 0) command += " SIZE=" + std::to_string(size);
+  if (eightBitAnnounced && eightBitBody) command += " BODY=8BITMIME";
   command += kCrLf;
   return Command(command, 250);
 }

@@ -41,6 +41,7 @@ class SmtpClient {
   bool extendedHello = true;
   bool authenticated = false;
   bool sizeAnnounced = false;
+  bool eightBitAnnounced = false;  // 8BITMIME
   std::string localName;
   uint16_t logMode = 0;  // 0 = no transcript, 2 = full transcript
   std::string logFile;   // created readable by its user alone
@@ -53,8 +54,9 @@ class SmtpClient {
   // greeted and the hello was answered 250..259; a failed authentication
   // leaves `authenticated` false without failing Open.
   bool Open();
-  // MAIL FROM, with SIZE=size when the server announced SIZE and size > 0.
-  bool SendSender(std::string_view address, int64_t size);
+  // MAIL FROM, with SIZE=size when the server announced SIZE and size > 0,
+  // and BODY=8BITMIME for an `eightBitBody` when it announced 8BITMIME.
+  bool SendSender(std::string_view address, int64_t size, bool eightBitBody = false);
   bool SendRecipient(std::string_view address);
   // DATA, the lines with dot transparency in chunks, and the final dot. A
   // line holding CR or LF is sent as several lines, so no caller can end the

@@ -121,7 +121,9 @@ std::optional<IniFile> LoadLanguageFile(const fs::path& path) {
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (in.bad()) return std::nullopt;
   bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return IniFile::Parse(DecodeLanguageText(bytes).utf8);
+  const LanguageText text = DecodeLanguageText(bytes);
+  SetLanguageCodePage(ImpliedCodePage(text));
+  return IniFile::Parse(text.utf8);
 }
 
 std::optional<IniFile> LoadLanguage(std::string_view name, const std::vector<fs::path>& folders) {

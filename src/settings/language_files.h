@@ -45,6 +45,9 @@ std::optional<std::filesystem::path> FindLanguageFile(
     const std::vector<std::filesystem::path>& folders, std::string_view name);
 
 // The language file at `path`, decoded (DecodeLanguageText) and parsed.
+// Reading it makes its code page the user's language's (SetLanguageCodePage
+// with ImpliedCodePage): the best witness of the code page in which the
+// Windows program wrote legacy text.
 // nullopt when the file is missing, is not a regular file, cannot be read
 // or is larger than kMaxLanguageFileSize; the windows then show their
 // built-in texts.

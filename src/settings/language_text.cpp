@@ -4,18 +4,12 @@
 #include "common/text.h"
 #include "settings/code_page.h"
 #include "settings/ini_file.h"
+#include "settings/text_model.h"
 #include "settings/utf8_text.h"
 
 namespace sentrel {
 
 namespace {
-
-constexpr int kCyrillic = 1251;
-constexpr int kWestern = 1252;
-
-bool IsHigh(char c) { return static_cast<unsigned char>(c) >= 0x80; }
-
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // The code page that the file names for itself, or 0.
 int NamedCodePage(std::string_view bytes) {
@@ -30,43 +24,24 @@ int NamedCodePage(std::string_view bytes) {
 
 }  // namespace
 
-int DetectCodePage(std::string_view bytes) {
-  std::size_t cyrillic = 0;
-  std::size_t western = 0;
-  for (std::size_t at = 0; at < bytes.size();) {
-    if (!IsHigh(bytes[at])) {
-      ++at;
-      continue;
-    }
-    std::size_t end = at;
-    while (end < bytes.size() && IsHigh(bytes[end])) ++end;
-    const std::size_t length = end - at;
-    const bool next_to_letter = (at > 0 && IsAsciiLetter(bytes[at - 1])) ||
-                                (end < bytes.size() && IsAsciiLetter(bytes[end]));
-    if (length >= 3) {
-      cyrillic += length;
-    } else if (next_to_letter) {
-      western += length;
-    } else if (length == 2) {
-      cyrillic += length;
-    }
-    at = end;
-  }
-  return cyrillic > western ? kCyrillic : kWestern;
-}
-
 LanguageText DecodeLanguageText(std::string_view bytes) {
   if (bytes.starts_with(kUtf8Bom)) {
     return {RepairUtf8(bytes.substr(kUtf8Bom.size())), kUtf8CodePage};
   }
   if (IsValidUtf8(bytes)) return {std::string(bytes), kUtf8CodePage};
   int code_page = NamedCodePage(bytes);
-  if (code_page == 0) {
+  const bool named = code_page != 0;
+  if (!named) {
     const Utf8Census census = CountUtf8(bytes);
     if (census.multibyte > census.invalid) return {RepairUtf8(bytes), kUtf8CodePage};
     code_page = DetectCodePage(bytes);
   }
-  return {CodePageToUtf8(bytes, code_page), code_page};
+  return {DecodeOutsideText(bytes, code_page), code_page, named};
+}
+
+LanguageCodePage ImpliedCodePage(const LanguageText& text) {
+  if (text.code_page != kUtf8CodePage) return {text.code_page, text.named};
+  return {HasCyrillic(text.utf8) ? 1251 : 0, false};
 }
 
 }  // namespace sentrel

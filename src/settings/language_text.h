@@ -3,15 +3,14 @@
 #include <string>
 #include <string_view>
 
+#include "settings/text_model.h"  // DetectCodePage, the rule for other bytes
+
 namespace sentrel {
 
-// The code page number by which UTF-8 is known on Windows; DecodeLanguageText
-// reports it for a file that was read as UTF-8.
-inline constexpr int kUtf8CodePage = 65001;
-
 struct LanguageText {
-  std::string utf8;   // the file's text, always valid UTF-8, BOM removed
-  int code_page = 0;  // what it was read as: kUtf8CodePage or a Windows code page
+  std::string utf8;    // the file's text, always valid UTF-8, BOM removed
+  int code_page = 0;   // what it was read as: kUtf8CodePage or a Windows code page
+  bool named = false;  // the code page is the one the file names
 };
 
 // Turns the bytes of a language file into UTF-8 text:
@@ -27,20 +26,12 @@ struct LanguageText {
 //   U+FFFD for the damage. Real 8-bit text almost never forms valid
 //   sequences, since its letters follow ASCII or other letters, not the
 //   continuation bytes 0x80..0xBF;
-// - any other bytes are in the code page that DetectCodePage finds.
+// - any other bytes are read by DecodeOutsideText's rule (DetectCodePage).
 LanguageText DecodeLanguageText(std::string_view bytes);
 
-// Tells a text in Windows-1251 (Cyrillic) from one in Windows-1252 (Western)
-// by the shape of its 8-bit letters. A Cyrillic word is a run of 8-bit
-// letters with no ASCII letter in it, while a Western word is mostly ASCII
-// letters with an accented one here and there. Every run of bytes of 0x80
-// and above is judged by its length and its neighbours:
-// - three or more in a row: Cyrillic;
-// - one or two next to an ASCII letter: Western;
-// - two standing alone ("на", "не"): Cyrillic;
-// - one standing alone ("и", "à") says nothing.
-// Each run counts with its length; Cyrillic wins only with more weight
-// than Western, so a text without clear evidence is read as 1252.
-int DetectCodePage(std::string_view bytes);
+// The code page of the user's language (SetLanguageCodePage): the 8-bit code
+// page the file is written in, named or found; for a file in UTF-8, 1251
+// when its captions are Cyrillic, else none.
+LanguageCodePage ImpliedCodePage(const LanguageText& text);
 
 }  // namespace sentrel

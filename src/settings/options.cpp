@@ -2,11 +2,13 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "common/lenient_int.h"
 #include "common/text.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -45,6 +47,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("DayOfMonth", o.DayOfMonth);
   visit("DaysOfWeek", o.DaysOfWeek);
   visit("Times", o.Times);
+  visit("MetricsListen", o.MetricsListen);
 }
 
 std::string ToText(bool value) { return value ? "1" : "0"; }
@@ -54,6 +57,13 @@ std::string ToText(const RelaxedAtomic<int32_t>& value) { return std::to_string(
 std::string ToText(uint64_t value) { return std::to_string(value); }
 
 void FromText(const std::string& text, bool& field) { field = ParseLenientInt(text) != 0; }
+// Paths are handed to the file system and passwords to peers exactly as
+// stored; every other text is read by the one rule for outside text.
+bool KeptAsBytes(std::string_view name) {
+  return name == "PathToData" || name == "PathToLog" || name == "Password" ||
+         name == "SMTPPassword";
+}
+
 void FromText(const std::string& text, std::string& field) { field = text; }
 void FromText(const std::string& text, int32_t& field) { field = ParseLenientInt(text); }
 void FromText(const std::string& text, RelaxedAtomic<int32_t>& field) {
@@ -75,7 +85,12 @@ void SetDefaultOptions(ROptions& options) {
 void LoadOptions(ROptions& options, const Registry& registry) {
   SetDefaultOptions(options);
   VisitFields(options, [&](const char* name, auto& field) {
-    if (const auto text = registry.GetString(kOptionsKey, name)) FromText(*text, field);
+    const auto text = registry.GetString(kOptionsKey, name);
+    if (!text) return;
+    if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
+      if (!KeptAsBytes(name)) return FromText(DecodeOutsideText(*text), field);
+    }
+    FromText(*text, field);
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/md5.h"
 #include "platform/registry.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 
@@ -27,7 +28,11 @@ bool AccessGranted(std::string_view storedDigest, bool confirmed, std::string_vi
   if (storedDigest.empty()) return true;
   // The digest of the empty text is compared as well: an empty entry is
   // simply one more wrong password.
-  return confirmed && DigestsEqual(Md5Digest(typed), storedDigest);
+  if (!confirmed) return false;
+  if (DigestsEqual(Md5Digest(typed), storedDigest)) return true;
+  // A password set by the Windows program was digested in its 8-bit code page.
+  const auto legacy = Utf8ToCodePage(typed, WindowsCodePageFor(typed));
+  return legacy && *legacy != typed && DigestsEqual(Md5Digest(*legacy), storedDigest);
 }
 
 PasswordStore::PasswordStore(Registry& registry) : registry_(registry) {

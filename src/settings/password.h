@@ -18,13 +18,15 @@ inline constexpr std::string_view kPasswordValue = "Password";
 // digest cannot be guessed byte by byte from how long a refusal takes.
 bool DigestsEqual(std::string_view a, std::string_view b);
 
-// The digest stored for a typed password: MD5 of its bytes; the empty text
-// stores nothing (no password).
+// The digest stored for a typed password: MD5 of its UTF-8 bytes; the empty
+// text stores nothing (no password).
 std::string PasswordDigest(std::string_view typed);
 
 // What the password dialog in input mode grants: access when no password is
 // set; otherwise only when the dialog ended with "Ok" and the typed text's
-// digest equals the stored one.
+// digest equals the stored one: the digest of its UTF-8 bytes, or of the same
+// text in its Windows code page (WindowsCodePageFor), in which the Windows
+// program digested it.
 bool AccessGranted(std::string_view storedDigest, bool confirmed, std::string_view typed);
 
 // The access password of the program's settings. Holds the stored digest

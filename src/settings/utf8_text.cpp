@@ -77,6 +77,27 @@ std::string RepairUtf8(std::string_view bytes) {
   return text;
 }
 
+std::u32string Utf8CodePoints(std::string_view text) {
+  std::u32string characters;
+  characters.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = ValidSequenceLength(text, at);
+    if (length == 0) {
+      characters.push_back(kReplacement);
+      ++at;
+      continue;
+    }
+    auto code = static_cast<char32_t>(static_cast<unsigned char>(text[at]));
+    if (length > 1) code &= 0x7F >> length;  // the lead byte's payload bits
+    for (std::size_t i = 1; i < length; ++i) {
+      code = (code << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+    }
+    characters.push_back(code);
+    at += length;
+  }
+  return characters;
+}
+
 void AppendUtf8(std::string& text, char32_t code_point) {
   if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) {
     code_point = kReplacement;

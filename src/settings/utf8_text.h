@@ -26,6 +26,9 @@ Utf8Census CountUtf8(std::string_view bytes);
 // is always valid UTF-8; valid input comes back unchanged.
 std::string RepairUtf8(std::string_view bytes);
 
+// The characters of `text`; each invalid byte gives U+FFFD.
+std::u32string Utf8CodePoints(std::string_view text);
+
 // Appends the UTF-8 form of `code_point`; a surrogate or a value above
 // U+10FFFF appends U+FFFD.
 void AppendUtf8(std::string& text, char32_t code_point);

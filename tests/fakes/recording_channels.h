@@ -8,16 +8,20 @@
 namespace sentrel::testing {
 
 // Records every message as "net:<recipient>|<subject>|<body>" or
-// "mail:<to>|<subject>|<body>", in order.
+// "mail:<to>|<subject>|<body>", in order. Each send reports `handedOn`.
 class RecordingChannels final : public AlarmChannels, public CallLog {
  public:
-  void SendNetMessage(const std::string& recipient, const std::string& body,
+  bool SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override {
     Record("net:" + recipient + "|" + subject + "|" + body);
+    return handedOn;
   }
-  void SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
+  bool SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
     Record("mail:" + to + "|" + subject + "|" + body);
+    return handedOn;
   }
+
+  bool handedOn = true;
 };
 
 }  // namespace sentrel::testing

@@ -45,8 +45,8 @@ constexpr const char* kTwoDigits = "[0-9]{0,2}";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// The text of a field, given back byte for byte as it was filled in when the
-// user left it unchanged (a stored 8-bit text need not be valid UTF-8).
+// The text of a field, given back as it was filled in when the user left it
+// unchanged, so that the data file can keep that field's stored bytes.
 std::string Kept(const QString& now, const std::string& filled) {
   return now == Q(filled) ? filled : now.toStdString();
 }

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "common/text.h"
+#include "export/listen_address.h"
 #include "gui/dialogs/host_form_rules.h"
 #include "gui/dialogs/options_form_rules.h"
 #include "gui/dialogs/password_form.h"
@@ -35,6 +36,12 @@ constexpr int kShowHelpContext = 15;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
+
+// Paths and passwords are kept as the bytes stored, which need not be UTF-8:
+// left unchanged in the dialog, they go back as they were.
+std::string Kept(const QString& now, const std::string& stored) {
+  return now == Q(stored) ? stored : S(now);
+}
 
 QLabel* Label(const char* key, const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -129,7 +136,9 @@ OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
   // No default button: Enter clicks only the button that has the focus
   // (keyPressEvent), never "Ok" from inside a field.
   for (QPushButton* b : {ok_, cancel_, help_}) b->setAutoDefault(false);
-  connect(ok_, &QPushButton::clicked, this, [this] { done(kResultOk); });
+  connect(ok_, &QPushButton::clicked, this, [this] {
+    if (MetricsListenReadable()) done(kResultOk);
+  });
   connect(cancel_, &QPushButton::clicked, this, [this] { done(kResultCancel); });
   connect(help_, &QPushButton::clicked, this, [this] {
     context_.desktop.ShowHelp(kShowHelpContext, HelpContextForPage(pages_->currentIndex()));
@@ -301,6 +310,10 @@ QWidget* OptionsForm::BuildStatusPage() {
   sendVia_ = List("SendViaList", viaLabel, {"Lan", "eMail"}, page);
   QLabel* addressLabel = Label("StatAddressLabel", "Address:", page);
   statAddress_ = Field("StatAddressEdit", addressLabel, page);
+  QLabel* metricsLabel = Label("MetricsListenLabel", "Metrics on:", page);
+  metricsListen_ = Field("MetricsListenEdit", metricsLabel, page);
+  metricsListen_->setPlaceholderText("127.0.0.1:9639");
+  metricsListen_->setToolTip("Address and port of the Prometheus endpoint; empty: no endpoint");
   QLabel* everyLabel = Label("SendEveryLabel", "Send every", page);
   sendEvery_ = List("SendEveryList", everyLabel, {"Month", "Week", "Day", "Never"}, page);
   connect(sendEvery_, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
@@ -339,6 +352,8 @@ QWidget* OptionsForm::BuildStatusPage() {
   fields->addWidget(sendEvery_, 3, 1);
   fields->addWidget(dayLabel_, 3, 2);
   fields->addLayout(Row({dayOfMonth_}, true), 3, 3);
+  fields->addWidget(metricsLabel, 4, 0);
+  fields->addWidget(metricsListen_, 4, 1, 1, 3);
   fields->setColumnStretch(3, 1);
 
   auto* left = new QVBoxLayout;
@@ -393,6 +408,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
   statusBody_->setText(Q(o.StatusBody));
   sendVia_->setCurrentIndex(ItemIndex(sendVia_, o.SendVia));
   statAddress_->setText(Q(o.StatAddress));
+  metricsListen_->setText(Q(o.MetricsListen));
   sendEvery_->setCurrentIndex(ItemIndex(sendEvery_, o.SendEvery));
   dayOfMonth_->setText(QString::number(o.DayOfMonth));
   for (std::size_t i = 0; i < dayBoxes_.size(); ++i)
@@ -403,7 +419,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
 
 void OptionsForm::CopyBack(ROptions& o) const {
   o.Language = S(language_->currentText());
-  o.PathToData = NormalizeDataFolder(S(pathToData_->text()));
+  o.PathToData = NormalizeDataFolder(Kept(pathToData_->text(), o.PathToData));
   o.MinToTray = minToTray_->isChecked();
   o.AutoRun = autoRun_->isChecked();
   o.MultPlayWAV = !playOnce_->isChecked();
@@ -414,7 +430,7 @@ void OptionsForm::CopyBack(ROptions& o) const {
   const int detail = typed >= 0 ? typed : logDetail_->currentIndex();
   if (detail >= 0) o.LogDetail = detail;
   o.LogSize = ParseOptionNumber(S(logSize_->text()));
-  o.PathToLog = S(pathToLog_->text());
+  o.PathToLog = Kept(pathToLog_->text(), o.PathToLog);
   o.DeleteLog2Recycle = deleteToRecycle_->isChecked();
 
   o.ServerName = NormalizeServerName(S(serverName_->text()));
@@ -422,16 +438,17 @@ void OptionsForm::CopyBack(ROptions& o) const {
   o.From = S(from_->text());
   o.DialUp = viaDialUp_->isChecked();
   o.SMTPUsername = S(smtpUsername_->text());
-  o.SMTPPassword = S(smtpPassword_->text());
+  o.SMTPPassword = Kept(smtpPassword_->text(), o.SMTPPassword);
   o.AutoConnect = autoConnect_->isChecked();
   o.Disconnect = disconnect_->isChecked();
   o.Connection = S(connection_->currentText());
   o.Login = S(login_->text());
-  o.Password = S(password_->text());
+  o.Password = Kept(password_->text(), o.Password);
 
   o.StatusBody = S(statusBody_->text());
   if (sendVia_->currentIndex() >= 0) o.SendVia = sendVia_->currentIndex();
   o.StatAddress = S(statAddress_->text());
+  o.MetricsListen = std::string(TrimBlanksView(S(metricsListen_->text())));
   if (sendEvery_->currentIndex() >= 0) o.SendEvery = sendEvery_->currentIndex();
   o.DayOfMonth = ParseOptionNumber(S(dayOfMonth_->text()));
   int32_t days = 0;
@@ -481,6 +498,15 @@ void OptionsForm::UpdateEnabling() {
   for (QCheckBox* box : dayBoxes_) box->setEnabled(on.daysOfWeek);
   timeLabel_->setEnabled(on.times);
   times_->setEnabled(on.times);
+}
+
+bool OptionsForm::MetricsListenReadable() {
+  std::string error;
+  if (ParseListenAddress(S(metricsListen_->text()), error) || error.empty()) return true;
+  context_.desktop.ShowMessage("Metrics on: " + error, kApplicationTitle, MessageIcon::Warning);
+  pages_->setCurrentWidget(metricsListen_->parentWidget());
+  metricsListen_->setFocus();
+  return false;
 }
 
 void OptionsForm::CheckDayField() {

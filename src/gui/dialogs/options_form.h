@@ -91,6 +91,9 @@ class OptionsForm final : public QDialog {
   void FillConnections();
   void UpdateEnabling();
   void CheckDayField();
+  // The metrics address is empty or readable; else a box says why, the
+  // field gets the focus and the dialog stays open.
+  bool MetricsListenReadable();
   void ChooseFolder(QLineEdit* field);
   bool FilterPathKey(QLineEdit* field, QEvent* event);
 
@@ -129,6 +132,7 @@ class OptionsForm final : public QDialog {
   QLineEdit* statusBody_;
   QComboBox* sendVia_;
   QLineEdit* statAddress_;
+  QLineEdit* metricsListen_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;
   QLineEdit* dayOfMonth_;

@@ -87,8 +87,10 @@ class QuietDesktop final : public Desktop {
 
 class NoChannels final : public AlarmChannels {
  public:
-  void SendNetMessage(const std::string&, const std::string&, const std::string&) override {}
-  void SendMail(const std::string&, const std::string&, const std::string&) override {}
+  bool SendNetMessage(const std::string&, const std::string&, const std::string&) override {
+    return false;
+  }
+  bool SendMail(const std::string&, const std::string&, const std::string&) override { return false; }
 };
 
 class NoPane final : public LogPane {

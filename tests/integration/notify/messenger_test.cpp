@@ -12,13 +12,17 @@
 #include <vector>
 
 #include "fakes/fake_desktop.h"
+#include "fakes/text_samples.h"
 #include "notify/messenger_datagram.h"
 #include "notify/send_net_message.h"
+#include "settings/code_page.h"
 
 namespace sentrel {
 namespace {
 
 using testing::FakeDesktop;
+using testing::kTextSamples;
+using testing::TextSample;
 
 // Reads back what a Windows computer's datagram service would see.
 struct ParsedDatagram {
@@ -151,13 +155,39 @@ TEST_F(MessengerTest, LongTextIsCutToTheMessageBuffer) {
   EXPECT_EQ(d->length, 155 + kMessengerBufferSize);
 }
 
-TEST_F(MessengerTest, AnsiTextsGoOutInTheOemCodePage) {
-  settings_.computerName = "K\xFC" "che";  // Küche in Windows-1252
-  SendNetMessage("127.0.0.1", "Gr\xFC\xDF" "e", "###", desktop_, settings_);
+class MessengerTextTest : public MessengerTest,
+                          public ::testing::WithParamInterface<TextSample> {};
+
+// What a Windows computer in that code page reads from the datagram.
+TEST_P(MessengerTextTest, TextArrivesInTheOemCodePageThatCoversIt) {
+  SendNetMessage("127.0.0.1", std::string(GetParam().text), "###", desktop_, settings_);
   const auto d = Parse(Receive());
   ASSERT_TRUE(d.has_value());
-  EXPECT_EQ(d->sender, "K\x81" "che");
-  EXPECT_EQ(d->text, "Gr\x81\xE1" "e");
+  EXPECT_EQ(CodePageToUtf8(d->text, GetParam().oemCodePage), GetParam().oemText);
+  EXPECT_EQ(d->sender, "Watcher");
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, MessengerTextTest, ::testing::ValuesIn(kTextSamples),
+                         testing::SampleName);
+
+TEST_F(MessengerTest, NamesAreUpperCasedInTheCodePageOfTheText) {
+  struct Case {
+    const char* computer;
+    const char* text;
+    int codePage;
+    const char* upper;
+  };
+  for (const Case& c :
+       {Case{"Küche", "Größe", 850, "KÜCHE"}, Case{"Кухня", "Сервер", 866, "КУХНЯ"}}) {
+    settings_.computerName = c.computer;
+    SendNetMessage("127.0.0.1", c.text, "###", desktop_, settings_);
+    const auto d = Parse(Receive());
+    ASSERT_TRUE(d.has_value());
+    const std::string name = d->sourceName.substr(0, d->sourceName.find(' '));
+    EXPECT_EQ(CodePageToUtf8(name, c.codePage), c.upper);
+    EXPECT_EQ(CodePageToUtf8(d->sender, c.codePage), c.computer);
+    EXPECT_EQ(CodePageToUtf8(d->text, c.codePage), c.text);
+  }
 }
 
 TEST_F(MessengerTest, UnresolvableRecipientShowsErrorAndEmptyOneIsIgnored) {

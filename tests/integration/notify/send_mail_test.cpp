@@ -19,6 +19,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/test_files.h"
+#include "fakes/text_samples.h"
 
 extern char** environ;
 
@@ -30,6 +31,7 @@ using testing::ReadFile;
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeDesktop;
+using testing::TextSample;
 
 constexpr const char* kPython = "/usr/bin/python3";
 
@@ -187,6 +189,36 @@ TEST_F(SendMailTest, CramMd5MailArrivesWithExactHeadersBodyAndEnvelope) {
       << log;
   EXPECT_TRUE(desktop_.Calls().empty());
 }
+
+class SendMailTextTest : public SendMailTest,
+                         public ::testing::WithParamInterface<std::tuple<TextSample, bool>> {};
+
+// What a mail reader shows: Python's e-mail parser on the bytes the server got.
+TEST_P(SendMailTextTest, SubjectBodyAndSenderNameDecodeToTheText) {
+  const auto& [sample, eightBit] = GetParam();
+  ASSERT_TRUE(eightBit ? StartPeer({}) : StartPeer({"--no-8bitmime"}));
+  const std::string text(sample.text);
+  options_.From = text + " <tim@sentrel.test>";
+  Send("a@x.test", text + "\r\n= " + text, "Alarm: " + text);
+
+  EXPECT_EQ(ReadFile(Store() / "1.subject"), "Alarm: " + text);
+  EXPECT_EQ(ReadFile(Store() / "1.from"), text);
+  EXPECT_EQ(ReadFile(Store() / "1.body"), "\r\n\r\n" + text + "\r\n= " + text + "\r\n");
+  const std::string data = ReadFile(Store() / "1.data");
+  const bool ascii = sample.name == std::string_view("Ascii");
+  EXPECT_EQ(data.find("MIME-Version: 1.0\r\n") != std::string::npos, !ascii);
+  const bool quoted =
+      data.find("Content-Transfer-Encoding: quoted-printable\r\n") != std::string::npos;
+  EXPECT_EQ(quoted, !ascii && !eightBit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SendMailTextTest,
+                         ::testing::Combine(::testing::ValuesIn(testing::kTextSamples),
+                                            ::testing::Bool()),
+                         [](const auto& test) {
+                           return std::string(std::get<0>(test.param).name) +
+                                  (std::get<1>(test.param) ? "EightBit" : "QuotedPrintable");
+                         });
 
 TEST_F(SendMailTest, LongBodyGoesOutInPiecesAndArrivesWhole) {
   ASSERT_TRUE(StartPeer({}));

@@ -19,7 +19,8 @@ for path in ./usr/bin/sentrel ./usr/share/applications/sentrel.desktop \
     ./usr/share/icons/hicolor/scalable/apps/sentrel.svg \
     ./usr/share/sentrel/help/index.html ./usr/share/sentrel/help/contexts.txt \
     ./usr/share/sentrel/lang/English.lng ./usr/share/sentrel/lang/German.lng \
-    ./usr/share/sentrel/lang/Russian.lng ./usr/share/sentrel/icons/state-5-lost.svg; do
+    ./usr/share/sentrel/lang/Russian.lng ./usr/share/sentrel/icons/state-5-lost.svg \
+    ./usr/share/sentrel/prometheus/sentrel-rules.yml; do
   grep -qx "$path" "$out/contents" || fail "$path missing from the package"
 done
 if command -v rsvg-convert >/dev/null; then

@@ -19,6 +19,12 @@ TEST(CliCommand, AddTakesItsOptionsInAnyOrder) {
   EXPECT_EQ(c.interval, 30);
 }
 
+TEST(CliCommand, TextsAreReadInTheTerminalsCodePage) {
+  EXPECT_EQ(ParseCliCommand({"--add", "10.0.0.5", "--name", "\x8A\xE3\xE5\xAD\xEF"}, 866).name,
+            "Кухня");
+  EXPECT_EQ(ParseCliCommand({"--add", "10.0.0.5", "--desc", "Кухня"}, 866).desc, "Кухня");
+}
+
 TEST(CliCommand, RowCommandsNeedAPositiveWholeNumber) {
   EXPECT_EQ(ParseCliCommand({"--remove", "3"}).row, 3);
   EXPECT_EQ(ParseCliCommand({"--enable", "1"}).kind, Kind::Enable);

@@ -10,7 +10,10 @@
 
 #include "fakes/fake_desktop.h"
 #include "fakes/test_files.h"
+#include "fakes/text_samples.h"
 #include "platform/instance_lock.h"
+#include "settings/code_page.h"
+#include "settings/utf8_text.h"
 
 namespace fs = std::filesystem;
 
@@ -55,6 +58,35 @@ class HostCommands : public ::testing::Test {
   std::FILE* out_ = nullptr;
   std::FILE* err_ = nullptr;
 };
+
+class HostCommandsText : public HostCommands,
+                         public ::testing::WithParamInterface<testing::TextSample> {};
+
+// Texts typed in the terminal are stored as UTF-8 and listed in columns of
+// characters, not bytes.
+TEST_P(HostCommandsText, NameAndDescriptionGoInAndOutAsText) {
+  const std::string text(GetParam().text);
+  ASSERT_EQ(Run({"--add", "10.0.0.5", "--name", std::string(GetParam().bytes), "--desc",
+                 std::string(GetParam().bytes)}),
+            0);
+  EXPECT_NE(ReadFile(DataFile()).find("<HN>" + text + "</HN>\r\n<HDS>" + text + "</HDS>"),
+            std::string::npos);
+  const std::string padding(24 - Utf8CodePoints(text).size(), ' ');
+  const std::string listed = List();
+  EXPECT_NE(listed.find("   1 [x] 10.0.0.5         " + text + padding + "  " + text + padding),
+            std::string::npos)
+      << listed;
+
+  // A terminal in an 8-bit code page gets the list in it.
+  HostCommandContext oem = Context();
+  oem.terminalCodePage = GetParam().oemCodePage;
+  ASSERT_EQ(ListHosts(oem), 0);
+  EXPECT_NE(CodePageToUtf8(Drain(out_), oem.terminalCodePage).find(GetParam().oemText),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, HostCommandsText, ::testing::ValuesIn(testing::kTextSamples),
+                         testing::SampleName);
 
 TEST_F(HostCommands, AddListEnableDisableRemoveRoundTrip) {
   ASSERT_EQ(Run({"--add", "10.0.0.5", "--name", "mail", "--desc", "relay", "--interval", "30"}), 0);

@@ -135,11 +135,13 @@ class DispatchTest : public ::testing::Test {
       calls.push_back("run:" + program + " " + params);
     }
     void ShowHelp(int, int) override {}
-    void SendNetMessage(const std::string& to, const std::string& body, const std::string& subject) override {
+    bool SendNetMessage(const std::string& to, const std::string& body, const std::string& subject) override {
       calls.push_back("net:" + to + "|" + subject + "|" + body);
+      return true;
     }
-    void SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
+    bool SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
       calls.push_back("mail:" + to + "|" + subject + "|" + body);
+      return false;
     }
   };
 
@@ -184,6 +186,21 @@ TEST_F(DispatchTest, RunsEveryActionInItsOrderWithTheBoxLast) {
       std::string("box:web1 lost:") + kStatus + ":error",
   };
   EXPECT_EQ(recorder.calls, expected);
+}
+
+TEST_F(DispatchTest, EveryActionIsCountedWithTheOutcomeItsChannelReports) {
+  ActivityCounters counters;
+  RunAlarm(PrepareAlarm(host, AlarmDirection::Loss, options, kFormats), log, recorder, recorder,
+           &counters);
+  // The recorder hands the messenger text on and fails the mail.
+  using enum AlarmAction;
+  EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, Messenger, ActionResult::Ok), 1u);
+  EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, Mail, ActionResult::Failed), 1u);
+  EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, Mail, ActionResult::Ok), 0u);
+  for (AlarmAction action : {Sound, Program, MessageBox}) {
+    EXPECT_EQ(counters.AlarmActions(AlarmDirection::Loss, action, ActionResult::Done), 1u);
+    EXPECT_EQ(counters.AlarmActions(AlarmDirection::Renewal, action, ActionResult::Done), 0u);
+  }
 }
 
 TEST_F(DispatchTest, SoundLoopsWithMultPlayAndNeedsAFile) {

@@ -35,13 +35,13 @@ class BoxRecorder final : public Desktop {
 };
 
 // Gives every stored setting a value other than its default (so that every
-// tag is written); strings carry 8-bit bytes and a line break, which the file
-// keeps unchanged.
+// tag is written); strings carry letters beyond ASCII and a line break, which
+// the file keeps unchanged.
 inline void SetEveryField(HostEntry& h, const std::string& tag = "x") {
   h.Enabled = true;
   h.HostIP.Set("10.1.2.3");
   h.HostName.Set("name-" + tag);
-  h.HostDesc.Set("desc \xE4\xF6\xFC\r\nsecond line " + tag);
+  h.HostDesc.Set("desc äöü\r\nsecond line " + tag);
   h.CheckEvery = 2;
   h.DayOfMonth = 17;
   h.DaysOfWeek = 0x22;

@@ -12,6 +12,7 @@
 
 #include "core_test_util.h"
 #include "fakes/fake_clock.h"
+#include "fakes/text_samples.h"
 
 namespace sentrel {
 namespace {
@@ -208,6 +209,43 @@ TEST_F(DataFileTest, SavedListLoadsBackFieldByField) {
   }
   EXPECT_TRUE(desktop_.boxes.empty());
 }
+
+class DataFileTextTest : public DataFileTest,
+                         public ::testing::WithParamInterface<testing::TextSample> {};
+
+// Texts are held decoded; a field nobody edits goes back to the file as the
+// bytes it came from, an edited one as UTF-8.
+TEST_P(DataFileTextTest, UntouchedFieldsKeepTheirBytesAndEditedOnesBecomeUtf8) {
+  const std::string bytes(GetParam().bytes);
+  const std::string text(GetParam().text);
+  HostEntry stored;
+  stored.HostName.Set(bytes);
+  stored.HostDesc.Set(bytes);
+  stored.OnLoss.Subject.Set(bytes);
+  const std::string file = FormatHostBlock(stored);
+  WriteHostFile(file);
+
+  HostList list(clock_);
+  ASSERT_EQ(LoadHosts(list, dir()), 1u);
+  HostEntry& host = list.Host(0);
+  EXPECT_EQ(host.HostName.Get(), text);
+  EXPECT_EQ(host.HostDesc.Get(), text);
+  EXPECT_EQ(host.OnLoss.Subject.Get(), text);
+
+  list.SetModified(true);
+  ASSERT_EQ(SaveHosts(list, dir(), desktop_), SaveResult::Saved);
+  EXPECT_EQ(Read(folder_ / "sentrel.xml"), file);
+
+  host.HostDesc.Set(text + " 2");
+  list.SetModified(true);
+  ASSERT_EQ(SaveHosts(list, dir(), desktop_), SaveResult::Saved);
+  std::string edited = file;
+  edited.replace(edited.find("<HDS>") + 5, bytes.size(), text + " 2");
+  EXPECT_EQ(Read(folder_ / "sentrel.xml"), edited);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, DataFileTextTest, ::testing::ValuesIn(testing::kTextSamples),
+                         testing::SampleName);
 
 TEST_F(DataFileTest, EverySaveKeepsOneBackupOfThePreviousFile) {
   HostList list(clock_);

@@ -88,6 +88,23 @@ TEST_F(HostListTest, NewHostCopiesTheDefaultHostExceptItsIdentity) {
   EXPECT_EQ(BlockLines(*host), BlockLines(model));
 }
 
+TEST_F(HostListTest, SnapshotFollowsEveryChangeAndOutlivesADeletedHost) {
+  Fill("ABC");
+  const std::shared_ptr<const HostSnapshot> before = list_.Snapshot();
+  list_.DeleteHost(1);
+  ASSERT_TRUE(list_.Reorder({1, 0}));
+  const std::shared_ptr<const HostSnapshot> after = list_.Snapshot();
+  ASSERT_EQ(after->size(), 2u);
+  EXPECT_EQ((*after)[0]->HostName.Get(), "C");
+  EXPECT_EQ((*after)[1]->HostName.Get(), "A");
+  // The deleted host stays readable through the older snapshot.
+  ASSERT_EQ(before->size(), 3u);
+  EXPECT_EQ((*before)[1]->HostName.Get(), "B");
+  list_.Clear();
+  EXPECT_TRUE(list_.Snapshot()->empty());
+  EXPECT_EQ((*after)[0]->HostName.Get(), "C");
+}
+
 TEST_F(HostListTest, AddIsRefusedAtTheHostLimit) {
   for (std::size_t i = 0; i < kMaxHosts; ++i) ASSERT_TRUE(list_.AppendHost(list_.CreateHost()));
   list_.SetModified(false);

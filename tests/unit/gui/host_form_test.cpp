@@ -17,9 +17,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include "core/data_file.h"
 #include "core/host_entry.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/recording_channels.h"
+#include "fakes/text_samples.h"
 #include "probes/address.h"
 #include "settings/ini_file.h"
 #include "settings/options.h"
@@ -113,6 +115,40 @@ TEST_F(HostFormTest, FillsQuietlyAndOkWithoutChangesKeepsEveryByte) {
   }));
   EXPECT_EQ(desktop.Calls(), std::vector<std::string>{});
 }
+
+class HostFormTextTest : public HostFormTest,
+                         public ::testing::WithParamInterface<testing::TextSample> {};
+
+// A host read from the data file shows its texts decoded; "Ok" without a
+// change gives the file its bytes back, an edited text goes in as UTF-8.
+TEST_P(HostFormTextTest, ShowsDecodedTextsAndKeepsTheBytesOfUntouchedOnes) {
+  const std::string bytes(GetParam().bytes);
+  const QString text = QString::fromUtf8(GetParam().text.data(), GetParam().text.size());
+  HostEntry host;
+  ParseHostBlock("<HN>" + bytes + "</HN><HDS>" + bytes + "</HDS><DMB>" + bytes + "\r\n" +
+                     bytes + "</DMB>",
+                 host);
+  const std::string before = FormatHostBlock(host);
+  ASSERT_NE(before.find("<HDS>" + bytes + "</HDS>"), std::string::npos);
+  EXPECT_TRUE(Edit(host, [&] {
+    EXPECT_EQ(Find<QLineEdit>("HostNameEdit")->text(), text);
+    EXPECT_EQ(Find<QLineEdit>("HostDescEdit")->text(), text);
+    EXPECT_EQ(Find<QPlainTextEdit>("LossMesBodyEdit")->toPlainText(), text + "\n" + text);
+    Click("Ok");
+  }));
+  EXPECT_EQ(FormatHostBlock(host), before);
+
+  EXPECT_TRUE(Edit(host, [&] {
+    Find<QLineEdit>("HostDescEdit")->setText(text + "!");
+    Click("Ok");
+  }));
+  const std::string after = FormatHostBlock(host);
+  EXPECT_NE(after.find("<HN>" + bytes + "</HN>"), std::string::npos);
+  EXPECT_NE(after.find("<HDS>" + std::string(GetParam().text) + "!</HDS>"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, HostFormTextTest, ::testing::ValuesIn(testing::kTextSamples),
+                         testing::SampleName);
 
 TEST_F(HostFormTest, CancelEscEnterOnCancelAndCloseChangeNothing) {
   HostEntry host;

@@ -5,14 +5,19 @@
 #include <chrono>
 #include <memory>
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QTreeView>
 
 #include "core/host_list.h"
 #include "core/monitor.h"
 #include "fakes/test_files.h"
 #include "gui/host_table_model.h"
+#include "gui/list_measures.h"
+#include "gui/log_pane_widget.h"
 #include "probes/address.h"
+#include "settings/ini_file.h"
 #include "unit/core/engine_test_env.h"
 
 namespace sentrel {
@@ -64,6 +69,14 @@ class MainWindowTest : public ::testing::Test {
     window->Add();
   }
   std::string Cell(int row, int column) { return window->Model().Text(row, column).toStdString(); }
+  QString Header(int column) {
+    return window->Model().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+  }
+  QTreeView& List() { return *window->findChild<QTreeView*>("HostList"); }
+  void ShowWindow() {
+    window->show();
+    QApplication::processEvents();
+  }
   int Image(int row) {
     return window->Model().index(row, 0).data(HostTableModel::kImageRole).toInt();
   }
@@ -216,6 +229,82 @@ TEST_F(MainWindowTest, RefreshShowsLightsLostAndGreyAndSwitchesTheTrayImage) {
   window->RefreshList();
   EXPECT_EQ(Image(1), 5);
   EXPECT_EQ(tray.back(), TrayImage::Stopped);
+}
+
+TEST_F(MainWindowTest, LanguageFileCaptionsHeadersAndToolbarTooltips) {
+  window->ApplyLanguage(IniFile::Parse(
+      "[MainForm]\nheader1=Adresse\nHeader3=Mittl. Zeit\nDeleteBtn=Host l\xC3\xB6schen\n"));
+  EXPECT_EQ(Header(0), "Adresse");
+  EXPECT_EQ(Header(1), " Computer name or description");
+  EXPECT_EQ(Header(2), "Mittl. Zeit");
+  EXPECT_EQ(Header(4), "Description");  // a missing key keeps the built-in text
+  EXPECT_EQ(window->Action("DeleteBtn")->toolTip(), QString::fromUtf8("Host l\xC3\xB6schen"));
+  EXPECT_EQ(window->Action("AddBtn")->toolTip(), "Add new host");
+  // Without a file every caption is English again.
+  window->ApplyLanguage(std::nullopt);
+  EXPECT_EQ(Header(0), "IP");
+  EXPECT_EQ(window->Action("DeleteBtn")->toolTip(), "Delete host");
+}
+
+TEST_F(MainWindowTest, FirstStartShowsTwelveRowsAndEveryColumnWhole) {
+  ShowWindow();
+  AddThroughDialog("255.255.255.255", "a host");
+  QTreeView& list = List();
+  EXPECT_GE(list.viewport()->height(), kFirstStartRows * list.sizeHintForRow(0));
+  EXPECT_GE(list.header()->sectionSize(0),
+            CellWidth(list, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true));
+  for (int c = 0; c < HostTableModel::kColumns; ++c)
+    EXPECT_GE(list.header()->sectionSize(c), list.header()->sectionSizeHint(c)) << c;
+  // The list takes about two thirds of the height it shares with the log.
+  const double share = static_cast<double>(list.height()) /
+                       (list.height() + window->Pane().height());
+  EXPECT_NEAR(share, 2.0 / 3, 0.05);
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_NEAR(window->geometry().center().x(), screen.center().x(), 2);
+}
+
+// A stored placement, and hosts in the data file before the start.
+class MainWindowPlacedTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    testing::PutFile(dir.Path() + "/sentrel.xml",
+                     "<H>\r\n<HIP>255.255.255.255</HIP>\r\n<HN>wide</HN>\r\n</H>\r\n"
+                     "<H>\r\n<HIP>10.0.0.1</HIP>\r\n<HN>narrow</HN>\r\n</H>\r\n");
+    placement.PlacementLoaded = true;
+    placement.Left = 20, placement.Top = 20, placement.Width = 600, placement.Height = 400;
+    placement.ListHeight = 200;
+    placement.ColWidth = {40, 120, 70, 60, 50};
+    placement.Visible = true;
+    MainWindowTest::SetUp();
+  }
+};
+
+TEST_F(MainWindowPlacedTest, AddressColumnFitsOnLoadAndTheLastColumnTakesTheRest) {
+  ShowWindow();
+  QHeaderView& header = *List().header();
+  const int address = CellWidth(List(), "255.255.255.255", true);
+  EXPECT_EQ(header.sectionSize(0), address);
+  EXPECT_EQ(header.sectionSize(1), 120);
+  EXPECT_EQ(header.sectionSize(2), 70);
+  EXPECT_EQ(header.sectionSize(3), 60);
+  const auto filled = [&] {
+    int sum = 0;
+    for (int c = 0; c < HostTableModel::kColumns; ++c) sum += header.sectionSize(c);
+    return sum;
+  };
+  EXPECT_EQ(filled(), List().viewport()->width());
+  window->resize(window->width() + 150, window->height());
+  QApplication::processEvents();
+  EXPECT_EQ(filled(), List().viewport()->width());
+  EXPECT_EQ(header.sectionSize(1), 120);
+
+  // The operator's narrower address column stays: only the load widens it.
+  header.resizeSection(0, 30);
+  AddThroughDialog("255.255.255.254", "wider still");
+  window->RefreshList();
+  EXPECT_EQ(header.sectionSize(0), 30);
+  window->CapturePlacement();
+  EXPECT_EQ(placement.ColWidth[0], 30);
 }
 
 }  // namespace

@@ -44,10 +44,12 @@ ROptions Changed() {
           .DeleteLog2Recycle = true, .ServerName = "mail.example.org", .Port = 587,
           .From = "monitor@example.org", .AutoRun = true, .DialUp = true, .AutoConnect = false,
           .Disconnect = true, .Connection = "Home:Dial", .Login = "dialer",
-          .Password = "dial-secret", .SMTPUsername = "smtp-user", .SMTPPassword = "smtp-secret",
+          .Password = "dial-secret", .SMTPUsername = "smtp-user",
+          .SMTPPassword = "smtp-s\xE9" "cret",  // stored by the Windows program
           .StatusBody = "All well", .SendVia = 1, .StatAddress = "ops@example.org",
           .SendEvery = 1, .DayOfMonth = 28, .DaysOfWeek = 2 | 64,  // Monday, Saturday
-          .Times = (uint64_t{1} << 47) | 1 | (1 << 19)};          // 23.30, 00.00, 09.30
+          .Times = (uint64_t{1} << 47) | 1 | (1 << 19),           // 23.30, 00.00, 09.30
+          .MetricsListen = "[::1]:9100"};
 }
 
 class OptionsFormTest : public ::testing::Test {
@@ -144,8 +146,10 @@ TEST_F(OptionsFormTest, OkNormalisesWhatWasTyped) {
     Child<QLineEdit>(d, "PortEdit").setText("");
     Child<QLineEdit>(d, "LogSizeEdit").setText("12abc");
     Child<QComboBox>(d, "LogDetailList").setEditText("something else");
+    Child<QLineEdit>(d, "MetricsListenEdit").setText(" 0.0.0.0:9639 ");
     Click(d, "Ok");
   }));
+  EXPECT_EQ(options.MetricsListen, "0.0.0.0:9639");
   EXPECT_EQ(options.Language, "");
   EXPECT_EQ(options.Connection, "None");
   EXPECT_EQ(options.ServerName, "smtp.example.org");
@@ -154,6 +158,21 @@ TEST_F(OptionsFormTest, OkNormalisesWhatWasTyped) {
   EXPECT_EQ(options.Port, 0);
   EXPECT_EQ(options.LogSize, 12);
   EXPECT_EQ(options.LogDetail, 2);  // free text keeps the level chosen last
+}
+
+TEST_F(OptionsFormTest, UnreadableMetricsAddressKeepsTheDialogOpenWithTheReason) {
+  Build();
+  EXPECT_TRUE(Edit([this](OptionsForm& d) {
+    QLineEdit& field = Child<QLineEdit>(d, "MetricsListenEdit");
+    field.setText("::1:9100");
+    Click(d, "Ok");
+    EXPECT_TRUE(d.isVisible());
+    ASSERT_EQ(desktop.Calls().size(), 1u);
+    EXPECT_NE(desktop.Calls()[0].find("an IPv6 address goes in brackets"), std::string::npos);
+    field.setText("");
+    Click(d, "Ok");
+  }));
+  EXPECT_EQ(options.MetricsListen, "");
 }
 
 TEST_F(OptionsFormTest, CancelCloseOrEscapeLeaveEverythingAndEnterInAFieldDoesNothing) {

@@ -101,5 +101,72 @@ TEST(UsableWindowRect, UnusableStoredPlacementsTakeTheBuiltInOneOnThePrimaryScre
   EXPECT_EQ(r.top, 50);
 }
 
+TEST(CaptureAtSessionEnd, TheShownWindowIsTakenAsItIsAndTheHiddenOneAsLastCaptured) {
+  const struct {
+    bool loaded, captured, shown, capture;
+  } cases[] = {
+      // Shown (moved since the last minimise, or never minimised): now.
+      {true, true, true, true},
+      {true, false, true, true},
+      {false, false, true, true},
+      // Hidden in the tray: what was captured on hiding, or what was loaded.
+      {true, true, false, false},
+      {false, true, false, false},
+      {true, false, false, false},
+      // Nothing at all to store: the window as it is rather than zeros.
+      {false, false, false, true},
+  };
+  for (const auto& c : cases) {
+    WindowPlacement p;
+    p.PlacementLoaded = c.loaded;
+    p.Captured = c.captured;
+    EXPECT_EQ(CaptureAtSessionEnd(p, c.shown), c.capture)
+        << "loaded " << c.loaded << " captured " << c.captured << " shown " << c.shown;
+  }
+}
+
+class FirstStartPlacementTest : public ::testing::Test {
+ protected:
+  ListMeasures measures{.columnNeeded = {260, 190, 70, 70, 180},
+                        .rowHeight = 18,
+                        .headerHeight = 20,
+                        .listFrameWidth = 2 + 14,
+                        .listFrameHeight = 2,
+                        .chromeHeight = 80,
+                        .chromeWidth = 0,
+                        .frameWidth = 10,
+                        .frameHeight = 29,
+                        .frameTop = 24};
+};
+
+TEST_F(FirstStartPlacementTest, TwelveRowsEveryColumnWholeTwoThirdsCentred) {
+  const ScreenRect screen{1280, 24, 1920, 1056};  // a primary screen right of another
+  const FirstStartLayout layout = FirstStartPlacement(measures, screen);
+  EXPECT_EQ(layout.columns, measures.columnNeeded);
+  EXPECT_EQ(layout.window.width, 260 + 190 + 70 + 70 + 180 + 16);
+  EXPECT_EQ(layout.listHeight, 2 + 20 + kFirstStartRows * 18);
+  const int32_t shared = layout.window.height - measures.chromeHeight;
+  EXPECT_NEAR(layout.listHeight * 3, shared * 2, 3);
+  // The frame centred within the screen's own area, not the desktop's.
+  const int32_t outerLeft = layout.window.left - 5, outerTop = layout.window.top - 24;
+  EXPECT_NEAR(outerLeft - screen.left,
+              screen.left + screen.width - (outerLeft + layout.window.width + 10), 1);
+  EXPECT_NEAR(outerTop - screen.top,
+              screen.top + screen.height - (outerTop + layout.window.height + 29), 1);
+}
+
+TEST_F(FirstStartPlacementTest, ASmallScreenIsFilledAndTheListKeepsTwoThirds) {
+  const ScreenRect screen{0, 0, 640, 300};
+  const FirstStartLayout layout = FirstStartPlacement(measures, screen);
+  // The title bar stays on the screen.
+  EXPECT_EQ(layout.window.left, 5);
+  EXPECT_EQ(layout.window.top, 24);
+  EXPECT_EQ(layout.window.width, 640 - 10);
+  EXPECT_EQ(layout.window.height, 300 - 29);
+  EXPECT_EQ(layout.listHeight, (300 - 29 - 80) * 2 / 3);
+  // The columns stay whole: the list scrolls sideways rather than cutting them.
+  EXPECT_EQ(layout.columns, measures.columnNeeded);
+}
+
 }  // namespace
 }  // namespace sentrel

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/base64.h"
+#include "settings/utf8_text.h"
+
 namespace sentrel {
 namespace {
 
@@ -50,6 +53,27 @@ TEST(Rfc5322DateTest, EnglishNamesNoLeadingZeroDayAndSignedOffset) {
   EXPECT_EQ(Rfc5322Date(winter, -570), "Sun, 4 Jan 2026 09:05:07 -0930");
   EXPECT_EQ(Rfc5322Date(EncodeDateTime({2024, 2, 29, 23, 59, 59, 0}), 345),
             "Thu, 29 Feb 2024 23:59:59 +0545");
+}
+
+// A long subject is folded into encoded words of at most 75 characters,
+// each whole characters, that together give the subject back.
+TEST(MimeMessageTest, LongSubjectFoldsIntoWholeEncodedWords) {
+  std::string subject;
+  for (int i = 0; i < 12; ++i) subject += "Сервер ";
+  const auto lines = BuildMessageLines("a@x", "b@x", subject, "date", "", false);
+  std::string decoded;
+  std::size_t words = 0;
+  for (std::size_t i = 3; i < lines.size() && (i == 3 || lines[i].starts_with(' ')); ++i) {
+    const std::string_view word = std::string_view(lines[i]).substr(i == 3 ? 9 : 1);
+    ASSERT_LE(word.size(), 75u) << word;
+    ASSERT_TRUE(word.starts_with("=?UTF-8?B?") && word.ends_with("?=")) << word;
+    const auto piece = Base64Decode(word.substr(10, word.size() - 12));
+    ASSERT_TRUE(piece && IsValidUtf8(*piece));
+    decoded += *piece;
+    ++words;
+  }
+  EXPECT_GT(words, 1u);
+  EXPECT_EQ(decoded, subject);
 }
 
 }  // namespace

@@ -53,8 +53,9 @@ TEST_F(OptionsTest, EmptyStoreGivesTheDefaults) {
 ROptions Changed() {
   ROptions o;
   o.MinToTray = true;
-  o.Language = "Fran\xe7" "ais";
+  o.Language = "Français";
   o.PathToData = "/srv/sentrel data";
+  o.MetricsListen = "[::1]:9100";
   o.MultPlayWAV = true;
   o.PathToLog = " /var/log/sentrel ";
   o.LogDetail = 2;
@@ -106,7 +107,7 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
                 "SMTPPassword", "StatusBody", "SendVia", "StatAddress", "SendEvery",
-                "DayOfMonth", "DaysOfWeek", "Times"}));
+                "DayOfMonth", "DaysOfWeek", "Times", "MetricsListen"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
   }

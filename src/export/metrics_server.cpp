@@ -1,0 +1,186 @@
+#include "export/metrics_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+namespace sentrel {
+
+namespace {
+
+constexpr const char* kHealthy = "Sentrel is healthy.\n";
+constexpr const char* kIndex =
+    "<!DOCTYPE html><html><head><title>Sentrel</title></head><body>"
+    "<h1>Sentrel</h1><p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
+
+// A response that serves `body` and keeps it alive until the library is done.
+MHD_Response* SharedResponse(std::shared_ptr<const std::string> body) {
+  auto* holder = new std::shared_ptr<const std::string>(std::move(body));
+  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+      (*holder)->size(), const_cast<char*>((*holder)->data()),
+      [](void* cls) { delete static_cast<std::shared_ptr<const std::string>*>(cls); }, holder);
+  if (response == nullptr) delete holder;
+  return response;
+}
+
+MHD_Result Queue(MHD_Connection* connection, unsigned status, const char* contentType,
+                 const std::string& text, const char* allow = nullptr) {
+  MHD_Response* response = SharedResponse(std::make_shared<const std::string>(text));
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
+  if (allow) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+  const MHD_Result result = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return result;
+}
+
+// The listening socket, made here so that a refusal can say exactly why.
+int OpenListener(const ListenAddress& listen, std::string& error) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (listen.ipv6) {
+    auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+    address->sin6_family = AF_INET6;
+    address->sin6_port = htons(listen.port);
+    if (inet_pton(AF_INET6, listen.address.c_str(), &address->sin6_addr) == 1) length = sizeof *address;
+  } else {
+    auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(listen.port);
+    if (inet_pton(AF_INET, listen.address.c_str(), &address->sin_addr) == 1) length = sizeof *address;
+  }
+  // Never the wildcard address in place of one that did not convert.
+  if (length == 0) {
+    error = "not a numeric address";
+    return -1;
+  }
+  const int fd = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return -1;
+  }
+  const int on = 1;
+  // A restart must not wait for the last run's connections to leave
+  // TIME_WAIT; another listener on the port is still refused.
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (listen.ipv6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0 || ::listen(fd, 64) != 0) {
+    error = std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+uint16_t BoundPort(int fd) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
+  return ntohs(storage.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+}
+
+}  // namespace
+
+struct MetricsRequests {
+  static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url,
+                           const char* method, const char* /*version*/, const char* /*upload*/,
+                           std::size_t* uploadSize, void** /*state*/) {
+    // A body sent with the request is read and ignored; the memory limit
+    // bounds what the library keeps of it.
+    if (*uploadSize != 0) {
+      *uploadSize = 0;
+      return MHD_YES;
+    }
+    return static_cast<MHD_Result>(static_cast<MetricsServer*>(cls)->Respond(connection, url, method));
+  }
+};
+
+MetricsServer::MetricsServer(MetricsSource source, MetricsNotice notice, MetricsLimits limits)
+    : source_(std::move(source)), notice_(std::move(notice)), limits_(limits) {}
+
+MetricsServer::~MetricsServer() { Stop(); }
+
+bool MetricsServer::Start(const ListenAddress& listen) {
+  Stop();
+  std::string error;
+  const int fd = OpenListener(listen, error);
+  if (fd < 0) {
+    notice_("Metrics endpoint not started: cannot listen on " + listen.Text() + ": " + error +
+            ". Monitoring goes on without it.");
+    return false;
+  }
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
+  if (listen.ipv6) flags |= MHD_USE_IPv6;
+  daemon_ = MHD_start_daemon(
+      flags, 0, nullptr, nullptr, &MetricsRequests::Answer, this, MHD_OPTION_LISTEN_SOCKET, fd,
+      MHD_OPTION_CONNECTION_LIMIT, limits_.connections, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(limits_.idleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      limits_.requestBytes, MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    close(fd);
+    notice_("Metrics endpoint not started on " + listen.Text() +
+            ": the HTTP server could not start. Monitoring goes on without it.");
+    return false;
+  }
+  port_ = BoundPort(fd);
+  ListenAddress actual = listen;
+  actual.port = port_;
+  where_ = actual.Text();
+  if (listen.Loopback()) {
+    notice_("Metrics served on http://" + where_ + "/metrics to this computer only.");
+  } else {
+    notice_("Metrics served on http://" + where_ + "/metrics to every host that can reach it.");
+  }
+  return true;
+}
+
+void MetricsServer::Stop() {
+  if (daemon_ == nullptr) return;
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+  port_ = 0;
+  for (Cached& cached : cached_) cached = {};
+  notice_("Metrics endpoint on " + where_ + " stopped.");
+}
+
+std::shared_ptr<const std::string> MetricsServer::BodyFor(ExpositionFormat format) {
+  Cached& cached = cached_[format == ExpositionFormat::OpenMetrics100 ? 1 : 0];
+  const auto now = std::chrono::steady_clock::now();
+  if (!cached.body || now - cached.when >= limits_.reuseBody) {
+    cached.body = std::make_shared<const std::string>(source_(format));
+    cached.when = now;
+  }
+  return cached.body;
+}
+
+int MetricsServer::Respond(MHD_Connection* connection, const char* url, const char* method) {
+  const std::string_view verb = method;
+  if (verb != MHD_HTTP_METHOD_GET && verb != MHD_HTTP_METHOD_HEAD) {
+    return Queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain; charset=utf-8",
+                 "Only GET and HEAD are served here.\n", "GET, HEAD");
+  }
+  const std::string_view path = url;
+  if (path == "/metrics") {
+    const char* accept = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT);
+    const ExpositionFormat format = FormatForAccept(accept ? accept : "");
+    MHD_Response* response = SharedResponse(BodyFor(format));
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, ContentTypeOf(format));
+    const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return result;
+  }
+  if (path == "/-/healthy") return Queue(connection, MHD_HTTP_OK, "text/plain; charset=utf-8", kHealthy);
+  if (path == "/") return Queue(connection, MHD_HTTP_OK, "text/html; charset=utf-8", kIndex);
+  return Queue(connection, MHD_HTTP_NOT_FOUND, "text/plain; charset=utf-8", "Not found.\n");
+}
+
+}  // namespace sentrel

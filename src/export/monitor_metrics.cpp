@@ -1,0 +1,20 @@
+#include "export/monitor_metrics.h"
+
+#include "core/date_text.h"
+
+namespace sentrel {
+
+MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters) {
+  return [&monitor, &counters](ExpositionFormat format) {
+    const std::shared_ptr<const HostSnapshot> hosts = monitor.Hosts().Snapshot();
+    return RenderMetrics(*hosts, {monitor.Pinging(), &counters, SENTREL_VERSION}, format);
+  };
+}
+
+MetricsNotice LogMetricsNotice(EventLog& log, const Clock& clock) {
+  return [&log, &clock](const std::string& text) {
+    log.Write(DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n");
+  };
+}
+
+}  // namespace sentrel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "common/clock.h"
+#include "core/activity_counters.h"
+#include "core/event_log.h"
+#include "core/monitor.h"
+#include "export/metrics_server.h"
+
+namespace sentrel {
+
+// The scrape of a running engine: its host list's latest snapshot, whether
+// checks run, the alarm and mail counts, the program's version. Both
+// references must outlive every server that uses the source.
+MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters);
+
+// The endpoint's notices as event log lines with the date and time in
+// front. `log` and `clock` must outlive the server.
+MetricsNotice LogMetricsNotice(EventLog& log, const Clock& clock);
+
+}  // namespace sentrel

@@ -1,0 +1,17 @@
+#include "platform/terminal.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+namespace sentrel {
+
+std::string TerminalCharset() {
+  // The user's locale without making it the process's own.
+  const locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) return {};
+  std::string charset = nl_langinfo_l(CODESET, locale);
+  freelocale(locale);
+  return charset;
+}
+
+}  // namespace sentrel
