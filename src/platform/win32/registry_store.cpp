@@ -51,9 +51,13 @@ bool Registry::Load(std::string* warning) {
     const std::string full = path_.empty() ? relative : Below(path_, relative);
     const RegistryKey key(full, false, KEY_READ);
     if (!key.IsOpen()) {
-      // A missing key is an empty registry, not an error.
-      if (relative == top && key.Error() != ERROR_FILE_NOT_FOUND && warning) {
-        *warning = "Cannot read HKEY_CURRENT_USER\\" + full + ": " + SystemErrorText(key.Error());
+      // A missing key is an empty registry, not an error; a key that exists
+      // but cannot be read is, like a file that cannot be read.
+      if (relative == top && key.Error() != ERROR_FILE_NOT_FOUND) {
+        if (warning) {
+          *warning = "Cannot read HKEY_CURRENT_USER\\" + full + ": " + SystemErrorText(key.Error());
+        }
+        return false;
       }
       continue;
     }
