@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/socket_api.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_icmp.h"
+#include "platform/socket_api.h"
 #include "probes/echo_request.h"
 #include "probes/icmp_mode.h"
 #include "probes/ping_probe.h"

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/socket_api.h"
 #include "platform/icmp_library.h"
+#include "platform/socket_api.h"
 #include "probes/echo_request.h"
 
 namespace sentrel {
