@@ -93,7 +93,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   icmp.desktop = &desktop;
   icmp.notifier = &notifier;
 
-  DialUp dialUp{Nmcli(Nmcli::Find())};
+  DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   ActivityCounters counters;
   NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);

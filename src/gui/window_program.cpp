@@ -137,7 +137,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
   icmp.desktop = &desktop;
   icmp.notifier = &notifier;
-  DialUp dialUp{Nmcli(Nmcli::Find())};
+  DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
   ActivityCounters counters;
   NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);

@@ -2,12 +2,14 @@
 
 namespace sentrel {
 
-// NetworkManager does not exist on Windows: the dial-up layer finds no
-// client and counts as missing.
+// NetworkManager does not exist on Windows (its dial-up lines are the Remote
+// Access Service's): no client is ever found or run.
 std::string Nmcli::Find() { return {}; }
 
 NmcliResult Nmcli::Run(const std::vector<std::string>&, std::chrono::milliseconds) const {
   return {};
 }
+
+std::unique_ptr<DialUpLines> MakeNmcliLines(Nmcli) { return nullptr; }
 
 }  // namespace sentrel
