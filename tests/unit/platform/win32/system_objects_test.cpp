@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/program_start.h"
 #include "platform/socket_notifier_poll.h"
+#include "platform/system_sound.h"
 #include "platform/tcp_client.h"
 #include "platform/win32/registry_access.h"
 #include "fakes/test_files.h"
@@ -183,6 +184,16 @@ TEST(Win32PollSocketNotifier, ReadinessAndTimersReachTheLoop) {
   EXPECT_EQ(readable, 1);
   notifier.Unwatch(fd);
   closesocket(s);
+}
+
+// A missing WAV file (or a folder) is refused before the system is asked,
+// so no default sound plays in its place; stopping with nothing playing is
+// harmless.
+TEST(Win32SystemSound, AMissingFileIsRefused) {
+  testing::TempDir dir;
+  EXPECT_FALSE(PlayWaveFile(dir.Path() + "\\missing.wav", false));
+  EXPECT_FALSE(PlayWaveFile(dir.Path(), true));
+  StopWaveFiles();
 }
 
 // A computer name that cannot be one opens no mailslot. (Wine has no remote
