@@ -3,6 +3,8 @@
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "app/headless_desktop.h"
@@ -31,6 +33,25 @@ namespace sentrel {
 
 namespace {
 
+// A step the stop request runs on the platform's thread besides ending the
+// loop: cuts a transfer short. Set once the channels exist, cleared before
+// they go.
+class StopStep {
+ public:
+  void Set(std::function<void()> step) {
+    std::lock_guard lock(mutex_);
+    step_ = std::move(step);
+  }
+  void Run() {
+    std::lock_guard lock(mutex_);
+    if (step_) step_();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::function<void()> step_;
+};
+
 bool DiscardPlain(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
@@ -55,8 +76,10 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
 int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
+  StopStep onStop;
   StopRequests stopRequests([&] {
     stop = true;
+    onStop.Run();
     ui.Wake();
   });
 
@@ -96,13 +119,14 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   ActivityCounters counters;
-  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
 
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.counters = &counters;
   // The history of every result; its notices reach the log on this thread.
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
   Monitor monitor(services);
+  onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
@@ -126,6 +150,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  onStop.Set({});
   metrics.Stop();
   monitor.Shutdown();
   ui.RunPending();

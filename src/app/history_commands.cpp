@@ -15,6 +15,7 @@
 #include "history/history_text.h"
 #include "history/history_time.h"
 #include "history/period_figures.h"
+#include "probes/address.h"
 
 namespace sentrel {
 
@@ -72,6 +73,15 @@ std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecon
   return text;
 }
 
+// The same address, however written: an IPv6 address has many spellings
+// ("2001:DB8:0::7" is "2001:db8::7").
+bool SameAddress(const std::string& stored, const std::string& typed) {
+  if (stored == typed) return true;
+  const auto a = ParseAddress(stored);
+  const auto b = ParseAddress(typed);
+  return a && b && *a == *b;
+}
+
 // The history identity the command names: a row of the list, or a host
 // that has left it (by address or name).
 std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryCommandContext& context,
@@ -85,7 +95,7 @@ std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryComm
     return HistoryHostOf(list.Host(*row));
   }
   for (const StoredHost& stored : reader.Hosts()) {
-    if (stored.host.address == command.address || stored.host.name == command.address)
+    if (SameAddress(stored.host.address, command.address) || stored.host.name == command.address)
       return stored.host;
   }
   code = Refuse(context, "no history of " + command.address, 1);

@@ -40,7 +40,7 @@ int Refuse(const HostCommandContext& context, const std::string& message, int co
 
 void AddTo(HostList& list, const CliCommand& command) {
   auto host = list.CreateHostFromDefault();
-  if (IsDottedQuad(command.address)) {
+  if (IsAddressLiteral(command.address)) {
     host->HostIP.Set(command.address);
     host->HostName.Set(command.name);
   } else {
@@ -108,7 +108,7 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
         return Refuse(context, "control characters, '<' and '>' are not allowed in host texts", 2);
       }
     }
-    if (!IsDottedQuad(command.address) && !command.name.empty()) {
+    if (!IsAddressLiteral(command.address) && !command.name.empty()) {
       return Refuse(context, "--name goes with an IP address; a host name is itself the name", 2);
     }
   }
@@ -146,7 +146,7 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   HostList list(clock);
   LoadHosts(list, context.dataFolder);
   const auto settings = list.CreateHostFromDefault();
-  TraceNowText(*settings, command.address, icmp, [&](const std::string& line) {
+  TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
     const std::string shown = TextForCodePage(line, context.terminalCodePage);
     std::fwrite(shown.data(), 1, shown.size(), context.out);
     std::fflush(context.out);

@@ -103,8 +103,8 @@ std::string HopLine(int32_t hop, uint32_t rtt, const std::string& name, const st
   return line + "\r\n";
 }
 
-std::string HopLine(int32_t hop, uint32_t address, uint32_t rtt) {
-  return HopLine(hop, rtt, AddressToName(address), AddressToDotted(address));
+std::string HopLine(int32_t hop, const IpAddress& address, uint32_t rtt) {
+  return HopLine(hop, rtt, AddressToName(address), AddressText(address));
 }
 
 std::string TraceHeader(const std::string& target) { return "=== Trace " + target + " ===\r\n"; }
@@ -165,6 +165,8 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
     count(AlarmAction::Mail,
           outcome(channels.SendMail(*actions.mailRecipient, actions.body, actions.subject)));
   }
+  // Leaving the program cut the transfer short: no program start or box now.
+  if (channels.Leaving()) return;
   if (actions.program) {
     desktop.StartProgram(*actions.program, actions.params);
     count(AlarmAction::Program, ActionResult::Done);
@@ -172,7 +174,7 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
   if (actions.showBox) {
     // Counted before the box: it waits for the operator.
     count(AlarmAction::MessageBox, ActionResult::Done);
-    desktop.ShowMessage(actions.body, actions.subject, MessageIcon::Error);
+    desktop.ShowAlert(actions.body, actions.subject, MessageIcon::Error);
   }
 }
 
@@ -181,7 +183,7 @@ void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
   host.TraceText.Set(TraceHeader(target));
   std::unique_ptr<TraceProbe> own;
   TraceProbe* tracer = host.Tracer.get();
-  if (!CurrentWorkerStopToken().stop_possible()) {
+  if (!OnHostWorker()) {
     own = std::make_unique<TraceProbe>(icmp);
     tracer = own.get();
   }
@@ -190,8 +192,9 @@ void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
   tracer->timeout = host.TraceTimeOut;
   tracer->ttl = host.TraceTTL;
   tracer->targetText = target;
+  tracer->family = AddressFamilyOf(host.IPFamily);
   std::string text = TraceHeader(target);
-  tracer->OnHop = [&text](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
+  tracer->OnHop = [&text](TraceProbe&, int32_t hop, const IpAddress& address, uint32_t rtt) {
     text += HopLine(hop, address, rtt);
   };
   tracer->Run();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "common/ip_address.h"
 #include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "core/date_text.h"
@@ -58,7 +59,7 @@ std::string DurationText(double seconds);
 // form; ends in CR LF.
 std::string HopLine(int32_t hop, uint32_t rtt, const std::string& name, const std::string& dotted);
 // HopLine with the system's reverse lookup (blocks).
-std::string HopLine(int32_t hop, uint32_t address, uint32_t rtt);
+std::string HopLine(int32_t hop, const IpAddress& address, uint32_t rtt);
 // "=== Trace <target> ===" and CR LF.
 std::string TraceHeader(const std::string& target);
 // What a trace of `host` aims at: its name, or its address when it has no name.

@@ -10,6 +10,7 @@
 #include "settings/text_model.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "probes/address.h"
 
 namespace sentrel {
 
@@ -170,6 +171,7 @@ std::string FormatHostBlock(const HostEntry& host) {
   static constexpr const char* kLightTags[4] = {"GTIM", "LTIM", "YTIM", "OTIM"};
   for (std::size_t i = 0; i < 4; ++i) w.NumberUnless(kLightTags[i], host.LightTimes[i], 0);
   if (!host.PingByIP) w.Text("PBIP", "F");
+  w.NumberUnless("IPF", host.IPFamily, 0);
   w.FlagIfSet("DFLT", host.UseAsDefault);
   WriteAlarmHead(w, 'W', host.OnRenewal);
   WriteAlarmTail(w, 'W', host.OnRenewal);
@@ -212,6 +214,9 @@ void ParseHostBlock(std::string_view text, HostEntry& host) {
     host.LightTimes[i] = ReadInt(text, kLightTags[i], std::to_string(kDefaultLightTimes[i]));
   }
   host.PingByIP = ReadFlag(text, "PBIP", "T");
+  // Files of older versions have no IPF; a value this version does not know
+  // counts as automatic.
+  host.IPFamily = static_cast<int32_t>(AddressFamilyOf(ReadInt(text, "IPF", "0")));
   host.UseAsDefault = ReadFlag(text, "DFLT", "F");
   ReadAlarm(text, 'W', host.OnRenewal, host);
   ReadAlarm(text, 'D', host.OnLoss, host);

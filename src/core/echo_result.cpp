@@ -4,6 +4,7 @@
 
 #include "core/alarm.h"
 #include "core/host_worker.h"
+#include "core/worker_icmp.h"
 #include "probes/address.h"
 
 namespace sentrel {
@@ -26,7 +27,9 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
                std::stop_token stop) {
   const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
   if (set.RunTraceRoute) {
-    AlarmTrace(host, services.icmp);
+    // Off the host's worker ("Ping now") the trace gives up as the check's
+    // thread is ended.
+    AlarmTrace(host, OnHostWorker() ? services.icmp : WorkerIcmpContext(services.icmp, services.ui));
     if (direction == AlarmDirection::Loss && services.recorder)
       services.recorder->RecordTrace(HistoryHostOf(host), services.clock.Now(), host.TraceText.Get());
   }
@@ -46,9 +49,9 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
 
 }  // namespace
 
-std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_t rtt,
+std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address, uint32_t rtt,
                        const std::string& name, const DateTextFormats& formats) {
-  std::string line = DateTimeText(when, formats) + " " + AddressToDotted(address) + " (" + name;
+  std::string line = DateTimeText(when, formats) + " " + AddressText(address) + " (" + name;
   if (status == 0) {
     line += ") is online (" + std::to_string(rtt) + "ms).";
   } else {
@@ -58,7 +61,7 @@ std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_
 }
 
 void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
-                  uint32_t address, uint32_t rtt, const std::string& tag) {
+                  const IpAddress& address, uint32_t rtt, const std::string& tag) {
   const std::stop_token stop = CurrentWorkerStopToken();
   const DateTime now = services.clock.Now();
   const bool reply = status == 0;
@@ -115,7 +118,14 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
   // state it compares was decided by an earlier result, so counting it as a
   // change would restart the counters in the middle of a check and fire the
   // same alarm a second time.
-  if (changed && decides) {
+  //
+  // A change from one failure code to another is the same outage going on
+  // (a router that rate-limits its errors makes a dead host alternate
+  // between "unreachable" and "timed out"): the log shows it, but only a
+  // reply ends the outage, so the loss alarm fires once per outage.
+  const int32_t previous = host.PrevState;
+  const bool sameOutage = state != 0 && previous != 0 && previous != -1;
+  if (changed && decides && !sameOutage) {
     host.OnRenewal.RepeatCounter = 0;
     host.OnLoss.RepeatCounter = 0;
     if (host.PrevState == -1) host.PrevState = state;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "common/ip_address.h"
 #include "core/date_text.h"
 #include "core/host_entry.h"
 #include "core/monitor_services.h"
@@ -12,7 +13,7 @@ namespace sentrel {
 
 // "<date> <time> <address> (<name>) is online (<rtt>ms).\r\n" for a reply
 // (status 0), "<date> <time> <address> (<name>) is failed.\r\n" otherwise.
-std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_t rtt,
+std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address, uint32_t rtt,
                        const std::string& name, const DateTextFormats& formats);
 
 // The handler of a host probe's OnEcho: figures, status line, state, log line,
@@ -21,7 +22,7 @@ std::string StatusLine(DateTime when, uint32_t status, uint32_t address, uint32_
 // thread and waited for; on a worker that is being ended they are dropped.
 // The alarm trace runs on the calling thread before the alarm is handed on.
 void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
-                  uint32_t address, uint32_t rtt, const std::string& tag);
+                  const IpAddress& address, uint32_t rtt, const std::string& tag);
 
 // The light of an answering host, 1..4: the first of LightTimes that LastRtt
 // does not exceed; 1 when it exceeds them all.

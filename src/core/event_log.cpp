@@ -1,5 +1,6 @@
 #include "core/event_log.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "core/folder_question.h"
@@ -25,7 +26,7 @@ EventLog::~EventLog() { Close(); }
 std::string EventLog::LogPath(const std::string& folder) { return JoinPath(folder, "sentrel.log"); }
 
 std::string EventLog::BackupPath(const std::string& folder) {
-  return JoinPath(folder, "sentrel.BAK");
+  return JoinPath(folder, "sentrel.log.BAK");
 }
 
 namespace {
@@ -34,12 +35,13 @@ void RotateWhenTooLarge(const LogSettings& settings, const DiscardFile& discard)
   const std::string log = EventLog::LogPath(settings.folder);
   const std::string backup = EventLog::BackupPath(settings.folder);
   std::error_code ec;
-  if (!fs::exists(log, ec) || !fs::exists(backup, ec)) return;
   const auto size = fs::file_size(log, ec);
   if (ec) return;
-  const auto limit = static_cast<std::uintmax_t>(settings.sizeMegabytes) * 1048576u;
-  if (settings.sizeMegabytes < 0 || size <= limit) return;
-  if (!discard(backup)) return;  // keep appending to the log where it is
+  const auto limit =
+      static_cast<std::uintmax_t>(std::max<int32_t>(settings.sizeMegabytes, 0)) * 1048576u;
+  if (size <= limit) return;
+  // Keep appending to the log where it is when the old backup cannot go.
+  if (fs::exists(backup, ec) && !discard(backup)) return;
   fs::rename(log, backup, ec);
 }
 
@@ -62,7 +64,7 @@ bool EventLog::Open(const LogSettings& settings, Desktop& desktop, const Discard
     fd_ = fd;
   }
   if (!IsOpen()) {
-    desktop.ShowMessage("Can't create log file.", kApplicationTitle, MessageIcon::Error);
+    desktop.ShowAlert("Can't create log file.", kApplicationTitle, MessageIcon::Error);
   }
   return IsOpen();
 }
@@ -86,8 +88,17 @@ void EventLog::SetPane(LogPane* pane) {
 void EventLog::Write(const std::string& text) {
   std::lock_guard lock(mutex_);
   if (pane_) pane_->Append(text);
-  if (fd_ < 0) return;
-  WriteAll(fd_, text, WhenNothingWritten::GiveUp);
+  if (fd_ >= 0) WriteAll(fd_, text, WhenNothingWritten::GiveUp);
+}
+
+void EventLog::ShowInPane(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (pane_) pane_->Append(text);
+}
+
+void EventLog::WriteToFile(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (fd_ >= 0) WriteAll(fd_, text, WhenNothingWritten::GiveUp);
 }
 
 }  // namespace sentrel

@@ -43,9 +43,9 @@ class EventLog {
   EventLog(const EventLog&) = delete;
   EventLog& operator=(const EventLog&) = delete;
 
-  // OpenLog: rotation (only when a backup already exists and the log is
-  // larger than the limit), the folder question, then the file is opened for
-  // appending. Shows "Can't create log file." when no file could be opened;
+  // OpenLog: the folder question, rotation (the log larger than the limit,
+  // a negative limit counting as 0, becomes the backup), then the file is
+  // opened for appending. Shows "Can't create log file." when no file could be opened;
   // the pane works either way. Returns whether a file is open.
   bool Open(const LogSettings& settings, Desktop& desktop, const DiscardFile& discard);
   void Close();
@@ -55,8 +55,13 @@ class EventLog {
   // WriteLog: the text byte for byte to the pane and the end of the file.
   // A write error is ignored: logging must never stop monitoring.
   void Write(const std::string& text);
+  // The two halves of Write, for a text that the pane shows piece by piece
+  // as it comes and the file receives whole at the end (a manual trace).
+  void ShowInPane(const std::string& text);
+  void WriteToFile(const std::string& text);
 
   static std::string LogPath(const std::string& folder);
+  // sentrel.log.BAK: never the host list's backup sentrel.BAK.
   static std::string BackupPath(const std::string& folder);
 
  private:

@@ -68,6 +68,7 @@ void CopyDefaults(const HostEntry& from, HostEntry& to) {
     to.LightTimes[i] = from.LightTimes[i].load();
   }
   to.PingByIP = from.PingByIP.load();
+  to.IPFamily = from.IPFamily.load();
   CopyAlarmSettings(from.OnRenewal, to.OnRenewal);
   CopyAlarmSettings(from.OnLoss, to.OnLoss);
 }

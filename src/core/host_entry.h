@@ -96,6 +96,8 @@ struct HostEntry {
   std::array<std::atomic<int32_t>, 4> LightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
                                                  kDefaultLightTimes[2], kDefaultLightTimes[3]};
   std::atomic<bool> PingByIP{true};
+  // The family HostName resolves to: 0 automatic (IPv4 first), 4 or 6.
+  std::atomic<int32_t> IPFamily{0};
   std::atomic<bool> UseAsDefault{false};
   AlarmSet OnRenewal;
   AlarmSet OnLoss;

@@ -77,6 +77,7 @@ bool HostList::Contains(const HostEntry& host) const {
 
 std::optional<std::size_t> HostList::DeleteHost(std::size_t row) {
   if (row >= hosts_.size()) return std::nullopt;
+  if (observer_) observer_->Removing(*hosts_[row]);
   std::shared_ptr<HostEntry> gone = std::move(hosts_[row]);
   hosts_.erase(hosts_.begin() + static_cast<std::ptrdiff_t>(row));
   PublishSnapshot();

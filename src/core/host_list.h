@@ -38,6 +38,8 @@ class HostListObserver {
   virtual void EnabledChanged(HostEntry& /*host*/) {}
   // The list must be written to the data file now.
   virtual void SaveNow() {}
+  // The host is about to be deleted: nothing may use it afterwards.
+  virtual void Removing(HostEntry& /*host*/) {}
 };
 
 // The hosts of the list as they stood after one change, in row order.

@@ -10,11 +10,25 @@ namespace sentrel {
 
 namespace {
 
-thread_local std::stop_token t_workerStop;
+// Plain pointers only: a thread-local object with a destructor is destroyed
+// after its storage is freed on MinGW (emutls), which corrupts the heap.
+thread_local const std::stop_token* t_workerStop = nullptr;
+thread_local bool t_onHostWorker = false;
 
 }  // namespace
 
-std::stop_token CurrentWorkerStopToken() { return t_workerStop; }
+std::stop_token CurrentWorkerStopToken() {
+  return t_workerStop != nullptr ? *t_workerStop : std::stop_token{};
+}
+
+bool OnHostWorker() { return t_onHostWorker; }
+
+WorkerStopScope::WorkerStopScope(std::stop_token stop)
+    : stop_(std::move(stop)), outer_(t_workerStop) {
+  t_workerStop = &stop_;
+}
+
+WorkerStopScope::~WorkerStopScope() { t_workerStop = outer_; }
 
 void ApplyProbeSettings(const HostEntry& host, PingProbe& probe) {
   if (const int32_t size = host.PBS; size > 0) probe.dataSize = static_cast<uint8_t>(size);
@@ -22,14 +36,15 @@ void ApplyProbeSettings(const HostEntry& host, PingProbe& probe) {
   if (const int32_t ttl = host.PTTL; ttl > 0) probe.ttl = static_cast<uint8_t>(ttl);
   probe.tos = static_cast<uint8_t>(host.PTOS.load());
   probe.targetText = host.HostIP.Get();
+  probe.family = AddressFamilyOf(host.IPFamily);
   probe.tag = host.HostName.Get();
 }
 
 void RunScheduledCheck(HostEntry& host, PingProbe& probe, std::stop_token stop) {
   host.WasChecked = true;
   if (!host.PingByIP) {
-    const uint32_t address = ResolveAddress(host.HostName.Get());
-    host.HostIP.Set(address == kNoAddress ? "??.??.??" : AddressToDotted(address));
+    const IpAddress address = ResolveAddress(host.HostName.Get(), AddressFamilyOf(host.IPFamily));
+    host.HostIP.Set(IsNoAddress(address) ? "??.??.??" : AddressText(address));
   }
   // The settings reach the probe here, on the worker, between requests: the
   // window thread never changes a probe that has a request in flight.
@@ -104,7 +119,8 @@ void* HostWorker::Start(void* self) {
 
 void HostWorker::Loop() {
   const std::stop_token stop = stop_.get_token();
-  t_workerStop = stop;
+  const WorkerStopScope scope(stop);
+  t_onHostWorker = true;
   for (;;) {
     {
       std::unique_lock lock(mutex_);

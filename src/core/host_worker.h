@@ -21,6 +21,26 @@ class PingProbe;
 // its worker is being ended.
 std::stop_token CurrentWorkerStopToken();
 
+// True on a host worker's own thread: only there may a host's own probes be
+// used.
+bool OnHostWorker();
+
+// Makes `stop` the calling thread's CurrentWorkerStopToken while it lives: a
+// helper thread that checks or traces a host for the window thread ("Ping
+// now", "Trace now") then gives up its hand-offs and requests as a worker
+// being ended does.
+class WorkerStopScope {
+ public:
+  explicit WorkerStopScope(std::stop_token stop);
+  ~WorkerStopScope();
+  WorkerStopScope(const WorkerStopScope&) = delete;
+  WorkerStopScope& operator=(const WorkerStopScope&) = delete;
+
+ private:
+  std::stop_token stop_;
+  const std::stop_token* outer_;
+};
+
 // Hands the host's settings to its probe: dataSize (PBS when above 0), timeout,
 // ttl (PTTL when above 0), tos, targetText = HostIP, tag = HostName.
 void ApplyProbeSettings(const HostEntry& host, PingProbe& probe);

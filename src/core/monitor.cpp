@@ -20,7 +20,8 @@ constexpr const char* kStatusTitle = "Sentrel Status";
 EchoHandler ResultHandlerOf(HostEntry& host, const MonitorServices& services) {
   HostEntry* h = &host;
   const MonitorServices* s = &services;
-  return [h, s](EchoProbe&, uint32_t status, uint32_t address, uint32_t rtt, const std::string& tag) {
+  return [h, s](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
+                const std::string& tag) {
     OnEchoResult(*h, *s, status, address, rtt, tag);
   };
 }
@@ -35,6 +36,7 @@ bool RawMode(IcmpMode mode) {
 Monitor::Monitor(MonitorServices services)
     : services_(std::move(services)),
       workerIcmp_(WorkerIcmpContext(services_.icmp, services_.ui)),
+      manual_(services_.ui),
       hosts_(services_.clock, this) {}
 
 Monitor::~Monitor() {
@@ -70,39 +72,95 @@ SaveResult Monitor::SaveHosts() {
   return sentrel::SaveHosts(hosts_, services_.options.PathToData, services_.desktop);
 }
 
-void Monitor::PingNow(std::size_t row, const std::function<void()>& beforeRequest) {
-  if (row >= hosts_.Count()) return;
+void Monitor::PingNow(std::size_t row) {
+  if (row >= hosts_.Count() || manual_.Busy()) return;
   HostEntry& host = hosts_.Host(row);
-  auto probe = std::make_unique<PingProbe>(services_.icmp);
+  const bool raw = RawMode(services_.icmp.mode);
+  // Library requests block: their probe uses the workers' context, so that
+  // leaving the program cuts a request in flight short.
+  auto probe = std::make_unique<PingProbe>(raw ? services_.icmp : workerIcmp_);
   probe->dataSize = 64;
   probe->ttl = 255;
   probe->timeout = host.TimeOut;
   probe->targetText = host.HostIP.Get();
+  probe->family = AddressFamilyOf(host.IPFamily);
   probe->tag = host.HostName.Get();
   probe->OnEcho = ResultHandlerOf(host, services_);
-  do {
-    if (beforeRequest) {
-      beforeRequest();
-      if (!hosts_.Contains(host)) return;
-    }
+  if (raw) {
+    // A raw request only sends; its reply comes through the notifier after
+    // Run has returned, so the probe must live until then, and not longer
+    // than its host.
     probe->Run();
-  } while (host.FailCount != 0 && host.FailCount < host.Retries);
-  host.FailCount = 0;
-  // A raw-socket reply comes after Run has returned: the probe must live
-  // until then, and not longer than its host.
-  if (RawMode(services_.icmp.mode)) host.ManualProbe = std::move(probe);
+    host.ManualProbe = std::move(probe);
+    return;
+  }
+  manualHost_ = &host;
+  manual_.Run([&host, &probe](std::stop_token stop) {
+    const WorkerStopScope scope(stop);
+    do {
+      probe->Run();
+    } while (!stop.stop_requested() && host.FailCount != 0 && host.FailCount < host.Retries);
+    host.FailCount = 0;
+  });
+  manualHost_ = nullptr;
+}
+
+void Monitor::Removing(HostEntry& host) {
+  if (&host != manualHost_) return;
+  // The manual ping still writes to this host: end it first. Its hand-offs
+  // give up, so it cannot wait for this thread.
+  manual_.Abort();
+  manual_.WaitForJob();
+}
+
+void Monitor::Leave() {
+  if (manual_.Closed()) return;
+  // The log closes soon: a trace cut short keeps what it had found.
+  if (tracing_) services_.log.WriteToFile(traceShown_);
+  manual_.Close();
+  manual_.WaitForJob();
 }
 
 std::string Monitor::TraceNow(std::size_t row,
                               const std::function<void(const std::string&)>& onLine) {
-  if (row >= hosts_.Count() || tracing_) return {};
+  if (row >= hosts_.Count() || manual_.Busy()) return {};
   const HostEntry& host = hosts_.Host(row);
+  // The host is not touched once the trace runs: it may be deleted meanwhile.
+  const TraceSettings settings = TraceSettingsOf(host);
+  const std::string target = TraceTarget(host);
+  std::stop_source finish;
+  {
+    std::lock_guard lock(traceMutex_);
+    traceFinish_ = finish;
+  }
   tracing_ = true;
-  // The host is not touched once the trace runs: `onLine` may delete it.
-  std::string text = TraceNowText(host, TraceTarget(host), services_.icmp, onLine);
+  traceShown_.clear();
+  EventLog& log = services_.log;
+  UiThread& ui = services_.ui;
+  std::string text;
+  manual_.Run([&](std::stop_token stop) {
+    const WorkerStopScope scope(stop);
+    const IcmpContext icmp = FinishableIcmpContext(workerIcmp_, finish.get_token());
+    text = TraceNowText(settings, target, icmp, [&](const std::string& line) {
+      CallOnUiThread(
+          ui,
+          [this, &log, &onLine, line] {
+            traceShown_ += line;
+            log.ShowInPane(line);
+            if (onLine) onLine(line);
+          },
+          stop);
+    });
+  });
   tracing_ = false;
-  services_.log.Write(text);
+  // Leaving the program wrote what the trace had shown already.
+  if (!manual_.Closed()) log.WriteToFile(text);
   return text;
+}
+
+void Monitor::StopTrace() {
+  std::lock_guard lock(traceMutex_);
+  traceFinish_.request_stop();
 }
 
 void Monitor::CheckStatusReport(DateTime now) {
@@ -161,17 +219,23 @@ void Monitor::EnabledChanged(HostEntry& host) {
 
 void Monitor::SaveNow() { SaveHosts(); }
 
-std::string TraceNowText(const HostEntry& settings, const std::string& target,
+TraceSettings TraceSettingsOf(const HostEntry& host) {
+  return {host.TraceBufferSize, host.TraceTimeOut, host.TraceTTL, AddressFamilyOf(host.IPFamily)};
+}
+
+std::string TraceNowText(const TraceSettings& settings, const std::string& target,
                          const IcmpContext& icmp,
                          const std::function<void(const std::string&)>& onLine) {
   TraceProbe probe(icmp);
-  probe.dataSize = settings.TraceBufferSize;
-  probe.timeout = settings.TraceTimeOut;
-  probe.ttl = settings.TraceTTL;
+  probe.dataSize = settings.dataSize;
+  probe.timeout = settings.timeout;
+  probe.ttl = settings.ttl;
   probe.targetText = target;
+  probe.family = settings.family;
   std::string text = TraceHeader(target);
   if (onLine) onLine(text);
-  probe.OnHop = [&text, &onLine](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
+  probe.OnHop = [&text, &onLine](TraceProbe&, int32_t hop, const IpAddress& address,
+                                 uint32_t rtt) {
     const std::string line = HopLine(hop, address, rtt);
     text += line;
     if (onLine) onLine(line);

@@ -3,11 +3,15 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <mutex>
+#include <stop_token>
 #include <string>
 
 #include "core/data_file.h"
 #include "core/host_list.h"
+#include "core/job_lane.h"
 #include "core/monitor_services.h"
+#include "probes/address.h"
 #include "probes/icmp_mode.h"
 
 namespace sentrel {
@@ -40,20 +44,28 @@ class Monitor final : public HostListObserver {
   // Writes the list to the options' data folder when it is modified.
   SaveResult SaveHosts();
 
-  // "Ping now": one immediate check of the host in `row` on this thread,
-  // with a probe of its own, whatever its worker is doing. Blocks for up to
-  // Retries requests of TimeOut ms each. `beforeRequest` runs before each
-  // request (the window keeps itself alive there); when it deleted the
-  // host, the check ends.
-  void PingNow(std::size_t row, const std::function<void()>& beforeRequest = {});
+  // "Ping now": one immediate check of the host in `row` with a probe of its
+  // own, whatever its worker is doing: up to Retries requests of TimeOut ms
+  // each, on a helper thread while the window thread keeps serving its loop
+  // (raw-socket replies come through the notifier anyway). Refused while a
+  // manual ping or trace runs. The host may be deleted meanwhile.
+  void PingNow(std::size_t row);
   // "Trace now": traces the route to the host in `row` (its name, or its
-  // address when it has none) with its trace settings, writes the header and
-  // hop lines to the log and returns them. `onLine` sees each line as it
-  // comes (the window keeps itself alive there). While a trace runs, a second
-  // one is refused and returns nothing. The host may be deleted from within
-  // `onLine`.
+  // address when it has none) with its trace settings on a helper thread.
+  // The header and each hop line reach the log pane as they come, and
+  // `onLine` on the window thread; at the end the whole text goes to the log
+  // file as one block and is returned. Refused (returns nothing) while a
+  // manual ping or trace runs. The host may be deleted meanwhile.
   std::string TraceNow(std::size_t row,
                        const std::function<void(const std::string&)>& onLine = {});
+  // Whether a "Trace now" is running.
+  bool Tracing() const { return tracing_; }
+  // Ends a running "Trace now" after the request in flight. Any thread.
+  void StopTrace();
+  // The program is leaving: a manual ping or trace in progress is cut short
+  // (waited for, so that the hosts may go right after; a trace's lines so
+  // far go to the log file) and no new one starts. Idempotent.
+  void Leave();
 
   // The status-message timer's tick: sends the status message when `now`
   // is one of its slots.
@@ -69,6 +81,7 @@ class Monitor final : public HostListObserver {
   void ApplySettings(HostEntry& host) override;
   void EnabledChanged(HostEntry& host) override;
   void SaveNow() override;
+  void Removing(HostEntry& host) override;
 
  private:
   // Gives a host its probes and its paused worker when it has none yet.
@@ -80,16 +93,31 @@ class Monitor final : public HostListObserver {
   IcmpContext workerIcmp_;
   bool shutDown_ = false;
   bool tracing_ = false;
+  // "Ping now" and "Trace now", one at a time.
+  JobLane manual_;
+  HostEntry* manualHost_ = nullptr;  // the host a manual ping is checking
+  std::mutex traceMutex_;
+  std::stop_source traceFinish_;  // of the trace in progress
+  std::string traceShown_;        // its lines in the pane so far
   // Last, so that every worker has ended before anything above goes.
   HostList hosts_;
 };
 
+// The trace settings of a host, read once before a trace starts.
+struct TraceSettings {
+  uint8_t dataSize = 60;
+  int32_t timeout = 5000;  // ms
+  uint8_t ttl = 60;
+  AddressFamily family = AddressFamily::Automatic;
+};
+TraceSettings TraceSettingsOf(const HostEntry& host);
+
 // The text that "Trace now" writes to the log for a trace to `target` with
-// the trace settings of `settings`: the header line "=== Trace <target> ==="
-// and one line per hop ("<hop>. <rtt>ms <name> [<dotted>]" or
-// "<hop>. <rtt>ms <dotted>"), each ending in CR LF. `onLine`, when set, sees
-// each line as it comes. Blocks for the whole trace.
-std::string TraceNowText(const HostEntry& settings, const std::string& target,
+// `settings`: the header line "=== Trace <target> ===" and one line per hop
+// ("<hop>. <rtt>ms <name> [<dotted>]" or "<hop>. <rtt>ms <dotted>"), each
+// ending in CR LF. `onLine`, when set, sees each line as it comes. Blocks
+// for the whole trace.
+std::string TraceNowText(const TraceSettings& settings, const std::string& target,
                          const IcmpContext& icmp,
                          const std::function<void(const std::string&)>& onLine = {});
 

@@ -2,16 +2,21 @@
 
 #include <utility>
 
+#include "core/hand_off_desktop.h"
+
 namespace sentrel {
 
 NotifyAlarmChannels::NotifyAlarmChannels(const ROptions& options, const MailContext& mail,
-                                         Desktop& desktop, MessengerSettings messenger,
-                                         ActivityCounters* counters)
+                                         Desktop& desktop, UiThread& ui, EventLog& log,
+                                         MessengerSettings messenger, ActivityCounters* counters)
     : options_(options),
       mail_(mail),
       desktop_(desktop),
+      ui_(ui),
+      log_(log),
       messenger_(std::move(messenger)),
-      counters_(counters) {}
+      counters_(counters),
+      transfers_(ui) {}
 
 bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
                                          const std::string& subject) {
@@ -20,9 +25,25 @@ bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std
 
 bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
-  const bool accepted = sentrel::SendMail(options_, mail_, to, body, subject);
+  // A copy: the options dialog may change the options while the mail goes.
+  const ROptions options = options_;
+  bool accepted = false;
+  transfers_.Run([&](std::stop_token stop) {
+    HandOffDesktop desktop(desktop_, ui_, stop);
+    const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
+                              mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
+    accepted = sentrel::SendMail(options, context, to, body, subject, stop);
+  });
   if (counters_) counters_->CountMailTransfer(accepted);
   return accepted;
+}
+
+void NotifyAlarmChannels::Leave() {
+  // Said here, while the log is surely still open: the transfer's caller
+  // returns only once the program's windows are going.
+  if (transfers_.Closed()) return;
+  if (transfers_.Busy()) log_.Write(kTransferAbortedLine);
+  transfers_.Close();
 }
 
 }  // namespace sentrel

@@ -4,6 +4,9 @@
 
 #include "core/activity_counters.h"
 #include "core/alarm_channels.h"
+#include "core/event_log.h"
+#include "core/job_lane.h"
+#include "core/ui_thread.h"
 #include "notify/send_mail.h"
 #include "notify/send_net_message.h"
 #include "platform/desktop.h"
@@ -12,24 +15,40 @@
 namespace sentrel {
 
 // The channels of the program: e-mail through the options' SMTP server and
-// the messenger datagram. Every mail transfer, alarm or not, is counted in
-// `counters` when given. Every reference must outlive this object.
+// the messenger datagram. A mail transfer (with its dial-up wait) runs on a
+// helper thread while the window thread serves its loop; transfers never
+// overlap. Every mail transfer, alarm or not, is counted in `counters` when
+// given. Every reference must outlive this object.
 class NotifyAlarmChannels final : public AlarmChannels {
  public:
   NotifyAlarmChannels(const ROptions& options, const MailContext& mail, Desktop& desktop,
-                      MessengerSettings messenger = {}, ActivityCounters* counters = nullptr);
+                      UiThread& ui, EventLog& log, MessengerSettings messenger = {},
+                      ActivityCounters* counters = nullptr);
 
   bool SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override;
+  // Returns when the transfer has ended or was aborted (false then).
   bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
+  bool Leaving() const override { return transfers_.Closed(); }
+
+  // Any thread: the program is leaving. A transfer in progress is aborted
+  // within about a tenth of a second (a name lookup runs to its end), which
+  // the log says, and no new one starts. Idempotent.
+  void Leave();
 
  private:
   const ROptions& options_;
   const MailContext& mail_;
   Desktop& desktop_;
+  UiThread& ui_;
+  EventLog& log_;
   MessengerSettings messenger_;
   ActivityCounters* counters_;
+  JobLane transfers_;
 };
+
+// The event log's line for a transfer cut short by leaving the program.
+inline constexpr const char* kTransferAbortedLine = "transfer aborted\r\n";
 
 }  // namespace sentrel

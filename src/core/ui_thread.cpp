@@ -77,6 +77,11 @@ void TaskQueueUiThread::RunFor(std::chrono::milliseconds timeout,
   }
 }
 
+bool TaskQueueUiThread::ServeUntil(const std::function<bool()>& done) {
+  while (!done()) RunFor(std::chrono::hours(1), done);
+  return true;
+}
+
 void TaskQueueUiThread::Wake() {
   {
     std::lock_guard lock(mutex_);

@@ -18,6 +18,12 @@ class UiThread {
   // Queues `task` to run on the window thread; never runs it inline, never blocks.
   virtual void Post(std::function<void()> task) = 0;
   virtual bool IsUiThread() const = 0;
+  // Serves the window thread's queue in a local loop, as a modal box does,
+  // until `done()` is true; whoever makes it true Posts a task afterwards so
+  // that the loop looks again. Returns false when the loop was ended for
+  // another reason (the program is leaving) while `done()` is still false.
+  // Window thread only; may nest.
+  virtual bool ServeUntil(const std::function<bool()>& done) = 0;
 };
 
 // The blocking hand-off of a worker: runs `step` on the window thread and
@@ -39,6 +45,7 @@ class TaskQueueUiThread final : public UiThread {
 
   void Post(std::function<void()> task) override;
   bool IsUiThread() const override;
+  bool ServeUntil(const std::function<bool()>& done) override;
 
   // Runs every task queued so far; returns how many ran. Window thread only.
   int RunPending();

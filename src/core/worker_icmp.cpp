@@ -1,5 +1,6 @@
 #include "core/worker_icmp.h"
 
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <utility>
@@ -27,34 +28,85 @@ class StoppableChannel final : public IcmpChannel {
     return inner_->SendEcho(address, data, options, reply, timeoutMs);
   }
 
+  int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
+    const std::stop_token stop = CurrentWorkerStopToken();
+    if (stop.stop_requested()) {
+      reply = Icmp6EchoReply{address, kIpRequestTimedOut, 0, 0};
+      return 0;
+    }
+    const std::stop_callback interrupt(stop, [this] { inner_->Interrupt(); });
+    return inner_->SendEcho6(address, data, options, reply, timeoutMs);
+  }
+
   void Interrupt() override { inner_->Interrupt(); }
 
  private:
   std::unique_ptr<IcmpChannel> inner_;
 };
 
-class StoppableLibrary final : public IcmpLibrary {
+class FinishableChannel final : public IcmpChannel {
  public:
-  explicit StoppableLibrary(std::shared_ptr<IcmpLibrary> inner) : inner_(std::move(inner)) {}
+  FinishableChannel(std::unique_ptr<IcmpChannel> inner, std::stop_token finish)
+      : inner_(std::move(inner)), finish_(std::move(finish)) {}
+
+  int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
+               IcmpEchoReply& reply, int timeoutMs) override {
+    if (finish_.stop_requested()) {
+      reply = IcmpEchoReply{address, kIpRequestTimedOut, 0};
+      return 0;
+    }
+    return inner_->SendEcho(address, data, options, reply, timeoutMs);
+  }
+
+  void Interrupt() override { inner_->Interrupt(); }
+
+ private:
+  std::unique_ptr<IcmpChannel> inner_;
+  std::stop_token finish_;
+};
+
+// A library whose channels are wrapped by `wrap`.
+class WrappingLibrary final : public IcmpLibrary {
+ public:
+  using Wrap = std::function<std::unique_ptr<IcmpChannel>(std::unique_ptr<IcmpChannel>)>;
+  WrappingLibrary(std::shared_ptr<IcmpLibrary> inner, Wrap wrap)
+      : inner_(std::move(inner)), wrap_(std::move(wrap)) {}
 
   std::unique_ptr<IcmpChannel> CreateChannel() override {
     auto channel = inner_->CreateChannel();
     if (!channel) return nullptr;
-    return std::make_unique<StoppableChannel>(std::move(channel));
+    return wrap_(std::move(channel));
   }
 
  private:
   std::shared_ptr<IcmpLibrary> inner_;
+  Wrap wrap_;
 };
 
 }  // namespace
 
 IcmpContext WorkerIcmpContext(const IcmpContext& base, UiThread& ui) {
   IcmpContext context = base;
-  if (base.library) context.library = std::make_shared<StoppableLibrary>(base.library);
+  if (base.library) {
+    context.library = std::make_shared<WrappingLibrary>(base.library, [](auto channel) {
+      return std::make_unique<StoppableChannel>(std::move(channel));
+    });
+  }
   context.onWindowThread = [&ui](const std::function<void()>& step) {
     CallOnUiThread(ui, step, CurrentWorkerStopToken());
   };
+  return context;
+}
+
+IcmpContext FinishableIcmpContext(const IcmpContext& base, std::stop_token finish) {
+  IcmpContext context = base;
+  if (base.library) {
+    context.library = std::make_shared<WrappingLibrary>(
+        base.library, [finish = std::move(finish)](std::unique_ptr<IcmpChannel> channel) {
+          return std::make_unique<FinishableChannel>(std::move(channel), finish);
+        });
+  }
   return context;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stop_token>
+
 #include "core/ui_thread.h"
 #include "probes/icmp_mode.h"
 
@@ -12,5 +14,10 @@ namespace sentrel {
 // the probes' message boxes reach the window thread through a hand-off that
 // such a worker gives up.
 IcmpContext WorkerIcmpContext(const IcmpContext& base, UiThread& ui);
+
+// `base` (a worker context) for a manual trace that the operator can end:
+// once `finish` is requested no new request goes out, while the one in
+// flight still runs to its end and is recorded.
+IcmpContext FinishableIcmpContext(const IcmpContext& base, std::stop_token finish);
 
 }  // namespace sentrel

@@ -9,6 +9,13 @@
 
 namespace sentrel {
 
+namespace {
+
+// The width of the about text, in average characters.
+constexpr int kTextColumns = 56;
+
+}  // namespace
+
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent), files_(new QLabel(this)) {
   setObjectName("AboutBox");
   setWindowTitle("About Sentrel");
@@ -40,7 +47,10 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent), files_(new QLabel(this)) 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
   layout->addWidget(buttons);
-  setMinimumWidth(440);
+  // The wrapped texts decide the height from the width: a window of one
+  // size, measured afresh for each opening, never cuts them.
+  text->setMinimumWidth(text->fontMetrics().averageCharWidth() * kTextColumns);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void AboutBox::ShowModal(const UserFiles& files) {

@@ -1,7 +1,9 @@
 #include "gui/history_graph.h"
 
 #include <algorithm>
+#include <vector>
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -18,10 +20,9 @@ const QColor kLost(0xf0, 0x56, 0x4f);
 const QColor kRange(0x3a, 0x78, 0xc8, 90);
 const QColor kAverage(0x1c, 0x3f, 0x8c);
 
-constexpr int kLeft = 56;
-constexpr int kRight = 12;
+// Room around the plot for the axis labels, in pixels beyond the labels.
+constexpr int kGap = 6;
 constexpr int kTop = 10;
-constexpr int kBottom = 24;
 
 }  // namespace
 
@@ -51,8 +52,20 @@ void HistoryGraph::SetData(GraphData shown) {
 void HistoryGraph::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), palette().base());
-  const QRectF plot(kLeft, kTop, std::max(1, width() - kLeft - kRight),
-                    std::max(1, height() - kTop - kBottom));
+  // The margins follow the labels in this font: the highest round trip on
+  // the left, the time labels below, and half the last one on the right,
+  // where it stands centred on the plot's edge.
+  const QFontMetrics metrics(font());
+  const std::vector<TimeTick> ticks = TimeTicks(data_.fromMinute, data_.toMinute);
+  int widestTick = 0;
+  for (const TimeTick& tick : ticks) {
+    widestTick = std::max(widestTick, metrics.horizontalAdvance(QString::fromStdString(tick.label)));
+  }
+  const int leftRoom = metrics.horizontalAdvance(QString::number(axis_.topMs) + " ms") + 2 * kGap;
+  const int rightRoom = widestTick / 2 + kGap;
+  const int bottomRoom = metrics.height() + 2 * kGap;
+  const QRectF plot(leftRoom, kTop, std::max(1, width() - leftRoom - rightRoom),
+                    std::max(1, height() - kTop - bottomRoom));
   const double span = static_cast<double>(std::max<int64_t>(1, data_.toMinute - data_.fromMinute));
   const auto x = [&](int64_t minute) {
     return plot.left() + plot.width() * static_cast<double>(minute - data_.fromMinute) / span;
@@ -80,15 +93,17 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
     p.setPen(grid);
     p.drawLine(QPointF(plot.left(), y(ms)), QPointF(plot.right(), y(ms)));
     p.setPen(text);
-    p.drawText(QRectF(0, y(ms) - 8, kLeft - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
+    p.drawText(QRectF(0, y(ms) - metrics.height(), leftRoom - kGap, 2 * metrics.height()),
+               Qt::AlignRight | Qt::AlignVCenter,
                QString::number(mark) + " ms");
   }
-  for (const TimeTick& tick : TimeTicks(data_.fromMinute, data_.toMinute)) {
+  for (const TimeTick& tick : ticks) {
     const double at = x(tick.minute);
     p.setPen(grid);
     p.drawLine(QPointF(at, plot.top()), QPointF(at, plot.bottom()));
     p.setPen(text);
-    p.drawText(QRectF(at - 40, plot.bottom() + 4, 80, kBottom - 6), Qt::AlignHCenter | Qt::AlignTop,
+    p.drawText(QRectF(at - widestTick, plot.bottom() + kGap, 2 * widestTick, metrics.height()),
+               Qt::AlignHCenter | Qt::AlignTop,
                QString::fromStdString(tick.label));
   }
 

@@ -19,6 +19,7 @@
 
 #include "core/alarm.h"
 #include "core/host_entry.h"
+#include "gui/dialogs/dialog_fit.h"
 #include "gui/history_graph.h"
 #include "gui/language_captions.h"
 #include "history/history_csv.h"
@@ -337,10 +338,14 @@ bool HistoryWindow::ExportCsv(const std::string& path, std::string* error) const
 
 void HistoryWindow::ChooseExport() {
   if (!host_) return;
-  const QString path = QFileDialog::getSaveFileName(
-      this, Caption("ExportTitle"), ExportName(*host_, period_),
-      Caption("CsvFiles") + " (*.csv);;" + Caption("AllFiles") + " (*)");
-  if (path.isEmpty()) return;
+  QFileDialog chooser(this, Caption("ExportTitle"), ExportName(*host_, period_),
+                      Caption("CsvFiles") + " (*.csv);;" + Caption("AllFiles") + " (*)");
+  chooser.setObjectName("ExportChooser");
+  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.setOption(QFileDialog::DontUseNativeDialog);
+  FitFileChooser(chooser);
+  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+  const QString path = chooser.selectedFiles().front();
   std::string error;
   if (!ExportCsv(path.toStdString(), &error)) {
     QMessageBox::warning(this, Caption("HistoryForm"), Caption("ExportFailed") + "\n" + Text(error));

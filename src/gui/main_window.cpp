@@ -165,6 +165,9 @@ void MainWindow::BuildMenus() {
   hosts->addSeparator();
   add(hosts, "PingNowItem", "Ping &now", [this] { PingNow(); });
   add(hosts, "TraceNowItem", "&Trace now", [this] { TraceNow(); });
+  QAction* stopTrace = add(hosts, "StopTraceItem", "Stop t&race", [this] { monitor_.StopTrace(); });
+  stopTrace->setShortcut(QKeySequence(Qt::Key_Escape));
+  stopTrace->setEnabled(false);
   add(hosts, "HistoryItem", "&History...", [this] { History(); });
   hosts->addSeparator();
   add(hosts, "ReloadIPsItem", "Re&load all Addresses", [this] { ReloadAllAddresses(); });
@@ -399,21 +402,22 @@ void MainWindow::PingNow() {
   const auto row = SelectedRow();
   if (!row) return;
   WaitCursor wait;
-  // The window stays alive between requests; the host may even be deleted.
-  monitor_.PingNow(static_cast<std::size_t>(*row), [] { QCoreApplication::processEvents(); });
+  // The window stays alive meanwhile; the host may even be deleted.
+  monitor_.PingNow(static_cast<std::size_t>(*row));
 }
 
 void MainWindow::TraceNow() {
   const auto row = SelectedRow();
-  if (!row) return;
+  if (!row || monitor_.Tracing()) return;
   const QPoint mouse = QCursor::pos();
   {
     WaitCursor wait;
-    HostEntry& host = monitor_.Hosts().Host(static_cast<std::size_t>(*row));
-    host.TraceText.Set(TraceHeader(host.HostName.Get()));
-    // The window stays alive between hops; the host may even be deleted.
-    monitor_.TraceNow(static_cast<std::size_t>(*row),
-                      [](const std::string&) { QCoreApplication::processEvents(); });
+    QAction* stop = Action("StopTraceItem");
+    stop->setEnabled(true);
+    // The window stays alive between hops, which reach the log pane as they
+    // come; the host may even be deleted.
+    monitor_.TraceNow(static_cast<std::size_t>(*row));
+    stop->setEnabled(false);
   }
   // Nudging the pointer makes the desktop show the restored cursor at once.
   QCursor::setPos(mouse - QPoint(1, 1));
@@ -431,9 +435,9 @@ void MainWindow::ReloadAllAddresses() {
   HostList& hosts = monitor_.Hosts();
   for (std::size_t row = 0; row < hosts.Count(); ++row) {
     HostEntry& host = hosts.Host(row);
-    const uint32_t address = ResolveAddress(host.HostName.Get());
-    if (address == kNoAddress) continue;
-    host.HostIP.Set(AddressToDotted(address));
+    const IpAddress address = ResolveAddress(host.HostName.Get(), AddressFamilyOf(host.IPFamily));
+    if (IsNoAddress(address)) continue;
+    host.HostIP.Set(AddressText(address));
     model_->SetAddressText(static_cast<int>(row), QString::fromStdString(host.HostIP.Get()));
   }
   list_->setUpdatesEnabled(true);
@@ -455,6 +459,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   closed_ = true;
+  if (hooks_.closing) hooks_.closing();
   refresh_.stop();
   log_.Close();
   // Every worker ends before its host goes; the rows go with them.

@@ -45,6 +45,9 @@ struct MainWindowHooks {
   std::function<void(std::optional<std::size_t> row)> showHistory;
   // The close handler has run: the application ends.
   std::function<void()> closed;
+  // The window is closing, before it closes the log: blocking work in
+  // progress (a mail transfer, a manual trace) is cut short.
+  std::function<void()> closing;
 };
 
 // The window in which the operator sees and edits the hosts: menu bar,

@@ -108,6 +108,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   MainWindow* window = nullptr;
   TaskbarListing* taskbar = nullptr;
   bool ended = false;
+  // Leaving the program: set once the parts that must be told exist.
+  std::function<void()> quit = [&app] { app.quit(); };
   const auto restore = [&taskbar] { taskbar->RestoreMainWindow(); };
   AppTray tray({
       [&window] { return window && window->isVisible() && !window->isMinimized(); },
@@ -122,7 +124,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
       [&desktop] { desktop.StopSounds(); },
       [&desktop] { desktop.ShowHelp(1, 0); },
       showAbout,
-      [&app] { app.quit(); },
+      [&quit] { quit(); },
       toPane,
   });
   tray.SetToolTip(kApplicationTitle);
@@ -140,8 +142,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
   ActivityCounters counters;
-  NotifyAlarmChannels channels(options, mail, desktop, {}, &counters);
   EventLog log;
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -156,6 +158,16 @@ int RunWindowProgram(const WindowRunOptions& run) {
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
+  // A transfer or manual trace in progress is cut short, then every local
+  // loop ends (QCoreApplication::quit ends them all).
+  const auto leave = [&] {
+    channels.Leave();
+    monitor.Leave();
+  };
+  quit = [&] {
+    leave();
+    app.quit();
+  };
 
   // One history window, made at its first use and kept, as the dialogs are.
   HistoryWindow* historyWindow = nullptr;
@@ -188,7 +200,8 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = showAbout;
-  hooks.closed = [&app] { app.quit(); };
+  hooks.closed = [&quit] { quit(); };
+  hooks.closing = leave;
   hooks.showHistory = showHistory;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
@@ -287,7 +300,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   const StopRequests termination([&] {
     QMetaObject::invokeMethod(&app, [&] {
       endSession();
-      app.quit();
+      quit();
     }, Qt::QueuedConnection);
   });
 

@@ -35,6 +35,8 @@ HistoryStore::~HistoryStore() {
 }
 
 std::string HistoryStore::PathIn(const std::string& dataFolder) {
+  // No data folder is no place at all, never the working folder.
+  if (dataFolder.empty()) return {};
   return (std::filesystem::path(dataFolder) / "history.db").string();
 }
 
@@ -184,6 +186,10 @@ void HistoryStore::WriteRound(bool all) {
 }
 
 bool HistoryStore::TryOpen(int64_t nowSecond) {
+  if (settings_.path.empty()) {
+    Pause("History: there is no data folder; no history is recorded.", nowSecond);
+    return false;
+  }
   int code = db_.Open(settings_.path, nowSecond);
   if (FaultOf(code) == SqlFault::Damaged) {
     SetAsideDamaged(db_.Error());

@@ -30,7 +30,9 @@ HistoryStoreSettings ProgramHistorySettings(const std::string& dataFolder, UiThr
                                             EventLog& log, const Clock& clock);
 
 struct HistoryStoreSettings {
-  std::string path;  // the database file; HistoryStore::PathIn gives the usual one
+  // The database file; HistoryStore::PathIn gives the usual one. Empty:
+  // nothing is recorded, which one notice says.
+  std::string path;
   // A line for the event log (without date or line end), on the writer
   // thread or the constructing one; the program hands it to the window
   // thread. May be empty.
@@ -67,7 +69,8 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
 
-  // "history.db" in `dataFolder`.
+  // "history.db" in `dataFolder`; empty (nothing is recorded) when there
+  // is no data folder.
   static std::string PathIn(const std::string& dataFolder);
 
   // ResultRecorder: any thread; a short lock, no I/O, no waiting for the writer.

@@ -1,6 +1,7 @@
 #include "notify/dial_up.h"
 
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 namespace sentrel {
 
@@ -49,7 +50,8 @@ bool DialUp::Dial(const ROptions& options, Desktop& desktop) {
   return true;
 }
 
-void DialUp::WaitForLine(const std::string& name, const TransferLog& log) const {
+void DialUp::WaitForLine(const std::string& name, const TransferLog& log,
+                         const std::stop_token& stop) const {
   const auto deadline = std::chrono::steady_clock::now() + settleLimit_;
   int lastState = -1;
   for (;;) {
@@ -59,19 +61,21 @@ void DialUp::WaitForLine(const std::string& name, const TransferLog& log) const 
                                                       : kStateDisconnected;
     if (state != lastState) log.Append(DialProgressText(state));
     lastState = state;
-    if (state != kStateConnecting) return;
+    if (state != kStateConnecting || stop.stop_requested()) return;
     if (std::chrono::steady_clock::now() >= deadline) {
       // The transfer is tried anyway; without a line it fails and says so
       // in the log.
       log.Append("Dial-up wait timed out");
       return;
     }
-    std::this_thread::sleep_for(pollInterval_);
+    std::mutex mutex;
+    std::unique_lock lock(mutex);
+    std::condition_variable_any().wait_for(lock, stop, pollInterval_, [] { return false; });
   }
 }
 
 DialOutcome DialUp::ConnectPhase(const ROptions& options, Desktop& desktop,
-                                 const TransferLog& log) {
+                                 const TransferLog& log, std::stop_token stop) {
   if (!options.DialUp || !Available()) return DialOutcome::NotNeeded;
   if (!EntryExists(options.Connection)) {
     desktop.ShowMessage("Can't find the connection!", kApplicationTitle, MessageIcon::Error);
@@ -81,7 +85,7 @@ DialOutcome DialUp::ConnectPhase(const ROptions& options, Desktop& desktop,
   if (state != LineState::Up) {
     // A line that is coming up already is waited for, not dialled again.
     if (state != LineState::Connecting && !Dial(options, desktop)) return DialOutcome::Failed;
-    WaitForLine(options.Connection, log);
+    WaitForLine(options.Connection, log, stop);
   }
   ++useCount_;
   return DialOutcome::Up;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,11 @@ enum class DialOutcome {
 };
 
 // Dial-up connections for mail, over the system's dial-up lines (Remote
-// Access Service on Windows, NetworkManager connection profiles elsewhere). One object per process, created at start-up; it holds
-// the handle of this program's last dial and the use counter of transfers
-// that found the line up. All calls on the window thread.
+// Access Service on Windows, NetworkManager connection profiles elsewhere).
+// One object per process, created at start-up; it holds the handle of this
+// program's last dial and the use counter of transfers that found the line
+// up. One caller at a time: the window thread, or the helper thread of a mail
+// transfer while the window thread waits for it.
 class DialUp {
  public:
   // Connection states written to the transfer log while a dial settles.
@@ -58,8 +61,10 @@ class DialUp {
   // Before a transfer: makes sure the line is up when `options.DialUp` asks
   // for it. Shows "Can't find the connection!" for a missing entry (the
   // transfer then goes over whatever network there is). Waits at most the
-  // settle limit for a dial; progress goes to `log`.
-  DialOutcome ConnectPhase(const ROptions& options, Desktop& desktop, const TransferLog& log);
+  // settle limit for a dial, less when `stop` is requested; progress goes to
+  // `log`.
+  DialOutcome ConnectPhase(const ROptions& options, Desktop& desktop, const TransferLog& log,
+                           std::stop_token stop = {});
   // After the transfer, whatever its result: counts it out and, when
   // `options.Disconnect` is set and no other transfer uses the line, hangs up
   // a line that this program dialled.
@@ -68,7 +73,8 @@ class DialUp {
   int UseCount() const { return useCount_; }
 
  private:
-  void WaitForLine(const std::string& name, const TransferLog& log) const;
+  void WaitForLine(const std::string& name, const TransferLog& log,
+                   const std::stop_token& stop) const;
 
   std::unique_ptr<DialUpLines> lines_;
   std::chrono::milliseconds pollInterval_{250};

@@ -8,8 +8,9 @@
 namespace sentrel {
 
 bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, const Clock& clock,
-                  int32_t replyTimeout) {
+                  int32_t replyTimeout, std::stop_token stop) {
   SmtpClient client(clock);
+  client.SetStopToken(std::move(stop));
   if (log.Enabled()) {
     client.logMode = 2;
     client.logFile = log.Path();
@@ -67,24 +68,25 @@ bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, co
 }
 
 bool SendMail(const ROptions& options, const MailContext& context, const std::string& to,
-              const std::string& body, const std::string& subject) {
+              const std::string& body, const std::string& subject, std::stop_token stop) {
   bool accepted = false;
   const TransferLog log = context.transferLog
                               ? TransferLog(TransferLogPath(options.PathToLog, context.programFolder))
                               : TransferLog();
-  const DialOutcome outcome = context.dialUp.ConnectPhase(options, context.desktop, log);
-  if (outcome != DialOutcome::Failed) {
+  const DialOutcome outcome = context.dialUp.ConnectPhase(options, context.desktop, log, stop);
+  if (outcome != DialOutcome::Failed && !stop.stop_requested()) {
     try {
       accepted = MailTransfer({options.From, to, subject, options.ServerName,
                                std::to_string(options.Port), "\r\n" + body, options.SMTPUsername,
                                options.SMTPPassword},
-                              log, context.clock, context.replyTimeout);
+                              log, context.clock, context.replyTimeout, stop);
     } catch (const std::exception& e) {
       // Out of memory is the one thing that can throw here; the line must
       // still be released.
       log.Append(std::string("Error ") + e.what());
     }
   }
+  if (stop.stop_requested()) log.Append("transfer aborted");
   context.dialUp.ReleasePhase(options, outcome);
   return accepted;
 }

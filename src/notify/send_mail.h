@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 
 #include "common/clock.h"
@@ -29,9 +30,9 @@ struct MailTransferRequest {
 // Progress and the full conversation go to `log` when it is on. `clock`
 // gives the Date header (with the local offset from UTC) and the log times.
 // Blocks for the whole conversation; every wait is bounded by
-// `replyTimeout` ms.
+// `replyTimeout` ms and ends soon after `stop` is requested.
 bool MailTransfer(const MailTransferRequest& request, const TransferLog& log, const Clock& clock,
-                  int32_t replyTimeout = 60000);
+                  int32_t replyTimeout = 60000, std::stop_token stop = {});
 
 // What SendMail needs of the program around it; built once at start-up.
 struct MailContext {
@@ -50,9 +51,11 @@ struct MailContext {
 // release phase in every case. `to` holds one or more addresses separated by
 // "," or ";", each bare or as `name <address>`; `subject` "###" means none.
 // Returns whether the server accepted the message; the details show only in
-// smtp.log. Call on the
-// window thread; it blocks for the whole transfer, dial-up wait included.
+// smtp.log. Blocks for the whole transfer, dial-up wait included, so the
+// program runs it on a helper thread (`context.desktop` then reaches the
+// window thread through a hand-off); `stop` cuts the dial-up wait and the
+// conversation short.
 bool SendMail(const ROptions& options, const MailContext& context, const std::string& to,
-              const std::string& body, const std::string& subject);
+              const std::string& body, const std::string& subject, std::stop_token stop = {});
 
 }  // namespace sentrel

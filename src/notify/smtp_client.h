@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,10 @@ class SmtpClient {
   bool SendData(const std::vector<std::string>& lines);
   // QUIT; the connection is closed in any case. True on reply 221.
   bool Quit();
+
+  // Ends every wait of the conversation soon after `stop` is requested; the
+  // step in progress then fails with ECANCELED.
+  void SetStopToken(std::stop_token stop) { socket_.SetStopToken(std::move(stop)); }
 
   // errno of the last socket failure, 0 when none.
   int SocketError() const { return socket_.Error(); }

@@ -17,6 +17,10 @@ namespace sentrel {
 // leaves none behind but in that last instant; what a killed writer left
 // (hidden ".NAME.XXXXXX" files) is removed by the next write of the file.
 //
+// A symbolic link at `path` is followed: its target is replaced, in the
+// target's own folder, and the link stays; a target that cannot be written
+// is an error that leaves link, target and backup as they were.
+//
 // `mode` is the permission of a newly created file (an existing file keeps
 // its own). Returns true on success; on failure returns false, leaves `path`
 // as it was, removes the temporary file and puts a readable reason in `error`.

@@ -20,6 +20,13 @@ class Desktop {
   virtual MessageResult ShowMessage(const std::string& text, const std::string& caption,
                                     MessageIcon icon,
                                     MessageButtons buttons = MessageButtons::Ok) = 0;
+  // An Ok box that must be seen (an alarm, a log that cannot be written):
+  // without owner and on top of every other window, so it shows also while
+  // the main window is hidden in the tray or minimised. Modal like
+  // ShowMessage, which it is where there are no windows.
+  virtual void ShowAlert(const std::string& text, const std::string& caption, MessageIcon icon) {
+    ShowMessage(text, caption, icon, MessageButtons::Ok);
+  }
   // Starts playback of a WAV file; loop = repeat until StopSounds.
   virtual void PlaySound(const std::string& wavFile, bool loop) = 0;
   virtual void StopSounds() = 0;

@@ -37,6 +37,49 @@ uint32_t IpStatusFromIcmp(uint8_t type, uint8_t code) {
   }
 }
 
+// ICMPv6 errors (RFC 4443) on the codes that the program knows:
+//
+//   type  code  meaning                                   status
+//   1     0     no route to destination                   11002
+//   1     1     administratively prohibited               11004
+//   1     2     beyond scope of source address            11003
+//   1     3     address unreachable                       11003
+//   1     4     port unreachable                          11005
+//   1     5     source address failed ingress policy      11004
+//   1     6     reject route to destination               11004
+//   1     >6    (later codes)                             11003
+//   2     any   packet too big                            11009
+//   3     0     hop limit exceeded in transit             11013
+//   3     1     fragment reassembly time exceeded         11014
+//   4     any   parameter problem                         11015
+//   129   any   echo reply                                0
+//   other                                                 11050
+uint32_t IpStatusFromIcmp6(uint8_t type, uint8_t code) {
+  switch (type) {
+    case 1:
+      switch (code) {
+        case 0:
+          return kIpDestNetUnreachable;
+        case 1: case 5: case 6:
+          return kIpDestProtocolUnreachable;  // Windows' "prohibited" shares this number
+        case 4:
+          return kIpDestPortUnreachable;
+        default:
+          return kIpDestHostUnreachable;
+      }
+    case 2:
+      return kIpPacketTooBig;
+    case 3:
+      return code == 1 ? kIpTtlExpiredReassembly : kIpTtlExpiredTransit;
+    case 4:
+      return kIpParameterProblem;
+    case 129:
+      return kIpSuccess;
+    default:
+      return kIpGeneralFailure;
+  }
+}
+
 uint32_t IpStatusFromErrno(int error) {
   switch (error) {
     case ENETUNREACH:

@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 
+#include "common/ip_address.h"
+
 namespace sentrel {
 
 // IP status codes of an echo request, numbered as the Windows ICMP library
@@ -28,6 +30,9 @@ inline constexpr uint32_t kIpGeneralFailure = 11050;
 // Status for an ICMP error message of the given type and code. Types that are
 // not errors (or unknown codes of a known type) give the nearest general code.
 uint32_t IpStatusFromIcmp(uint8_t type, uint8_t code);
+// Status for an ICMPv6 error message of the given type and code, on the
+// codes above; the table stands beside the code.
+uint32_t IpStatusFromIcmp6(uint8_t type, uint8_t code);
 // Status for a local socket error (errno) while sending or receiving.
 uint32_t IpStatusFromErrno(int error);
 
@@ -52,6 +57,14 @@ struct IcmpEchoReply {
   uint32_t RoundTripMicroseconds = 0;
 };
 
+// The one reply record of an IPv6 echo request.
+struct Icmp6EchoReply {
+  IpAddress Address;  // IPv6: who answered
+  uint32_t Status = kIpGeneralFailure;
+  uint32_t RoundTripTime = 0;
+  uint32_t RoundTripMicroseconds = 0;
+};
+
 // One echo channel (a handle of the library). Not thread-safe: one request at
 // a time per channel; separate channels may be used from any threads at once,
 // and never see each other's replies.
@@ -68,6 +81,17 @@ class IcmpChannel {
   virtual int SendEcho(uint32_t address, std::span<const uint8_t> data,
                        const IcmpEchoOptions& options, IcmpEchoReply& reply, int timeoutMs) = 0;
 
+  // SendEcho to an IPv6 `address` (a link-local one names its interface by
+  // its zone), with hop limit options.Ttl and traffic class options.Tos; the
+  // same results, ICMPv6 errors given the status codes of IpStatusFromIcmp6.
+  // A library without IPv6 returns 0 with status 11050.
+  virtual int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                        const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) {
+    (void)data, (void)options, (void)timeoutMs;
+    reply = Icmp6EchoReply{address, kIpGeneralFailure, 0, 0};
+    return 0;
+  }
+
   // Makes the SendEcho in progress (or, when none is, the next one) stop
   // waiting and return 0 with status 11010 at once. The only call that may
   // come from another thread; used to end a worker without waiting out its
@@ -80,8 +104,8 @@ class IcmpLibrary {
  public:
   virtual ~IcmpLibrary() = default;
   // A new channel, or nullptr when the system refuses one. Safe to call from
-  // any thread; the channel's requests go out in the calling thread's
-  // network namespace. The system's library shares one socket per socket
+  // any thread; the channel's requests (of both families) go out in the
+  // calling thread's network namespace. The system's library shares one socket per socket
   // kind and namespace among all its channels, so a channel costs no
   // descriptor of its own.
   virtual std::unique_ptr<IcmpChannel> CreateChannel() = 0;

@@ -23,6 +23,18 @@ const char* tcp::WellKnownPort(const char* service) {
   return nullptr;
 }
 
+int tcp::WaitOrStop(int fd, bool forWriting, Clock::time_point deadline,
+                    const std::stop_token& stop) {
+  if (!stop.stop_possible()) return WaitFor(fd, forWriting, deadline);
+  for (;;) {
+    if (stop.stop_requested()) return ECANCELED;
+    const auto now = Clock::now();
+    if (now >= deadline) return ETIMEDOUT;
+    const int rc = WaitFor(fd, forWriting, std::min(deadline, now + TcpClient::kStopLatency));
+    if (rc != ETIMEDOUT) return rc;
+  }
+}
+
 TcpClient::~TcpClient() { Close(); }
 
 void TcpClient::Close() {
@@ -52,12 +64,15 @@ bool TcpClient::Connect(const std::string& host, const std::string& port,
                         [](const addrinfo* ai) { return ai->ai_family == AF_INET; });
 
   int error = EHOSTUNREACH;
-  for (const addrinfo* ai : candidates) {
-    if (Clock::now() >= deadline) {
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const auto now = Clock::now();
+    if (now >= deadline) {
       error = ETIMEDOUT;
       break;
     }
-    fd_ = tcp::ConnectOne(*ai, deadline, error);
+    const auto share = (deadline - now) / static_cast<long>(candidates.size() - i);
+    fd_ = tcp::ConnectOne(*candidates[i], now + share, stop_, error);
+    if (error == ECANCELED) break;
     if (fd_ >= 0) break;
   }
   freeaddrinfo(list);
@@ -77,7 +92,7 @@ bool TcpClient::Send(std::string_view text, std::chrono::milliseconds timeout) {
       continue;
     }
     if (n < 0 && error == EAGAIN) {
-      if (const int rc = tcp::WaitFor(fd_, true, deadline); rc != 0) return Fail(rc);
+      if (const int rc = tcp::WaitOrStop(fd_, true, deadline, stop_); rc != 0) return Fail(rc);
       continue;
     }
     return Fail(n < 0 ? error : EIO);
@@ -107,7 +122,7 @@ bool TcpClient::ReadLine(std::string& line, std::chrono::milliseconds timeout,
     // +1 leaves room for the CR of a line that is exactly maxLine long.
     if (buffer_.size() > maxLine + 1) return Fail(EMSGSIZE);
 
-    if (const int rc = tcp::WaitFor(fd_, false, deadline); rc != 0) return Fail(rc);
+    if (const int rc = tcp::WaitOrStop(fd_, false, deadline, stop_); rc != 0) return Fail(rc);
     char chunk[4096];
     const std::size_t room = std::min(sizeof chunk, maxLine + 2 - buffer_.size());
     int error = 0;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,9 @@ namespace sentrel {
 // ran out, EHOSTUNREACH when the host name does not resolve, ESRCH when the
 // service name is unknown, EMSGSIZE when a line exceeds the length limit,
 // ECONNRESET when the peer closed in the middle of a line, ENOTCONN when
-// there is no connection. A failed read or send closes the connection, since
-// the stream position is no longer known; later calls fail at once.
+// there is no connection, ECANCELED when the stop token was requested. A
+// failed read or send closes the connection, since the stream position is no
+// longer known; later calls fail at once.
 //
 // Not thread-safe; one owner at a time.
 class TcpClient {
@@ -28,10 +30,18 @@ class TcpClient {
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
 
-  // Connects to `host` (name or address, IPv4 tried before IPv6) at `port`
-  // (decimal or a service name such as "smtp"). Closes any previous
-  // connection first. The connection attempts wait at most `timeout` in all;
-  // a name lookup is bounded by the system resolver's own time-outs.
+  // Every later wait ends within kStopLatency once `stop` is requested, so
+  // that leaving the program never waits out a reply time-out. A name lookup
+  // in progress still runs to its own end.
+  void SetStopToken(std::stop_token stop) { stop_ = std::move(stop); }
+  static constexpr std::chrono::milliseconds kStopLatency{100};
+
+  // Connects to `host` (name, IPv4 or IPv6 address) at `port` (decimal or a
+  // service name such as "smtp"). Closes any previous connection first.
+  // Every address of a name is tried in turn, IPv4 ones first; the attempts
+  // wait at most `timeout` in all, each address at most an equal share of
+  // what is left, so that one that never answers leaves time for the next.
+  // A name lookup is bounded by the system resolver's own time-outs.
   bool Connect(const std::string& host, const std::string& port,
                std::chrono::milliseconds timeout);
 
@@ -57,6 +67,7 @@ class TcpClient {
 
   int fd_ = -1;
   int error_ = 0;
+  std::stop_token stop_;
   std::string buffer_;  // received bytes not yet returned as a line
 };
 

@@ -1,78 +1,113 @@
 #include "probes/address.h"
 
-#include <cstring>
+#include <algorithm>
 
-#include "platform/socket_api.h"
+#include "platform/name_lookup.h"
 
 namespace sentrel {
 
-uint32_t DottedToAddress(const std::string& text) { return inet_addr(text.c_str()); }
-
-uint32_t ResolveAddress(const std::string& text) {
-  if (text.empty()) return kNoAddress;
-  const char* c = text.c_str();
-  const uint32_t parsed = DottedToAddress(text);
-  if (parsed != kNoAddress) return parsed;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_RAW;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(c, nullptr, &hints, &found) != 0 || found == nullptr) return kNoAddress;
-  uint32_t address = kNoAddress;
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in in{};
-      std::memcpy(&in, a->ai_addr, sizeof in);
-      address = in.sin_addr.s_addr;
-      break;
-    }
-  }
-  freeaddrinfo(found);
-  return address;
-}
-
-std::string AddressToDotted(uint32_t address) {
-  uint32_t host = ntohl(address);
-  return std::to_string(host >> 24) + "." + std::to_string(host >> 16 & 0xFF) + "." +
-         std::to_string(host >> 8 & 0xFF) + "." + std::to_string(host & 0xFF);
-}
-
-std::string AddressToName(uint32_t address) {
-  sockaddr_in in{};
-  in.sin_family = AF_INET;
-  in.sin_addr.s_addr = address;
-  char name[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, name, sizeof name, nullptr,
-                  0, NI_NAMEREQD) == 0)
-    return name;
-  return AddressToDotted(address);
-}
-
 namespace {
 
-// One part of a dotted quad: decimal digits only, 0 to 255; else -1.
-int ParsePart(const std::string& part) {
-  if (part.empty()) return -1;
-  int value = 0;
-  for (char ch : part) {
-    if (ch < '0' || ch > '9') return -1;
-    value = value * 10 + (ch - '0');
-    if (value > 255) return -1;
+const IpAddress kNone = IpAddress::V4(kNoAddress);
+
+struct Ipv6Parts {
+  IpAddress::Bytes bytes;
+  std::string zone;  // empty: none
+};
+
+bool IsZoneCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '-' || c == '_' || c == '.';
+}
+
+std::optional<Ipv6Parts> SplitIpv6(const std::string& text) {
+  const size_t percent = text.find('%');
+  const auto bytes = ParseIpv6Text(std::string_view(text).substr(0, percent));
+  if (!bytes) return std::nullopt;
+  Ipv6Parts parts{*bytes, {}};
+  if (percent != std::string::npos) {
+    parts.zone = text.substr(percent + 1);
+    if (parts.zone.empty() || !std::all_of(parts.zone.begin(), parts.zone.end(), IsZoneCharacter))
+      return std::nullopt;
   }
-  return value;
+  return parts;
+}
+
+uint32_t ZoneIndex(const std::string& zone) {
+  if (zone.empty()) return 0;
+  if (std::all_of(zone.begin(), zone.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+      zone.size() < 10)
+    return static_cast<uint32_t>(std::stoul(zone));
+  return InterfaceIndex(zone);
+}
+
+bool Matches(const IpAddress& address, AddressFamily family) {
+  return family == AddressFamily::Automatic || address.IsV6() == (family == AddressFamily::IPv6);
 }
 
 }  // namespace
 
-bool IsDottedQuad(const std::string& text) {
-  std::string rest = text;
-  for (int i = 0; i < 3; ++i) {
-    size_t dot = rest.find('.');
-    if (dot == std::string::npos) return false;
-    if (ParsePart(rest.substr(0, dot)) < 0) return false;
-    rest = rest.substr(dot + 1);
+IpAddress NoAddress() { return kNone; }
+
+bool IsNoAddress(const IpAddress& address) { return address == kNone; }
+
+AddressFamily AddressFamilyOf(int32_t stored) {
+  switch (stored) {
+    case 4:
+      return AddressFamily::IPv4;
+    case 6:
+      return AddressFamily::IPv6;
+    default:
+      return AddressFamily::Automatic;
   }
-  return ParsePart(rest) >= 0;
+}
+
+std::optional<IpAddress> ParseAddress(const std::string& text) {
+  if (const auto v4 = ParseIpv4Text(text)) return IpAddress::V4(*v4);
+  if (const auto v6 = SplitIpv6(text)) return IpAddress::V6(v6->bytes, ZoneIndex(v6->zone));
+  return std::nullopt;
+}
+
+IpAddress ResolveAddress(const std::string& text, AddressFamily family) {
+  if (text.empty()) return kNone;
+  if (const auto written = ParseAddress(text); written && !IsNoAddress(*written)) return *written;
+  const std::vector<IpAddress> found = LookUpHostAddresses(text);
+  // IPv4 first, so that a name with both kinds keeps the address it had
+  // before IPv6 was known to the program.
+  const AddressFamily first = family == AddressFamily::Automatic ? AddressFamily::IPv4 : family;
+  for (AddressFamily wanted : {first, family}) {
+    const auto hit = std::find_if(found.begin(), found.end(),
+                                  [wanted](const IpAddress& a) { return Matches(a, wanted); });
+    if (hit != found.end()) return *hit;
+  }
+  return kNone;
+}
+
+std::string AddressToDotted(uint32_t address) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&address);
+  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+         std::to_string(b[3]);
+}
+
+std::string AddressText(const IpAddress& address) {
+  if (!address.IsV6()) return AddressToDotted(address.V4Value());
+  std::string text = Ipv6Text(address.V6Bytes());
+  if (address.Zone() != 0) {
+    const std::string name = InterfaceName(address.Zone());
+    text += "%" + (name.empty() ? std::to_string(address.Zone()) : name);
+  }
+  return text;
+}
+
+std::string AddressToName(const IpAddress& address) {
+  std::string name = LookUpAddressName(address);
+  return name.empty() ? AddressText(address) : name;
+}
+
+bool IsDottedQuad(const std::string& text) { return ParseDecimalQuad(text).has_value(); }
+
+bool IsAddressLiteral(const std::string& text) {
+  return IsDottedQuad(text) || SplitIpv6(text).has_value();
 }
 
 }  // namespace sentrel

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <memory>
 #include <string>
 
@@ -30,10 +31,14 @@ class EchoProbe {
   uint8_t ttl = 255;
   uint8_t tos = 0;
   std::string targetText;  // address or host name
+  // The family that a name in targetText resolves to; an address written
+  // out decides its own.
+  AddressFamily family = AddressFamily::Automatic;
   std::string tag;         // handed back with every result
 
-  // Resolved from targetText at the start of every Run.
-  uint32_t targetAddress() const { return targetAddress_.load(std::memory_order_relaxed); }
+  // Resolved from targetText at the start of every Run; read by the thread
+  // that runs the probe.
+  const IpAddress& targetAddress() const { return targetAddress_; }
   bool stopRequested() const { return stopRequested_.load(std::memory_order_relaxed); }
 
  protected:
@@ -41,11 +46,15 @@ class EchoProbe {
   // missing or refuses a channel (tried again on the next request).
   bool EnsureChannel();
   void ShowMessage(const std::string& text, MessageIcon icon) const;
-  void ResolveTarget() { targetAddress_.store(ResolveAddress(targetText), std::memory_order_relaxed); }
+  void ResolveTarget() { targetAddress_ = ResolveAddress(targetText, family); }
+  // One library request to `target` of either family, on the open channel;
+  // the reply in the record that holds both families' addresses.
+  int SendRequest(const IpAddress& target, std::span<const uint8_t> data,
+                  const IcmpEchoOptions& options, Icmp6EchoReply& reply);
 
   const IcmpContext& context_;
   std::unique_ptr<IcmpChannel> icmpHandle_;
-  std::atomic<uint32_t> targetAddress_{kNoAddress};
+  IpAddress targetAddress_ = NoAddress();
   std::atomic<bool> stopRequested_{false};
 };
 

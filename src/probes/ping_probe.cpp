@@ -51,11 +51,11 @@ void PingProbe::Run() {
 void PingProbe::RunLibrary() {
   // Kept between requests: a worker checks its host every second.
   if (requestData_.size() != dataSize) requestData_.assign(dataSize, 0xA7);
-  IcmpEchoReply reply;
+  Icmp6EchoReply reply;
   int replies = 0;
   if (EnsureChannel() && !stopRequested()) {
     IcmpEchoOptions options{ttl, tos};
-    replies = icmpHandle_->SendEcho(targetAddress(), requestData_, options, reply, timeout);
+    replies = SendRequest(targetAddress(), requestData_, options, reply);
   }
   if (!OnEcho) return;
   if (replies == 1)
@@ -82,7 +82,7 @@ void PingProbe::RunRaw() {
   auto now = std::chrono::steady_clock::now();
   Pending request{NextEchoSequence(), targetAddress(), now,
                   now + std::chrono::milliseconds(std::max(timeout, 0)), OnEcho, tag};
-  if (!EnsureRawSocket()) {
+  if (targetAddress().IsV6() || !EnsureRawSocket()) {
     // Nothing can deliver a later event: a request that cannot be made is
     // reported as unanswered at once, like a failed library request.
     if (request.handler) request.handler(*this, kIpRequestTimedOut, request.target, 0, request.tag);
@@ -101,7 +101,7 @@ void PingProbe::RunRaw() {
     pending_.push_back(std::move(request));
   }
   bool sent = rawSocket_->SetTtl(ttl) && rawSocket_->SetTos(tos) &&
-              rawSocket_->SendTo(targetAddress(), BuildEchoRequest(identifier_, sequence,
+              rawSocket_->SendTo(targetAddress().V4Value(), BuildEchoRequest(identifier_, sequence,
                                                                    MillisecondsWithinHour(), dataSize));
   std::lock_guard lock(pendingMutex_);
   if (!sent) {
@@ -145,7 +145,8 @@ void PingProbe::HandleReadable() {
       pending_.erase(it);
     }
     if (answered.handler)
-      answered.handler(*this, kIpSuccess, reply->address, Milliseconds(now - answered.sent),
+      answered.handler(*this, kIpSuccess, IpAddress::V4(reply->address),
+                       Milliseconds(now - answered.sent),
                        answered.tag);
   }
 }

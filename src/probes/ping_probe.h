@@ -15,10 +15,11 @@ namespace sentrel {
 
 // OnEcho(sender, status, address, rtt, tag): status 0 = echo reply, 11010 =
 // no reply, else the IP status of the answer (e.g. 11013 from a router);
-// address (network byte order) = who answered, the target for 11010; rtt in
-// ms, 0 for 11010; tag = the probe's tag when the request was made.
-using EchoHandler = std::function<void(EchoProbe& sender, uint32_t status, uint32_t address,
-                                       uint32_t rtt, const std::string& tag)>;
+// address = who answered, the target for 11010; rtt in ms, 0 for 11010;
+// tag = the probe's tag when the request was made.
+using EchoHandler = std::function<void(EchoProbe& sender, uint32_t status,
+                                       const IpAddress& address, uint32_t rtt,
+                                       const std::string& tag)>;
 
 // One echo request per Run.
 class PingProbe final : public EchoProbe {
@@ -38,7 +39,8 @@ class PingProbe final : public EchoProbe {
   // Library mode: blocks up to `timeout` ms and raises OnEcho exactly once
   // on the calling thread before returning. Raw modes: sends and returns;
   // OnEcho follows on the notifier's thread with the reply, or with 11010
-  // after `timeout`. Mode 4: shows "No ICMP available", no event.
+  // after `timeout`; the raw socket is IPv4's, so an IPv6 target gets 11010
+  // at once. Mode 4: shows "No ICMP available", no event.
   void Run() override;
 
   // The raw socket's readiness and time-out, as the notifier delivers them.
@@ -48,7 +50,7 @@ class PingProbe final : public EchoProbe {
  private:
   struct Pending {
     uint16_t sequence;
-    uint32_t target;
+    IpAddress target;
     std::chrono::steady_clock::time_point sent;
     std::chrono::steady_clock::time_point deadline;
     EchoHandler handler;

@@ -46,19 +46,19 @@ void TraceProbe::Run() {
   }
   if (!EnsureChannel()) return;
   std::vector<uint8_t> data(dataSize, 0xA7);
-  const uint32_t target = targetAddress();
+  const IpAddress target = targetAddress();
   int32_t hop = 0;
   int sends = 0;  // requests sent with the current TTL
   while (hop < ttl && !stopRequested()) {
     IcmpEchoOptions options{static_cast<uint8_t>(hop + 1), 0};
-    IcmpEchoReply reply;
+    Icmp6EchoReply reply;
     ++sends;
-    if (icmpHandle_->SendEcho(target, data, options, reply, timeout) != 1) {
+    if (SendRequest(target, data, options, reply) != 1) {
       ++hop;
       sends = 0;
       continue;
     }
-    if (reply.Status == kIpSuccess && reply.Address == target) {
+    if (reply.Status == kIpSuccess && reply.Address.SameHost(target)) {
       stopRequested_ = true;
       Record(++hop, reply);
     } else if (reply.Status == kIpTtlExpiredTransit) {
@@ -75,8 +75,8 @@ void TraceProbe::Run() {
   }
 }
 
-void TraceProbe::Record(int32_t hop, const IcmpEchoReply& reply) {
-  hopLines_.push_back(AddressToDotted(reply.Address));
+void TraceProbe::Record(int32_t hop, const Icmp6EchoReply& reply) {
+  hopLines_.push_back(AddressText(reply.Address));
   if (OnHop) OnHop(*this, hop, reply.Address, reply.RoundTripTime);
 }
 

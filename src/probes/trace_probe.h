@@ -11,10 +11,10 @@ namespace sentrel {
 
 class TraceProbe;
 
-// OnHop(sender, hop, address, rtt): hop = the TTL the answer belongs to (the
-// first router is 1); address (network byte order) = who answered; rtt in ms.
-using HopHandler =
-    std::function<void(TraceProbe& sender, int32_t hop, uint32_t address, uint32_t rtt)>;
+// OnHop(sender, hop, address, rtt): hop = the TTL (hop limit) the answer
+// belongs to (the first router is 1); address = who answered; rtt in ms.
+using HopHandler = std::function<void(TraceProbe& sender, int32_t hop, const IpAddress& address,
+                                      uint32_t rtt)>;
 
 // Trace route by rising TTL over the echo library. `ttl` is the highest TTL
 // tried; `tos` is not used (every request has type of service 0).
@@ -34,11 +34,11 @@ class TraceProbe final : public EchoProbe {
   // (modes 3, 4) and raises nothing.
   void Run() override;
 
-  // One dotted address per recorded hop of the last trace, in hop order.
+  // One address text (AddressText) per recorded hop of the last trace, in hop order.
   const std::vector<std::string>& hopLines() const { return hopLines_; }
 
  private:
-  void Record(int32_t hop, const IcmpEchoReply& reply);
+  void Record(int32_t hop, const Icmp6EchoReply& reply);
 
   std::vector<std::string> hopLines_;
 };

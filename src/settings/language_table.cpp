@@ -51,6 +51,7 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("DeleteBtn", "Delete host", "toolbar: tooltip of the Delete button"),
     Label("HelpBtn", "Show help", "toolbar: tooltip of the Help button"),
     Label("Restore", "Restore", "tray menu: Restore"),
+    Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
 });
 
 constexpr auto kHostForm = std::to_array<Caption>({
@@ -68,6 +69,8 @@ constexpr auto kHostForm = std::to_array<Caption>({
     Label("PingBy", "Ping by", "label"),
     Item("Address", "Address", "\"Ping by\" item 0", CaptionList::kPingBy, 0),
     Item("Name", "Name", "\"Ping by\" item 1", CaptionList::kPingBy, 1),
+    Label("IPFamily", "Address family:", "label"),
+    Item("Automatic", "automatic", "\"Address family:\" item 0", CaptionList::kIPFamily, 0),
     Label("TraceRouteBox", "Trace Route", "group"),
     Label("BufferSize", "Send buffer size:", "trace route label"),
     Label("TTL", "Time to live:", "trace route label"),
@@ -243,6 +246,7 @@ void AppendKeys(std::vector<CaptionRead>& reads, std::string_view section,
 std::string_view ListSection(CaptionList list) {
   switch (list) {
     case CaptionList::kPingBy:
+    case CaptionList::kIPFamily:
     case CaptionList::kCheckEvery:
       return kHostFormSection;
     case CaptionList::kLogDetail:

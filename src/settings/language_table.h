@@ -32,6 +32,7 @@ inline constexpr std::string_view kWindowTitleKey = "Caption";
 enum class CaptionList {
   kNone,
   kPingBy,      // host dialog, "Ping by": Address, Name
+  kIPFamily,    // host dialog, "Address family:": Automatic (IPv4 and IPv6 are names)
   kCheckEvery,  // host dialog, "Check every": Always, Month, Week, Day
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never

@@ -1,14 +1,17 @@
 // Fuzz target: the ICMP receive path. Arbitrary datagrams, and errors that
-// quote a request, are handed to the matching code of both socket kinds of
-// the echo library, and to the raw-socket reply parser of the probes.
+// quote a request, are handed to the matching code of both socket kinds and
+// both families (ICMP and ICMPv6) of the echo library, and to the raw-socket
+// reply parser of the probes.
 //
 // The library is driven through its public entry (LoadIcmpLibrary,
-// CreateChannel, SendEcho) exactly as the program drives it; only the socket
-// calls underneath are answered by this file: for an ICMP socket, socket,
+// CreateChannel, SendEcho, SendEcho6) exactly as the program drives it; only
+// the socket calls underneath are answered by this file: for an ICMP socket
+// of the family under test, socket,
 // setsockopt, getsockopt, bind, getsockname, sendmsg, recvmmsg, recvmsg and
 // ppoll are defined here (the program's own definitions take precedence
-// over the C library's) and serve the datagrams of the input. Every other
-// descriptor goes to the kernel unchanged. The socket filters the engine
+// over the C library's) and serve the datagrams of the input; the other
+// family's socket, which every channel also opens, is made and set up and
+// then stays silent. Every other descriptor goes to the kernel unchanged. The socket filters the engine
 // attaches are taken but not applied: every datagram reaches its own checks.
 // Each input loads a library of its own, so the engine under it starts
 // afresh: a new socket, the input's port, sequences from the start. Only a
@@ -26,6 +29,7 @@
 #include <time.h>  // before the kernel header, which uses timespec
 
 #include <linux/errqueue.h>
+#include <netinet/icmp6.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -35,6 +39,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -84,7 +89,9 @@ enum Stamp : uint8_t {
 // What this file's socket knows of the current request and its answers.
 struct FakeSocket {
   int fd = -1;
+  int idleFd = -1;          // the other family's socket
   bool raw = false;
+  bool v6 = false;          // ICMPv6 under test
   uint16_t port = 0;        // the datagram socket's identifier
   IcmpChannel* channel = nullptr;
   std::span<const uint8_t> payload;  // the caller's data
@@ -97,7 +104,8 @@ struct FakeSocket {
   bool sent = false;
   uint16_t identifier = 0;  // of the request as sent
   std::vector<uint16_t> sequences;  // every sequence the request was sent with
-  uint32_t target = 0;
+  uint32_t target = 0;      // IPv4, or the last four bytes of the IPv6 target
+  std::array<uint8_t, 16> target6{};
   int64_t sentRealtimeNs = 0;
   std::deque<Arrival> waiting;
   bool ranDry = false;      // the engine waited with nothing more to come
@@ -108,6 +116,18 @@ struct FakeSocket {
 FakeSocket g_socket;
 
 bool IsOurs(int fd) { return fd >= 0 && fd == g_socket.fd; }
+bool IsIdle(int fd) { return fd >= 0 && fd == g_socket.idleFd; }
+
+// The IPv6 address that stands for the input's 32 bits: fd00::/96 and them.
+std::array<uint8_t, 16> Six(uint32_t bits) {
+  std::array<uint8_t, 16> address{0xfd};
+  std::memcpy(&address[12], &bits, 4);
+  return address;
+}
+
+IpAddress AddressOf(uint32_t bits) {
+  return g_socket.v6 ? IpAddress::V6(Six(bits)) : IpAddress::V4(bits);
+}
 
 uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 void Store16(uint8_t* p, uint16_t value) {
@@ -135,9 +155,9 @@ bool NamesOurRequest(const uint8_t* idAndSequence) {
   return Load16(idAndSequence) == g_socket.identifier && OurSequence(Load16(idAndSequence + 2));
 }
 
-// Where the ICMP message starts: after the IP header for a raw socket.
+// Where the ICMP message starts: after the IP header for a raw IPv4 socket.
 std::size_t IcmpOffset(const std::vector<uint8_t>& bytes, bool raw) {
-  if (!raw) return 0;
+  if (!raw || g_socket.v6) return 0;
   return bytes.empty() ? 0 : std::size_t{bytes[0] & 0x0Fu} * 4;
 }
 
@@ -160,6 +180,16 @@ void ApplyStamps(Arrival& a) {
   }
   if (!g_socket.raw) return;
   const std::size_t quoted = icmp + 8;
+  if (g_socket.v6) {
+    // The quoted IPv6 header is 40 bytes, the destination at 24.
+    if (a.stamps & kStampTarget && b.size() >= quoted + 40)
+      std::memcpy(&b[quoted + 24], g_socket.target6.data(), 16);
+    if (a.stamps & kStampQuoted && b.size() >= quoted + 48) {
+      Store16(&b[quoted + 44], g_socket.identifier);
+      Store16(&b[quoted + 46], sequence);
+    }
+    return;
+  }
   if (b.size() < quoted + 20) return;
   if (a.stamps & kStampTarget) std::memcpy(&b[quoted + 16], &g_socket.target, 4);
   const std::size_t request = quoted + std::size_t{b[quoted] & 0x0Fu} * 4;
@@ -182,9 +212,22 @@ std::size_t IcmpIpHeader(const uint8_t* p, std::size_t size, std::size_t after) 
 // sequences; an ICMP error (unreachable, source quench, time exceeded,
 // parameter problem) that quotes such a request sent to its target; an
 // error-queue entry that returns such a request.
+bool MustAccept6(const Arrival& a, std::size_t seen) {
+  const uint8_t* b = a.bytes.data();
+  if (seen < 8) return false;
+  if (b[0] == ICMP6_ECHO_REPLY) return NamesOurRequest(b + 4);
+  // Datagram sockets get errors through the error queue only.
+  if (!g_socket.raw || b[0] < 1 || b[0] > 4 || seen < 56) return false;
+  const uint8_t* quoted = b + 8;
+  const uint8_t* request = quoted + 40;
+  return quoted[0] >> 4 == 6 && quoted[6] == IPPROTO_ICMPV6 && request[0] == ICMP6_ECHO_REQUEST &&
+         NamesOurRequest(request + 4) && std::memcmp(quoted + 24, g_socket.target6.data(), 16) == 0;
+}
+
 bool MustAccept(const Arrival& a, std::size_t seen) {
   const uint8_t* b = a.bytes.data();
   if (a.queue == Queue::Error) return seen >= 8 && NamesOurRequest(b + 4);
+  if (g_socket.v6) return MustAccept6(a, seen);
   if (!g_socket.raw) return seen >= 8 && b[0] == 0 && NamesOurRequest(b + 4);
   const std::size_t icmp = IcmpIpHeader(b, seen, 8);
   if (icmp == 0) return false;
@@ -253,7 +296,15 @@ ssize_t Hand(std::deque<Arrival>::iterator it, msghdr* message) {
     if (copied > 0) std::memcpy(message->msg_iov[0].iov_base, a.bytes.data(), copied);
     if (copied < a.bytes.size()) message->msg_flags |= MSG_TRUNC;
   }
-  if (message->msg_name != nullptr && message->msg_namelen >= sizeof(sockaddr_in)) {
+  if (g_socket.v6 && message->msg_name != nullptr && message->msg_namelen >= sizeof(sockaddr_in6)) {
+    sockaddr_in6 from{};
+    from.sin6_family = AF_INET6;
+    const auto address = errorQueue ? g_socket.target6 : Six(a.from);
+    std::memcpy(&from.sin6_addr, address.data(), 16);
+    std::memcpy(message->msg_name, &from, sizeof from);
+    message->msg_namelen = sizeof from;
+  } else if (!g_socket.v6 && message->msg_name != nullptr &&
+             message->msg_namelen >= sizeof(sockaddr_in)) {
     sockaddr_in from{};
     from.sin_family = AF_INET;
     from.sin_addr.s_addr = errorQueue ? g_socket.target : a.from;
@@ -267,7 +318,20 @@ ssize_t Hand(std::deque<Arrival>::iterator it, msghdr* message) {
                          static_cast<long>(at % 1'000'000'000)};
     PutControl(message, SOL_SOCKET, SO_TIMESTAMPNS, &stamp, sizeof stamp, used);
   }
-  if (errorQueue) {
+  if (errorQueue && g_socket.v6) {
+    struct {
+      sock_extended_err error;
+      sockaddr_in6 offender;
+    } extended{};
+    extended.error.ee_errno = static_cast<uint32_t>(a.error);
+    extended.error.ee_origin = a.origin;
+    extended.error.ee_type = a.type;
+    extended.error.ee_code = a.code;
+    extended.offender.sin6_family = AF_INET6;
+    const auto offender = Six(a.from);
+    std::memcpy(&extended.offender.sin6_addr, offender.data(), 16);
+    PutControl(message, SOL_IPV6, IPV6_RECVERR, &extended, sizeof extended, used);
+  } else if (errorQueue) {
     struct {
       sock_extended_err error;
       sockaddr_in offender;
@@ -305,9 +369,13 @@ void CheckRequest(const msghdr* message) {
     const auto* part = static_cast<const uint8_t*>(message->msg_iov[i].iov_base);
     request.insert(request.end(), part, part + message->msg_iov[i].iov_len);
   }
-  FUZZ_CHECK(request.size() == 8 + g_socket.payload.size() && request[0] == 8 &&
-             request[1] == 0);
-  FUZZ_CHECK(InternetChecksum(request) == 0);
+  FUZZ_CHECK(request.size() == 8 + g_socket.payload.size() && request[1] == 0);
+  if (g_socket.v6) {
+    // The kernel fills in the checksum, which covers the addresses.
+    FUZZ_CHECK(request[0] == ICMP6_ECHO_REQUEST && request[2] == 0 && request[3] == 0);
+  } else {
+    FUZZ_CHECK(request[0] == 8 && InternetChecksum(request) == 0);
+  }
   FUZZ_CHECK(std::equal(request.begin() + 8, request.end(), g_socket.payload.begin()));
   g_socket.identifier = g_socket.raw ? Load16(&request[4]) : g_socket.port;
   const uint16_t sequence = Load16(&request[6]);
@@ -317,10 +385,20 @@ void CheckRequest(const msghdr* message) {
 }
 
 // The checks the kernel makes of a send's control data: TTL 1..255 as an
-// int, TOS 0..255 as an int or a byte. Returns the errno of a refusal, or 0.
+// int, TOS 0..255 as an int or a byte; for IPv6 hop limit and traffic class
+// -1..255 as an int. Returns the errno of a refusal, or 0.
 int ControlError(const msghdr* message) {
   auto* header = const_cast<msghdr*>(message);
   for (cmsghdr* c = CMSG_FIRSTHDR(header); c != nullptr; c = CMSG_NXTHDR(header, c)) {
+    if (g_socket.v6) {
+      if (c->cmsg_level != IPPROTO_IPV6) return EINVAL;
+      if (c->cmsg_type != IPV6_HOPLIMIT && c->cmsg_type != IPV6_TCLASS) return EINVAL;
+      if (c->cmsg_len != CMSG_LEN(sizeof(int))) return EINVAL;
+      int value = 0;
+      std::memcpy(&value, CMSG_DATA(c), sizeof value);
+      if (value < -1 || value > 255) return EINVAL;
+      continue;
+    }
     if (c->cmsg_level != IPPROTO_IP) continue;
     if (c->cmsg_type != IP_TTL && c->cmsg_type != IP_TOS) return EINVAL;
     int value = 0;
@@ -342,9 +420,16 @@ int ControlError(const msghdr* message) {
 extern "C" {
 
 int socket(int domain, int type, int protocol) noexcept {
-  if (domain == AF_INET && protocol == IPPROTO_ICMP) {
+  const bool icmp4 = domain == AF_INET && protocol == IPPROTO_ICMP;
+  const bool icmp6 = domain == AF_INET6 && protocol == IPPROTO_ICMPV6;
+  if (icmp4 || icmp6) {
     // A real descriptor, so that closing it needs nothing from this file.
-    g_socket.fd = eventfd(0, EFD_CLOEXEC);
+    const int fd = eventfd(0, EFD_CLOEXEC);
+    if (icmp6 != g_socket.v6) {
+      g_socket.idleFd = fd;
+      return fd;
+    }
+    g_socket.fd = fd;
     g_socket.raw = (type & 0xF) == SOCK_RAW;
     return g_socket.fd;
   }
@@ -352,6 +437,7 @@ int socket(int domain, int type, int protocol) noexcept {
 }
 
 int setsockopt(int fd, int level, int name, const void* value, socklen_t length) noexcept {
+  if (IsIdle(fd)) return 0;
   if (!IsOurs(fd)) return static_cast<int>(syscall(SYS_setsockopt, fd, level, name, value, length));
   if (level == SOL_SOCKET && length >= sizeof(int)) {
     int number = 0;
@@ -379,23 +465,28 @@ int getsockopt(int fd, int level, int name, void* value, socklen_t* length) noex
 }
 
 int bind(int fd, const sockaddr* address, socklen_t length) noexcept {
+  if (IsIdle(fd)) return 0;
   if (!IsOurs(fd)) return static_cast<int>(syscall(SYS_bind, fd, address, length));
   return 0;
 }
 
 int getsockname(int fd, sockaddr* address, socklen_t* length) noexcept {
-  if (!IsOurs(fd)) return static_cast<int>(syscall(SYS_getsockname, fd, address, length));
-  sockaddr_in self{};
-  self.sin_family = AF_INET;
-  self.sin_port = htons(g_socket.port);
-  std::memcpy(address, &self, std::min<std::size_t>(*length, sizeof self));
-  *length = sizeof self;
+  if (!IsOurs(fd) && !IsIdle(fd))
+    return static_cast<int>(syscall(SYS_getsockname, fd, address, length));
+  // The port stands at the same place in both families' records.
+  sockaddr_in6 self{};
+  self.sin6_family = g_socket.v6 == IsOurs(fd) ? AF_INET6 : AF_INET;
+  self.sin6_port = htons(g_socket.port);
+  const std::size_t size = self.sin6_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  std::memcpy(address, &self, std::min<std::size_t>(*length, size));
+  *length = static_cast<socklen_t>(size);
   return 0;
 }
 
 ssize_t sendmsg(int fd, const msghdr* message, int flags) {
   if (!IsOurs(fd)) return syscall(SYS_sendmsg, fd, message, flags);
-  if (message->msg_name == nullptr || message->msg_namelen < sizeof(sockaddr_in)) {
+  const std::size_t nameSize = g_socket.v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (message->msg_name == nullptr || message->msg_namelen < nameSize) {
     errno = EDESTADDRREQ;
     return -1;
   }
@@ -409,9 +500,16 @@ ssize_t sendmsg(int fd, const msghdr* message, int flags) {
     errno = g_socket.lastSendError = g_socket.sendError;
     return -1;
   }
-  sockaddr_in target{};
-  std::memcpy(&target, message->msg_name, sizeof target);
-  g_socket.target = target.sin_addr.s_addr;
+  if (g_socket.v6) {
+    sockaddr_in6 target{};
+    std::memcpy(&target, message->msg_name, sizeof target);
+    std::memcpy(g_socket.target6.data(), &target.sin6_addr, 16);
+    std::memcpy(&g_socket.target, &g_socket.target6[12], 4);
+  } else {
+    sockaddr_in target{};
+    std::memcpy(&target, message->msg_name, sizeof target);
+    g_socket.target = target.sin_addr.s_addr;
+  }
   g_socket.sent = true;
   g_socket.sentRealtimeNs = RealtimeNs();
   std::size_t length = 0;
@@ -513,7 +611,7 @@ void CheckRawEchoParser(const std::vector<uint8_t>& datagram, uint16_t identifie
 
 struct Outcome {
   int answered = 0;
-  IcmpEchoReply reply;
+  Icmp6EchoReply reply;  // both families' replies
   int64_t waitedUs = 0;
 };
 
@@ -531,7 +629,14 @@ Outcome SendOneEcho(bool raw, uint32_t address, std::span<const uint8_t> payload
   g_socket.channel = channel.get();
   Outcome out;
   const auto start = std::chrono::steady_clock::now();
-  out.answered = channel->SendEcho(address, payload, options, out.reply, kTimeoutMs);
+  if (g_socket.v6) {
+    out.answered = channel->SendEcho6(AddressOf(address), payload, options, out.reply, kTimeoutMs);
+  } else {
+    IcmpEchoReply reply;
+    out.answered = channel->SendEcho(address, payload, options, reply, kTimeoutMs);
+    out.reply = {IpAddress::V4(reply.Address), reply.Status, reply.RoundTripTime,
+                 reply.RoundTripMicroseconds};
+  }
   out.waitedUs = std::chrono::duration_cast<std::chrono::microseconds>(
                      std::chrono::steady_clock::now() - start).count();
   g_socket.channel = nullptr;
@@ -545,6 +650,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const uint8_t setup = input.Byte();
   const bool raw = setup & 1;
   g_socket = FakeSocket{};
+  g_socket.v6 = setup & 0x10;
   g_socket.port = input.Word();
   g_socket.sendFailures = setup >> 1 & 7;
   g_socket.sendError = input.Byte();
@@ -574,13 +680,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     a.error = input.Byte();
     const std::string_view bytes = input.Take(input.Word() % 1100);
     a.bytes.assign(bytes.begin(), bytes.end());
-    if (raw) CheckRawEchoParser(a.bytes, a.from & 0xFFFF, a.from >> 16, a.from);
+    if (raw && !g_socket.v6) CheckRawEchoParser(a.bytes, a.from & 0xFFFF, a.from >> 16, a.from);
     g_socket.waiting.push_back(std::move(a));
   }
 
   const Outcome out = SendOneEcho(raw, address, payload, options);
-  g_socket.fd = -1;  // closed with the engine
-  const IcmpEchoReply& reply = out.reply;
+  g_socket.fd = g_socket.idleFd = -1;  // closed with the engines
+  const Icmp6EchoReply& reply = out.reply;
+  const IpAddress target = AddressOf(address);
 
   FUZZ_CHECK(out.answered == 0 || out.answered == 1);
   // The round trip is measured inside the wait, and may use the receive
@@ -593,15 +700,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (!g_socket.sent) {
     // Refused before it left: no answer, the target as the address, the
     // refusal's status.
-    FUZZ_CHECK(out.answered == 0 && reply.Address == address);
+    FUZZ_CHECK(out.answered == 0 && reply.Address == target);
     FUZZ_CHECK(reply.Status == IpStatusFromErrno(g_socket.lastSendError));
     return 0;
   }
   FUZZ_CHECK(g_socket.target == address);
+  if (g_socket.v6) FUZZ_CHECK(g_socket.target6 == Six(address));
   if (!g_socket.accepted) {
     // Nothing about us came: the engine read all there was, then timed out.
     FUZZ_CHECK(g_socket.ranDry || out.waitedUs >= int64_t{kTimeoutMs} * 1000);
-    FUZZ_CHECK(out.answered == 0 && reply.Status == kIpRequestTimedOut && reply.Address == address);
+    FUZZ_CHECK(out.answered == 0 && reply.Status == kIpRequestTimedOut && reply.Address == target);
     return 0;
   }
 
@@ -609,27 +717,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const Arrival& a = *g_socket.accepted;
   const std::vector<uint8_t>& b = a.bytes;
   if (a.queue == Queue::Error) {
-    if (a.origin == SO_EE_ORIGIN_ICMP) {
+    if (a.origin == (g_socket.v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
       // A router's error: an answer, from the router.
-      FUZZ_CHECK(out.answered == 1 && reply.Address == a.from);
-      FUZZ_CHECK(reply.Status == IpStatusFromIcmp(a.type, a.code));
+      FUZZ_CHECK(out.answered == 1 && reply.Address == AddressOf(a.from));
+      FUZZ_CHECK(reply.Status == (g_socket.v6 ? IpStatusFromIcmp6(a.type, a.code)
+                                              : IpStatusFromIcmp(a.type, a.code)));
     } else {
       // Our own stack refused the request: no answer, the target's address.
-      FUZZ_CHECK(out.answered == 0 && reply.Address == address);
+      FUZZ_CHECK(out.answered == 0 && reply.Address == target);
       FUZZ_CHECK(reply.Status == IpStatusFromErrno(a.error));
     }
     return 0;
   }
   FUZZ_CHECK(out.answered == 1);
   const std::size_t icmp = IcmpOffset(b, raw);
-  const uint32_t source = raw ? LoadAddress(&b[12]) : a.from;
+  const IpAddress source = raw && !g_socket.v6 ? IpAddress::V4(LoadAddress(&b[12])) : AddressOf(a.from);
   FUZZ_CHECK(reply.Address == source);
-  if (b[icmp] == 0) {
+  if (b[icmp] == (g_socket.v6 ? ICMP6_ECHO_REPLY : 0)) {
     FUZZ_CHECK(reply.Status == kIpSuccess);
   } else {
     // Raw socket: an error message about our request, quoted inside it.
     FUZZ_CHECK(raw);
-    FUZZ_CHECK(reply.Status == IpStatusFromIcmp(b[icmp], b[icmp + 1]) &&
+    FUZZ_CHECK(reply.Status == (g_socket.v6 ? IpStatusFromIcmp6(b[icmp], b[icmp + 1])
+                                            : IpStatusFromIcmp(b[icmp], b[icmp + 1])) &&
                reply.Status != kIpSuccess);
   }
   return 0;

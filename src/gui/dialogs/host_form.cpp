@@ -16,13 +16,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "common/text.h"
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
+#include "gui/dialogs/dialog_fit.h"
 #include "gui/dialogs/schedule_fields.h"
+#include "gui/dialogs/schedule_widgets.h"
 #include "gui/language_captions.h"
 #include "gui/wait_cursor.h"
 #include "platform/desktop.h"
@@ -38,9 +41,10 @@ constexpr auto kPageKeys = std::to_array<const char*>(
     {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
-// around), digits and dots, and at most two digits.
+// around), what an IPv4 or IPv6 address with a zone is written with, and at
+// most two digits.
 constexpr const char* kDigits = "[0-9]{0,9}";
-constexpr const char* kDigitsAndDots = "[0-9.]*";
+constexpr const char* kAddressCharacters = "[0-9A-Fa-f.:]*(%[0-9A-Za-z._-]*)?";
 constexpr const char* kTwoDigits = "[0-9]{0,2}";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -189,6 +193,7 @@ HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& cha
   Connect();
   Fill(FormValuesOf(HostSettings{}));
   UpdateAccessibleNames();
+  KeepCaptionsWhole(*this);
 }
 
 QWidget* HostForm::BuildGeneralPage() {
@@ -198,7 +203,7 @@ QWidget* HostForm::BuildGeneralPage() {
   auto* info = new QGroupBox("Host Info");
   info->setObjectName("HostInfo");
   auto* hostIPLabel = MakeLabel("HostIP", "Host IP:");
-  hostIP_ = MakeEdit("HostIPEdit", kDigitsAndDots);
+  hostIP_ = MakeEdit("HostIPEdit", kAddressCharacters);
   toName_ = MakeButton("ToName", ">> Name");
   auto* hostNameLabel = MakeLabel("HostName", "Computer name:");
   hostName_ = MakeEdit("HostNameEdit");
@@ -231,13 +236,19 @@ QWidget* HostForm::BuildGeneralPage() {
   // data file and cannot be changed here.
   pingByLabel->setEnabled(false);
   pingBy_->setEnabled(false);
+  auto* ipFamilyLabel = MakeLabel("IPFamily", "Address family:");
+  ipFamily_ = new QComboBox;
+  ipFamily_->setObjectName("IPFamilyCombo");
+  ipFamily_->addItems({"automatic", "IPv4", "IPv6"});
+  ipFamilyLabel->setBuddy(ipFamily_);
   auto* pingGrid = new QGridLayout(ping);
   const int pingRows = AddRows(*pingGrid, {{retriesLabel, retries_},
                                            {timeOutLabel, timeOut_},
                                            {pbsLabel, pbs_},
                                            {pttlLabel, pttl_},
                                            {ptosLabel, ptos_},
-                                           {pingByLabel, pingBy_}});
+                                           {pingByLabel, pingBy_},
+                                           {ipFamilyLabel, ipFamily_}});
   pingGrid->setRowStretch(pingRows, 1);
 
   auto* traceBox = new QGroupBox("Trace Route");
@@ -249,7 +260,6 @@ QWidget* HostForm::BuildGeneralPage() {
   auto* traceTTLLabel = MakeLabel("TTL", "Time to live:");
   traceTTL_ = MakeEdit("TraceTTLEdit", kDigits, kNumberWidth);
   auto* maxNumHopsLabel = MakeLabel("MaxNumHops", "Max. number of hops to search for target:");
-  maxNumHopsLabel->setWordWrap(true);
   maxNumHops_ = MakeEdit("MaxNumHopsEdit", kDigits, kNumberWidth);
   maxNumHopsLabel->setEnabled(false);
   maxNumHops_->setEnabled(false);
@@ -259,7 +269,7 @@ QWidget* HostForm::BuildGeneralPage() {
                                              {traceTTLLabel, traceTTL_},
                                              {maxNumHopsLabel, maxNumHops_}});
   traceGrid->setRowStretch(traceRows, 1);
-  traceGrid->setColumnStretch(0, 1);
+  traceGrid->setColumnStretch(1, 1);
 
   useAsDefault_ = MakeCheck("Default", "Use as default");
 
@@ -288,28 +298,10 @@ QWidget* HostForm::BuildSchedulePage() {
   day_ = MakeEdit("DayOfMonthEdit", kDigits, 60);
   dayLabel_->setBuddy(day_);
 
-  auto* daysBox = new QGroupBox("Days of week");
-  daysBox->setObjectName("DaysOfWeek");
-  auto* daysGrid = new QGridLayout(daysBox);
-  for (std::size_t i = 0; i < days_.size(); ++i) {
-    days_[i] = MakeCheck(kDayKeys[i], kDayKeys[i]);
-    daysGrid->addWidget(days_[i], static_cast<int>(i / 4), static_cast<int>(i % 4));
-  }
+  QGroupBox* daysBox = MakeDaysOfWeekBox(days_);
 
   timeLabel_ = MakeLabel("TimeLabel", "Time:");
-  times_ = new QListWidget;
-  times_->setObjectName("TimesList");
-  times_->setFlow(QListView::TopToBottom);
-  times_->setWrapping(true);
-  times_->setResizeMode(QListView::Adjust);
-  times_->setUniformItemSizes(true);
-  times_->setSpacing(1);
-  times_->setSelectionMode(QAbstractItemView::SingleSelection);
-  for (int slot = 0; slot < kTimeSlots; ++slot) {
-    auto* item = new QListWidgetItem(Q(HalfHourText(slot)), times_);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Unchecked);
-  }
+  times_ = MakeTimeGrid("TimesList");
   timeLabel_->setBuddy(times_);
 
   pingIntervalLabel_ = MakeLabel("PingInterval", "Ping interval(sec):");
@@ -323,11 +315,11 @@ QWidget* HostForm::BuildSchedulePage() {
   grid->addWidget(day_, 1, 1, Qt::AlignLeft);
   grid->addWidget(daysBox, 2, 0, 1, 2);
   grid->addWidget(timeLabel_, 3, 0, Qt::AlignTop);
-  grid->addWidget(times_, 3, 1);
+  grid->addWidget(times_, 3, 1, Qt::AlignLeft | Qt::AlignTop);
   grid->addWidget(pingIntervalLabel_, 4, 0);
   grid->addWidget(pingInterval_, 4, 1, Qt::AlignLeft);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(3, 1);
+  grid->setRowStretch(5, 1);
   return page;
 }
 
@@ -362,7 +354,7 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   p.params = MakeEdit(prefix + "ParamsEdit");
   p.paramsLabel->setBuddy(p.params);
   p.runTraceRoute = MakeCheck("RunTraceRoute", "Run Trace Route");
-  for (QPushButton* small : {p.wavBrowse, p.programBrowse}) small->setFixedWidth(32);
+  for (QPushButton* small : {p.wavBrowse, p.programBrowse}) NarrowToCaption(*small);
 
   auto* grid = new QGridLayout(options);
   int row = 0;
@@ -463,10 +455,11 @@ QWidget* HostForm::BuildLightPage() {
 
 void HostForm::Connect() {
   connect(checkEvery_, &QComboBox::currentIndexChanged, this, [this] { ApplyEnablingRules(); });
-  connect(day_, &QLineEdit::textChanged, this, [this] { KeepWithin(day_, kFirstDay, kLastDay); });
-  connect(traceBufferSize_, &QLineEdit::textChanged, this,
-          [this] { KeepWithin(traceBufferSize_, 1, 255); });
-  connect(traceTTL_, &QLineEdit::textChanged, this, [this] { KeepWithin(traceTTL_, 1, 255); });
+  // The bounds are kept once the field is left (or "Ok" clicked), so that
+  // a field can be cleared and typed anew without a value put in between.
+  for (QLineEdit* field : ClampedFields()) {
+    connect(field, &QLineEdit::editingFinished, this, [this, field] { KeepBounds(field); });
+  }
   for (QLineEdit* field : lightTimes_) {
     connect(field, &QLineEdit::textChanged, this, [this, field] { CheckThreshold(field); });
   }
@@ -483,8 +476,6 @@ void HostForm::ConnectAlarmPage(AlarmPage& p) {
   for (QCheckBox* box : {p.master, p.playWav, p.sendLan, p.sendEmail, p.runPrg}) {
     connect(box, &QCheckBox::toggled, this, [this] { ApplyEnablingRules(); });
   }
-  QLineEdit* count = p.repeatCount;
-  connect(count, &QLineEdit::textChanged, this, [this, count] { CheckRepeatCount(count); });
   AlarmPage* page = &p;
   connect(p.wavTest, &QPushButton::clicked, this, [this, page] { TestWav(*page); });
   connect(p.lanTest, &QPushButton::clicked, this, [this, page] { TestLan(*page); });
@@ -515,6 +506,7 @@ void HostForm::Fill(const HostFormValues& v) {
   pttl_->setText(Q(v.pttl));
   ptos_->setText(Q(v.ptos));
   pingBy_->setCurrentIndex(v.pingByAddress ? 0 : 1);
+  ipFamily_->setCurrentIndex(v.addressFamily);
   traceTimeOut_->setText(Q(v.traceTimeOut));
   traceBufferSize_->setText(Q(v.traceBufferSize));
   traceTTL_->setText(Q(v.traceTTL));
@@ -566,6 +558,7 @@ HostFormValues HostForm::Values() const {
   v.pttl = Kept(pttl_->text(), filled_.pttl);
   v.ptos = Kept(ptos_->text(), filled_.ptos);
   v.pingByAddress = pingBy_->currentIndex() == 0;
+  v.addressFamily = ipFamily_->currentIndex();
   v.traceTimeOut = Kept(traceTimeOut_->text(), filled_.traceTimeOut);
   v.traceBufferSize = Kept(traceBufferSize_->text(), filled_.traceBufferSize);
   v.traceTTL = Kept(traceTTL_->text(), filled_.traceTTL);
@@ -642,6 +635,10 @@ void HostForm::ApplyAlarmEnabling(AlarmPage& p, const AlarmEnabling& e) {
 void HostForm::showEvent(QShowEvent* event) {
   ApplyEnablingRules();
   QDialog::showEvent(event);
+  if (!event->spontaneous()) {
+    FitToContents(*this);
+    adjustPosition(parentWidget());
+  }
 }
 
 void HostForm::keyPressEvent(QKeyEvent* event) {
@@ -656,6 +653,7 @@ void HostForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void HostForm::OkClicked() {
+  for (QLineEdit* field : ClampedFields()) KeepBounds(field);
   const HostFormValues values = Values();
   const std::string report = OkCheckReport(values);
   if (!report.empty()) {
@@ -670,18 +668,24 @@ void HostForm::ShowError(std::string_view message) {
   desktop_.ShowMessage(ErrorBoxText(message), std::string(kErrorBoxCaption), MessageIcon::None);
 }
 
-void HostForm::KeepWithin(QLineEdit* field, int32_t low, int32_t high) {
-  if (filling_) return;
-  if (const auto kept = KeptWithin(field->text().toStdString(), low, high)) {
-    field->setText(Q(*kept));
-    desktop_.Beep();
-  }
+std::array<QLineEdit*, 5> HostForm::ClampedFields() const {
+  return {day_, traceBufferSize_, traceTTL_, renewal_.repeatCount, loss_.repeatCount};
 }
 
-void HostForm::CheckRepeatCount(QLineEdit* field) {
-  if (filling_) return;
-  if (const auto fixed = RepeatCountFix(field->text().toStdString())) {
-    field->setText(Q(*fixed));
+void HostForm::KeepBounds(QLineEdit* field) {
+  // A text the user has not typed in since it was filled stays as stored.
+  if (filling_ || !field->isModified()) return;
+  const std::string text = field->text().toStdString();
+  std::optional<std::string> kept;
+  if (field == day_) {
+    kept = KeptWithin(text, kFirstDay, kLastDay);
+  } else if (field == traceBufferSize_ || field == traceTTL_) {
+    kept = KeptWithin(text, 1, 255);
+  } else {
+    kept = RepeatCountFix(text);
+  }
+  if (kept) {
+    field->setText(Q(*kept));
     desktop_.Beep();
   }
 }
@@ -712,7 +716,9 @@ void HostForm::LookUpAddress() {
   std::optional<std::string> address;
   {
     WaitCursor wait;
-    address = LookUpHostAddress(Kept(hostName_->text(), filled_.hostName), services_.lookups);
+    address = LookUpHostAddress(Kept(hostName_->text(), filled_.hostName),
+                                AddressFamilyOf(AddressFamilyOfItem(ipFamily_->currentIndex())),
+                                services_.lookups);
   }
   if (address) {
     hostIP_->setText(Q(*address));
@@ -794,6 +800,8 @@ void HostForm::ShowCaption(const Caption& caption, const QString& text) {
     checkEvery_->setItemText(caption.item, text);
   } else if (caption.list == CaptionList::kPingBy) {
     pingBy_->setItemText(caption.item, text);
+  } else if (caption.list == CaptionList::kIPFamily) {
+    ipFamily_->setItemText(caption.item, text);
   } else if (const int page = PageOf(caption.key); page >= 0) {
     tabs_->setTabText(page, text);
     // The template groups take the captions of the two alarm pages.
@@ -872,6 +880,7 @@ QString ChooseFileWithDialog(QWidget* owner, const FileChooserRequest& request) 
   }
   dialog.setDirectory(folder);
   if (!start.isDir()) dialog.selectFile(start.fileName());
+  FitFileChooser(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }

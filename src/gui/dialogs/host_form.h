@@ -139,8 +139,10 @@ class HostForm final : public QDialog, public HostEditor {
 
   void OkClicked();
   void ShowError(std::string_view message);
-  void KeepWithin(QLineEdit* field, int32_t low, int32_t high);
-  void CheckRepeatCount(QLineEdit* field);
+  std::array<QLineEdit*, 5> ClampedFields() const;
+  // Puts a clamped field ("Day:", the trace route's buffer size and time to
+  // live, a count of repeats) back within its bounds, with a beep.
+  void KeepBounds(QLineEdit* field);
   void CheckThreshold(QLineEdit* field);
   void LookUpName();
   void LookUpAddress();
@@ -176,6 +178,7 @@ class HostForm final : public QDialog, public HostEditor {
   QLineEdit* pttl_ = nullptr;
   QLineEdit* ptos_ = nullptr;
   QComboBox* pingBy_ = nullptr;
+  QComboBox* ipFamily_ = nullptr;
   QLabel* traceTimeOutLabel_ = nullptr;
   QLineEdit* traceTimeOut_ = nullptr;
   QLineEdit* traceBufferSize_ = nullptr;

@@ -146,6 +146,7 @@ HostSettings ReadHostSettings(const HostEntry& host) {
   s.MaxNumHops = host.MaxNumHops;
   for (std::size_t i = 0; i < s.LightTimes.size(); ++i) s.LightTimes[i] = host.LightTimes[i];
   s.PingByIP = host.PingByIP;
+  s.IPFamily = host.IPFamily;
   s.UseAsDefault = host.UseAsDefault;
   s.OnRenewal = ReadAlarm(host.OnRenewal);
   s.OnLoss = ReadAlarm(host.OnLoss);
@@ -172,6 +173,7 @@ void WriteHostSettings(const HostSettings& s, HostEntry& host) {
   Store(host.MaxNumHops, s.MaxNumHops);
   for (std::size_t i = 0; i < s.LightTimes.size(); ++i) Store(host.LightTimes[i], s.LightTimes[i]);
   Store(host.PingByIP, s.PingByIP);
+  Store(host.IPFamily, s.IPFamily);
   Store(host.UseAsDefault, s.UseAsDefault);
   WriteAlarm(s.OnRenewal, host.OnRenewal);
   WriteAlarm(s.OnLoss, host.OnLoss);
@@ -188,6 +190,7 @@ HostFormValues FormValuesOf(const HostSettings& s) {
   v.pttl = Decimal(s.PTTL);
   v.ptos = Decimal(s.PTOS);
   v.pingByAddress = s.PingByIP;
+  v.addressFamily = AddressFamilyItem(s.IPFamily);
   v.traceTimeOut = Decimal(s.TraceTimeOut);
   v.traceBufferSize = Decimal(s.TraceBufferSize);
   v.traceTTL = Decimal(s.TraceTTL);
@@ -229,6 +232,7 @@ HostSettings SettingsFromForm(const HostFormValues& v) {
     s.LightTimes[i] = ParseLenientInt(v.lightTimes[i]);
   }
   s.PingByIP = v.pingByAddress;
+  s.IPFamily = AddressFamilyOfItem(v.addressFamily);
   s.UseAsDefault = v.useAsDefault;
   s.OnRenewal = AlarmFromValues(v.renewal);
   s.OnLoss = AlarmFromValues(v.loss);
@@ -241,7 +245,7 @@ std::string OkCheckReport(const HostFormValues& v) {
     report += message;
     report += "\r\n";
   };
-  if (v.pingByAddress && !IsDottedQuad(v.hostIP)) fail("Incorrect IP address !!!");
+  if (v.pingByAddress && !IsAddressLiteral(v.hostIP)) fail("Incorrect IP address !!!");
 
   std::array<int32_t, 4> t{};
   for (std::size_t i = 0; i < t.size(); ++i) t[i] = ParseLenientInt(v.lightTimes[i]);
@@ -321,25 +325,41 @@ std::optional<std::string> MailTestRefusal(int32_t port, std::string_view addres
   return std::nullopt;
 }
 
+int AddressFamilyItem(int32_t family) {
+  switch (AddressFamilyOf(family)) {
+    case AddressFamily::IPv4:
+      return 1;
+    case AddressFamily::IPv6:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+int32_t AddressFamilyOfItem(int item) {
+  static constexpr std::array<int32_t, 3> kFamilies{0, 4, 6};
+  return item > 0 && item < 3 ? kFamilies[static_cast<std::size_t>(item)] : 0;
+}
+
 AddressLookups SystemLookups() {
-  return {DottedToAddress, ResolveAddress, AddressToName, LocalComputerName};
+  return {ParseAddress, ResolveAddress, AddressToName, LocalComputerName};
 }
 
 std::optional<std::string> LookUpHostName(const std::string& hostIP, const AddressLookups& lookups) {
-  const uint32_t address = lookups.dottedToAddress(hostIP);
+  const IpAddress address = lookups.parse(hostIP).value_or(NoAddress());
   const std::string name = lookups.nameOf(address);
-  // The reverse lookup answers with the dotted text when it finds no name.
-  if (name.empty() || name == AddressToDotted(address)) return std::nullopt;
+  // The reverse lookup answers with the address text when it finds no name.
+  if (name.empty() || name == AddressText(address)) return std::nullopt;
   return name;
 }
 
-std::optional<std::string> LookUpHostAddress(const std::string& hostName,
+std::optional<std::string> LookUpHostAddress(const std::string& hostName, AddressFamily family,
                                              const AddressLookups& lookups) {
   std::string name = hostName;
   if (name.empty()) name = lookups.localName().substr(0, kMaxComputerName);
-  const uint32_t address = lookups.resolve(name);
-  if (address == kNoAddress) return std::nullopt;
-  return AddressToDotted(address);
+  const IpAddress address = lookups.resolve(name, family);
+  if (IsNoAddress(address)) return std::nullopt;
+  return AddressText(address);
 }
 
 std::string ChooserStart(std::string_view fieldText, const std::string& programFolder) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/host_entry.h"
+#include "probes/address.h"
 
 namespace sentrel {
 
@@ -75,6 +76,7 @@ struct HostSettings {
   std::array<int32_t, 4> LightTimes{kDefaultLightTimes[0], kDefaultLightTimes[1],
                                     kDefaultLightTimes[2], kDefaultLightTimes[3]};
   bool PingByIP = true;
+  int32_t IPFamily = 0;
   bool UseAsDefault = false;
   AlarmSettings OnRenewal;
   AlarmSettings OnLoss;
@@ -124,6 +126,7 @@ struct HostFormValues {
   std::string pttl;
   std::string ptos;
   bool pingByAddress = true;
+  int addressFamily = 0;  // "Address family:" item: automatic, IPv4, IPv6
   std::string traceTimeOut;
   std::string traceBufferSize;
   std::string traceTTL;
@@ -162,8 +165,9 @@ std::string OkCheckReport(const HostFormValues& values);
 // The text the error box shows for `message` (a check or the whole report).
 std::string ErrorBoxText(std::string_view message);
 
-// Checks while typing. Each returns the text that replaces the field's when
-// the field breaks its rule (the caller beeps), nothing when it keeps it.
+// Clamps, applied when the user leaves a field or confirms the dialog. Each
+// returns the text that replaces the field's when the field breaks its rule
+// (the caller beeps), nothing when it keeps it.
 // A number field kept within low..high (the day of both dialogs, the trace
 // route's byte fields): for a value outside, the nearer bound. The value is
 // read as an optional sign and digits, an empty field counting as 0; it
@@ -172,7 +176,7 @@ std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_
 // Count of repeats: an empty field or a value of 0 becomes "1".
 std::optional<std::string> RepeatCountFix(std::string_view text);
 
-// True when a light threshold is not below the ping time-out (both read
+// Checked while typing: true when a light threshold is not below the ping time-out (both read
 // leniently, an empty field counting as 0).
 bool ThresholdTooHigh(std::string_view threshold, std::string_view pingTimeOut);
 
@@ -202,22 +206,28 @@ int32_t HelpContextOfPage(int page);
 // address.
 std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address);
 
+// The "Address family:" item of a stored family, and back.
+int AddressFamilyItem(int32_t family);
+int32_t AddressFamilyOfItem(int item);
+
 // The name and address lookups, injectable for tests.
 struct AddressLookups {
-  std::function<uint32_t(const std::string&)> dottedToAddress;  // inet_addr rules
-  std::function<uint32_t(const std::string&)> resolve;          // host-by-name
-  std::function<std::string(uint32_t)> nameOf;                  // host-by-address, else dotted
-  std::function<std::string()> localName;                       // this computer's name
+  std::function<std::optional<IpAddress>(const std::string&)> parse;  // written addresses
+  std::function<IpAddress(const std::string&, AddressFamily)> resolve;  // host-by-name
+  std::function<std::string(const IpAddress&)> nameOf;  // host-by-address, else the text
+  std::function<std::string()> localName;               // this computer's name
 };
 // The lookups of the system resolver.
 AddressLookups SystemLookups();
 
-// ">> Name": the first name of the address in `hostIP` (an invalid text
-// stands for the all-ones address); nothing when the reverse lookup fails.
+// ">> Name": the first name of the address in `hostIP`, IPv4 or IPv6 (an
+// invalid text stands for the all-ones address); nothing when the reverse
+// lookup fails.
 std::optional<std::string> LookUpHostName(const std::string& hostIP, const AddressLookups& lookups);
-// ">> IP": the dotted first address of `hostName`, or of this computer's
-// own name (at most 260 characters) when it is empty; nothing on failure.
-std::optional<std::string> LookUpHostAddress(const std::string& hostName,
+// ">> IP": the first address of `hostName` in `family` as text (IPv4 first
+// for automatic), or of this computer's own name (at most 260 characters)
+// when it is empty; nothing on failure.
+std::optional<std::string> LookUpHostAddress(const std::string& hostName, AddressFamily family,
                                              const AddressLookups& lookups);
 
 // Where a file chooser starts: the field's text without blanks and control

@@ -15,15 +15,18 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "common/text.h"
 #include "export/listen_address.h"
+#include "gui/dialogs/dialog_fit.h"
 #include "gui/dialogs/host_form_rules.h"
 #include "gui/dialogs/options_form_rules.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/dialogs/schedule_fields.h"
+#include "gui/dialogs/schedule_widgets.h"
 #include "notify/dial_up.h"
 #include "platform/desktop.h"
 #include "settings/options.h"
@@ -83,7 +86,7 @@ QPushButton* FolderButton(const char* name, const QString& accessible, QWidget* 
   button->setAccessibleName(accessible);
   button->setToolTip(accessible);
   button->setAutoDefault(false);
-  button->setFixedWidth(button->fontMetrics().horizontalAdvance("...") + 20);
+  NarrowToCaption(*button);
   return button;
 }
 
@@ -105,8 +108,16 @@ int ItemIndex(const QComboBox* list, int32_t value) {
   return value >= 0 && value < list->count() ? value : -1;
 }
 
+// The library's folder chooser, the same on every desktop and sized so that
+// folder names read whole.
 QString DefaultChooseFolder(QWidget* owner, const QString& title, const QString& start) {
-  return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+  QFileDialog dialog(owner, title, start);
+  dialog.setObjectName("FolderChooser");
+  dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::Directory);
+  FitFileChooser(dialog);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front();
 }
 
 }  // namespace
@@ -137,6 +148,7 @@ OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
   // (keyPressEvent), never "Ok" from inside a field.
   for (QPushButton* b : {ok_, cancel_, help_}) b->setAutoDefault(false);
   connect(ok_, &QPushButton::clicked, this, [this] {
+    CheckDayField();
     if (MetricsListenReadable()) done(kResultOk);
   });
   connect(cancel_, &QPushButton::clicked, this, [this] { done(kResultCancel); });
@@ -152,6 +164,7 @@ OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pages_);
   layout->addLayout(buttons);
+  KeepCaptionsWhole(*this);
 }
 
 QWidget* OptionsForm::BuildInterfacePage() {
@@ -320,26 +333,14 @@ QWidget* OptionsForm::BuildStatusPage() {
   dayLabel_ = Label("DayOfMonthLabel", "Day:", page);
   dayOfMonth_ = DigitsField("DayOfMonthEdit", dayLabel_, page);
   dayOfMonth_->setMaximumWidth(50);
-  connect(dayOfMonth_, &QLineEdit::textChanged, this, [this] { CheckDayField(); });
+  // Kept within its bounds once left (or on "Ok"), so that it can be
+  // cleared and typed anew.
+  connect(dayOfMonth_, &QLineEdit::editingFinished, this, [this] { CheckDayField(); });
 
-  daysOfWeek_ = new QGroupBox("Days of week", page);
-  daysOfWeek_->setObjectName("DaysOfWeek");
-  auto* days = new QGridLayout(daysOfWeek_);
-  for (std::size_t i = 0; i < kDayKeys.size(); ++i) {
-    dayBoxes_[i] = Check(kDayKeys[i], kDayKeys[i], daysOfWeek_);
-    days->addWidget(dayBoxes_[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
-  }
-
+  daysOfWeek_ = MakeDaysOfWeekBox(dayBoxes_, page);
   timeLabel_ = Label("TimeLabel", "Time:", page);
-  times_ = new QListWidget(page);
-  times_->setObjectName("Times");
+  times_ = MakeTimeGrid("Times", page);
   timeLabel_->setBuddy(times_);
-  for (int slot = 0; slot < kTimeSlots; ++slot) {
-    auto* item = new QListWidgetItem(Q(HalfHourText(slot)), times_);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
-    item->setCheckState(Qt::Unchecked);
-  }
-  times_->setFixedWidth(times_->fontMetrics().horizontalAdvance("00.00") + 70);
 
   auto* fields = new QGridLayout;
   fields->addWidget(bodyLabel, 0, 0);
@@ -352,20 +353,16 @@ QWidget* OptionsForm::BuildStatusPage() {
   fields->addWidget(sendEvery_, 3, 1);
   fields->addWidget(dayLabel_, 3, 2);
   fields->addLayout(Row({dayOfMonth_}, true), 3, 3);
-  fields->addWidget(metricsLabel, 4, 0);
-  fields->addWidget(metricsListen_, 4, 1, 1, 3);
+  fields->addWidget(daysOfWeek_, 4, 0, 1, 4);
+  fields->addWidget(timeLabel_, 5, 0, Qt::AlignTop);
+  fields->addWidget(times_, 5, 1, 1, 3, Qt::AlignLeft | Qt::AlignTop);
+  fields->addWidget(metricsLabel, 6, 0);
+  fields->addWidget(metricsListen_, 6, 1, 1, 3);
   fields->setColumnStretch(3, 1);
 
-  auto* left = new QVBoxLayout;
-  left->addLayout(fields);
-  left->addWidget(daysOfWeek_);
-  left->addStretch(1);
-  auto* right = new QVBoxLayout;
-  right->addWidget(timeLabel_);
-  right->addWidget(times_, 1);
-  auto* layout = new QHBoxLayout(page);
-  layout->addLayout(left, 1);
-  layout->addLayout(right);
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(fields);
+  layout->addStretch(1);
   return page;
 }
 
@@ -469,6 +466,10 @@ void OptionsForm::showEvent(QShowEvent* event) {
   FillConnections();
   UpdateEnabling();
   QDialog::showEvent(event);
+  if (!event->spontaneous()) {
+    FitToContents(*this);
+    adjustPosition(parentWidget());
+  }
 }
 
 void OptionsForm::FillConnections() {
@@ -510,6 +511,8 @@ bool OptionsForm::MetricsListenReadable() {
 }
 
 void OptionsForm::CheckDayField() {
+  // A value the user has not typed in since it was filled stays as stored.
+  if (!dayOfMonth_->isModified()) return;
   const auto bound = KeptWithin(S(dayOfMonth_->text()), kFirstDay, kLastDay);
   if (!bound) return;
   dayOfMonth_->setText(Q(*bound));

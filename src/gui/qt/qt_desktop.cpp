@@ -44,6 +44,17 @@ MessageResult QtDesktop::ShowMessage(const std::string& text, const std::string&
   return answer == QMessageBox::Yes ? MessageResult::Yes : MessageResult::No;
 }
 
+void QtDesktop::ShowAlert(const std::string& text, const std::string& caption,
+                          MessageIcon icon) {
+  QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok);
+  box.setObjectName("AlertBox");
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  // exec() runs a local event loop: the workers' hand-offs keep being served,
+  // so several alerts may be open at once.
+  box.exec();
+}
+
 void QtDesktop::PlaySound(const std::string& wavFile, bool loop) { sound_.Play(wavFile, loop); }
 
 void QtDesktop::StopSounds() { sound_.StopAll(); }

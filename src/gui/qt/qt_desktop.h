@@ -11,7 +11,7 @@ class HelpWindow;
 class SoundPlayer;
 
 // The desktop of the window program: Qt message boxes owned by the main
-// window, alarm sounds through the sound player, programs started directly,
+// window (alerts stand alone, on top), alarm sounds through the sound player, programs started directly,
 // help in the program's own help window. Window thread only.
 class QtDesktop final : public Desktop {
  public:
@@ -22,6 +22,7 @@ class QtDesktop final : public Desktop {
 
   MessageResult ShowMessage(const std::string& text, const std::string& caption,
                             MessageIcon icon, MessageButtons buttons) override;
+  void ShowAlert(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void PlaySound(const std::string& wavFile, bool loop) override;
   void StopSounds() override;
   void Beep() override;

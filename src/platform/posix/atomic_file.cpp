@@ -195,6 +195,29 @@ bool Commit(TempFile& temp, const std::string& folder, const std::string& target
 }
 
 // Reads a whole file; returns 0 or the errno of the failure.
+// The file that `path` finally names when it is a symbolic link (or a chain
+// of them): renaming over the link itself would replace it by a plain file
+// and leave its target stale. Empty with `error` set for a loop or a link
+// that cannot be read.
+std::string FollowLinks(const std::string& path, std::string* error) {
+  constexpr int kMaxLinks = 40;  // as the system's own path walk allows
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat link {};
+    if (::lstat(current.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return current;
+    std::string target(static_cast<std::size_t>(link.st_size > 0 ? link.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+      if (error) *error = Reason("Cannot read the link", current, n < 0 ? errno : ENAMETOOLONG);
+      return {};
+    }
+    target.resize(static_cast<std::size_t>(n));
+    current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+  }
+  if (error) *error = Reason("Cannot follow the link", path, ELOOP);
+  return {};
+}
+
 int ReadAll(const std::string& path, std::string* bytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
@@ -216,13 +239,15 @@ int ReadAll(const std::string& path, std::string* bytes) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
                          const std::string& backupPath, std::string* error,
                          unsigned mode) {
-  if (path.empty()) {
+  if (linkOrPath.empty()) {
     if (error) *error = "No file name given";
     return false;
   }
+  const std::string path = FollowLinks(linkOrPath, error);
+  if (path.empty()) return false;
   struct stat old {};
   const bool exists = ::stat(path.c_str(), &old) == 0;
   if (exists && !S_ISREG(old.st_mode)) {

@@ -11,13 +11,17 @@ namespace {
 constexpr size_t kIcmpHeader = 8;
 constexpr uint8_t kEchoReply = 0;
 constexpr uint8_t kEchoRequest = 8;
+constexpr uint8_t kEcho6Request = 128;
+constexpr uint8_t kEcho6Reply = 129;
+constexpr size_t kIp6Header = 40;
+constexpr uint8_t kNextHeaderIcmp6 = 58;
 
 uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
-uint32_t LoadAddress(const uint8_t* p) {
+IpAddress LoadAddress(const uint8_t* p) {
   uint32_t address = 0;
   std::memcpy(&address, p, sizeof address);
-  return address;
+  return IpAddress::V4(address);
 }
 
 // The length of the IPv4 header that `packet` starts with, or 0 when it is
@@ -37,10 +41,10 @@ std::optional<IcmpAnswer> ParseRawIcmp(std::span<const uint8_t> datagram) {
   const size_t header = IpHeaderLength(datagram.data(), datagram.size(), kIcmpHeader);
   if (header == 0) return std::nullopt;
   const uint8_t* icmp = datagram.data() + header;
-  const uint32_t from = LoadAddress(datagram.data() + 12);
+  const IpAddress from = LoadAddress(datagram.data() + 12);
   const uint8_t type = icmp[0];
   // Past its IP header, an echo reply reads as a datagram socket gives it.
-  if (type == kEchoReply) return ParseDatagramReply(datagram.subspan(header), from);
+  if (type == kEchoReply) return ParseDatagramReply(datagram.subspan(header), from.V4Value());
   if (!IsErrorType(type)) return std::nullopt;
   IcmpAnswer answer;
   answer.from = from;
@@ -63,20 +67,64 @@ std::optional<IcmpAnswer> ParseDatagramReply(std::span<const uint8_t> message, u
   IcmpAnswer answer;
   answer.identifier = Load16(&message[4]);
   answer.sequence = Load16(&message[6]);
-  answer.from = from;
+  answer.from = IpAddress::V4(from);
   answer.status = kIpSuccess;
   return answer;
 }
 
-void BuildEchoMessage(std::vector<uint8_t>& into, uint16_t identifier, uint16_t sequence,
-                      std::span<const uint8_t> data) {
+std::optional<IcmpAnswer> ParseIcmp6(std::span<const uint8_t> message, const IpAddress& from) {
+  if (message.size() < kIcmpHeader) return std::nullopt;
+  IcmpAnswer answer;
+  answer.from = from;
+  const uint8_t type = message[0];
+  if (type == kEcho6Reply) {
+    answer.identifier = Load16(&message[4]);
+    answer.sequence = Load16(&message[6]);
+    answer.status = kIpSuccess;
+    return answer;
+  }
+  // Error types are 0 to 127; 1 to 4 are those a request can get.
+  if (type < 1 || type > 4) return std::nullopt;
+  // The error quotes as much of the request as fits, its IPv6 header first;
+  // a request with extension headers is not ours.
+  const uint8_t* quoted = message.data() + kIcmpHeader;
+  if (message.size() < kIcmpHeader + kIp6Header + kIcmpHeader || quoted[0] >> 4 != 6 ||
+      quoted[6] != kNextHeaderIcmp6)
+    return std::nullopt;
+  const uint8_t* request = quoted + kIp6Header;
+  if (request[0] != kEcho6Request) return std::nullopt;
+  answer.identifier = Load16(request + 4);
+  answer.sequence = Load16(request + 6);
+  answer.status = IpStatusFromIcmp6(type, message[1]);
+  IpAddress::Bytes target{};
+  std::memcpy(target.data(), quoted + 24, target.size());
+  answer.quotedTarget = IpAddress::V6(target);
+  return answer;
+}
+
+namespace {
+
+void BuildEcho(std::vector<uint8_t>& into, uint8_t type, uint16_t identifier, uint16_t sequence,
+               std::span<const uint8_t> data) {
   into.assign(kIcmpHeader + data.size(), 0);
-  into[0] = kEchoRequest;
+  into[0] = type;
   into[4] = static_cast<uint8_t>(identifier >> 8);
   into[5] = static_cast<uint8_t>(identifier);
   into[6] = static_cast<uint8_t>(sequence >> 8);
   into[7] = static_cast<uint8_t>(sequence);
   if (!data.empty()) std::memcpy(&into[kIcmpHeader], data.data(), data.size());
+}
+
+}  // namespace
+
+void BuildEcho6Message(std::vector<uint8_t>& into, uint16_t identifier, uint16_t sequence,
+                       std::span<const uint8_t> data) {
+  BuildEcho(into, kEcho6Request, identifier, sequence, data);
+}
+
+void BuildEchoMessage(std::vector<uint8_t>& into, uint16_t identifier, uint16_t sequence,
+                      std::span<const uint8_t> data) {
+  BuildEcho(into, kEchoRequest, identifier, sequence, data);
   const uint16_t checksum = InternetChecksum(into);
   into[2] = static_cast<uint8_t>(checksum >> 8);
   into[3] = static_cast<uint8_t>(checksum);

@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "platform/posix/icmp_socket_util.h"
+#include "platform/socket_address.h"
 #include "platform/wake_word.h"
 
 namespace sentrel::posix {
@@ -68,7 +69,7 @@ int64_t ReceiveStamp(msghdr& message) {
 
 // A message header for one buffer, the peer's address and room for control
 // messages.
-msghdr Header(sockaddr_in* peer, iovec* io, void* control, size_t controlSize) {
+msghdr Header(sockaddr_storage* peer, iovec* io, void* control, size_t controlSize) {
   msghdr header{};
   header.msg_name = peer;
   header.msg_namelen = sizeof *peer;
@@ -84,7 +85,7 @@ msghdr Header(sockaddr_in* peer, iovec* io, void* control, size_t controlSize) {
 // One request in flight, on the stack of the caller's Echo.
 struct EchoWaiter {
   IcmpEngine::Caller* caller = nullptr;
-  uint32_t target = 0;
+  IpAddress target;
   int ttl = 255;
   int tos = 0;
   // Every sequence the request went out with, and when.
@@ -102,7 +103,7 @@ struct EchoWaiter {
   bool sleeping = false;   // on `wake`
   bool localError = false;  // the answer is our own stack's refusal
   uint32_t status = kIpGeneralFailure;
-  uint32_t from = 0;
+  IpAddress from;
   int answeredSend = 0;    // which send the answer names
   int64_t stampNs = 0;
   SteadyClock::time_point answeredAt;
@@ -119,13 +120,14 @@ struct ReceiveSlots {
   };
   std::array<std::array<uint8_t, kSlotBytes>, kBatch> data;
   std::array<Control, kBatch> control;
-  std::array<sockaddr_in, kBatch> from;
+  std::array<sockaddr_storage, kBatch> from;
   std::array<iovec, kBatch> io;
   std::array<mmsghdr, kBatch> headers;
 };
 
-IcmpEngine::IcmpEngine(IcmpSocketKind kind, int fd, int wakeFd)
+IcmpEngine::IcmpEngine(IcmpSocketKind kind, bool ipv6, int fd, int wakeFd)
     : kind_(kind),
+      ipv6_(ipv6),
       fd_(fd),
       wakeFd_(wakeFd),
       slots_(std::make_unique<ReceiveSlots>()),
@@ -137,16 +139,18 @@ IcmpEngine::~IcmpEngine() {
   if (pooledIdentifier_) ReleaseIcmpIdentifier(identifier_);
 }
 
-std::shared_ptr<IcmpEngine> IcmpEngine::Open(IcmpSocketKind kind, int receiveBufferBytes) {
+std::shared_ptr<IcmpEngine> IcmpEngine::Open(IcmpSocketKind kind, bool ipv6,
+                                             int receiveBufferBytes) {
   const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
-  const int fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+  const int fd = ipv6 ? socket(AF_INET6, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+                      : socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd < 0) return nullptr;
   const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd < 0) {
     close(fd);
     return nullptr;
   }
-  std::shared_ptr<IcmpEngine> engine(new IcmpEngine(kind, fd, wakeFd));
+  std::shared_ptr<IcmpEngine> engine(new IcmpEngine(kind, ipv6, fd, wakeFd));
   if (!engine->Prepare(receiveBufferBytes)) return nullptr;
   return engine;
 }
@@ -160,28 +164,36 @@ bool IcmpEngine::Prepare(int receiveBufferBytes) {
   if (kind_ == IcmpSocketKind::Datagram) {
     // The kernel owns the identifier (the socket's port) and delivers only
     // the replies that carry it; errors come through the error queue.
-    sockaddr_in self{};
-    self.sin_family = AF_INET;
-    socklen_t length = sizeof self;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
-        setsockopt(fd_, SOL_IP, IP_RECVERR, &on, sizeof on) != 0)
+    SocketAddress self = ToSocketAddress(ipv6_ ? IpAddress::V6({}) : IpAddress::V4(0));
+    socklen_t length = sizeof self.storage;
+    auto* address = reinterpret_cast<sockaddr*>(&self.storage);
+    if (bind(fd_, address, self.length) != 0 || getsockname(fd_, address, &length) != 0 ||
+        (ipv6_ ? setsockopt(fd_, SOL_IPV6, IPV6_RECVERR, &on, sizeof on)
+               : setsockopt(fd_, SOL_IP, IP_RECVERR, &on, sizeof on)) != 0)
       return false;
-    identifier_ = ntohs(self.sin_port);
+    // The port stands at the same place in both families' records.
+    sockaddr_in port{};
+    std::memcpy(&port, &self.storage, sizeof port);
+    identifier_ = ntohs(port.sin_port);
     return true;
   }
   if (!AcquireIcmpIdentifier(identifier_)) return false;
   pooledIdentifier_ = true;
   // Only answers that name our identifier reach the queue: other programs'
   // pings in the namespace cost the kernel a filter run, not us a read.
-  SetIcmpTypeFilter(fd_);
-  AttachIdentifierFilter(fd_, identifier_);
+  if (ipv6_) {
+    SetIcmp6TypeFilter(fd_);
+    AttachIdentifier6Filter(fd_, identifier_);
+  } else {
+    SetIcmpTypeFilter(fd_);
+    AttachIdentifierFilter(fd_, identifier_);
+  }
   return true;
 }
 
-int IcmpEngine::Echo(Caller& caller, uint32_t address, std::span<const uint8_t> data,
-                     const IcmpEchoOptions& options, IcmpEchoReply& reply, int timeoutMs) {
-  reply = IcmpEchoReply{address, kIpGeneralFailure, 0, 0};
+int IcmpEngine::Echo(Caller& caller, const IpAddress& address, std::span<const uint8_t> data,
+                     const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) {
+  reply = Icmp6EchoReply{address, kIpGeneralFailure, 0, 0};
   Waiter waiter;
   waiter.caller = &caller;
   waiter.target = address;
@@ -210,8 +222,11 @@ bool IcmpEngine::SendNumbered(Waiter& waiter, std::span<const uint8_t> data,
     if (n == 0) waiter.caller->active = &waiter;
     waiter.sends = n + 1;
   }
-  BuildEchoMessage(waiter.caller->message, identifier_,
-                   waiter.sequences[static_cast<size_t>(n)], data);
+  const uint16_t sequence = waiter.sequences[static_cast<size_t>(n)];
+  if (ipv6_)
+    BuildEcho6Message(waiter.caller->message, identifier_, sequence, data);
+  else
+    BuildEchoMessage(waiter.caller->message, identifier_, sequence, data);
   const int error = Send(waiter, waiter.caller->message, deadline);
   if (error == 0) return true;
   // A resend that fails leaves the earlier sends waiting for their answer.
@@ -226,16 +241,20 @@ bool IcmpEngine::SendNumbered(Waiter& waiter, std::span<const uint8_t> data,
 
 int IcmpEngine::Send(Waiter& waiter, std::span<const uint8_t> message,
                      SteadyClock::time_point deadline) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = waiter.target;
+  SocketAddress to = ToSocketAddress(waiter.target);
   iovec io{const_cast<uint8_t*>(message.data()), message.size()};
-  // TTL and TOS travel with each request: the socket is everybody's.
+  // TTL and TOS (hop limit and traffic class) travel with each request: the
+  // socket is everybody's.
   alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int)) * 2] = {};
-  msghdr header = Header(&to, &io, control, sizeof control);
+  msghdr header = Header(&to.storage, &io, control, sizeof control);
+  header.msg_namelen = to.length;
   cmsghdr* c = CMSG_FIRSTHDR(&header);
-  for (auto [option, value] : {std::pair{IP_TTL, waiter.ttl}, std::pair{IP_TOS, waiter.tos}}) {
-    c->cmsg_level = IPPROTO_IP;
+  const int level = ipv6_ ? IPPROTO_IPV6 : IPPROTO_IP;
+  const auto options = ipv6_ ? std::array{std::pair{IPV6_HOPLIMIT, waiter.ttl},
+                                          std::pair{IPV6_TCLASS, waiter.tos}}
+                             : std::array{std::pair{IP_TTL, waiter.ttl}, std::pair{IP_TOS, waiter.tos}};
+  for (auto [option, value] : options) {
+    c->cmsg_level = level;
     c->cmsg_type = option;
     c->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(c), &value, sizeof value);
@@ -268,7 +287,7 @@ int IcmpEngine::Send(Waiter& waiter, std::span<const uint8_t> message,
 }
 
 int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
-                      SteadyClock::time_point deadline, IcmpEchoReply& reply) {
+                      SteadyClock::time_point deadline, Icmp6EchoReply& reply) {
   std::unique_lock lock(mutex_);
   bool interrupted = false;
   for (;;) {
@@ -392,10 +411,8 @@ void IcmpEngine::Drain(bool reader) {
       for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
         const std::span<const uint8_t> bytes(data[i].data(),
                                              std::min<size_t>(headers[i].msg_len, kSlotBytes));
-        const std::optional<IcmpAnswer> answer =
-            kind_ == IcmpSocketKind::Raw ? ParseRawIcmp(bytes)
-                                         : ParseDatagramReply(bytes, from[i].sin_addr.s_addr);
-        if (answer) Deliver(*answer, ReceiveStamp(headers[i].msg_hdr), false);
+        if (const auto answer = Parse(bytes, from[i]))
+          Deliver(*answer, ReceiveStamp(headers[i].msg_hdr), false);
       }
     }
     read += n;
@@ -408,11 +425,65 @@ void IcmpEngine::Drain(bool reader) {
   if (kind_ == IcmpSocketKind::Datagram && errorsQueued_.exchange(false)) DrainErrors();
 }
 
+std::optional<IcmpAnswer> IcmpEngine::Parse(std::span<const uint8_t> bytes,
+                                            const sockaddr_storage& from) const {
+  const auto sender =
+      FromSocketAddress(reinterpret_cast<const sockaddr*>(&from), sizeof from);
+  if (ipv6_) {
+    if (!sender) return std::nullopt;
+    auto answer = ParseIcmp6(bytes, *sender);
+    // A datagram socket's errors come through the error queue only.
+    if (answer && kind_ == IcmpSocketKind::Datagram && answer->status != kIpSuccess)
+      return std::nullopt;
+    return answer;
+  }
+  if (kind_ == IcmpSocketKind::Raw) return ParseRawIcmp(bytes);
+  return sender ? ParseDatagramReply(bytes, sender->V4Value()) : std::nullopt;
+}
+
+std::optional<IcmpAnswer> IcmpEngine::ParseQueuedError(msghdr& message,
+                                                       std::span<const uint8_t> request,
+                                                       const sockaddr_storage& target,
+                                                       bool& local) const {
+  // The data is our own request as it left (identifier and sequence).
+  if (request.size() < 8) return std::nullopt;
+  const int level = ipv6_ ? SOL_IPV6 : SOL_IP;
+  const int type = ipv6_ ? IPV6_RECVERR : IP_RECVERR;
+  const sock_extended_err* error = nullptr;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == level && c->cmsg_type == type)
+      error = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
+  }
+  const auto to = FromSocketAddress(reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  if (error == nullptr || !to) return std::nullopt;
+  IcmpAnswer answer;
+  answer.identifier = static_cast<uint16_t>(request[4] << 8 | request[5]);
+  answer.sequence = static_cast<uint16_t>(request[6] << 8 | request[7]);
+  answer.quotedTarget = *to;
+  const uint8_t icmpOrigin = ipv6_ ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP;
+  local = error->ee_origin != icmpOrigin;
+  if (local) {
+    // Our own stack refused the request (e.g. too big for the route): it
+    // was not made.
+    answer.from = *to;
+    answer.status = IpStatusFromErrno(static_cast<int>(error->ee_errno));
+    return answer;
+  }
+  sockaddr_storage offender{};
+  std::memcpy(&offender, SO_EE_OFFENDER(error),
+              ipv6_ ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+  answer.from = FromSocketAddress(reinterpret_cast<const sockaddr*>(&offender), sizeof offender)
+                    .value_or(*to);
+  answer.status = ipv6_ ? IpStatusFromIcmp6(error->ee_type, error->ee_code)
+                        : IpStatusFromIcmp(error->ee_type, error->ee_code);
+  return answer;
+}
+
 void IcmpEngine::DrainErrors() {
   for (int i = 0; i < kBatch * kDrainRounds; ++i) {
     uint8_t data[kSlotBytes];
     alignas(cmsghdr) uint8_t control[kControlBytes];
-    sockaddr_in target{};
+    sockaddr_storage target{};
     iovec io{data, sizeof data};
     msghdr message = Header(&target, &io, control, sizeof control);
     const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
@@ -420,33 +491,13 @@ void IcmpEngine::DrainErrors() {
       if (errno == EINTR) continue;
       return;
     }
-    // The data is our own request as it left (identifier and sequence).
-    if (static_cast<size_t>(n) < 8) continue;
-    const sock_extended_err* error = nullptr;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-      if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
-        error = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-    }
-    if (error == nullptr) continue;
-    IcmpAnswer answer;
-    answer.identifier = static_cast<uint16_t>(data[4] << 8 | data[5]);
-    answer.sequence = static_cast<uint16_t>(data[6] << 8 | data[7]);
-    answer.quotedTarget = target.sin_addr.s_addr;
-    const bool local = error->ee_origin != SO_EE_ORIGIN_ICMP;
-    if (local) {
-      // Our own stack refused the request (e.g. too big for the route): it
-      // was not made.
-      answer.from = target.sin_addr.s_addr;
-      answer.status = IpStatusFromErrno(static_cast<int>(error->ee_errno));
-    } else {
-      sockaddr_in offender{};
-      std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
-      answer.from = offender.sin_addr.s_addr;
-      answer.status = IpStatusFromIcmp(error->ee_type, error->ee_code);
-    }
+    bool local = false;
+    const auto answer =
+        ParseQueuedError(message, std::span(data, static_cast<size_t>(n)), target, local);
+    if (!answer) continue;
     const int64_t stamp = ReceiveStamp(message);
     std::lock_guard lock(mutex_);
-    Deliver(answer, stamp, local);
+    Deliver(*answer, stamp, local);
   }
 }
 
@@ -455,7 +506,7 @@ void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localEr
   Waiter* waiter = bySequence_[answer.sequence];
   // A late answer to a request already over, or a second copy, is dropped.
   if (waiter == nullptr || waiter->answered) return;
-  if (answer.quotedTarget && *answer.quotedTarget != waiter->target) return;
+  if (answer.quotedTarget && !answer.quotedTarget->SameHost(waiter->target)) return;
   int send = 0;
   while (send < waiter->sends &&
          waiter->sequences[static_cast<size_t>(send)] != answer.sequence)

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include <sys/socket.h>
+
 #include "platform/icmp_library.h"
 #include "platform/posix/icmp_answer.h"
 
@@ -17,8 +19,8 @@ namespace sentrel::posix {
 struct EchoWaiter;
 struct ReceiveSlots;
 
-// The echo requests of every channel of one socket kind in one network
-// namespace, over one socket. A raw socket gets a copy of every ICMP message
+// The echo requests of every channel of one socket kind and address family
+// in one network namespace, over one socket. A raw socket gets a copy of every ICMP message
 // of the namespace, so a socket per channel made the kernel copy each reply
 // to every channel; one socket is copied to once.
 //
@@ -53,17 +55,19 @@ class IcmpEngine {
     std::vector<uint8_t> message;     // the request being sent
   };
 
-  // Opens an engine on a new socket in the calling thread's namespace, with
-  // a receive buffer of `receiveBufferBytes` (0: the engine's own size);
-  // nullptr when the system refuses the socket.
-  static std::shared_ptr<IcmpEngine> Open(IcmpSocketKind kind, int receiveBufferBytes);
+  // Opens an engine on a new socket (ICMPv6 with `ipv6`) in the calling
+  // thread's namespace, with a receive buffer of `receiveBufferBytes` (0:
+  // the engine's own size); nullptr when the system refuses the socket.
+  static std::shared_ptr<IcmpEngine> Open(IcmpSocketKind kind, bool ipv6, int receiveBufferBytes);
   ~IcmpEngine();
   IcmpEngine(const IcmpEngine&) = delete;
   IcmpEngine& operator=(const IcmpEngine&) = delete;
 
-  // IcmpChannel::SendEcho for the channel that `caller` belongs to.
-  int Echo(Caller& caller, uint32_t address, std::span<const uint8_t> data,
-           const IcmpEchoOptions& options, IcmpEchoReply& reply, int timeoutMs);
+  // IcmpChannel::SendEcho and SendEcho6 for the channel that `caller`
+  // belongs to; `address` is of the engine's family. The IPv6 reply record
+  // serves both families, its address being an IpAddress.
+  int Echo(Caller& caller, const IpAddress& address, std::span<const uint8_t> data,
+           const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs);
   // IcmpChannel::Interrupt; any thread.
   void Interrupt(Caller& caller);
 
@@ -71,7 +75,7 @@ class IcmpEngine {
   using SteadyClock = std::chrono::steady_clock;
   using Waiter = EchoWaiter;
 
-  IcmpEngine(IcmpSocketKind kind, int fd, int wakeFd);
+  IcmpEngine(IcmpSocketKind kind, bool ipv6, int fd, int wakeFd);
 
   bool Prepare(int receiveBufferBytes);
   // Sends `message` (already numbered) with the request's options. 0 or
@@ -84,7 +88,7 @@ class IcmpEngine {
   // Waits for the request's answer, reading the socket while nobody else
   // does. Returns the SendEcho result.
   int Await(Waiter& waiter, std::span<const uint8_t> data, SteadyClock::time_point deadline,
-            IcmpEchoReply& reply);
+            Icmp6EchoReply& reply);
   // Blocks on the socket as the reader until `waiter` is answered,
   // interrupted, asked to send again, or at `deadline`.
   void ReadUntil(Waiter& waiter, SteadyClock::time_point deadline);
@@ -92,6 +96,11 @@ class IcmpEngine {
   // the reader does after its wait.
   void Drain(bool reader);
   void DrainErrors();
+  // The answer in one received message, by socket kind and family.
+  std::optional<IcmpAnswer> Parse(std::span<const uint8_t> bytes, const sockaddr_storage& from) const;
+  // The ICMP error in an error-queue message, nullopt when it holds none.
+  std::optional<IcmpAnswer> ParseQueuedError(msghdr& message, std::span<const uint8_t> request,
+                                             const sockaddr_storage& target, bool& local) const;
   // With mutex_ held: hands one answer to its request.
   void Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localError);
   // Asks the kernel how much the socket has dropped; after an overflow,
@@ -113,6 +122,7 @@ class IcmpEngine {
   void Alert(Waiter& waiter);
 
   const IcmpSocketKind kind_;
+  const bool ipv6_;
   const int fd_;
   const int wakeFd_;  // wakes the reader's wait on the socket
   uint16_t identifier_ = 0;

@@ -15,4 +15,9 @@ bool AttachIdentifierFilter(int fd, uint16_t identifier);
 // Passes only the ICMP types an echo request can be answered with.
 bool SetIcmpTypeFilter(int fd);
 
+// The same two for a raw ICMPv6 socket, whose packets start at the ICMPv6
+// header.
+bool AttachIdentifier6Filter(int fd, uint16_t identifier);
+bool SetIcmp6TypeFilter(int fd);
+
 }  // namespace sentrel::posix

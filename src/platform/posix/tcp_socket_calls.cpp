@@ -34,7 +34,8 @@ int Resolve(const char* host, const char* port, addrinfo** result) {
   return EHOSTUNREACH;
 }
 
-int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
+int ConnectOne(const addrinfo& ai, Clock::time_point deadline, const std::stop_token& stop,
+               int& error) {
   const int fd = socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                         ai.ai_protocol);
   if (fd < 0) {
@@ -47,7 +48,7 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
       close(fd);
       return -1;
     }
-    error = WaitFor(fd, true, deadline);
+    error = WaitOrStop(fd, true, deadline, stop);
     if (error == 0) {
       socklen_t len = sizeof error;
       if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;

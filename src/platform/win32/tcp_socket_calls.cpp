@@ -60,7 +60,8 @@ int Resolve(const char* host, const char* port, addrinfo** result) {
 }
 
 // Socket handles are small numbers that fit the descriptor field.
-int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
+int ConnectOne(const addrinfo& ai, Clock::time_point deadline, const std::stop_token& stop,
+               int& error) {
   const SOCKET s = WSASocketW(ai.ai_family, ai.ai_socktype, ai.ai_protocol, nullptr, 0,
                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
@@ -75,7 +76,7 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
       closesocket(s);
       return -1;
     }
-    error = WaitFor(static_cast<int>(s), true, deadline);
+    error = WaitOrStop(static_cast<int>(s), true, deadline, stop);
     if (error == 0) {
       int soError = 0;
       int len = sizeof soError;

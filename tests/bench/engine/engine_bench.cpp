@@ -12,9 +12,12 @@
 //
 // Usage: sentrel_engine_bench [--seconds N] [--hosts N] [--interval S]
 //                             [--kind raw|datagram|both] [--log-all]
-//                             [--no-fping] [--no-rtt]
+//                             [--no-fping] [--no-rtt] [--ipv6]
 // Defaults: 30 s, 1024 hosts, interval 1 s, both kinds. A host list holds
-// at most 1024 hosts: more hosts run as several lists on one engine.
+// at most 1024 hosts: more hosts run as several lists on one engine. With
+// --ipv6 the hosts are IPv6 addresses of the client namespace's own (all of
+// fd00:b::/64 is made local there, as 127.0.0.0/8 is for IPv4), and fping
+// runs with -6.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -65,7 +68,10 @@ struct BenchOptions {
   bool logAll = false;
   bool fping = true;
   bool rtt = true;
+  bool ipv6 = false;
 };
+
+bool g_ipv6 = false;
 
 const char* KindName(IcmpSocketKind kind) {
   return kind == IcmpSocketKind::Datagram ? "datagram" : "raw";
@@ -143,6 +149,13 @@ class RecordingLibrary final : public IcmpLibrary {
       requests_.push_back({start, replies == 1 && reply.Status == kIpSuccess});
       return replies;
     }
+    int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                  const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
+      const auto start = Steady::now();
+      const int replies = inner_->SendEcho6(address, data, options, reply, timeoutMs);
+      requests_.push_back({start, replies == 1 && reply.Status == kIpSuccess});
+      return replies;
+    }
     void Interrupt() override { inner_->Interrupt(); }
 
    private:
@@ -158,6 +171,11 @@ class RecordingLibrary final : public IcmpLibrary {
 };
 
 std::string HostAddress(int i) {
+  if (g_ipv6) {
+    char text[32];
+    std::snprintf(text, sizeof text, "fd00:b::%x", i + 1);
+    return text;
+  }
   return "127.0." + std::to_string(i / 250 + 1) + "." + std::to_string(i % 250 + 1);
 }
 
@@ -404,8 +422,8 @@ FpingFigures RunFping(const BenchOptions& bench, const std::string& cli) {
     if (!inClient.ok() || null < 0 || err < 0) _exit(127);
     dup2(null, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    execlp("fping", "fping", "-l", "-p", period.c_str(), "-i", "0", "-q", "-f", list.c_str(),
-           static_cast<char*>(nullptr));
+    execlp("fping", "fping", bench.ipv6 ? "-6" : "-4", "-l", "-p", period.c_str(), "-i", "0",
+           "-q", "-f", list.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (child < 0) return figures;
@@ -509,6 +527,8 @@ std::optional<BenchOptions> ParseArguments(int argc, char** argv) {
       bench.fping = false;
     } else if (a == "--no-rtt") {
       bench.rtt = false;
+    } else if (a == "--ipv6") {
+      bench.ipv6 = true;
     } else {
       return std::nullopt;
     }
@@ -525,7 +545,7 @@ int main(int argc, char** argv) {
   if (!bench) {
     std::fprintf(stderr,
                  "usage: sentrel_engine_bench [--seconds N] [--hosts N] [--interval S] "
-                 "[--kind raw|datagram|both] [--log-all] [--no-fping] [--no-rtt]\n");
+                 "[--kind raw|datagram|both] [--log-all] [--no-fping] [--no-rtt] [--ipv6]\n");
     return 2;
   }
   if (std::string why = testing::NetnsTopology::Unavailable(); !why.empty()) {
@@ -537,6 +557,13 @@ int main(int argc, char** argv) {
   testing::NetnsTopology topology;
   if (!topology.Up()) {
     std::fprintf(stderr, "sentrel_engine_bench: scripts/netns-topology.sh up failed\n");
+    return 1;
+  }
+  g_ipv6 = bench->ipv6;
+  if (bench->ipv6 &&
+      std::system(("ip -n " + topology.Name("cli") + " -6 route add local fd00:b::/64 dev lo")
+                      .c_str()) != 0) {
+    std::fprintf(stderr, "sentrel_engine_bench: no local IPv6 prefix in the client namespace\n");
     return 1;
   }
   // The machine is shared and its load changes: fping runs right after each

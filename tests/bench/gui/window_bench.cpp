@@ -3,9 +3,18 @@
 //    while nothing changes;
 //  - the longest stall of the window thread while 1,024 workers, checked
 //    every second, hand every result over (log level "all events"), with a
-//    scripted echo library that answers at once.
+//    scripted echo library that answers at once, every host changing its
+//    state every few seconds;
+//  - the longest stall of the window thread while an alarm mail waits for a
+//    server that accepted the connection and never greets, and how long
+//    leaving the program then takes to end the transfer.
 //
 // Usage: sentrel_window_bench [SECONDS]   (default 20)
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +32,9 @@
 #include "core/event_log.h"
 #include "core/host_list.h"
 #include "core/monitor.h"
+#include "core/notify_alarm_channels.h"
+#include "notify/dial_up.h"
+#include "notify/send_mail.h"
 #include "common/clock.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_echo_library.h"
@@ -41,6 +53,34 @@ namespace {
 constexpr int kHosts = 1024;
 
 double Ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// A 1 ms timer on the window thread: the gap between two of its ticks is how
+// long the window thread was busy with something else.
+class TickGaps {
+ public:
+  TickGaps() {
+    elapsed_.start();
+    gaps_.reserve(100000);
+    probe_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe_, &QTimer::timeout, [this] {
+      const qint64 now = elapsed_.nsecsElapsed();
+      if (last_ != 0) gaps_.push_back(now - last_);
+      last_ = now;
+    });
+    probe_.start(1);
+  }
+  // The gap at quantile q in milliseconds.
+  double At(double q) {
+    std::sort(gaps_.begin(), gaps_.end());
+    return gaps_.empty() ? 0.0 : gaps_[static_cast<std::size_t>(q * (gaps_.size() - 1))] / 1e6;
+  }
+
+ private:
+  QElapsedTimer elapsed_;
+  qint64 last_ = 0;
+  std::vector<qint64> gaps_;
+  QTimer probe_;
+};
 
 void BenchRefresh() {
   SystemClock clock;
@@ -123,35 +163,71 @@ void BenchHandOffs(int seconds) {
   }
   monitor.SetPinging(true);
 
-  // A 1 ms timer: the gap between two of its ticks is how long the window
-  // thread was busy with something else.
-  QElapsedTimer elapsed;
-  elapsed.start();
-  qint64 last = 0;
-  std::vector<qint64> gaps;
-  gaps.reserve(static_cast<std::size_t>(seconds) * 1100);
-  QTimer probe;
-  probe.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    const qint64 now = elapsed.nsecsElapsed();
-    if (last != 0) gaps.push_back(now - last);
-    last = now;
+  // Every host answers for about two of its checks and then fails two:
+  // each result hands a log line over, every change fires an alarm.
+  library->SetRule([](uint32_t, const IcmpEchoOptions&) {
+    const auto second = std::chrono::duration_cast<std::chrono::seconds>(
+        Steady::now().time_since_epoch()).count();
+    if (second % 4 < 2) return testing::ScriptedEchoLibrary::Answer{IcmpEchoReply{0, 0, 1}, {}};
+    return testing::ScriptedEchoLibrary::Answer{std::nullopt, {}};
   });
-  probe.start(1);
+  TickGaps gaps;
   const long before = library->RequestCount();
   QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
   QCoreApplication::exec();
   const long checks = library->RequestCount() - before;
   monitor.Shutdown();
-  std::sort(gaps.begin(), gaps.end());
-  const auto at = [&gaps](double q) {
-    return gaps.empty() ? 0.0 : gaps[static_cast<std::size_t>(q * (gaps.size() - 1))] / 1e6;
-  };
-  std::printf("hand-offs: %ld results in %d s (%.0f per second); window thread between two 1 ms "
-              "timer ticks: p50 %.1f ms, p99 %.1f ms, p99.9 %.1f ms, longest %.1f ms\n",
-              checks, seconds, static_cast<double>(checks) / seconds, at(0.5), at(0.99), at(0.999),
-              at(1.0));
+  std::printf("hand-offs: %ld requests in %d s (%.0f per second), hosts changing state; window "
+              "thread between two 1 ms timer ticks: p50 %.1f ms, p99 %.1f ms, p99.9 %.1f ms, "
+              "longest %.1f ms\n",
+              checks, seconds, static_cast<double>(checks) / seconds, gaps.At(0.5),
+              gaps.At(0.99), gaps.At(0.999), gaps.At(1.0));
   std::filesystem::remove_all(folder);
+}
+
+// A listening socket that nobody accepts from: the kernel completes the
+// connection, and no greeting ever comes.
+void BenchStalledTransfer(int seconds) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(listener, 4) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::printf("stalled transfer: no listening socket\n");
+    return;
+  }
+  SystemClock clock;
+  QtUiThread ui;
+  testing::FakeDesktop desktop;
+  ROptions options;
+  options.ServerName = "127.0.0.1";
+  options.Port = ntohs(address.sin_port);
+  options.From = "bench@monitor.test";
+  EventLog log;
+  DialUp dialUp{Nmcli(std::string())};
+  MailContext mail{desktop, clock, dialUp, false, {}, 60000};
+  NotifyAlarmChannels channels(options, mail, desktop, ui, log);
+
+  TickGaps gaps;
+  Steady::time_point left;
+  Steady::time_point returned;
+  QTimer::singleShot(0, [&] {
+    channels.SendMail("ops@example.test", "host lost\r\n", "lost");
+    returned = Steady::now();
+    QCoreApplication::quit();
+  });
+  QTimer::singleShot(seconds * 1000, [&] {
+    left = Steady::now();
+    channels.Leave();
+  });
+  QCoreApplication::exec();
+  std::printf("stalled transfer for %d s: window thread between two 1 ms timer ticks: p50 %.1f ms, "
+              "p99 %.1f ms, longest %.1f ms; leaving ended the transfer in %.1f ms\n",
+              seconds, gaps.At(0.5), gaps.At(0.99), gaps.At(1.0), Ms(returned - left));
+  close(listener);
 }
 
 }  // namespace
@@ -163,5 +239,6 @@ int main(int argc, char** argv) {
   InitArtwork();
   BenchRefresh();
   BenchHandOffs(seconds);
+  BenchStalledTransfer(seconds);
   return 0;
 }

@@ -8,56 +8,9 @@
 # Usage: headless_e2e.sh SENTREL_BINARY SOURCE_ROOT. Exit 77 = skipped.
 set -euo pipefail
 
-sentrel=$1
-root=$2
-[ "$(id -u)" -eq 0 ] || { echo "skipped: network namespaces need root"; exit 77; }
-/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null ||
-  { echo "skipped: Debian's python3-aiosmtpd is not installed"; exit 77; }
-
-prefix="snp$$"
-work=$(mktemp -d /tmp/sentrel-e2e.XXXXXX)
-runner=""
-smtp=""
-cleanup() {
-  [ -n "$runner" ] && kill -KILL "$runner" 2>/dev/null || true
-  [ -n "$smtp" ] && kill "$smtp" 2>/dev/null || true
-  "$root/scripts/netns-topology.sh" down "$prefix" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*"
-  echo "--- runner stdout"; cat "$work/out" 2>/dev/null || true
-  echo "--- runner stderr"; cat "$work/err" 2>/dev/null || true
-  echo "--- mail"; ls -l "$work/mail" 2>/dev/null || true
-  exit 1
-}
-
-# wait_for SECONDS COMMAND...: polls every 0.1 s, bounded.
-wait_for() {
-  local tries=$(( $1 * 10 )); shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-"$root/scripts/netns-topology.sh" up "$prefix"
-cli="$prefix-cli"
+source "$2/tests/integration/app/mail_e2e_prelude.sh"
 tgt="$prefix-tgt"
 target=198.18.3.2
-
-# The SMTP server listens on the client namespace's own loopback.
-mkdir -p "$work/mail"
-mkfifo "$work/smtp.in"
-ip netns exec "$cli" /usr/bin/python3 "$root/tests/integration/notify/smtp_peer.py" \
-  --store "$work/mail" --mechanisms "" <"$work/smtp.in" >"$work/smtp.out" &
-smtp=$!
-exec 3>"$work/smtp.in"
-wait_for 10 grep -q '^PORT ' "$work/smtp.out" || fail "SMTP peer did not start"
-port=$(awk '/^PORT/ {print $2}' "$work/smtp.out")
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 export XDG_RUNTIME_DIR="$work/run"

@@ -73,7 +73,7 @@ class Setup:
         folder = os.path.join(config, "Sentrel")
         os.makedirs(folder, mode=0o700)
         path = os.path.join(folder, "registry.reg")
-        # The event log goes elsewhere: its own backup is also named sentrel.BAK.
+        # The event log goes elsewhere: only the files under test are in the data folder.
         lines = ["REGEDIT4", "", "[HKEY_CURRENT_USER\\SOFTWARE\\Sentrel\\Options]",
                  '"PathToData"="%s"' % data, '"PathToLog"="%s"' % os.path.join(self.work, "logs"),
                  '"LogDetail"="1"']

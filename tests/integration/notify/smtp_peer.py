@@ -89,6 +89,7 @@ async def main():
     parser.add_argument("--mechanisms", default="LOGIN,CRAM-MD5")
     parser.add_argument("--auth-required", action="store_true")
     parser.add_argument("--refuse", default="")
+    parser.add_argument("--listen", default="127.0.0.1")
     parser.add_argument("--no-8bitmime", action="store_true")
     options = parser.parse_args()
 
@@ -103,7 +104,7 @@ async def main():
                     decode_data=options.no_8bitmime)
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(factory, "127.0.0.1", 0)
+    server = await loop.create_server(factory, options.listen, 0)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
 
     stop = loop.create_future()

@@ -422,8 +422,8 @@ TEST_P(ProbeNetTest, TraceFindsTheChainAndStopsAtTheTarget) {
     trace.targetText = "198.18.3.2";
     trace.timeout = 1000;
     trace.ttl = 30;
-    trace.OnHop = [&](TraceProbe&, int32_t hop, uint32_t address, uint32_t) {
-      hops.push_back({hop, address});
+    trace.OnHop = [&](TraceProbe&, int32_t hop, const IpAddress& address, uint32_t) {
+      hops.push_back({hop, address.V4Value()});
     };
     trace.Run();
     lines = trace.hopLines();
@@ -460,7 +460,8 @@ TEST_P(ProbeNetTest, HostThatStopsAnsweringTimesOut) {
     PingProbe probe(context);
     probe.targetText = "198.18.3.2";
     probe.timeout = 500;
-    probe.OnEcho = [&](EchoProbe&, uint32_t status, uint32_t, uint32_t, const std::string&) {
+    probe.OnEcho = [&](EchoProbe&, uint32_t status, const IpAddress&, uint32_t,
+                       const std::string&) {
       statuses.push_back(status);
     };
     probe.Run();
@@ -512,9 +513,9 @@ TEST_P(ProbeNetTest, ConcurrentProbesNeverMixResults) {
     probe.ttl = expectFor(i).ttl;
     probe.tag = "host-" + std::to_string(i);
     probe.timeout = 1500;  // room for a loaded machine; the silent ones wait it out
-    probe.OnEcho = [&seen, i](EchoProbe& sender, uint32_t status, uint32_t address, uint32_t,
-                              const std::string& tag) {
-      seen[static_cast<size_t>(i)].push_back({status, address, tag, &sender});
+    probe.OnEcho = [&seen, i](EchoProbe& sender, uint32_t status, const IpAddress& address,
+                              uint32_t, const std::string& tag) {
+      seen[static_cast<size_t>(i)].push_back({status, address.V4Value(), tag, &sender});
     };
     for (int round = 0; round < kRounds; ++round) probe.Run();
   }));
@@ -568,9 +569,9 @@ TEST_F(SingleNetTest, RawPathRepliesAndTimeOutsArriveOnTheNotifierThread) {
   std::vector<Seen> seen;
   std::thread::id loopThread;
   std::vector<std::unique_ptr<PingProbe>> probes;
-  auto handler = [&](EchoProbe&, uint32_t status, uint32_t address, uint32_t,
+  auto handler = [&](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t,
                      const std::string& tag) {
-    seen.push_back({tag, status, address, std::this_thread::get_id()});
+    seen.push_back({tag, status, address.V4Value(), std::this_thread::get_id()});
   };
   for (const char* target : {"127.0.0.1", "198.18.3.2", "198.18.7.1"}) {
     auto probe = std::make_unique<PingProbe>(context);

@@ -126,6 +126,10 @@ class DispatchTest : public ::testing::Test {
       calls.push_back("box:" + caption + ":" + text + (icon == MessageIcon::Error ? ":error" : ""));
       return MessageResult::Ok;
     }
+    // An alarm's box is an alert: no owner, on top, seen while the window hides.
+    void ShowAlert(const std::string& text, const std::string& caption, MessageIcon icon) override {
+      calls.push_back("alert:" + caption + ":" + text + (icon == MessageIcon::Error ? ":error" : ""));
+    }
     void PlaySound(const std::string& file, bool loop) override {
       calls.push_back((loop ? "loop:" : "sound:") + file);
     }
@@ -141,8 +145,12 @@ class DispatchTest : public ::testing::Test {
     }
     bool SendMail(const std::string& to, const std::string& body, const std::string& subject) override {
       calls.push_back("mail:" + to + "|" + subject + "|" + body);
+      leaving = leaveDuringMail;
       return false;
     }
+    bool Leaving() const override { return leaving; }
+    bool leaveDuringMail = false;
+    bool leaving = false;
   };
 
   DispatchTest() {
@@ -183,9 +191,16 @@ TEST_F(DispatchTest, RunsEveryActionInItsOrderWithTheBoxLast) {
       std::string("net:PC7|web1 lost|") + kStatus,
       std::string("mail:ops@example.org|web1 lost|") + kStatus,
       "run:/bin/prog -x",
-      std::string("box:web1 lost:") + kStatus + ":error",
+      std::string("alert:web1 lost:") + kStatus + ":error",
   };
   EXPECT_EQ(recorder.calls, expected);
+}
+
+TEST_F(DispatchTest, LeavingTheProgramDuringTheMailDropsProgramAndBox) {
+  recorder.leaveDuringMail = true;
+  Dispatch(AlarmDirection::Loss);
+  ASSERT_EQ(recorder.calls.size(), 3u);
+  EXPECT_EQ(recorder.calls.back().rfind("mail:", 0), 0u);
 }
 
 TEST_F(DispatchTest, EveryActionIsCountedWithTheOutcomeItsChannelReports) {
@@ -253,7 +268,7 @@ class TraceTest : public ::testing::Test {
     icmp.library = fake;
   }
   std::string Expected(const std::string& target) const {
-    const std::string name = AddressToName(kTarget);
+    const std::string name = AddressToName(IpAddress::V4(kTarget));
     return TraceHeader(target) + HopLine(1, 3, name, "127.0.0.1") + HopLine(2, 4, name, "127.0.0.1");
   }
 
@@ -267,7 +282,7 @@ class TraceTest : public ::testing::Test {
 TEST_F(TraceTest, TraceNowTextHasTheHeaderAndOneLinePerHop) {
   std::vector<std::string> seen;
   const std::string text =
-      TraceNowText(host, "127.0.0.1", icmp, [&](const std::string& line) { seen.push_back(line); });
+      TraceNowText(TraceSettingsOf(host), "127.0.0.1", icmp, [&](const std::string& line) { seen.push_back(line); });
   EXPECT_EQ(text, Expected("127.0.0.1"));
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0], "=== Trace 127.0.0.1 ===\r\n");

@@ -42,41 +42,50 @@ class EventLogTest : public ::testing::Test {
   EventLog log_;
 };
 
-TEST_F(EventLogTest, LargerThanLimitWithBackupRotates) {
-  WriteSized(folder_ / "sentrel.log", 1048577, 'L');
-  WriteSized(folder_ / "sentrel.BAK", 10, 'B');
-  ASSERT_TRUE(log_.Open(Settings(), desktop_, PlainDelete));
-  log_.Write("new\r\n");
-  log_.Close();
-  EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 1048577u);
-  EXPECT_EQ(ReadFile(folder_ / "sentrel.log"), "new\r\n");
-}
+// The log has a backup of its own, so the host list's sentrel.BAK beside it
+// survives every rotation, also one from an older version that holds log
+// lines; and the size alone decides, with or without an old backup.
+struct RotationCase {
+  int megabytes;
+  std::uintmax_t logSize;
+  bool oldBackup;
+  bool rotates;
+};
 
-TEST_F(EventLogTest, ExactlyTheLimitIsNotRotated) {
-  WriteSized(folder_ / "sentrel.log", 1048576, 'L');
+class EventLogRotation : public EventLogTest, public ::testing::WithParamInterface<RotationCase> {};
+
+TEST_P(EventLogRotation, TheLogBecomesSentrelLogBakBySizeAlone) {
+  const RotationCase c = GetParam();
+  WriteSized(folder_ / "sentrel.log", c.logSize, 'L');
+  if (c.oldBackup) WriteSized(folder_ / "sentrel.log.BAK", 10, 'O');
   WriteSized(folder_ / "sentrel.BAK", 10, 'B');
-  ASSERT_TRUE(log_.Open(Settings(), desktop_, PlainDelete));
+  ASSERT_TRUE(log_.Open(Settings(c.megabytes), desktop_, PlainDelete));
   log_.Write("x\r\n");
   log_.Close();
-  EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 10u);
-  EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), 1048579u);
+  EXPECT_EQ(ReadFile(folder_ / "sentrel.BAK"), std::string(10, 'B'));
+  if (c.rotates) {
+    EXPECT_EQ(fs::file_size(folder_ / "sentrel.log.BAK"), c.logSize);
+    EXPECT_EQ(ReadFile(folder_ / "sentrel.log"), "x\r\n");
+  } else {
+    EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), c.logSize + 3);
+    EXPECT_EQ(fs::exists(folder_ / "sentrel.log.BAK"), c.oldBackup);
+  }
 }
 
-TEST_F(EventLogTest, WithoutBackupTheLogKeepsGrowing) {
-  WriteSized(folder_ / "sentrel.log", 3 * 1048576, 'L');
-  ASSERT_TRUE(log_.Open(Settings(2), desktop_, PlainDelete));
-  log_.Write("x\r\n");
-  log_.Close();
-  EXPECT_FALSE(fs::exists(folder_ / "sentrel.BAK"));
-  EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), 3u * 1048576 + 3);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, EventLogRotation,
+    ::testing::Values(RotationCase{1, 1048577, true, true},   // old backup replaced
+                      RotationCase{2, 3 * 1048576, false, true},  // no backup needed
+                      RotationCase{1, 1048576, true, false},  // exactly the limit stays
+                      RotationCase{-1, 1, false, true},       // negative counts as 0
+                      RotationCase{-1, 0, false, false}));    // an empty log stays
 
 TEST_F(EventLogTest, BackupThatCannotBeDiscardedLeavesTheLogInPlace) {
   WriteSized(folder_ / "sentrel.log", 1048577, 'L');
-  WriteSized(folder_ / "sentrel.BAK", 10, 'B');
+  WriteSized(folder_ / "sentrel.log.BAK", 10, 'B');
   ASSERT_TRUE(log_.Open(Settings(), desktop_, [](const std::string&) { return false; }));
   log_.Close();
-  EXPECT_EQ(fs::file_size(folder_ / "sentrel.BAK"), 10u);
+  EXPECT_EQ(fs::file_size(folder_ / "sentrel.log.BAK"), 10u);
   EXPECT_EQ(fs::file_size(folder_ / "sentrel.log"), 1048577u);
 }
 

@@ -129,7 +129,7 @@ class ScheduledCheckTest : public ::testing::Test {
   ScheduledCheckTest() : services(env.Services()), probe(env.icmp) {
     host.HostIP.Set("127.0.0.1");
     host.HostName.Set("localhost");
-    probe.OnEcho = [this](EchoProbe&, uint32_t status, uint32_t address, uint32_t rtt,
+    probe.OnEcho = [this](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
                           const std::string& tag) { OnEchoResult(host, services, status, address, rtt, tag); };
   }
   void QueueFailures(int n) {

@@ -10,6 +10,7 @@
 
 #include "core/host_worker.h"
 #include "engine_test_env.h"
+#include "fakes/test_files.h"
 
 namespace sentrel {
 namespace {
@@ -136,26 +137,86 @@ TEST_F(MonitorTest, PingNowUsesAProbeOfItsOwnAndLeavesTheScheduleAlone) {
   m.PingNow(7);  // no such row
   EXPECT_EQ(env.library->RequestCount(), 2);
 
-  // The window runs between requests; deleting the host there ends the check.
-  int yields = 0;
-  m.PingNow(0, [&] {
-    if (++yields == 2) m.Hosts().DeleteHost(0);
+  // The window thread serves its queue meanwhile; deleting the host there
+  // ends the check before the host goes.
+  env.library->SetRule([](uint32_t, const IcmpEchoOptions&) {
+    return ScriptedEchoLibrary::Answer{std::nullopt, 10s};
   });
-  EXPECT_EQ(yields, 2);
-  EXPECT_EQ(env.library->RequestCount(), 3);
+  host.TimeOut = 10000;
+  env.ui.Post([&] { m.Hosts().DeleteHost(0); });
+  const auto start = std::chrono::steady_clock::now();
+  m.PingNow(0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   EXPECT_EQ(m.Hosts().Count(), 0u);
 }
 
-TEST_F(MonitorTest, TraceNowLogsItsTextAndRefusesASecondTraceMeanwhile) {
+TEST_F(MonitorTest, TraceNowShowsEachLineAsItComesAndRefusesASecondTraceOrPing) {
   Monitor& m = Make();
   AddHost("");
   std::string nested = "unset";
-  const std::string text = m.TraceNow(0, [&](const std::string&) {
-    if (nested == "unset") nested = m.TraceNow(0);
+  std::vector<std::string> seen;
+  const std::string text = m.TraceNow(0, [&](const std::string& line) {
+    seen.push_back(line);
+    EXPECT_TRUE(m.Tracing());
+    if (nested == "unset") {
+      nested = m.TraceNow(0);
+      m.PingNow(0);
+    }
   });
+  EXPECT_FALSE(m.Tracing());
   EXPECT_EQ(nested, "");
   EXPECT_EQ(text.rfind("=== Trace 127.0.0.1 ===\r\n1. 1ms ", 0), 0u) << text;
-  EXPECT_EQ(env.pane.Texts(), std::vector<std::string>{text});
+  EXPECT_EQ(seen, env.pane.Texts());
+  std::string shown;
+  for (const std::string& line : seen) shown += line;
+  EXPECT_EQ(shown, text);
+  EXPECT_EQ(env.library->RequestCount(), 1) << "the ping was refused";
+  EXPECT_TRUE(m.Hosts().Host(0).TraceText.Empty()) << "nothing left for a later alarm";
+}
+
+TEST_F(MonitorTest, StopTraceEndsTheTraceAfterTheRequestInFlight) {
+  Monitor& m = Make();
+  AddHost("");
+  HostEntry& host = m.Hosts().Host(0);
+  host.TraceTimeOut = 300;
+  host.TraceTTL = 60;
+  env.library->SetRule([](uint32_t, const IcmpEchoOptions&) {
+    return ScriptedEchoLibrary::Answer{std::nullopt, 300ms};
+  });
+  // Escape once the first request is in flight.
+  const auto stopInFlight = [&] {
+    for (int i = 0; i < 200 && env.library->RequestCount() == 0; ++i) std::this_thread::sleep_for(5ms);
+    m.StopTrace();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  m.TraceNow(0, [&](const std::string&) { env.ui.Post(stopInFlight); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(env.library->RequestCount(), 1);
+}
+
+// Exit during a trace to a silent host: the trace ends at once, and what it
+// had found reaches the log file before the log closes.
+TEST_F(MonitorTest, LeavingDuringATraceEndsItAndKeepsItsLinesInTheLogFile) {
+  Monitor& m = Make();
+  AddHost("");
+  m.Hosts().Host(0).TraceTimeOut = 10000;
+  env.library->SetRule([](uint32_t address, const IcmpEchoOptions& options) {
+    if (options.Ttl == 1) return ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpTtlExpiredTransit, 1}, {}};
+    return ScriptedEchoLibrary::Answer{std::nullopt, 10s};
+  });
+  ASSERT_TRUE(env.log.Open({folder.string(), 2, false, folder.string()}, env.desktop,
+                           [](const std::string&) { return true; }));
+  std::string shown;
+  const auto start = std::chrono::steady_clock::now();
+  m.TraceNow(0, [&](const std::string& line) {
+    shown += line;
+    if (line.rfind("1. ", 0) == 0) env.ui.Post([&] { m.Leave(); });
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  env.log.Close();
+  EXPECT_EQ(shown.rfind("=== Trace 127.0.0.1 ===\r\n1. 1ms ", 0), 0u) << shown;
+  EXPECT_EQ(testing::ReadFile(folder / "sentrel.log"), shown);
+  EXPECT_EQ(m.TraceNow(0), "") << "no trace after leaving";
 }
 
 TEST_F(MonitorTest, StatusReportGoesOutOnItsSlotsByTheChosenChannel) {

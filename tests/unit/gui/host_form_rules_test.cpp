@@ -73,7 +73,7 @@ TEST(HostFormChecks, ReportHoldsEveryFailureInOrder) {
   EXPECT_EQ(ErrorBoxText("Set time!!!\r\n"), "Please, check your settings. Set time!!!\r\n");
 }
 
-TEST(HostFormChecks, WhileTypingFieldsAreKeptWithinTheirRules) {
+TEST(HostFormChecks, ClampedFieldsAreKeptWithinTheirRules) {
   EXPECT_EQ(KeptWithin("45", 1, 31), "31");
   EXPECT_EQ(KeptWithin("", 1, 31), "1");
   EXPECT_EQ(KeptWithin("0", 1, 255), "1");
@@ -177,23 +177,29 @@ TEST(HostFormEnabling, PagesFollowTheirBoxes) {
 TEST(HostFormLookups, NamesAndAddressesComeFromTheResolver) {
   std::vector<std::string> asked;
   AddressLookups lookups;
-  lookups.dottedToAddress = DottedToAddress;
-  lookups.nameOf = [](uint32_t address) {
-    return address == DottedToAddress("10.0.0.1") ? std::string("gate.lan") : AddressToDotted(address);
+  const IpAddress gate = *ParseAddress("10.0.0.1");
+  const IpAddress gate6 = *ParseAddress("2001:db8::1");
+  lookups.parse = ParseAddress;
+  lookups.nameOf = [&](const IpAddress& address) {
+    return address == gate || address == gate6 ? std::string("gate.lan") : AddressText(address);
   };
-  lookups.resolve = [&asked](const std::string& name) {
+  lookups.resolve = [&](const std::string& name, AddressFamily family) {
     asked.push_back(name);
-    return name == "gate.lan" || name.size() == 260 ? DottedToAddress("10.0.0.1") : kNoAddress;
+    if (name != "gate.lan" && name.size() != 260) return NoAddress();
+    return family == AddressFamily::IPv6 ? gate6 : gate;
   };
   lookups.localName = [] { return std::string(300, 'w'); };
 
   EXPECT_EQ(LookUpHostName("10.0.0.1", lookups), "gate.lan");
+  EXPECT_EQ(LookUpHostName("2001:DB8::1", lookups), "gate.lan");
   EXPECT_EQ(LookUpHostName("10.0.0.2", lookups), std::nullopt);
+  EXPECT_EQ(LookUpHostName("2001:db8::2", lookups), std::nullopt);
   EXPECT_EQ(LookUpHostName("1..2", lookups), std::nullopt);
-  EXPECT_EQ(LookUpHostAddress("gate.lan", lookups), "10.0.0.1");
-  EXPECT_EQ(LookUpHostAddress("nowhere", lookups), std::nullopt);
+  EXPECT_EQ(LookUpHostAddress("gate.lan", AddressFamily::Automatic, lookups), "10.0.0.1");
+  EXPECT_EQ(LookUpHostAddress("gate.lan", AddressFamily::IPv6, lookups), "2001:db8::1");
+  EXPECT_EQ(LookUpHostAddress("nowhere", AddressFamily::Automatic, lookups), std::nullopt);
   // An empty name asks for this computer's own name, cut to 260 characters.
-  EXPECT_EQ(LookUpHostAddress("", lookups), "10.0.0.1");
+  EXPECT_EQ(LookUpHostAddress("", AddressFamily::Automatic, lookups), "10.0.0.1");
   EXPECT_EQ(asked.back(), std::string(260, 'w'));
 }
 

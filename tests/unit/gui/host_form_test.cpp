@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -34,12 +35,12 @@ class HostFormTest : public ::testing::Test {
  protected:
   HostFormTest() {
     services.programFolder = "/opt/sentrel";
-    services.lookups.dottedToAddress = DottedToAddress;
-    services.lookups.resolve = [](const std::string& name) {
-      return name == "gate.lan" ? DottedToAddress("10.0.0.1") : kNoAddress;
+    services.lookups.parse = ParseAddress;
+    services.lookups.resolve = [](const std::string& name, AddressFamily) {
+      return name == "gate.lan" ? *ParseAddress("10.0.0.1") : NoAddress();
     };
-    services.lookups.nameOf = [](uint32_t a) {
-      return a == DottedToAddress("10.0.0.1") ? std::string("gate.lan") : AddressToDotted(a);
+    services.lookups.nameOf = [](const IpAddress& a) {
+      return a == *ParseAddress("10.0.0.1") ? std::string("gate.lan") : AddressText(a);
     };
     services.lookups.localName = [] { return std::string("gate.lan"); };
     services.chooseFile = [this](QWidget*, const FileChooserRequest& request) {
@@ -81,6 +82,11 @@ class HostFormTest : public ::testing::Test {
     QTest::keyClicks(edit, text);
   }
   void Click(const char* name) { Find<QPushButton>(name)->click(); }
+  // The focus moves on from `field`, as Tab or a click elsewhere does.
+  void Leave(const char* field) {
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(Find<QLineEdit>(field), &out);
+  }
 
   ROptions options;
   testing::FakeDesktop desktop;
@@ -199,34 +205,50 @@ TEST_F(HostFormTest, FailedChecksKeepTheDialogOpenWithTheInput) {
   EXPECT_EQ(host.HostName.Get(), "printer");
 }
 
-TEST_F(HostFormTest, TypingChecksBeepAndWarn) {
+TEST_F(HostFormTest, ClampsApplyOnLeavingAFieldOrOnOkAndThresholdsWhileTyping) {
   HostEntry host;
   host.OnLoss.Alarm = true;
   EXPECT_TRUE(Edit(host, [&] {
     Find<QComboBox>("CheckEveryCombo")->setCurrentIndex(1);
     Type("DayOfMonthEdit", "45");
+    EXPECT_EQ(Find<QLineEdit>("DayOfMonthEdit")->text(), "45");  // nothing while typing
+    EXPECT_TRUE(desktop.Calls().empty());
+    Leave("DayOfMonthEdit");
     EXPECT_EQ(Find<QLineEdit>("DayOfMonthEdit")->text(), "31");
-    Type("TraceTTLEdit", "3x00");  // the letter is refused, 300 kept at 255
+    // Cleared and typed anew, no "1" comes in between: "7", not "17".
+    QLineEdit* day = Find<QLineEdit>("DayOfMonthEdit");
+    day->selectAll();
+    QTest::keyClick(day, Qt::Key_Backspace);
+    QTest::keyClicks(day, "7");
+    Leave("DayOfMonthEdit");
+    EXPECT_EQ(day->text(), "7");
+    Type("TraceTTLEdit", "3x00");  // the letter is refused
+    Leave("TraceTTLEdit");
     EXPECT_EQ(Find<QLineEdit>("TraceTTLEdit")->text(), "255");
     Type("LossRepeatCountEdit", "0");
+    Leave("LossRepeatCountEdit");
     EXPECT_EQ(Find<QLineEdit>("LossRepeatCountEdit")->text(), "1");
     Type("LossRepeatCountEdit", "123");
     EXPECT_EQ(Find<QLineEdit>("LossRepeatCountEdit")->text(), "12");
-    Type("HostIPEdit", "10.a0.0.1");
+    Type("HostIPEdit", "10.g0.0.1");
     EXPECT_EQ(Find<QLineEdit>("HostIPEdit")->text(), "10.0.0.1");
     Type("TimeOutEdit", "3000");
     Type("LightTime4Edit", "3000");
     EXPECT_EQ(Find<QLineEdit>("LightTime4Edit")->text(), "3000");
     Find<QListWidget>("TimesList")->item(0)->setCheckState(Qt::Checked);
+    // Typed but not left: "Ok" keeps it within its bounds first.
+    Type("TraceBufferSizeEdit", "0");
     Click("Ok");
   }));
   EXPECT_EQ(desktop.Calls(),
             (std::vector<std::string>{
                 "beep", "beep", "beep",
                 "box:Error...:Please, check your settings. This value can't be more than the ping "
-                "timeout!!!"}));
-  EXPECT_EQ(host.DayOfMonth, 31);
+                "timeout!!!",
+                "beep"}));
+  EXPECT_EQ(host.DayOfMonth, 7);
   EXPECT_EQ(host.TraceTTL, 255);
+  EXPECT_EQ(host.TraceBufferSize, 1);
   EXPECT_EQ(host.OnLoss.RepeatCount, 12);
   EXPECT_EQ(host.LightTimes[3], 3000);
 }

@@ -191,7 +191,7 @@ TEST_F(MainWindowTest, HeaderClicksSortAsTextAndTheDefaultFollowsItsHost) {
 }
 
 TEST_F(MainWindowTest, RefreshShowsLightsLostAndGreyAndSwitchesTheTrayImage) {
-  const uint32_t lostAddress = ResolveAddress("10.0.0.2");
+  const uint32_t lostAddress = ResolveAddress("10.0.0.2").V4Value();
   env.library->SetRule([lostAddress](uint32_t address, const IcmpEchoOptions&) {
     if (address == lostAddress) return testing::ScriptedEchoLibrary::Answer{std::nullopt, {}};
     return testing::ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpSuccess, 3}, {}};

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -234,15 +236,31 @@ TEST_F(OptionsFormTest, EnablingFollowsConnectViaAndSendEvery) {
   EXPECT_EQ(options.Times, (uint64_t{1} << 47) | 1 | (1 << 19));
 }
 
-TEST_F(OptionsFormTest, DayFieldKeepsWithinOneToThirtyOneWithABeep) {
+TEST_F(OptionsFormTest, DayFieldKeepsWithinOneToThirtyOneOnLeavingOrOk) {
   Build();
-  QLineEdit& day = Child<QLineEdit>(*form, "DayOfMonthEdit");
-  day.setText("4");
-  QTest::keyClicks(&day, "5x");  // 45; letters are not taken
-  EXPECT_EQ(day.text(), "31");
-  QTest::keyClick(&day, Qt::Key_Backspace);  // "3" is fine
-  QTest::keyClick(&day, Qt::Key_Backspace);  // empty counts as 0
-  EXPECT_EQ(day.text(), "1");
+  EXPECT_TRUE(Edit([this](OptionsForm& d) {
+    Child<QComboBox>(d, "SendEveryList").setCurrentIndex(0);  // "Month" enables the day
+    QLineEdit& day = Child<QLineEdit>(d, "DayOfMonthEdit");
+    const auto leave = [&day] {
+      QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+      QApplication::sendEvent(&day, &out);
+    };
+    day.selectAll();
+    QTest::keyClicks(&day, "4x5");  // 45; letters are not taken
+    EXPECT_EQ(day.text(), "45");
+    leave();
+    EXPECT_EQ(day.text(), "31");
+    day.selectAll();
+    QTest::keyClick(&day, Qt::Key_Backspace);  // empty, no "1" while typing
+    QTest::keyClicks(&day, "7");
+    leave();
+    EXPECT_EQ(day.text(), "7");
+    EXPECT_EQ(desktop.Calls(), (std::vector<std::string>{"beep"}));
+    day.selectAll();
+    QTest::keyClick(&day, Qt::Key_Backspace);  // empty counts as 0
+    Click(d, "Ok");
+  }));
+  EXPECT_EQ(options.DayOfMonth, 1);
   EXPECT_EQ(desktop.Calls(), (std::vector<std::string>{"beep", "beep"}));
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "core/job_lane.h"
 #include "core/ui_thread.h"
 #include "gui/help_window.h"
 #include "gui/log_pane_widget.h"
@@ -61,6 +63,84 @@ TEST(QtUiThread, AnAlarmBoxKeepsServingOtherWorkersHandOffs) {
   desktop.ShowMessage("host lost", "Sentrel", MessageIcon::Warning, MessageButtons::Ok);
   EXPECT_TRUE(boxOpen);
   EXPECT_EQ(served, 3);
+}
+
+// An alarm box must be seen while the main window hides in the tray: no
+// owner, above every other window.
+TEST(QtDesktop, AlertsStandAloneOnTopWhileTheMainWindowIsHidden) {
+  SoundPlayer sound(nullptr);
+  HelpWindow help({});
+  QtDesktop desktop(sound, help);
+  QWidget mainWindow;
+  desktop.SetOwner(&mainWindow);
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() != "AlertBox" || !w->isVisible()) continue;
+      seen = true;
+      EXPECT_EQ(w->parentWidget(), nullptr);
+      EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
+      w->close();
+    }
+  });
+  QTimer::singleShot(5000, [] {
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  desktop.ShowAlert("host lost", "Sentrel", MessageIcon::Error);
+  EXPECT_TRUE(seen);
+}
+
+// A blocking job (a stalled mail transfer) runs off the window thread: a
+// window-thread timer keeps firing and other workers' hand-offs are served.
+TEST(QtUiThread, AJobLeavesTheWindowThreadTickingAndServing) {
+  QtUiThread ui;
+  JobLane lane(ui);
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last = 0;
+  qint64 longest = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    longest = std::max(longest, now - last);
+    last = now;
+  });
+  tick.start(10);
+  std::atomic<int> served{0};
+  std::jthread worker([&](std::stop_token stop) {
+    for (int i = 0; i < 5; ++i) {
+      CallOnUiThread(ui, [&] { ++served; }, stop);
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  last = clock.elapsed();
+  EXPECT_TRUE(lane.Run([](std::stop_token) { std::this_thread::sleep_for(400ms); }));
+  EXPECT_GE(clock.elapsed(), 400);
+  EXPECT_LT(longest, 100) << "the window thread stood still";
+  EXPECT_EQ(served, 5);
+}
+
+// Exit, SIGTERM and the end of the session all quit the application, which
+// ends every local loop: the job is then aborted and waited for.
+TEST(QtUiThread, LeavingTheProgramAbortsTheJobInFlight) {
+  QtUiThread ui;
+  JobLane lane(ui);
+  bool completed = true;
+  std::atomic<bool> sawStop{false};
+  QElapsedTimer clock;
+  QTimer::singleShot(0, [&] {
+    QTimer::singleShot(50, [] { QCoreApplication::quit(); });
+    clock.start();
+    completed = lane.Run([&](std::stop_token stop) {
+      for (int i = 0; i < 500 && !stop.stop_requested(); ++i) std::this_thread::sleep_for(10ms);
+      sawStop = stop.stop_requested();
+    });
+  });
+  // Run inside exec(), which clears the quit again when it returns.
+  QCoreApplication::exec();
+  EXPECT_FALSE(completed);
+  EXPECT_TRUE(sawStop);
+  EXPECT_LT(clock.elapsed(), 2000);
 }
 
 TEST(QtUiThread, AWorkerBeingEndedGivesUpAndItsStepNeverRuns) {

@@ -171,6 +171,30 @@ TEST_F(StoreTest, DamagedFileIsMovedAsideAndANewHistoryStarts) {
   EXPECT_GE(StoredRequests(), 1) << "the new history records";
 }
 
+// No data folder: nothing goes to the working folder, and one notice says why.
+TEST_F(StoreTest, WithoutADataFolderNothingIsRecordedAnywhere) {
+  const auto working = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  {
+    HistoryStoreSettings settings;
+    settings.path = HistoryStore::PathIn("");
+    settings.notice = notices.Sink();
+    HistoryStore store(settings, clock);
+    HostResults host(store, kHost);
+    host.Fail(0);
+    store.Flush();
+    clock.AdvanceSeconds(static_cast<double>(settings.retryAfter.count()) + 1);
+    host.Reply(100, 5);
+    store.Flush();
+    EXPECT_TRUE(store.Paused());
+  }
+  std::filesystem::current_path(working);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  const std::string all = notices.All();
+  EXPECT_NE(all.find("no data folder"), std::string::npos) << all;
+  EXPECT_EQ(all.find("no data folder"), all.rfind("no data folder")) << "told once: " << all;
+}
+
 // RLIMIT_FSIZE stands in for a full disk: writes beyond the limit fail (with
 // SIGXFSZ ignored) as they do when the file system has no room.
 class FileSizeLimit {

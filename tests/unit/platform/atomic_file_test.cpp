@@ -161,5 +161,49 @@ TEST_F(AtomicFileTest, ReadOnlyFolderFailsAndKeepsOldFile) {
   EXPECT_EQ(Names(), std::set<std::string>{"sentrel.xml"});
 }
 
+// The data file kept elsewhere and linked into the data folder: the save
+// goes through the link (a relative one, via a second link) into the target,
+// whose folder holds the temporary file; the link stays a link.
+TEST_F(AtomicFileTest, ASymbolicLinkIsFollowedAndItsTargetReplaced) {
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directory(elsewhere);
+  PutFile(elsewhere / "hosts.xml", "old");
+  fs::create_symlink("hosts.xml", elsewhere / "current.xml");
+  fs::create_symlink("elsewhere/current.xml", file_);
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(file_, "new", backup_, &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(file_));
+  EXPECT_TRUE(fs::is_symlink(elsewhere / "current.xml"));
+  EXPECT_EQ(ReadFile(elsewhere / "hosts.xml"), "new");
+  EXPECT_EQ(ReadFile(backup_), "old");
+  EXPECT_EQ(Names(), (std::set<std::string>{"sentrel.xml", "sentrel.BAK", "elsewhere"}));
+}
+
+TEST_F(AtomicFileTest, ALinkThatCannotBeWrittenThroughFailsAndChangesNothing) {
+  const fs::path locked = dir_ / "locked";
+  fs::create_directory(locked);
+  PutFile(locked / "hosts.xml", "old");
+  fs::create_symlink(locked / "hosts.xml", file_);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                              fs::perms::others_exec);
+  // The child drops root to "nobody", which must still reach the link.
+  fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
+  const int status = RunInChild([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return false;
+    std::string error;
+    return !WriteFileAtomically(file_, "new", "", &error) &&
+           error.find(locked.string()) != std::string::npos;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(fs::is_symlink(file_));
+  EXPECT_EQ(ReadFile(locked / "hosts.xml"), "old");
+
+  fs::create_symlink("loop.xml", dir_ / "loop.xml");
+  std::string error;
+  EXPECT_FALSE(WriteFileAtomically(dir_ / "loop.xml", "new", "", &error));
+  EXPECT_NE(error.find("link"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "loop.xml"));
+}
+
 }  // namespace
 }  // namespace sentrel

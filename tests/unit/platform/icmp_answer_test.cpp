@@ -67,7 +67,7 @@ TEST(RawAnswerTest, AnEchoReplyNamesItsRequestAndWhoSentIt) {
     EXPECT_EQ(answer->identifier, 0x1234);
     EXPECT_EQ(answer->sequence, 900);
     EXPECT_EQ(answer->status, kIpSuccess);
-    EXPECT_EQ(answer->from, inet_addr("198.18.3.2"));
+    EXPECT_EQ(answer->from, IpAddress::V4(inet_addr("198.18.3.2")));
     EXPECT_FALSE(answer->quotedTarget.has_value());
   }
 }
@@ -80,8 +80,8 @@ TEST(RawAnswerTest, AnErrorNamesTheRequestItQuotesAndItsTarget) {
     EXPECT_EQ(expired->identifier, 0x1234);
     EXPECT_EQ(expired->sequence, 77);
     EXPECT_EQ(expired->status, kIpTtlExpiredTransit);
-    EXPECT_EQ(expired->from, inet_addr("198.18.1.1"));
-    EXPECT_EQ(expired->quotedTarget, inet_addr("198.18.3.2"));
+    EXPECT_EQ(expired->from, IpAddress::V4(inet_addr("198.18.1.1")));
+    EXPECT_EQ(expired->quotedTarget, IpAddress::V4(inet_addr("198.18.3.2")));
   }
   auto unreachable = ParseRawIcmp(Error(3, 1, "198.18.2.2", "198.18.9.1", request));
   ASSERT_TRUE(unreachable.has_value());
@@ -112,6 +112,12 @@ TEST(RawAnswerTest, WhatIsNoAnswerToAnEchoRequestIsRefused) {
   EXPECT_FALSE(ParseRawIcmp(notIpv4));
 }
 
+std::optional<IpAddress> ParseAddress6(const char* text) {
+  IpAddress::Bytes bytes{};
+  if (inet_pton(AF_INET6, text, bytes.data()) != 1) return std::nullopt;
+  return IpAddress::V6(bytes);
+}
+
 TEST(DatagramAnswerTest, OnlyEchoRepliesLongEnoughToNameARequest) {
   std::vector<uint8_t> reply = Request(0x4321, 5, 0);
   reply[0] = 0;
@@ -119,10 +125,72 @@ TEST(DatagramAnswerTest, OnlyEchoRepliesLongEnoughToNameARequest) {
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->identifier, 0x4321);
   EXPECT_EQ(answer->sequence, 5);
-  EXPECT_EQ(answer->from, inet_addr("127.0.0.9"));
+  EXPECT_EQ(answer->from, IpAddress::V4(inet_addr("127.0.0.9")));
   EXPECT_FALSE(ParseDatagramReply(std::span(reply).first(7), 0));
   reply[0] = 8;
   EXPECT_FALSE(ParseDatagramReply(reply, 0));
+}
+
+// An ICMPv6 error as both socket kinds receive it: no IP header of its own,
+// then the quoted IPv6 header (next header ICMPv6) and the request.
+std::vector<uint8_t> Error6(uint8_t type, uint8_t code, const std::vector<uint8_t>& request,
+                            const char* target, uint8_t nextHeader = 58) {
+  std::vector<uint8_t> message{type, code, 0, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> quoted(40, 0);
+  quoted[0] = 0x60;
+  quoted[6] = nextHeader;
+  inet_pton(AF_INET6, target, &quoted[24]);
+  message.insert(message.end(), quoted.begin(), quoted.end());
+  message.insert(message.end(), request.begin(), request.end());
+  return message;
+}
+
+TEST(Icmp6AnswerTest, RepliesAndErrorsThatNameOurRequest) {
+  const IpAddress router = *ParseAddress6("fd00::1");
+  std::vector<uint8_t> request;
+  BuildEcho6Message(request, 0x1234, 77, std::vector<uint8_t>(8, 0xA7));
+  ASSERT_EQ(request[0], 128);
+
+  std::vector<uint8_t> reply = request;
+  reply[0] = 129;
+  const auto answer = ParseIcmp6(reply, router);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->status, kIpSuccess);
+  EXPECT_EQ(answer->sequence, 77);
+  EXPECT_FALSE(answer->quotedTarget.has_value());
+
+  const auto expired = ParseIcmp6(Error6(3, 0, request, "2001:db8::7"), router);
+  ASSERT_TRUE(expired.has_value());
+  EXPECT_EQ(expired->status, kIpTtlExpiredTransit);
+  EXPECT_EQ(expired->identifier, 0x1234);
+  EXPECT_EQ(expired->sequence, 77);
+  EXPECT_EQ(expired->from, router);
+  EXPECT_EQ(expired->quotedTarget, ParseAddress6("2001:db8::7"));
+
+  EXPECT_FALSE(ParseIcmp6(request, router)) << "our own request on loopback";
+  EXPECT_FALSE(ParseIcmp6(Error6(137, 0, request, "2001:db8::7"), router)) << "a redirect";
+  EXPECT_FALSE(ParseIcmp6(Error6(1, 3, request, "2001:db8::7", 17), router)) << "quotes UDP";
+  const std::vector<uint8_t> whole = Error6(1, 3, request, "2001:db8::7");
+  for (size_t length = 0; length < 56; ++length)
+    EXPECT_FALSE(ParseIcmp6(std::span(whole).first(length), router)) << "length " << length;
+}
+
+// What each ICMPv6 error reports, row by row as the table beside the code
+// writes it down.
+TEST(Icmp6StatusTest, EveryRowOfTheTable) {
+  struct Row {
+    uint8_t type, code;
+    uint32_t status;
+  };
+  const Row rows[] = {
+      {1, 0, 11002}, {1, 1, 11004}, {1, 2, 11003}, {1, 3, 11003}, {1, 4, 11005},
+      {1, 5, 11004}, {1, 6, 11004}, {1, 7, 11003}, {2, 0, 11009}, {3, 0, 11013},
+      {3, 1, 11014}, {4, 0, 11015}, {4, 2, 11015}, {129, 0, 0},   {128, 0, 11050},
+      {137, 0, 11050}, {0, 0, 11050},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(IpStatusFromIcmp6(row.type, row.code), row.status)
+        << "type " << int{row.type} << " code " << int{row.code};
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "probes/address.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <sched.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@ namespace sentrel {
 namespace {
 
 uint32_t Net(const char* dotted) { return inet_addr(dotted); }
+IpAddress V4(const char* dotted) { return IpAddress::V4(inet_addr(dotted)); }
 
 struct DottedCase {
   const char* text;
@@ -46,19 +49,91 @@ TEST(AddressToDottedTest, WritesBytesFromTheMostSignificantDown) {
   EXPECT_EQ(AddressToDotted(0), "0.0.0.0");
 }
 
-TEST(ResolveAddressTest, ParsesTheDottedFormsWithoutALookup) {
-  EXPECT_EQ(ResolveAddress("198.18.1.2"), Net("198.18.1.2"));
-  EXPECT_EQ(ResolveAddress("127.1"), Net("127.0.0.1"));       // a.b: b fills 24 bits
-  EXPECT_EQ(ResolveAddress("0x7f.0.0.1"), Net("127.0.0.1"));  // hex part
-  EXPECT_EQ(ResolveAddress("010.0.0.1"), Net("8.0.0.1"));     // octal part, unlike IsDottedQuad
-  EXPECT_EQ(ResolveAddress("0.0.0.0"), 0u);
+TEST(ResolveAddressTest, ParsesTheWrittenFormsWithoutALookup) {
+  EXPECT_EQ(ResolveAddress("198.18.1.2"), V4("198.18.1.2"));
+  EXPECT_EQ(ResolveAddress("127.1"), V4("127.0.0.1"));       // a.b: b fills 24 bits
+  EXPECT_EQ(ResolveAddress("0x7f.0.0.1"), V4("127.0.0.1"));  // hex part
+  EXPECT_EQ(ResolveAddress("010.1"), V4("8.0.0.1"));         // octal part outside a quad
+  EXPECT_EQ(ResolveAddress("0.0.0.0"), IpAddress::V4(0));
+  EXPECT_EQ(ResolveAddress("2001:DB8::7", AddressFamily::IPv4), *ParseAddress("2001:db8::7"))
+      << "a written address decides its own family";
 }
 
-TEST(ResolveAddressTest, EmptyTextIsNoAddress) { EXPECT_EQ(ResolveAddress(""), kNoAddress); }
+TEST(ResolveAddressTest, AQuadTheCheckAcceptsIsPingedAsChecked) {
+  // The check reads the parts as decimal; the echo must go to the same
+  // address, not to the octal reading 10.66.1.1.
+  for (const char* text : {"012.66.1.1", "010.0.0.1", "1.02.003.0004"}) {
+    ASSERT_TRUE(IsDottedQuad(text)) << text;
+    EXPECT_EQ(ResolveAddress(text).V4Value(), *ParseDecimalQuad(text)) << text;
+  }
+  EXPECT_EQ(AddressText(ResolveAddress("012.66.1.1")), "12.66.1.1");
+}
+
+TEST(ResolveAddressTest, EmptyTextIsNoAddress) { EXPECT_TRUE(IsNoAddress(ResolveAddress(""))); }
 
 TEST(ResolveAddressTest, LooksUpNamesFromTheHostsFile) {
-  EXPECT_EQ(ResolveAddress("localhost"), Net("127.0.0.1"));
-  EXPECT_EQ(AddressToName(Net("127.0.0.1")), "localhost");
+  EXPECT_EQ(ResolveAddress("localhost"), V4("127.0.0.1"));
+  EXPECT_EQ(AddressToName(V4("127.0.0.1")), "localhost");
+}
+
+struct Ipv6Case {
+  const char* text;
+  const char* canonical;  // nullptr: not an address
+};
+
+class Ipv6TextTest : public ::testing::TestWithParam<Ipv6Case> {};
+
+TEST_P(Ipv6TextTest, ParsesAndWritesTheShortestForm) {
+  const auto bytes = ParseIpv6Text(GetParam().text);
+  if (GetParam().canonical == nullptr) {
+    EXPECT_FALSE(bytes.has_value()) << GetParam().text;
+    return;
+  }
+  ASSERT_TRUE(bytes.has_value()) << GetParam().text;
+  EXPECT_EQ(Ipv6Text(*bytes), GetParam().canonical);
+  in6_addr system{};
+  ASSERT_EQ(inet_pton(AF_INET6, GetParam().text, &system), 1);
+  EXPECT_EQ(std::memcmp(bytes->data(), &system, 16), 0) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Ipv6TextTest,
+    ::testing::Values(Ipv6Case{"2001:db8::7", "2001:db8::7"},
+                      Ipv6Case{"2001:DB8:0:0:0:0:0:7", "2001:db8::7"},
+                      Ipv6Case{"::", "::"}, Ipv6Case{"::1", "::1"}, Ipv6Case{"fd00::", "fd00::"},
+                      Ipv6Case{"2001:db8:0:1:0:0:0:1", "2001:db8:0:1::1"},
+                      Ipv6Case{"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},
+                      Ipv6Case{"2001:db8:1:1:1:1:0:1", "2001:db8:1:1:1:1:0:1"},
+                      Ipv6Case{"0001:0db8::00a0", "1:db8::a0"},
+                      Ipv6Case{"::ffff:192.0.2.1", "::ffff:192.0.2.1"},
+                      Ipv6Case{"64:ff9b::198.18.0.1", "64:ff9b::c612:1"},
+                      Ipv6Case{":", nullptr}, Ipv6Case{":::", nullptr},
+                      Ipv6Case{"1::2::3", nullptr}, Ipv6Case{"12345::", nullptr},
+                      Ipv6Case{"1:2:3:4:5:6:7", nullptr}, Ipv6Case{"1:2:3:4:5:6:7:8:9", nullptr},
+                      Ipv6Case{"1:2:3:4:5:6:7:8::", nullptr}, Ipv6Case{"1:", nullptr},
+                      Ipv6Case{":1", nullptr}, Ipv6Case{"::ffff:1.2.3", nullptr},
+                      Ipv6Case{"::1.2.3.4:5", nullptr}, Ipv6Case{"g::1", nullptr},
+                      Ipv6Case{"", nullptr}));
+
+TEST(AddressLiteralTest, TheChecksAcceptQuadsAndIpv6WithAZone) {
+  for (const char* text : {"1.2.3.4", "012.66.1.1", "2001:db8::7", "fe80::1%eth0", "fe80::1%2",
+                           "::ffff:198.18.0.1"})
+    EXPECT_TRUE(IsAddressLiteral(text)) << text;
+  for (const char* text : {"127.1", "0x7f.0.0.1", "host.example", "fe80::1%", "fe80::1%a b",
+                           "[2001:db8::7]", "2001:db8::7 ", ""})
+    EXPECT_FALSE(IsAddressLiteral(text)) << text;
+}
+
+TEST(AddressLiteralTest, ZonesAreInterfacesByNameOrNumber) {
+  const auto numbered = ParseAddress("fe80::1%7");
+  ASSERT_TRUE(numbered.has_value());
+  EXPECT_EQ(numbered->Zone(), 7u);
+  const auto named = ParseAddress("fe80::1%lo");
+  ASSERT_TRUE(named.has_value());
+  EXPECT_EQ(named->Zone(), if_nametoindex("lo"));
+  EXPECT_EQ(AddressText(*named), "fe80::1%lo");
+  // An index that names no interface here is written as the number.
+  EXPECT_EQ(AddressText(*ParseAddress("fe80::1%999999")), "fe80::1%999999");
 }
 
 // Runs `body` on a thread in a fresh, empty network namespace, so that a name
@@ -77,12 +152,14 @@ bool RunWithoutNetwork(const std::function<void()>& body) {
 TEST(ResolveAddressTest, FailedLookupsFallBack) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to isolate the resolver in a namespace";
   bool ran = RunWithoutNetwork([] {
-    EXPECT_EQ(ResolveAddress("no-such-host.invalid"), kNoAddress);
+    EXPECT_TRUE(IsNoAddress(ResolveAddress("no-such-host.invalid")));
     // The all-ones text parses to the no-address mark, then the lookup of
     // the same text gives nothing better.
-    EXPECT_EQ(ResolveAddress("255.255.255.255"), kNoAddress);
-    EXPECT_EQ(ResolveAddress("1.2.3.4.5"), kNoAddress);
-    EXPECT_EQ(AddressToName(Net("198.18.200.9")), "198.18.200.9");
+    EXPECT_TRUE(IsNoAddress(ResolveAddress("255.255.255.255")));
+    EXPECT_TRUE(IsNoAddress(ResolveAddress("1.2.3.4.5")));
+    EXPECT_TRUE(IsNoAddress(ResolveAddress("no-such-host.invalid", AddressFamily::IPv6)));
+    EXPECT_EQ(AddressToName(V4("198.18.200.9")), "198.18.200.9");
+    EXPECT_EQ(AddressToName(*ParseAddress("2001:db8::9")), "2001:db8::9");
   });
   ASSERT_TRUE(ran) << "unshare(CLONE_NEWNET) failed";
 }
@@ -96,9 +173,9 @@ TEST(AddressConversionTest, ManyThreadsAtOnceGetConsistentAnswers) {
     threads.emplace_back([t, &wrong] {
       for (int i = 0; i < kRounds; ++i) {
         std::string dotted = "198.18." + std::to_string(t) + "." + std::to_string(i % 250);
-        uint32_t address = ResolveAddress(dotted);
+        uint32_t address = ResolveAddress(dotted).V4Value();
         if (AddressToDotted(address) != dotted) ++wrong[t];
-        if (i % 20 == 0 && ResolveAddress("localhost") != inet_addr("127.0.0.1")) ++wrong[t];
+        if (i % 20 == 0 && ResolveAddress("localhost") != V4("127.0.0.1")) ++wrong[t];
       }
     });
   }

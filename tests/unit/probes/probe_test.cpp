@@ -85,10 +85,10 @@ class LibraryPingTest : public ::testing::Test {
     context.library = library;
     context.desktop = &desktop;
     probe = std::make_unique<PingProbe>(context);
-    probe->OnEcho = [this](EchoProbe& sender, uint32_t status, uint32_t address, uint32_t rtt,
-                           const std::string& tag) {
+    probe->OnEcho = [this](EchoProbe& sender, uint32_t status, const IpAddress& address,
+                           uint32_t rtt, const std::string& tag) {
       EXPECT_EQ(&sender, probe.get());
-      events.push_back({status, address, rtt, tag});
+      events.push_back({status, address.V4Value(), rtt, tag});
     };
     probe->tag = "host-a";
   }
@@ -185,8 +185,10 @@ class RawPingTest : public ::testing::Test {
       return std::make_unique<FakeRawIcmpSocket>(state, kFd);
     };
     probe = std::make_unique<PingProbe>(context);
-    probe->OnEcho = [this](EchoProbe&, uint32_t status, uint32_t address, uint32_t rtt,
-                           const std::string& tag) { events.push_back({status, address, rtt, tag}); };
+    probe->OnEcho = [this](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
+                           const std::string& tag) {
+      events.push_back({status, address.V4Value(), rtt, tag});
+    };
     probe->targetText = "198.18.3.2";
     probe->tag = "raw-host";
   }
@@ -314,8 +316,8 @@ class TraceTest : public ::testing::Test {
     context.desktop = &desktop;
     probe = std::make_unique<TraceProbe>(context);
     probe->targetText = "198.18.3.2";
-    probe->OnHop = [this](TraceProbe&, int32_t hop, uint32_t address, uint32_t rtt) {
-      hops.push_back({hop, address, rtt});
+    probe->OnHop = [this](TraceProbe&, int32_t hop, const IpAddress& address, uint32_t rtt) {
+      hops.push_back({hop, address.V4Value(), rtt});
     };
   }
   void Chain() {
