@@ -16,6 +16,7 @@ packages=(
   libsqlite3-dev
   libmicrohttpd-dev prometheus curl
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()

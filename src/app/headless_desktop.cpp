@@ -1,6 +1,7 @@
 #include "app/headless_desktop.h"
 
 #include "platform/program_start.h"
+#include "platform/system_sound.h"
 
 namespace sentrel {
 
@@ -39,13 +40,21 @@ MessageResult HeadlessDesktop::ShowMessage(const std::string& text, const std::s
   return buttons == MessageButtons::YesNo ? MessageResult::Yes : MessageResult::Ok;
 }
 
+// The line says what the alarm asked for, also where the system plays it.
 void HeadlessDesktop::PlaySound(const std::string& wavFile, bool loop) {
   Line(std::string("sound [") + (loop ? "loop" : "once") + "] " + wavFile);
+  PlayWaveFile(wavFile, loop);
 }
 
-void HeadlessDesktop::StopSounds() { Line("sound stopped"); }
+void HeadlessDesktop::StopSounds() {
+  Line("sound stopped");
+  StopWaveFiles();
+}
 
-void HeadlessDesktop::Beep() { Line("\a"); }
+// Where the system has no tone of its own, the terminal's bell.
+void HeadlessDesktop::Beep() {
+  if (!SystemBeep()) Line("\a");
+}
 
 void HeadlessDesktop::StartProgram(const std::string& program, const std::string& params) {
   // A program that cannot be started is ignored, as in the window.

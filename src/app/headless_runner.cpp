@@ -1,7 +1,6 @@
 #include "app/headless_runner.h"
 
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -9,6 +8,7 @@
 #include <thread>
 
 #include "app/headless_desktop.h"
+#include "app/program_history.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "core/event_log.h"
@@ -17,7 +17,6 @@
 #include "core/status_report.h"
 #include "core/ui_thread.h"
 #include "export/monitor_metrics.h"
-#include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
@@ -26,6 +25,7 @@
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
+#include "platform/stop_requests.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
 
@@ -33,43 +33,23 @@ namespace sentrel {
 
 namespace {
 
-
-// SIGINT and SIGTERM are blocked before any thread starts, so only the waiter
-// below ever takes them; the engine's threads are never interrupted.
-class SignalWaiter {
+// A step the stop request runs on the platform's thread besides ending the
+// loop: cuts a transfer short. Set once the channels exist, cleared before
+// they go.
+class StopStep {
  public:
-  SignalWaiter(std::atomic<bool>& stop, TaskQueueUiThread& ui) {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-    thread_ = std::thread([this, &stop, &ui] {
-      int signal = 0;
-      sigwait(&set_, &signal);
-      stop = true;
-      {
-        std::lock_guard lock(mutex_);
-        if (onSignal_) onSignal_();
-      }
-      ui.Wake();
-    });
-  }
-  // Also run on the signal, on the waiter's thread: cuts a transfer short.
-  void OnSignal(std::function<void()> step) {
+  void Set(std::function<void()> step) {
     std::lock_guard lock(mutex_);
-    onSignal_ = std::move(step);
+    step_ = std::move(step);
   }
-  ~SignalWaiter() {
-    // Wakes the waiter when no signal came (the run ended otherwise).
-    pthread_kill(thread_.native_handle(), SIGTERM);
-    thread_.join();
+  void Run() {
+    std::lock_guard lock(mutex_);
+    if (step_) step_();
   }
 
  private:
-  sigset_t set_;
   std::mutex mutex_;
-  std::function<void()> onSignal_;
-  std::thread thread_;
+  std::function<void()> step_;
 };
 
 bool DiscardPlain(const std::string& path) {
@@ -96,7 +76,12 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
 int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
-  SignalWaiter signals(stop, ui);
+  StopStep onStop;
+  StopRequests stopRequests([&] {
+    stop = true;
+    onStop.Run();
+    ui.Wake();
+  });
 
   InstanceLock lock;
   if (!lock.TryAcquire()) {
@@ -131,20 +116,17 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   icmp.desktop = &desktop;
   icmp.notifier = &notifier;
 
-  DialUp dialUp{Nmcli(Nmcli::Find())};
+  DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   ActivityCounters counters;
   NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
 
-  // The history of every result; its notices reach the log on this thread.
-  HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
-
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
-  services.recorder = &history;
-  services.figures = &history;
   services.counters = &counters;
+  // The history of every result; its notices reach the log on this thread.
+  const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
   Monitor monitor(services);
-  signals.OnSignal([&channels] { channels.Leave(); });
+  onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
@@ -168,7 +150,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
-  signals.OnSignal({});
+  onStop.Set({});
   metrics.Stop();
   monitor.Shutdown();
   ui.RunPending();

@@ -133,7 +133,12 @@ int LocalUtcOffsetMinutes(int64_t unixSeconds) {
   const std::time_t t = static_cast<std::time_t>(unixSeconds);
   std::tm tm{};
   localtime_r(&t, &tm);
-  return static_cast<int>(tm.tm_gmtoff / 60);
+  // The local wall clock read as if it were UTC, minus the UTC time (not
+  // every C library reports the offset itself).
+  const auto days = static_cast<int64_t>(DayNumber(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) -
+                                         DayNumber(1970, 1, 1));
+  const int64_t wall = days * 86400 + tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+  return static_cast<int>((wall - unixSeconds) / 60);
 }
 
 }  // namespace sentrel

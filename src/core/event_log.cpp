@@ -1,14 +1,12 @@
 #include "core/event_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 
-#include "common/write_all.h"
 #include "core/folder_question.h"
+#include "platform/append_line.h"
 #include "platform/paths.h"
+#include "platform/write_all.h"
 
 namespace fs = std::filesystem;
 
@@ -61,8 +59,7 @@ bool EventLog::Open(const LogSettings& settings, Desktop& desktop, const Discard
   if (settings.smtpLogSwitch) DeleteOldSmtpLog(settings);
   if (EnsureFolderExists(settings.folder, desktop) == FolderOutcome::Exists) {
     RotateWhenTooLarge(settings, discard);
-    const int fd = open(LogPath(settings.folder).c_str(),
-                        O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = OpenForAppending(LogPath(settings.folder));
     std::lock_guard lock(mutex_);
     fd_ = fd;
   }
@@ -74,7 +71,7 @@ bool EventLog::Open(const LogSettings& settings, Desktop& desktop, const Discard
 
 void EventLog::Close() {
   std::lock_guard lock(mutex_);
-  if (fd_ >= 0) close(fd_);
+  CloseAppending(fd_);
   fd_ = -1;
 }
 

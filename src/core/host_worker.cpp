@@ -10,18 +10,25 @@ namespace sentrel {
 
 namespace {
 
-thread_local std::stop_token t_workerStop;
+// Plain pointers only: a thread-local object with a destructor is destroyed
+// after its storage is freed on MinGW (emutls), which corrupts the heap.
+thread_local const std::stop_token* t_workerStop = nullptr;
 thread_local bool t_onHostWorker = false;
 
 }  // namespace
 
-std::stop_token CurrentWorkerStopToken() { return t_workerStop; }
+std::stop_token CurrentWorkerStopToken() {
+  return t_workerStop != nullptr ? *t_workerStop : std::stop_token{};
+}
 
 bool OnHostWorker() { return t_onHostWorker; }
 
-WorkerStopScope::WorkerStopScope(std::stop_token stop) { t_workerStop = std::move(stop); }
+WorkerStopScope::WorkerStopScope(std::stop_token stop)
+    : stop_(std::move(stop)), outer_(t_workerStop) {
+  t_workerStop = &stop_;
+}
 
-WorkerStopScope::~WorkerStopScope() { t_workerStop = {}; }
+WorkerStopScope::~WorkerStopScope() { t_workerStop = outer_; }
 
 void ApplyProbeSettings(const HostEntry& host, PingProbe& probe) {
   if (const int32_t size = host.PBS; size > 0) probe.dataSize = static_cast<uint8_t>(size);
@@ -112,7 +119,7 @@ void* HostWorker::Start(void* self) {
 
 void HostWorker::Loop() {
   const std::stop_token stop = stop_.get_token();
-  t_workerStop = stop;
+  const WorkerStopScope scope(stop);
   t_onHostWorker = true;
   for (;;) {
     {

@@ -35,6 +35,10 @@ class WorkerStopScope {
   ~WorkerStopScope();
   WorkerStopScope(const WorkerStopScope&) = delete;
   WorkerStopScope& operator=(const WorkerStopScope&) = delete;
+
+ private:
+  std::stop_token stop_;
+  const std::stop_token* outer_;
 };
 
 // Hands the host's settings to its probe: dataSize (PBS when above 0), timeout,

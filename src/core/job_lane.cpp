@@ -11,7 +11,7 @@ JobLane::~JobLane() { Close(); }
 
 bool JobLane::Busy() const {
   std::lock_guard lock(mutex_);
-  return flight_ && !flight_->done.load();
+  return flight_ && !flight_->Done();
 }
 
 bool JobLane::Run(Job job) {
@@ -26,11 +26,11 @@ bool JobLane::Run(Job job) {
   }
   std::thread helper([this, flight, job = std::move(job)] {
     job(flight->stop.get_token());
-    flight->done.store(true);
-    flight->done.notify_all();
+    flight->ended.Bump();
+    flight->ended.Wake();
     ui_.Post([] {});  // the waiting loop looks again
   });
-  const bool served = ui_.ServeUntil([&flight] { return flight->done.load(); });
+  const bool served = ui_.ServeUntil([&flight] { return flight->Done(); });
   if (!served) flight->stop.request_stop();
   helper.join();
   {
@@ -53,7 +53,10 @@ void JobLane::WaitForJob() const {
     std::lock_guard lock(mutex_);
     flight = flight_;
   }
-  if (flight) flight->done.wait(false);
+  if (!flight) return;
+  for (uint32_t seen = flight->ended.Value(); seen == 0; seen = flight->ended.Value()) {
+    flight->ended.Wait(seen);
+  }
 }
 
 void JobLane::Close() {

@@ -7,6 +7,7 @@
 #include <stop_token>
 
 #include "core/ui_thread.h"
+#include "platform/wake_word.h"
 
 namespace sentrel {
 
@@ -48,8 +49,11 @@ class JobLane {
 
  private:
   struct Flight {
-    std::atomic<bool> done{false};
+    // 0 while the job runs, then 1. Not std::atomic::wait: without a futex
+    // (MinGW) the standard library can sleep through its notify.
+    WakeWord ended;
     std::stop_source stop;
+    bool Done() const { return ended.Value() != 0; }
   };
 
   UiThread& ui_;

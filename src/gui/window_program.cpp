@@ -1,10 +1,6 @@
 #include "gui/window_program.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -12,7 +8,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QSessionManager>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include "common/clock.h"
@@ -50,6 +45,7 @@
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/sockets.h"
+#include "platform/stop_requests.h"
 #include "settings/language_files.h"
 #include "settings/language_table.h"
 #include "settings/password.h"
@@ -58,35 +54,6 @@
 namespace sentrel {
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnTerminate(int) {
-  const char byte = 1;
-  (void)!write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the program as the end of the desktop session does;
-// the handler only wakes the window thread.
-std::unique_ptr<QSocketNotifier> CatchTermination(std::function<void()> onSignal) {
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
-    return nullptr;
-  struct sigaction action {};
-  action.sa_handler = OnTerminate;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
-                   [onSignal = std::move(onSignal)] {
-                     char drain[16];
-                     while (read(signalPipe[0], drain, sizeof drain) > 0) {
-                     }
-                     onSignal();
-                   });
-  return notifier;
-}
 
 bool DiscardToTrash(const std::string& path) {
   if (QFile::moveToTrash(QString::fromStdString(path))) return true;
@@ -172,7 +139,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
   icmp.desktop = &desktop;
   icmp.notifier = &notifier;
-  DialUp dialUp{Nmcli(Nmcli::Find())};
+  DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, smtpLogSwitch, run.programFolder};
   ActivityCounters counters;
   EventLog log;
@@ -328,9 +295,13 @@ int RunWindowProgram(const WindowRunOptions& run) {
     if (monitor.Hosts().Modified()) monitor.SaveHosts();
   };
   QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager&) { endSession(); });
-  const auto termination = CatchTermination([&] {
-    endSession();
-    quit();
+  // SIGTERM and SIGINT end the program as the end of the desktop session
+  // does, on the window thread.
+  const StopRequests termination([&] {
+    QMetaObject::invokeMethod(&app, [&] {
+      endSession();
+      quit();
+    }, Qt::QueuedConnection);
   });
 
   const int code = app.exec();

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "common/append_line.h"
+#include "platform/append_line.h"
 #include "common/base64.h"
 #include "common/md5.h"
 #include "common/text.h"

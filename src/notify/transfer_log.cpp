@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "common/append_line.h"
+#include "platform/append_line.h"
 #include "platform/paths.h"
 
 namespace sentrel {

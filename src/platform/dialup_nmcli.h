@@ -1,8 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/dial_up_lines.h"
 
 namespace sentrel {
 
@@ -38,5 +41,12 @@ class Nmcli {
  private:
   std::string path_;
 };
+
+// Dial-up lines over `nmcli`; nullptr when it is missing (an empty path).
+std::unique_ptr<DialUpLines> MakeNmcliLines(Nmcli nmcli);
+
+// Splits one line of nmcli's terse output into its fields, undoing the
+// escapes "\:" and "\\".
+std::vector<std::string> SplitTerseLine(const std::string& line);
 
 }  // namespace sentrel

@@ -3,8 +3,7 @@
 #include <cerrno>
 #include <bitset>
 #include <mutex>
-
-#include <unistd.h>
+#include <random>
 
 namespace sentrel {
 
@@ -87,7 +86,9 @@ uint32_t IpStatusFromErrno(int error) {
     case ENETDOWN:
       return kIpDestNetUnreachable;
     case EHOSTUNREACH:
+#ifdef EHOSTDOWN  // not every system has it
     case EHOSTDOWN:
+#endif
       return kIpDestHostUnreachable;
     case ENOPROTOOPT:
     case EPROTO:
@@ -117,9 +118,9 @@ namespace {
 struct IdentifierPool {
   std::mutex mutex;
   std::bitset<65536> taken;
-  // Start from a value of this process, so that two instances on one host
+  // Start from a random value, so that two instances on one host
   // rarely pick the same identifiers for their raw sockets.
-  uint32_t next = static_cast<uint32_t>(getpid()) * 2654435761u >> 16;
+  uint32_t next = std::random_device{}() >> 16;
 };
 
 IdentifierPool& Pool() {

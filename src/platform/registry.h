@@ -24,7 +24,10 @@ struct RegistryValue {
   std::string data;  // raw bytes; may hold zero bytes
 };
 
-// The current user's registry, kept in one text file in the registry export
+// The current user's registry. On Windows it is the system's own: Load reads
+// the keys below HKEY_CURRENT_USER\SOFTWARE\Sentrel and Save writes every key
+// held; a `path` names a key below HKEY_CURRENT_USER that stands in for it
+// (for tests). Elsewhere it is kept in one text file in the registry export
 // format ("REGEDIT4"), so that a person can read and edit it and Windows can
 // import it. Keys are paths below HKEY_CURRENT_USER such as
 // "SOFTWARE\Sentrel\Options"; key paths and value names are compared without

@@ -8,13 +8,13 @@
 #include <optional>
 #include <thread>
 
+#include "platform/poll_wait.h"
 #include "platform/socket_notifier.h"
 
 namespace sentrel {
 
 // SocketNotifier on a plain poll() loop. The thread that calls RunFor is the
-// owning thread; other threads wake it through an eventfd when they change
-// what is watched.
+// owning thread; other threads wake it when they change what is watched.
 class PollSocketNotifier final : public SocketNotifier {
  public:
   PollSocketNotifier();
@@ -40,7 +40,7 @@ class PollSocketNotifier final : public SocketNotifier {
   };
   void Wake();
 
-  int wakeFd_ = -1;
+  PollWait wait_;
   std::mutex mutex_;
   std::condition_variable idle_;
   std::map<int, Entry> entries_;

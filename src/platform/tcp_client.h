@@ -14,8 +14,9 @@ namespace sentrel {
 // ran out, EHOSTUNREACH when the host name does not resolve, ESRCH when the
 // service name is unknown, EMSGSIZE when a line exceeds the length limit,
 // ECONNRESET when the peer closed in the middle of a line, ENOTCONN when
-// there is no connection, ECANCELED when the stop token was requested. A failed read or send closes the connection, since
-// the stream position is no longer known; later calls fail at once.
+// there is no connection, ECANCELED when the stop token was requested. A
+// failed read or send closes the connection, since the stream position is no
+// longer known; later calls fail at once.
 //
 // Not thread-safe; one owner at a time.
 class TcpClient {
@@ -63,9 +64,6 @@ class TcpClient {
 
  private:
   bool Fail(int error);
-
-  // Waits until `events` or the deadline, looking at stop_ in between.
-  int WaitFor(short events, std::chrono::steady_clock::time_point deadline) const;
 
   int fd_ = -1;
   int error_ = 0;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -43,8 +43,13 @@ inline std::string Drain(std::FILE* f) {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sentrel-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate = base / ("sentrel-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+    }
   }
   ~TempDir() {
     std::error_code ec;

@@ -4,7 +4,8 @@ class QWidget;
 
 namespace sentrel {
 
-// Whether the desktop's taskbar lists a top-level window. Only an X11
+// Whether the desktop's taskbar lists a top-level window. On Windows a
+// window without an entry is a tool window. Of the others only an X11
 // desktop with a window manager that follows the extended hints can be
 // asked; elsewhere both calls do nothing and the window keeps its entry.
 //

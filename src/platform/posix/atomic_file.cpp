@@ -9,7 +9,7 @@
 #include <cstring>
 #include <random>
 
-#include "common/write_all.h"
+#include "platform/write_all.h"
 
 namespace sentrel {
 

@@ -16,7 +16,7 @@
 #include <ctime>
 
 #include "platform/posix/icmp_socket_util.h"
-#include "platform/posix/socket_address.h"
+#include "platform/socket_address.h"
 #include "platform/wake_word.h"
 
 namespace sentrel::posix {

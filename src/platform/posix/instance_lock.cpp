@@ -17,22 +17,22 @@ InstanceLock::InstanceLock(std::string path) : path_(std::move(path)) {
 InstanceLock::~InstanceLock() { Release(); }
 
 bool InstanceLock::TryAcquire() {
-  if (fd_ >= 0) return true;
+  if (handle_ >= 0) return true;
   const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
     return false;
   }
-  fd_ = fd;
+  handle_ = fd;
   return true;
 }
 
 void InstanceLock::Release() {
-  if (fd_ < 0) return;
+  if (handle_ < 0) return;
   // Closing the descriptor drops the lock; the file stays for the next run.
-  close(fd_);
-  fd_ = -1;
+  close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 }  // namespace sentrel

@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 
 #include <cstring>
 #include <memory>
@@ -9,6 +8,7 @@
 
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_icmp.h"
+#include "platform/socket_api.h"
 #include "probes/echo_request.h"
 #include "probes/icmp_mode.h"
 #include "probes/ping_probe.h"

@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 
 #include <array>
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/icmp_library.h"
+#include "platform/socket_api.h"
 #include "probes/echo_request.h"
 
 namespace sentrel {

@@ -15,4 +15,11 @@ inline constexpr unsigned kPrivateFileMode = 0600;
 // stop the work being logged.
 void AppendLine(const std::string& file, std::string_view line, unsigned mode = 0644);
 
+// Opens `file` for appending (every write goes to its end, also with another
+// writer), creating it when missing with permission `mode` as above. Returns
+// a descriptor for WriteAll, or -1 when the file cannot be opened.
+int OpenForAppending(const std::string& file, unsigned mode = 0644);
+// Closes a descriptor from OpenForAppending; -1 is ignored.
+void CloseAppending(int fd);
+
 }  // namespace sentrel

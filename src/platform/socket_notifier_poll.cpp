@@ -1,24 +1,14 @@
 #include "platform/socket_notifier_poll.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <vector>
 
 namespace sentrel {
 
-PollSocketNotifier::PollSocketNotifier() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+PollSocketNotifier::PollSocketNotifier() = default;
 
-PollSocketNotifier::~PollSocketNotifier() {
-  if (wakeFd_ >= 0) close(wakeFd_);
-}
+PollSocketNotifier::~PollSocketNotifier() = default;
 
-void PollSocketNotifier::Wake() {
-  uint64_t one = 1;
-  if (wakeFd_ >= 0) (void)!write(wakeFd_, &one, sizeof one);
-}
+void PollSocketNotifier::Wake() { wait_.Wake(); }
 
 void PollSocketNotifier::Watch(int fd, std::function<void()> onReadable) {
   {
@@ -67,30 +57,24 @@ void PollSocketNotifier::RunFor(std::chrono::milliseconds duration) {
     stop_ = false;
   }
   for (;;) {
-    std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
+    std::vector<int> fds;
     auto next = end;
     {
       std::lock_guard lock(mutex_);
       if (stop_) break;
       for (auto& [fd, entry] : entries_) {
-        if (entry.onReadable) fds.push_back({fd, POLLIN, 0});
+        if (entry.onReadable) fds.push_back(fd);
         if (entry.deadline && *entry.deadline < next) next = *entry.deadline;
       }
     }
     auto now = Clock::now();
     if (now >= end) break;
     auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-    int n = poll(fds.data(), fds.size(), static_cast<int>(waitMs < 0 ? 0 : waitMs));
-    if (n < 0 && errno != EINTR) break;
-    if (fds[0].revents != 0) {
-      uint64_t count = 0;
-      (void)!read(wakeFd_, &count, sizeof count);
-    }
+    const std::vector<int> readable = wait_.Wait(fds, static_cast<int>(waitMs < 0 ? 0 : waitMs));
     // Collect what is due, then run each callback without the lock, marking
     // it so that Unwatch from another thread waits for it.
     std::vector<std::pair<int, bool>> due;  // fd, is timer
-    for (size_t i = 1; i < fds.size(); ++i)
-      if (fds[i].revents != 0) due.emplace_back(fds[i].fd, false);
+    for (const int fd : readable) due.emplace_back(fd, false);
     {
       std::lock_guard lock(mutex_);
       now = Clock::now();

@@ -1,8 +1,8 @@
-#include "platform/posix/socket_address.h"
+#include "platform/socket_address.h"
 
 #include <cstring>
 
-namespace sentrel::posix {
+namespace sentrel {
 
 SocketAddress ToSocketAddress(const IpAddress& address) {
   SocketAddress out;
@@ -24,13 +24,15 @@ SocketAddress ToSocketAddress(const IpAddress& address) {
 }
 
 std::optional<IpAddress> FromSocketAddress(const sockaddr* address, socklen_t length) {
-  if (address == nullptr || length < sizeof(sa_family_t)) return std::nullopt;
-  if (address->sa_family == AF_INET && length >= sizeof(sockaddr_in)) {
+  // socklen_t is unsigned with BSD sockets, int with Windows Sockets.
+  const auto size = static_cast<std::size_t>(length);
+  if (address == nullptr || size < sizeof address->sa_family) return std::nullopt;
+  if (address->sa_family == AF_INET && size >= sizeof(sockaddr_in)) {
     sockaddr_in in{};
     std::memcpy(&in, address, sizeof in);
     return IpAddress::V4(in.sin_addr.s_addr);
   }
-  if (address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+  if (address->sa_family == AF_INET6 && size >= sizeof(sockaddr_in6)) {
     sockaddr_in6 in6{};
     std::memcpy(&in6, address, sizeof in6);
     IpAddress::Bytes bytes{};
@@ -40,4 +42,4 @@ std::optional<IpAddress> FromSocketAddress(const sockaddr* address, socklen_t le
   return std::nullopt;
 }
 
-}  // namespace sentrel::posix
+}  // namespace sentrel

@@ -1,12 +1,6 @@
 #include "platform/name_lookup.h"
 
-#include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-
-#include "platform/posix/socket_address.h"
+#include "platform/socket_address.h"
 
 namespace sentrel {
 
@@ -19,7 +13,7 @@ std::vector<IpAddress> LookUpHostAddresses(const std::string& name) {
   std::vector<IpAddress> addresses;
   if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
   for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    if (auto address = posix::FromSocketAddress(a->ai_addr, a->ai_addrlen))
+    if (auto address = FromSocketAddress(a->ai_addr, a->ai_addrlen))
       addresses.push_back(*address);
   }
   freeaddrinfo(found);
@@ -27,7 +21,7 @@ std::vector<IpAddress> LookUpHostAddresses(const std::string& name) {
 }
 
 std::string LookUpAddressName(const IpAddress& address) {
-  const posix::SocketAddress socketAddress = posix::ToSocketAddress(address);
+  const SocketAddress socketAddress = ToSocketAddress(address);
   char name[NI_MAXHOST];
   if (getnameinfo(socketAddress.Get(), socketAddress.length, name, sizeof name, nullptr, 0,
                   NI_NAMEREQD) != 0)

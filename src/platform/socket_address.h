@@ -1,14 +1,13 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <optional>
 
 #include "common/ip_address.h"
+#include "platform/socket_api.h"
 
-// Between the program's addresses and the socket calls' records.
-namespace sentrel::posix {
+// Inside the platform layer: between the program's addresses and the socket
+// calls' records.
+namespace sentrel {
 
 struct SocketAddress {
   sockaddr_storage storage{};
@@ -22,4 +21,4 @@ SocketAddress ToSocketAddress(const IpAddress& address);
 // nullopt for a family other than IPv4 and IPv6, or a record too short.
 std::optional<IpAddress> FromSocketAddress(const sockaddr* address, socklen_t length);
 
-}  // namespace sentrel::posix
+}  // namespace sentrel

@@ -1,14 +1,14 @@
-#include "common/write_all.h"
-
-#include <unistd.h>
+#include "platform/write_all.h"
 
 #include <cerrno>
+
+#include "platform/file_io.h"
 
 namespace sentrel {
 
 int WriteAll(int fd, std::string_view bytes, WhenNothingWritten whenNothing) {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const long n = WriteSome(fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;

@@ -1,0 +1,145 @@
+#include "platform/atomic_file.h"
+
+#include <windows.h>
+
+#include <random>
+
+#include "platform/win32/registry_access.h"
+#include "platform/win32/text_wide.h"
+
+namespace sentrel {
+
+namespace {
+
+std::string Reason(const std::string& what, const std::string& file, DWORD error) {
+  return what + " \"" + file + "\": " + SystemErrorText(error);
+}
+
+std::size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = LastSeparator(path);
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const auto slash = LastSeparator(path);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A temporary file's name beside its target: ".NAME.XXXXXX", each X one of
+// kLetters (letter case aside, as the file system compares names).
+constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kSuffixLength = 6;
+
+std::string HiddenPrefix(const std::string& name) { return "." + name + "."; }
+
+// Removes what a writer killed before its rename left behind.
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+  const std::wstring pattern = Widen(folder + "\\" + HiddenPrefix(name) + "*");
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  const std::size_t length = HiddenPrefix(name).size() + kSuffixLength;
+  do {
+    const std::string leftover = Narrow(found.cFileName);
+    if (leftover.size() == length && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      DeleteFileW(Widen(folder + "\\" + leftover).c_str());
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+// A new temporary file for `name` in `folder` holding `bytes`, written
+// through to the disk. Returns its path, or empty with `error` set.
+std::string WriteTemp(const std::string& folder, const std::string& name, std::string_view bytes,
+                      std::string* error) {
+  thread_local std::mt19937 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = folder + "\\" + HiddenPrefix(name);
+    for (std::size_t i = 0; i < kSuffixLength; ++i) path += kLetters[random() % kLetters.size()];
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      if (error) *error = Reason("Cannot create a file beside", folder + "\\" + name, GetLastError());
+      return {};
+    }
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+      DWORD written = 0;
+      ok = WriteFile(file, bytes.data(), chunk, &written, nullptr) && written > 0;
+      bytes.remove_prefix(written);
+    }
+    ok = ok && FlushFileBuffers(file);
+    const DWORD failure = ok ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    if (ok) return path;
+    DeleteFileW(Widen(path).c_str());
+    if (error) *error = Reason("Cannot write", path, failure);
+    return {};
+  }
+  if (error) *error = "No free temporary name beside \"" + folder + "\\" + name + "\"";
+  return {};
+}
+
+// Moves the complete temporary file over `path`. ReplaceFileW keeps the old
+// file's attributes and security; where it cannot (no old file, or a file
+// system without it) a write-through move replaces the name at once.
+bool Commit(const std::string& temp, const std::string& path, bool exists, std::string* error) {
+  const std::wstring to = Widen(path);
+  const std::wstring from = Widen(temp);
+  if (exists && ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                             nullptr, nullptr)) {
+    return true;
+  }
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  const DWORD failure = GetLastError();
+  DeleteFileW(from.c_str());
+  if (error) *error = Reason("Cannot replace", path, failure);
+  return false;
+}
+
+}  // namespace
+
+// Windows has no permission bits of this kind: `mode` is not used.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         const std::string& backupPath, std::string* error, unsigned) {
+  if (path.empty()) {
+    if (error) *error = "No file name given";
+    return false;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA old{};
+  const bool exists = GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &old);
+  if (exists && (old.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (error) *error = "\"" + path + "\" is not a regular file";
+    return false;
+  }
+  const std::string folder = FolderOf(path);
+  RemoveLeftovers(folder, NameOf(path));
+  const std::string temp = WriteTemp(folder, NameOf(path), bytes, error);
+  if (temp.empty()) return false;
+
+  // The backup is a copy (CopyFileW keeps the old file's times, so a backup
+  // never looks newer than its file), itself moved into place at once.
+  if (exists && !backupPath.empty()) {
+    const std::string backupFolder = FolderOf(backupPath);
+    RemoveLeftovers(backupFolder, NameOf(backupPath));
+    std::string reason;
+    const std::string copy = WriteTemp(backupFolder, NameOf(backupPath), {}, &reason);
+    const bool copied = !copy.empty() && CopyFileW(Widen(path).c_str(), Widen(copy).c_str(), FALSE);
+    if (!copy.empty() && !copied) reason = Reason("Cannot copy", path, GetLastError());
+    if (!copied || !Commit(copy, backupPath, true, &reason)) {
+      if (!copy.empty()) DeleteFileW(Widen(copy).c_str());
+      DeleteFileW(Widen(temp).c_str());
+      if (error) *error = "Cannot make the backup: " + reason;
+      return false;
+    }
+  }
+  return Commit(temp, path, exists, error);
+}
+
+}  // namespace sentrel

@@ -1,0 +1,24 @@
+#include "platform/program_start.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/win32/text_wide.h"
+
+namespace sentrel {
+
+// The shell starts a program with its parameters as one text (the program
+// splits them itself) and opens a document with the application registered
+// for its type.
+bool StartProgram(const std::string& program, const std::string& params) {
+  if (program.empty()) return false;
+  const std::wstring file = Widen(program);
+  const std::wstring parameters = Widen(params);
+  const HINSTANCE result = ShellExecuteW(nullptr, nullptr, file.c_str(),
+                                         parameters.empty() ? nullptr : parameters.c_str(),
+                                         nullptr, SW_SHOWNORMAL);
+  // Values above 32 mean success.
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace sentrel

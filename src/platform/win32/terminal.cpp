@@ -1,0 +1,15 @@
+#include "platform/terminal.h"
+
+#include <windows.h>
+
+namespace sentrel {
+
+// A console shows text in its output code page; UTF-8 is 65001.
+std::string TerminalCharset() {
+  const UINT page = GetConsoleOutputCP();
+  if (page == 0) return {};
+  if (page == CP_UTF8) return "UTF-8";
+  return "CP" + std::to_string(page);
+}
+
+}  // namespace sentrel

@@ -1,0 +1,32 @@
+#include "platform/win32/text_wide.h"
+
+#include <windows.h>
+
+namespace sentrel {
+
+bool IsUtf8(std::string_view text) {
+  if (text.empty()) return true;
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                             static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+std::wstring Widen(std::string_view text) {
+  if (text.empty()) return {};
+  const UINT page = IsUtf8(text) ? CP_UTF8 : CP_ACP;
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(page, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(page, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string Narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,10 @@
+#include "platform/thread_timing.h"
+
+namespace sentrel {
+
+// Windows coalesces timers of its own accord (and SetWaitableTimerEx would
+// need a timer of ours for every wait); a thread cannot widen the tolerance
+// of its ordinary waits, so nothing changes here.
+void AllowLateWakeUps(std::chrono::microseconds) {}
+
+}  // namespace sentrel
