@@ -30,7 +30,11 @@ class EventLogTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
-  void TearDown() override { fs::remove_all(folder_); }
+  // An open log file cannot be removed on Windows.
+  void TearDown() override {
+    log_.Close();
+    fs::remove_all(folder_);
+  }
 
   LogSettings Settings(int megabytes = 1) const {
     return {folder_.string(), megabytes, false, folder_.string()};
