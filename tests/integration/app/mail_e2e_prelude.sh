@@ -30,15 +30,7 @@ fail() {
   exit 1
 }
 
-# wait_for SECONDS COMMAND...: polls every 0.1 s, bounded.
-wait_for() {
-  local tries=$(( $1 * 10 )); shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+source "$root/tests/integration/wait_for.sh"
 
 "$root/scripts/netns-topology.sh" up "$prefix"
 cli="$prefix-cli"

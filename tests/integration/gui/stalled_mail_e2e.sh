@@ -41,15 +41,7 @@ fail() {
   exit 1
 }
 
-# wait_for SECONDS COMMAND...: polls every 0.1 s, bounded.
-wait_for() {
-  local tries=$(( $1 * 10 )); shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+source "$root/tests/integration/wait_for.sh"
 
 for n in $(seq 100 139); do
   [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
