@@ -1,4 +1,6 @@
 #include <winsock2.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +100,31 @@ TEST(Win32IcmpLibrary, EchoesTheLoopbackAndStopsWhenInterrupted) {
   EXPECT_EQ(channel->SendEcho(htonl(INADDR_LOOPBACK), data, {}, reply, 5000), 0);
   EXPECT_EQ(reply.Status, kIpRequestTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+// Wine's IPv6 echo handle is a stub; a system without one fails the request
+// at once, a system with one echoes ::1.
+TEST(Win32IcmpLibrary, EchoesTheIpv6LoopbackWhereTheSystemHasIpv6Echo) {
+  const HANDLE probe = Icmp6CreateFile();
+  const bool hasIpv6Echo = probe != INVALID_HANDLE_VALUE;
+  if (hasIpv6Echo) IcmpCloseHandle(probe);
+  const auto channel = LoadIcmpLibrary()->CreateChannel();
+  ASSERT_NE(channel, nullptr);
+  IpAddress::Bytes loopback{};
+  loopback[15] = 1;
+  const uint8_t data[32] = {1, 2, 3};
+  Icmp6EchoReply reply;
+  const int replies = channel->SendEcho6(IpAddress::V6(loopback), data, {}, reply, 2000);
+  if (!hasIpv6Echo) {
+    EXPECT_EQ(replies, 0);
+    EXPECT_EQ(reply.Status, kIpGeneralFailure);
+    EXPECT_EQ(reply.Address, IpAddress::V6(loopback));
+    return;
+  }
+  ASSERT_EQ(replies, 1) << reply.Status;
+  EXPECT_EQ(reply.Status, kIpSuccess);
+  EXPECT_EQ(reply.Address, IpAddress::V6(loopback));
+  EXPECT_LT(reply.RoundTripTime, 1000u);
 }
 
 // A listener on the loopback address for the socket tests.
