@@ -103,15 +103,37 @@ bool Commit(const std::string& temp, const std::string& path, bool exists, std::
   return false;
 }
 
+// The file that `path` finally names when it is a symbolic link (or a chain
+// of them), as the system resolves it: replacing the link itself would leave
+// a plain file in its place and its target stale. A file that cannot be
+// opened (a new one) keeps the name as given.
+std::string FollowLinks(const std::string& path) {
+  const HANDLE file = CreateFileW(Widen(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return path;
+  std::wstring final(32768, L'\0');
+  const DWORD n = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(file);
+  if (n == 0 || n >= final.size()) return path;
+  final.resize(n);
+  // The system names it in its long form: "\\?\C:\..." or "\\?\UNC\server\...".
+  if (final.starts_with(L"\\\\?\\UNC\\")) return Narrow(L"\\\\" + final.substr(8));
+  if (final.starts_with(L"\\\\?\\")) return Narrow(final.substr(4));
+  return Narrow(final);
+}
+
 }  // namespace
 
 // Windows has no permission bits of this kind: `mode` is not used.
-bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
                          const std::string& backupPath, std::string* error, unsigned) {
-  if (path.empty()) {
+  if (linkOrPath.empty()) {
     if (error) *error = "No file name given";
     return false;
   }
+  const std::string path = FollowLinks(linkOrPath);
   WIN32_FILE_ATTRIBUTE_DATA old{};
   const bool exists = GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &old);
   if (exists && (old.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -54,5 +54,26 @@ TEST(Win32AtomicFile, FailuresLeaveTheFileAndNameTheReason) {
   EXPECT_EQ(ReadFile(file), "old");
 }
 
+// A save through a symbolic link replaces the file it names, beside it, and
+// the link stays a link.
+TEST(Win32AtomicFile, ASaveThroughALinkReplacesItsTarget) {
+  testing::TempDir dir;
+  fs::create_directory(dir.Path() + "\\elsewhere");
+  const std::string target = dir.Path() + "\\elsewhere\\hosts.xml";
+  const std::string link = dir.Path() + "\\sentrel.xml";
+  PutFile(target, "old");
+  // Wine accepts the link but cannot open through it: nothing to show there.
+  if (!CreateSymbolicLinkW(fs::path(link).wstring().c_str(), L"elsewhere\\hosts.xml",
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+      GetFileAttributesW(fs::path(link).wstring().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "symbolic links made here cannot be opened (error " << GetLastError() << ")";
+  }
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(link, "new", dir.Path() + "\\sentrel.BAK", &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_EQ(ReadFile(dir.Path() + "\\sentrel.BAK"), "old");
+}
+
 }  // namespace
 }  // namespace sentrel
