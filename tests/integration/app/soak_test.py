@@ -386,7 +386,9 @@ def check_growth(samples, say):
     if rss_last[1] > rss_first[2] * RSS_SLACK + RSS_SLACK_KB:
         failures.append("memory grew: last quarter median %d kB over first quarter max %d kB"
                         % (rss_last[1], rss_first[2]))
-    if figures(last, 2)[2] > figures(first, 2)[2]:
+    # A mail transfer has a thread of its own while it runs, so one sample
+    # may hold one more; a leak shows in the median.
+    if figures(last, 2)[1] > figures(first, 2)[2]:
         failures.append("threads grew")
     if figures(last, 3)[1] > figures(first, 3)[1]:
         failures.append("open files grew")
