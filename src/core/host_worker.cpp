@@ -58,13 +58,7 @@ void RunScheduledCheck(HostEntry& host, PingProbe& probe, std::stop_token stop) 
 HostWorker::HostWorker(HostEntry& host, const Clock& clock, const std::atomic<bool>& pinging,
                        WorkerTiming timing, Check check)
     : host_(host), clock_(clock), pinging_(pinging), timing_(timing), check_(std::move(check)) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, kStackSize);
-  started_ = pthread_create(&thread_, &attributes, &HostWorker::Start, this) == 0;
-  pthread_attr_destroy(&attributes);
-  // A system that refuses the small stack may still give a default one.
-  if (!started_) started_ = pthread_create(&thread_, nullptr, &HostWorker::Start, this) == 0;
+  started_ = thread_.Start(&HostWorker::Start, this, kStackSize);
 }
 
 HostWorker::~HostWorker() {
@@ -108,14 +102,11 @@ void HostWorker::Alert() {
 
 void HostWorker::Join() {
   if (!started_ || joined_) return;
-  pthread_join(thread_, nullptr);
+  thread_.Join();
   joined_ = true;
 }
 
-void* HostWorker::Start(void* self) {
-  static_cast<HostWorker*>(self)->Loop();
-  return nullptr;
-}
+void HostWorker::Start(void* self) { static_cast<HostWorker*>(self)->Loop(); }
 
 void HostWorker::Loop() {
   const std::stop_token stop = stop_.get_token();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <pthread.h>
-
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -9,6 +7,7 @@
 #include "common/clock.h"
 #include "core/host_entry.h"
 #include "core/monitor_services.h"
+#include "platform/small_stack_thread.h"
 #include "platform/wake_word.h"
 
 namespace sentrel {
@@ -87,7 +86,7 @@ class HostWorker {
   bool Started() const { return started_; }
 
  private:
-  static void* Start(void* self);
+  static void Start(void* self);
   void Loop();
   // The pause point: true when resumed, false when ended.
   bool WaitWhilePaused(std::unique_lock<std::mutex>& lock);
@@ -114,7 +113,7 @@ class HostWorker {
   bool started_ = false;
   bool joined_ = false;
   std::chrono::microseconds slack_{-1};  // the worker thread's, as last set
-  pthread_t thread_{};
+  SmallStackThread thread_;
 };
 
 }  // namespace sentrel

@@ -1,15 +1,11 @@
 #include "export/metrics_server.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string_view>
 #include <utility>
+
+#include "platform/listen_socket.h"
 
 namespace sentrel {
 
@@ -41,52 +37,6 @@ MHD_Result Queue(MHD_Connection* connection, unsigned status, const char* conten
   return result;
 }
 
-// The listening socket, made here so that a refusal can say exactly why.
-int OpenListener(const ListenAddress& listen, std::string& error) {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  if (listen.ipv6) {
-    auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
-    address->sin6_family = AF_INET6;
-    address->sin6_port = htons(listen.port);
-    if (inet_pton(AF_INET6, listen.address.c_str(), &address->sin6_addr) == 1) length = sizeof *address;
-  } else {
-    auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-    address->sin_family = AF_INET;
-    address->sin_port = htons(listen.port);
-    if (inet_pton(AF_INET, listen.address.c_str(), &address->sin_addr) == 1) length = sizeof *address;
-  }
-  // Never the wildcard address in place of one that did not convert.
-  if (length == 0) {
-    error = "not a numeric address";
-    return -1;
-  }
-  const int fd = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return -1;
-  }
-  const int on = 1;
-  // A restart must not wait for the last run's connections to leave
-  // TIME_WAIT; another listener on the port is still refused.
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (listen.ipv6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0 || ::listen(fd, 64) != 0) {
-    error = std::strerror(errno);
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-uint16_t BoundPort(int fd) {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof storage;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
-  return ntohs(storage.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                                             : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-}
-
 }  // namespace
 
 struct MetricsRequests {
@@ -111,7 +61,8 @@ MetricsServer::~MetricsServer() { Stop(); }
 bool MetricsServer::Start(const ListenAddress& listen) {
   Stop();
   std::string error;
-  const int fd = OpenListener(listen, error);
+  // Made here rather than by the library, so that a refusal can say why.
+  const int fd = OpenListeningSocket(listen.address, listen.port, listen.ipv6, error);
   if (fd < 0) {
     notice_("Metrics endpoint not started: cannot listen on " + listen.Text() + ": " + error +
             ". Monitoring goes on without it.");
@@ -125,12 +76,12 @@ bool MetricsServer::Start(const ListenAddress& listen) {
       static_cast<unsigned>(limits_.idleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       limits_.requestBytes, MHD_OPTION_END);
   if (daemon_ == nullptr) {
-    close(fd);
+    CloseListeningSocket(fd);
     notice_("Metrics endpoint not started on " + listen.Text() +
             ": the HTTP server could not start. Monitoring goes on without it.");
     return false;
   }
-  port_ = BoundPort(fd);
+  port_ = ListeningPort(fd);
   ListenAddress actual = listen;
   actual.port = port_;
   where_ = actual.Text();

@@ -1,6 +1,5 @@
 #include "history/history_store.h"
 
-#include <pthread.h>
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -8,6 +7,7 @@
 
 #include "core/date_text.h"
 #include "history/history_time.h"
+#include "platform/thread_timing.h"
 
 namespace sentrel {
 
@@ -85,7 +85,7 @@ void HistoryStore::Flush() {
 
 void HistoryStore::WriterLoop(std::stop_token stop) {
   // Named, so that a thread list (top -H, /proc) tells its CPU apart.
-  pthread_setname_np(pthread_self(), "history-writer");
+  NameThisThread("history-writer");
   for (;;) {
     uint64_t asked = 0;
     bool flush = false;

@@ -9,4 +9,8 @@ namespace sentrel {
 // instead of one interrupt each. Where the system cannot, nothing changes.
 void AllowLateWakeUps(std::chrono::microseconds slack);
 
+// Names the calling thread for debuggers and process listings (at most 15
+// characters are kept). Where the system cannot, nothing changes.
+void NameThisThread(const char* name);
+
 }  // namespace sentrel

@@ -7,4 +7,8 @@ namespace sentrel {
 // of its ordinary waits, so nothing changes here.
 void AllowLateWakeUps(std::chrono::microseconds) {}
 
+// Thread names (SetThreadDescription) exist from Windows 10 on only; the
+// threads stay unnamed rather than the program needing that system.
+void NameThisThread(const char*) {}
+
 }  // namespace sentrel
