@@ -15,6 +15,7 @@ packages=(
   fping
   libsqlite3-dev
   libmicrohttpd-dev prometheus curl
+  libssl-dev openssl libcurl4-openssl-dev zlib1g-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix googletest wine wine64
 )
