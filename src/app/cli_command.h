@@ -17,7 +17,8 @@ class HostList;
 // What the operator asked for on the command line.
 struct CliCommand {
   enum class Kind {
-    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv
+    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
+    Targets, TargetAdd, TargetRemove, TargetTest
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -30,6 +31,9 @@ struct CliCommand {
   int row = 0;               // --remove/--enable/--disable/--history ROW, 1-based
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
+  // --target-add NAME KIND URL [KEY=VALUE ...], --target-remove NAME,
+  // --target-test NAME: the words after the command, in order.
+  std::vector<std::string> targetArgs;
   std::string error;         // non-empty: a one-line reason; exit code 2
 };
 

@@ -18,9 +18,12 @@
 #include "core/ui_thread.h"
 #include "export/monitor_metrics.h"
 #include "notify/dial_up.h"
+#include "notify/notify_target.h"
+#include "notify/outbox.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
 #include "platform/instance_lock.h"
+#include "platform/paths.h"
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
@@ -120,6 +123,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   ActivityCounters counters;
   NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path());
 
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.counters = &counters;
@@ -156,6 +160,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   ui.RunPending();
   monitor.SaveHosts();
   SavePinging(monitor.Pinging(), registry);
+  KeepStoredTargets(registry);
   std::string error;
   if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
   log.Close();

@@ -7,6 +7,7 @@
 #include "app/headless_runner.h"
 #include "app/history_commands.h"
 #include "app/host_commands.h"
+#include "app/target_commands.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "gui/window_program.h"
@@ -69,6 +70,18 @@ int main(int argc, char** argv) {
     case Kind::HistoryCsv:
       return ShowHistory(command,
                          {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
+    case Kind::Targets:
+    case Kind::TargetAdd:
+    case Kind::TargetRemove:
+    case Kind::TargetTest: {
+      Registry registry;
+      std::string warning;
+      if (!registry.Load(&warning)) {
+        std::fprintf(stderr, "sentrel: %s\n", warning.c_str());
+        return 1;
+      }
+      return RunTargetCommand(command, registry, stdout, stderr);
+    }
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);

@@ -4,10 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "common/text.h"
 #include "core/host_worker.h"
+#include "notify/notify_target.h"
 #include "probes/address.h"
 #include "probes/trace_probe.h"
 
@@ -116,6 +118,36 @@ std::string TraceTarget(const HostEntry& host) {
   return name.empty() ? host.HostIP.Get() : name;
 }
 
+TargetEvent HostTargetEvent(const HostEntry& host, const std::string& event,
+                            const std::string& subject, const std::string& text,
+                            const DateTextFormats& formats, const HistoryFigures* figures) {
+  TargetEvent result;
+  result.event = event;
+  result.address = host.HostIP.Get();
+  result.name = host.HostName.Get();
+  result.description = host.HostDesc.Get();
+  result.status = TrimControls(host.StatusStr.Get());
+  result.code = host.State.load();
+  result.time = IsoUtcTime(static_cast<long long>(std::time(nullptr)));
+  result.subject = subject;
+  result.text = text;
+  // Each value alone, so that one never expands inside another.
+  const DateTime when = host.LastCheck.load();
+  result.placeholders = {
+      {"%Date%", TrimControls(ShortDateText(when, formats))},
+      {"%Time%", TrimControls(TimeText(when, formats))},
+      {"%StatusStr%", result.status},
+      {"%HostIP%", result.address},
+      {"%HostName%", result.name},
+  };
+  for (const char* history : {"%Loss%", "%Outage%"}) {
+    std::string value = history;
+    ExpandHistoryFigures(host, value, when, figures);
+    result.placeholders.emplace_back(history, value);
+  }
+  return result;
+}
+
 AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
                           const DateTextFormats& formats, const HistoryFigures* figures) {
   AlarmActions actions;
@@ -142,6 +174,12 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
   actions.showBox = set.ShowBox;
   actions.subject = ExpandSubject(host, set.Subject.Get(), formats, figures);
   actions.body = ExpandBody(host, set.MesBody.Get(), formats, figures);
+  actions.targets = SplitTargetNames(set.Targets.Get());
+  if (!actions.targets.empty()) {
+    actions.targetEvent =
+        HostTargetEvent(host, direction == AlarmDirection::Loss ? "loss" : "renewal",
+                        actions.subject, actions.body, formats, figures);
+  }
   return actions;
 }
 
@@ -165,6 +203,8 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
     count(AlarmAction::Mail,
           outcome(channels.SendMail(*actions.mailRecipient, actions.body, actions.subject)));
   }
+  // Right after the mail: the messages are only handed to the outbox here.
+  if (!actions.targets.empty()) channels.NotifyTargets(actions.targets, actions.targetEvent);
   // Leaving the program cut the transfer short: no program start or box now.
   if (channels.Leaving()) return;
   if (actions.program) {

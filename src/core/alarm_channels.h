@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "notify/target_message.h"
 
 namespace sentrel {
 
@@ -18,6 +21,14 @@ class AlarmChannels {
                               const std::string& subject) = 0;
   virtual bool SendMail(const std::string& to, const std::string& body,
                         const std::string& subject) = 0;
+  // Hands `event` to each named notification target (through the outbox:
+  // returns at once, the messages go out on threads of their own). False
+  // when the program has no targets to give them to.
+  virtual bool NotifyTargets(const std::vector<std::string>& names, const TargetEvent& event) {
+    (void)names;
+    (void)event;
+    return false;
+  }
   // True once the program is leaving: an alarm drops the actions that would
   // follow its mail.
   virtual bool Leaving() const { return false; }

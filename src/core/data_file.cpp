@@ -72,6 +72,7 @@ void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
   const std::string p(1, side);
   w.TextIfAny(p + "SBJ", a.Subject);
   w.TextIfAny(p + "MB", a.MesBody);
+  w.TextIfAny(p + "HK", a.Targets);
 }
 
 // A text field as UTF-8; legacy bytes are decoded and remembered.
@@ -108,6 +109,7 @@ void ReadAlarm(std::string_view text, char side, AlarmSet& a, HostEntry& host) {
   a.Params.Set(ReadText(text, p + "CL", "", host));
   a.Subject.Set(ReadText(text, p + "SBJ", "", host));
   a.MesBody.Set(ReadText(text, p + "MB", "", host));
+  a.Targets.Set(ReadText(text, p + "HK", "", host));
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "core/hand_off_desktop.h"
+#include "notify/notify_target.h"
+#include "platform/registry.h"
 
 namespace sentrel {
 
@@ -23,22 +25,106 @@ bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std
   return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
 }
 
-bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
-                                   const std::string& subject) {
-  // A copy: the options dialog may change the options while the mail goes.
-  const ROptions options = options_;
-  bool accepted = false;
-  transfers_.Run([&](std::stop_token stop) {
-    HandOffDesktop desktop(desktop_, ui_, stop);
-    const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
-                              mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-    accepted = sentrel::SendMail(options, context, to, body, subject, stop);
-  });
+bool NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
+                                   const std::string& body, const std::string& subject,
+                                   std::stop_token stop) {
+  std::lock_guard lock(transferMutex_);
+  if (stop.stop_requested()) return false;
+  HandOffDesktop desktop(desktop_, ui_, stop);
+  const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
+                            mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
+  const bool accepted = sentrel::SendMail(options, context, to, body, subject, stop);
   if (counters_) counters_->CountMailTransfer(accepted);
   return accepted;
 }
 
+bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
+                                   const std::string& subject) {
+  // A copy: the options dialog may change the options while the mail goes.
+  const ROptions options = options_;
+  std::string id;
+  if (outbox_) {
+    OutboxMessage message;
+    message.mail = true;
+    message.kind = "mail";
+    message.to = to;
+    message.body = body;
+    message.subject = subject;
+    id = outbox_->Post(std::move(message), true);
+  }
+  bool accepted = false;
+  const bool ended = transfers_.Run(
+      [&](std::stop_token stop) { accepted = Transfer(options, to, body, subject, stop); });
+  if (outbox_) {
+    const DeliveryResult result = accepted ? DeliveryResult::Delivered
+                                  : ended  ? DeliveryResult::Retry
+                                           : DeliveryResult::Aborted;
+    outbox_->Settle(id, {result, accepted ? "" : kMailNotTaken, {}});
+  }
+  return accepted;
+}
+
+bool NotifyAlarmChannels::NotifyTargets(const std::vector<std::string>& names,
+                                        const TargetEvent& event) {
+  if (!outbox_ || names.empty()) return false;
+  Registry registry(registryPath_);
+  registry.Load();
+  for (const std::string& name : names) {
+    OutboxMessage message;
+    message.target = name;
+    const auto target = LoadTarget(registry, name);
+    // A name without a target is given up by its lane, with a log line.
+    message.kind = target ? target->Kind : "unknown";
+    message.event = event;
+    outbox_->Post(std::move(message));
+  }
+  return true;
+}
+
+DeliveryOutcome NotifyAlarmChannels::DeliverMail(const OutboxMessage& message,
+                                                 std::stop_token stop) {
+  // The options as they are now (a corrected server counts), read where
+  // they are written.
+  ROptions options;
+  if (!CallOnUiThread(ui_, [&] { options = options_; }, stop)) {
+    return {DeliveryResult::Aborted, "aborted", {}};
+  }
+  const bool accepted = Transfer(options, message.to, message.body, message.subject, stop);
+  if (stop.stop_requested() && !accepted) return {DeliveryResult::Aborted, "aborted", {}};
+  if (accepted) return {DeliveryResult::Delivered, "", {}};
+  return {DeliveryResult::Retry, kMailNotTaken, {}};
+}
+
+DeliveryOutcome NotifyAlarmChannels::DeliverTarget(const OutboxMessage& message,
+                                                   std::stop_token stop) const {
+  Registry registry(registryPath_);
+  registry.Load();
+  return DeliverToTarget(LoadTarget(registry, message.target), message.event, message.id,
+                         std::move(stop));
+}
+
+void NotifyAlarmChannels::StartOutbox(const std::string& folder, const std::string& registryPath,
+                                      Outbox::Finished finished) {
+  if (outbox_) return;
+  registryPath_ = registryPath;
+  Outbox::Settings settings;
+  settings.folder = folder;
+  settings.deliver = [this](const OutboxMessage& message, std::stop_token stop) {
+    return message.mail ? DeliverMail(message, std::move(stop))
+                        : DeliverTarget(message, std::move(stop));
+  };
+  EventLog* log = &log_;
+  UiThread* ui = &ui_;
+  settings.log = [log, ui](const std::string& line) { ui->Post([log, line] { log->Write(line); }); };
+  settings.finished = std::move(finished);
+  outbox_ = std::make_unique<Outbox>(std::move(settings));
+  outbox_->Start();
+}
+
 void NotifyAlarmChannels::Leave() {
+  // First the outbox: a retry holding the transfer lock ends, so that the
+  // transfer below can be aborted and waited for.
+  if (outbox_) outbox_->Stop();
   // Said here, while the log is surely still open: the transfer's caller
   // returns only once the program's windows are going.
   if (transfers_.Closed()) return;

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "core/event_log.h"
 #include "core/job_lane.h"
 #include "core/ui_thread.h"
+#include "notify/outbox.h"
 #include "notify/send_mail.h"
 #include "notify/send_net_message.h"
 #include "platform/desktop.h"
@@ -14,11 +18,16 @@
 
 namespace sentrel {
 
-// The channels of the program: e-mail through the options' SMTP server and
-// the messenger datagram. A mail transfer (with its dial-up wait) runs on a
-// helper thread while the window thread serves its loop; transfers never
-// overlap. Every mail transfer, alarm or not, is counted in `counters` when
-// given. Every reference must outlive this object.
+// The channels of the program: e-mail through the options' SMTP server, the
+// messenger datagram and the notification targets. A mail transfer (with its
+// dial-up wait) runs on a helper thread while the window thread serves its
+// loop; transfers never overlap. Every mail transfer, alarm or not, is
+// counted in `counters` when given. Every reference must outlive this object.
+//
+// Once StartOutbox has run, every mail and target message goes through the
+// outbox: a mail is written there before its first attempt, which runs in
+// the alarm's order as before, and one that failed for a reason worth it is
+// retried from there; target messages are only handed to it.
 class NotifyAlarmChannels final : public AlarmChannels {
  public:
   NotifyAlarmChannels(const ROptions& options, const MailContext& mail, Desktop& desktop,
@@ -30,11 +39,24 @@ class NotifyAlarmChannels final : public AlarmChannels {
   // Returns when the transfer has ended or was aborted (false then).
   bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
+  bool NotifyTargets(const std::vector<std::string>& names, const TargetEvent& event) override;
   bool Leaving() const override { return transfers_.Closed(); }
+
+  // Window thread, once at start: the outbox in `folder` (created when
+  // missing) sends what an earlier run left and everything from now on.
+  // Targets are read from the registry at `registryPath` (Registry's own
+  // path; "" on Windows is the system's) afresh for every message, so
+  // changes made meanwhile, also from the command line, count at once.
+  // `delivered` is told of every message that left the outbox (any thread).
+  void StartOutbox(const std::string& folder, const std::string& registryPath,
+                   Outbox::Finished finished = {});
+  // Null before StartOutbox.
+  const Outbox* Box() const { return outbox_.get(); }
 
   // Any thread: the program is leaving. A transfer in progress is aborted
   // within about a tenth of a second (a name lookup runs to its end), which
-  // the log says, and no new one starts. Idempotent.
+  // the log says, and no new one starts; the outbox stops, keeping what it
+  // holds for the next start. Idempotent.
   void Leave();
 
  private:
@@ -45,8 +67,20 @@ class NotifyAlarmChannels final : public AlarmChannels {
   EventLog& log_;
   MessengerSettings messenger_;
   ActivityCounters* counters_;
+  DeliveryOutcome DeliverMail(const OutboxMessage& message, std::stop_token stop);
+  DeliveryOutcome DeliverTarget(const OutboxMessage& message, std::stop_token stop) const;
+  // One mail transfer, first attempt or retry, never two at once.
+  bool Transfer(const ROptions& options, const std::string& to, const std::string& body,
+                const std::string& subject, std::stop_token stop);
+
+  std::string registryPath_;
+  std::mutex transferMutex_;
   JobLane transfers_;
+  std::unique_ptr<Outbox> outbox_;  // last: its lanes use the members above
 };
+
+// The reason a mail retry gives when the server did not take the mail.
+inline constexpr const char* kMailNotTaken = "the mail server did not take the mail";
 
 // The event log's line for a transfer cut short by leaving the program.
 inline constexpr const char* kTransferAbortedLine = "transfer aborted\r\n";

@@ -36,6 +36,7 @@
 #include "gui/taskbar_listing.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
+#include "notify/notify_target.h"
 #include "notify/send_mail.h"
 #include "platform/autostart.h"
 #include "platform/display.h"
@@ -144,6 +145,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   ActivityCounters counters;
   EventLog log;
   NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path());
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -285,6 +287,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   const auto storeState = [&] {
     if (CaptureAtSessionEnd(placement, mainWindow.isVisible())) mainWindow.CapturePlacement();
     SavePlacement(placement, monitor.Pinging(), registry);
+    KeepStoredTargets(registry);
     std::string error;
     if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
   };
