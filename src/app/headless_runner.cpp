@@ -123,18 +123,19 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
   ActivityCounters counters;
   NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
-  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path());
 
   MonitorServices services{clock, ui, desktop, options, log, icmp, channels, DateTextFormats{}};
   services.counters = &counters;
   // The history of every result; its notices reach the log on this thread.
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path(),
+                       NotificationRecorder(services.recorder));
   Monitor monitor(services);
   onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()), LogMetricsNotice(log, clock));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;

@@ -129,6 +129,7 @@ TargetEvent HostTargetEvent(const HostEntry& host, const std::string& event,
   result.status = TrimControls(host.StatusStr.Get());
   result.code = host.State.load();
   result.time = IsoUtcTime(static_cast<long long>(std::time(nullptr)));
+  result.recordAddress = HistoryHostOf(host).address;
   result.subject = subject;
   result.text = text;
   // Each value alone, so that one never expands inside another.

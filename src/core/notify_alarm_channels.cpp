@@ -121,6 +121,18 @@ void NotifyAlarmChannels::StartOutbox(const std::string& folder, const std::stri
   outbox_->Start();
 }
 
+Outbox::Finished NotificationRecorder(ResultRecorder* recorder) {
+  if (!recorder) return {};
+  return [recorder](const OutboxMessage& message, const DeliveryOutcome& outcome) {
+    const std::string& event = message.event.event;
+    if (message.mail || (event != "loss" && event != "renewal")) return;
+    const char* arrow = event == "loss" ? "\u2193 " : "\u2191 ";
+    const char* mark = outcome.result == DeliveryResult::Delivered ? " \u2713" : " \u2717";
+    recorder->RecordNotification({message.event.recordAddress, message.event.name},
+                                 arrow + message.target + mark);
+  };
+}
+
 void NotifyAlarmChannels::Leave() {
   // First the outbox: a retry holding the transfer lock ends, so that the
   // transfer below can be aborted and waited for.

@@ -9,6 +9,7 @@
 #include "core/alarm_channels.h"
 #include "core/event_log.h"
 #include "core/job_lane.h"
+#include "core/result_recorder.h"
 #include "core/ui_thread.h"
 #include "notify/outbox.h"
 #include "notify/send_mail.h"
@@ -78,6 +79,11 @@ class NotifyAlarmChannels final : public AlarmChannels {
   JobLane transfers_;
   std::unique_ptr<Outbox> outbox_;  // last: its lanes use the members above
 };
+
+// Notes in `recorder` (when given) every loss and renewal notification that
+// left the outbox, for the outage it belongs to: "↓ ops ✓" (loss, delivered),
+// "↑ ops ✗" (renewal, given up).
+Outbox::Finished NotificationRecorder(ResultRecorder* recorder);
 
 // The reason a mail retry gives when the server did not take the mail.
 inline constexpr const char* kMailNotTaken = "the mail server did not take the mail";

@@ -5,6 +5,7 @@
 
 #include "core/activity_counters.h"
 #include "core/host_list.h"
+#include "notify/outbox.h"
 
 namespace sentrel {
 
@@ -21,6 +22,7 @@ const char* ContentTypeOf(ExpositionFormat format);
 struct ProcessFigures {
   bool checksRunning = false;
   const ActivityCounters* counters = nullptr;  // null: every count is 0
+  const Outbox* outbox = nullptr;  // null: no notification counts, no messages waiting
   std::string version;
 };
 

@@ -11,7 +11,9 @@ namespace sentrel {
 // The scrape of a running engine: its host list's latest snapshot, whether
 // checks run, the alarm and mail counts, the program's version. Both
 // references must outlive every server that uses the source.
-MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters);
+// `outbox`, when given, must outlive them too.
+MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters,
+                                   const Outbox* outbox = nullptr);
 
 // The endpoint's notices as event log lines with the date and time in
 // front. `log` and `clock` must outlive the server.

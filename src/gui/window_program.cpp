@@ -145,7 +145,6 @@ int RunWindowProgram(const WindowRunOptions& run) {
   ActivityCounters counters;
   EventLog log;
   NotifyAlarmChannels channels(options, mail, desktop, ui, log, {}, &counters);
-  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path());
 
   // The history of every result; its notices reach the log on this thread.
   HistoryStore history(ProgramHistorySettings(options.PathToData, ui, log, clock), clock);
@@ -154,8 +153,10 @@ int RunWindowProgram(const WindowRunOptions& run) {
   services.recorder = &history;
   services.figures = &history;
   services.counters = &counters;
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path(),
+                       NotificationRecorder(&history));
   Monitor monitor(services);
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()), LogMetricsNotice(log, clock));
   std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
@@ -213,6 +214,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
   hostServices.programFolder = run.programFolder;
+  hostServices.targetNames = [path = registry.Path()] { return StoredTargetNames(path); };
   HostForm hostForm(options, desktop, channels, hostServices, &mainWindow);
   mainWindow.SetHostEditor(&hostForm);
 

@@ -45,7 +45,8 @@ CREATE TABLE IF NOT EXISTS outages(
   end_second INTEGER,
   status INTEGER NOT NULL,
   interrupted INTEGER NOT NULL DEFAULT 0,
-  trace TEXT);
+  trace TEXT,
+  notified TEXT);
 CREATE INDEX IF NOT EXISTS outages_by_host ON outages(host, start_second);
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 )sql";
@@ -102,14 +103,16 @@ int HistoryDb::Open(const std::string& path, int64_t nowSecond) {
     db_.Close();
     return SQLITE_MISMATCH;
   }
-  if ((code = CreateSchema(nowSecond)) != SQLITE_OK) return code;
+  if ((code = CreateSchema(nowSecond, stored)) != SQLITE_OK) return code;
   return PrepareAll();
 }
 
-int HistoryDb::CreateSchema(int64_t nowSecond) {
+int HistoryDb::CreateSchema(int64_t nowSecond, int64_t stored) {
   int code = db_.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return code;
   code = db_.Exec(kSchema);
+  // A database of version 1 has its outages without their notifications.
+  if (code == SQLITE_OK && stored == 1) code = db_.Exec("ALTER TABLE outages ADD COLUMN notified TEXT");
   if (code == SQLITE_OK) {
     SqlStatement seed;
     code = db_.Prepare("INSERT OR IGNORE INTO meta(key, value) VALUES(?1, ?2)", seed);
@@ -142,6 +145,9 @@ int HistoryDb::PrepareAll() {
        "VALUES(?1, ?2, ?3, ?4, ?5)"},
       {&statements_.setTrace,
        "UPDATE outages SET trace = ?2 WHERE id = "
+       "(SELECT id FROM outages WHERE host = ?1 ORDER BY start_second DESC LIMIT 1)"},
+      {&statements_.addNotification,
+       "UPDATE outages SET notified = coalesce(notified || ', ', '') || ?2 WHERE id = "
        "(SELECT id FROM outages WHERE host = ?1 ORDER BY start_second DESC LIMIT 1)"},
       {&statements_.rollUp, kRollUp},
       {&statements_.getMeta, "SELECT value FROM meta WHERE key = ?1"},
@@ -251,6 +257,13 @@ int HistoryDb::SetTrace(const HistoryHost& host, const std::string& text) {
   const int code = HostId(host, id);
   if (code != SQLITE_OK) return code;
   return statements_.setTrace.Bind(1, id).Bind(2, text).Run();
+}
+
+int HistoryDb::AddNotification(const HistoryHost& host, const std::string& text) {
+  int64_t id = 0;
+  const int code = HostId(host, id);
+  if (code != SQLITE_OK) return code;
+  return statements_.addNotification.Bind(1, id).Bind(2, text).Run();
 }
 
 int HistoryDb::RollUp(int64_t nowSecond) {

@@ -29,7 +29,8 @@ struct HistoryRetention {
 // writer starts).
 class HistoryDb {
  public:
-  static constexpr int kSchemaVersion = 1;
+  // 2: outages.notified.
+  static constexpr int kSchemaVersion = 2;
 
   // Opens or creates the database at `path` with the schema in place. A new
   // database starts its roll-up with the hour of `nowSecond`.
@@ -50,6 +51,8 @@ class HistoryDb {
   int ApplyOutage(const HistoryHost& host, const OutageChange& change);
   // Sets the trace text of the host's latest outage.
   int SetTrace(const HistoryHost& host, const std::string& text);
+  // Adds `text` to the notifications of the host's latest outage.
+  int AddNotification(const HistoryHost& host, const std::string& text);
   // Rolls every hour that ended at least two minutes before `nowSecond` and
   // is not rolled up yet into its hour rows, from the stored minutes.
   int RollUp(int64_t nowSecond);
@@ -66,7 +69,7 @@ class HistoryDb {
           visit);
 
  private:
-  int CreateSchema(int64_t nowSecond);
+  int CreateSchema(int64_t nowSecond, int64_t stored);
   int PrepareAll();
   int HostId(const HistoryHost& host, int64_t& id);
 
@@ -76,7 +79,7 @@ class HistoryDb {
   // would keep the connection, and the file, open.
   struct Statements {
     SqlStatement findHost, addHost, upsertMinute, beginOutage, endOutage, goOnOutage,
-        insertOutage, setTrace, rollUp, getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
+        insertOutage, setTrace, addNotification, rollUp, getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
         pruneHosts;
   } statements_;
   std::string lastError_;

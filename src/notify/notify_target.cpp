@@ -125,6 +125,14 @@ bool RemoveTarget(Registry& registry, std::string_view name) {
   return removed;
 }
 
+std::vector<std::string> StoredTargetNames(const std::string& registryPath) {
+  Registry stored(registryPath);
+  stored.Load();
+  std::vector<std::string> names;
+  for (const NotifyTarget& target : LoadTargets(stored)) names.push_back(target.Name);
+  return names;
+}
+
 void KeepStoredTargets(Registry& registry) {
   Registry stored(registry.Path());
   if (stored.Load()) registry.TakeKeysBelow(kNotifyTargetsKey, stored);

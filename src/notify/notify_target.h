@@ -50,6 +50,10 @@ bool StoreTarget(Registry& registry, const NotifyTarget& target);
 // True when there was such a target. Does not save the registry.
 bool RemoveTarget(Registry& registry, std::string_view name);
 
+// The names of the targets stored now in the registry at `registryPath`
+// (read afresh; "" on Windows is the system's registry).
+std::vector<std::string> StoredTargetNames(const std::string& registryPath);
+
 // Takes the targets as they are stored now into `registry`, which the caller
 // is about to save whole: a change made meanwhile by another program (the
 // command line) is then kept, not undone.

@@ -98,6 +98,7 @@ std::string SerializeOutboxMessage(const OutboxMessage& m) {
   put("time", e.time);
   put("subject", e.subject);
   put("text", e.text);
+  put("record", e.recordAddress);
   for (const auto& [placeholder, value] : e.placeholders) put("placeholder", placeholder + "=" + value);
   return text;
 }
@@ -141,6 +142,7 @@ std::optional<OutboxMessage> ParseOutboxMessage(std::string_view text) {
     else if (key == "code") e.code = ParseLenientInt(*value);
     else if (key == "time") e.time = *value;
     else if (key == "text") e.text = *value;
+    else if (key == "record") e.recordAddress = *value;
     else if (key == "placeholder") {
       const std::size_t split = value->find('=');
       if (split == std::string::npos) return std::nullopt;

@@ -29,6 +29,9 @@ struct TargetEvent {
   // The mail placeholders with their values ("%HostName%", "web1"), in the
   // order they are replaced; a target's Body template takes them too.
   std::vector<std::pair<std::string, std::string>> placeholders;
+  // Not sent: the address under which the program's own records know the
+  // host (empty for a host checked by name).
+  std::string recordAddress;
 
   friend bool operator==(const TargetEvent&, const TargetEvent&) = default;
 };

@@ -21,6 +21,7 @@ namespace sentrel {
 
 class Desktop;
 class DialUp;
+class NotificationsPage;
 class PasswordForm;
 class Registry;
 struct ROptions;
@@ -133,6 +134,8 @@ class OptionsForm final : public QDialog {
   QComboBox* sendVia_;
   QLineEdit* statAddress_;
   QLineEdit* metricsListen_;
+  // Notifications
+  NotificationsPage* notifications_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;
   QLineEdit* dayOfMonth_;

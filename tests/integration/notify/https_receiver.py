@@ -114,3 +114,15 @@ class Receiver:
         self.stop.set()
         self.server.shutdown()
         self.server.server_close()
+
+
+if __name__ == "__main__":
+    # For the benchmark: serves 200 from a folder's certificates, says
+    # "PORT n" and "CA path", and ends when its standard input closes.
+    import sys
+    receiver = Receiver(sys.argv[1])
+    print("PORT %d" % receiver.port)
+    print("CA %s" % receiver.ca_file, flush=True)
+    sys.stdin.read()
+    print("REQUESTS %d" % len(receiver.requests), flush=True)
+    receiver.close()

@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from https_receiver import Receiver  # noqa: E402
@@ -59,9 +60,9 @@ class Program:
         result = self.cli("--target-add", name, kind, url, *values)
         check(result.returncode == 0, "--target-add %s: %s" % (name, result.stderr))
 
-    def start(self, prefix=()):
+    def start(self, prefix=(), extra=()):
         self.out = open(os.path.join(self.home, "out"), "ab")
-        self.process = subprocess.Popen([*prefix, SENTREL, "--headless", "--ping"], env=self.env,
+        self.process = subprocess.Popen([*prefix, SENTREL, "--headless", "--ping", *extra], env=self.env,
                                         stdout=self.out, stderr=subprocess.STDOUT)
 
     def stop(self, sig=signal.SIGTERM):
@@ -138,11 +139,18 @@ def retries_and_give_up():
     program = Program("retries", host_block("127.0.0.1", "self", "flaky,gone"))
     program.add("flaky", "webhook", flaky.url + "/hook", "CAFile=" + flaky.ca_file)
     program.add("gone", "webhook", gone.url + "/hook", "CAFile=" + gone.ca_file)
-    program.start()
+    metrics = free_port()
+    program.start(extra=("--metrics", "127.0.0.1:%d" % metrics))
     check(flaky.wait_for(lambda r: any(s == 200 for _, s in r.answered), 20), "flaky delivered")
     check(gone.wait_for(lambda r: len(r.answered) == 1, 10), "gone asked once")
     time.sleep(3)
+    scrape = urllib.request.urlopen("http://127.0.0.1:%d/metrics" % metrics, timeout=10).read().decode()
     program.stop()
+    for sample in ('sentrel_notifications_total{kind="webhook",result="delivered"} 1',
+                   'sentrel_notifications_total{kind="webhook",result="retry"} 2',
+                   'sentrel_notifications_total{kind="webhook",result="given_up"} 1',
+                   "sentrel_outbox_messages 0"):
+        check(sample + "\n" in scrape, "metrics: " + sample)
     keys = {r["headers"].get("idempotency-key") for r in flaky.requests}
     check(len(flaky.requests) == 3 and len(keys) == 1, "three tries of one message: %d" % len(flaky.requests))
     check(len(gone.requests) == 1, "a 404 is not tried again: %d" % len(gone.requests))

@@ -32,7 +32,7 @@ class MetricsTextTest : public ::testing::Test {
     host.AvgTime = state == 0 ? 40 : -1;
   }
   std::string Render(ExpositionFormat format = ExpositionFormat::Prometheus004) {
-    return RenderMetrics(hosts_, {true, &counters_, "1.2.3"}, format);
+    return RenderMetrics(hosts_, {true, &counters_, nullptr, "1.2.3"}, format);
   }
 
   HostSnapshot hosts_;
