@@ -107,7 +107,7 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
                 "SMTPPassword", "StatusBody", "SendVia", "StatAddress", "SendEvery",
-                "DayOfMonth", "DaysOfWeek", "Times", "MetricsListen"}));
+                "DayOfMonth", "DaysOfWeek", "Times", "StatusTargets", "MetricsListen"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
   }
