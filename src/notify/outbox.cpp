@@ -192,6 +192,10 @@ std::string Outbox::NewId() {
 
 bool Outbox::Store(const OutboxMessage& message) {
   std::string error;
+  // Made with the first message, so that a program that sends nothing
+  // leaves no folder behind.
+  std::error_code made;
+  std::filesystem::create_directories(settings_.folder, made);
   if (WriteFileAtomically(PathOf(message.id), SerializeOutboxMessage(message), "", &error, 0600)) {
     return true;
   }
@@ -204,7 +208,6 @@ bool Outbox::Store(const OutboxMessage& message) {
 
 std::size_t Outbox::Start() {
   std::error_code error;
-  std::filesystem::create_directories(settings_.folder, error);
   std::vector<std::string> names;
   for (const auto& item : std::filesystem::directory_iterator(settings_.folder, error)) {
     const std::string name = item.path().filename().string();

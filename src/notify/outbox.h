@@ -91,8 +91,8 @@ class Outbox {
   Outbox(const Outbox&) = delete;
   Outbox& operator=(const Outbox&) = delete;
 
-  // Creates the folder when missing and queues the messages left there by an
-  // earlier run, in their order. Returns how many; files that are not
+  // Queues the messages left in the folder by an earlier run, in their
+  // order (the folder itself is made with the first message posted). Returns how many; files that are not
   // messages are left alone, damaged message files are logged and set aside
   // as ".bad".
   std::size_t Start();

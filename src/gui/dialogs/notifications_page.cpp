@@ -67,7 +67,7 @@ std::vector<std::pair<std::string, std::string>> ParseTargetValues(const std::st
 NotificationsPage::NotificationsPage(Desktop& desktop, QWidget* parent)
     : QWidget(parent), desktop_(desktop) {
   setObjectName("Notifications");
-  QLabel* targetsLabel = Label("TargetsLabel", "Targets:", this);
+  QLabel* targetsLabel = targetsLabel_ = Label("TargetsLabel", "Targets:", this);
   list_ = new QListWidget(this);
   list_->setObjectName("TargetsList");
   targetsLabel->setBuddy(list_);
@@ -106,6 +106,14 @@ NotificationsPage::NotificationsPage(Desktop& desktop, QWidget* parent)
     for (QPushButton* b : {edit_, remove_, test_}) b->setEnabled(Selected() >= 0);
   });
   dialog_ = BuildTargetDialog();
+  NameForScreenReaders();
+}
+
+void NotificationsPage::NameForScreenReaders() {
+  // By the captions, which the language may have changed since.
+  const auto plain = [](const QString& caption) { return QString(caption).remove('&'); };
+  list_->setAccessibleName(plain(targetsLabel_->text()));
+  answer_->setAccessibleName(plain(test_->text()));
 }
 
 NotificationsPage::~NotificationsPage() {
@@ -153,6 +161,7 @@ QDialog* NotificationsPage::BuildTargetDialog() {
 }
 
 void NotificationsPage::Load(const Registry& registry, const std::string& statusTargets) {
+  NameForScreenReaders();
   targets_ = LoadTargets(registry);
   removed_.clear();
   statusTargets_->setText(Q(statusTargets));

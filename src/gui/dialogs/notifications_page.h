@@ -47,6 +47,7 @@ class NotificationsPage final : public QWidget {
   std::string StatusTargets() const;
 
  private:
+  void NameForScreenReaders();
   void Refill();
   int Selected() const;
   void Add();
@@ -61,6 +62,7 @@ class NotificationsPage final : public QWidget {
   Desktop& desktop_;
   std::vector<NotifyTarget> targets_;
   std::vector<std::string> removed_;
+  QLabel* targetsLabel_;
   QListWidget* list_;
   QPushButton* add_;
   QPushButton* edit_;
