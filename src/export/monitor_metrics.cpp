@@ -1,6 +1,7 @@
 #include "export/monitor_metrics.h"
 
 #include "core/date_text.h"
+#include "platform/process_usage.h"
 
 namespace sentrel {
 
@@ -8,7 +9,8 @@ MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounter
                                    const Outbox* outbox) {
   return [&monitor, &counters, outbox](ExpositionFormat format) {
     const std::shared_ptr<const HostSnapshot> hosts = monitor.Hosts().Snapshot();
-    return RenderMetrics(*hosts, {monitor.Pinging(), &counters, outbox, SENTREL_VERSION}, format);
+    return RenderMetrics(*hosts, {monitor.Pinging(), &counters, SENTREL_VERSION, ReadProcessUsage(), outbox},
+                         format);
   };
 }
 
