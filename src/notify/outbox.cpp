@@ -223,9 +223,12 @@ std::size_t Outbox::Start() {
     std::lock_guard lock(mutex_);
     for (const std::string& name : names) {
       const std::string path = JoinPath(settings_.folder, name);
-      std::ifstream file(path, std::ios::binary);
       std::stringstream bytes;
-      bytes << file.rdbuf();
+      {
+        // Closed before a rename: Windows renames no open file.
+        std::ifstream file(path, std::ios::binary);
+        bytes << file.rdbuf();
+      }
       auto message = ParseOutboxMessage(bytes.str());
       if (!message || message->id + std::string(kSuffix) != name) {
         std::filesystem::rename(path, path + ".bad", error);
