@@ -32,7 +32,7 @@ bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& bod
     HandOffDesktop desktop(desktop_, ui_, stop);
     const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                               mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-    accepted = sentrel::SendMail(options, context, to, body, subject, stop);
+    accepted = sentrel::SendMail(options, context, to, body, subject, stop).Accepted();
   });
   if (counters_) counters_->CountMailTransfer(accepted);
   return accepted;

@@ -257,5 +257,25 @@ TEST_F(SmtpClientTest, UnknownHostAndClosedPortReportAnError) {
   EXPECT_EQ(client.SocketError(), ECONNREFUSED);
 }
 
+// A reply queued behind "220" of STARTTLS came in the clear, from whoever
+// sits on the path: TLS is not started over it and nothing more is sent.
+TEST_F(SmtpClientTest, RepliesInjectedAheadOfTheHandshakeEndTheConversation) {
+  ScriptedServer server([](Connection& c) {
+    c.Send("220 fake ready\r\n");
+    c.ReadLine();
+    c.Send("250-fake\r\n250 STARTTLS\r\n");
+    c.ReadLine();
+    c.Send("220 go ahead\r\n250-fake\r\n250 AUTH PLAIN\r\n");
+    c.ReadLine();
+  });
+  SmtpClient client(clock_);
+  Aim(client, server);
+  client.security = SmtpClient::kStartTlsRequired;
+  EXPECT_FALSE(client.Open());
+  EXPECT_EQ(client.openFailure, MailFailure::kTls);
+  EXPECT_EQ(client.TlsFault(), TlsFailure::kHandshake);
+  EXPECT_EQ(server.Received(), (std::vector<std::string>{"EHLO probe.test", "STARTTLS"}));
+}
+
 }  // namespace
 }  // namespace sentrel
