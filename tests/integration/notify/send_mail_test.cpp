@@ -304,7 +304,10 @@ TEST_F(SendMailTest, UnreachableServerIsLoggedInTheProgramFolderWhenTheLogFolder
 // another name, expired, and self-signed (an issuer nobody trusts).
 class SendMailTlsTest : public SendMailTest {
  protected:
-  static fs::path Certs() { return fs::path(::testing::TempDir()) / "send_mail_certs"; }
+  // One folder per test process: the cases may run side by side.
+  static fs::path Certs() {
+    return fs::path(::testing::TempDir()) / ("send_mail_certs_" + std::to_string(getpid()));
+  }
 
   static void SetUpTestSuite() {
     SendMailTest::SetUpTestSuite();
@@ -324,6 +327,8 @@ openssl x509 -req -in stranger.csr -key stranger.key -days 30 -extfile stranger.
 )";
     certsMade_ = std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
   }
+
+  static void TearDownTestSuite() { fs::remove_all(Certs()); }
 
   void SetUp() override {
     SendMailTest::SetUp();
