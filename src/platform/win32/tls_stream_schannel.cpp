@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "common/base64.h"
+#include "common/ip_address.h"
 #include "platform/tcp_socket_calls.h"
 #include "platform/tls_stream.h"
 #include "platform/win32/text_wide.h"
@@ -33,9 +35,47 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
 
-// SECURITY_FLAG_IGNORE_UNKNOWN_CA of the SSL policy (declared in the
-// WinINet header, which the policy does not need otherwise).
+// SECURITY_FLAG_IGNORE_UNKNOWN_CA and SECURITY_FLAG_IGNORE_CERT_CN_INVALID
+// of the SSL policy (declared in the WinINet header, which the policy does
+// not need otherwise).
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreNameInvalid = 0x00001000;
+
+// Whether the certificate's subject alternative names hold the IP address
+// `address`. The SSL policy compares the server name with DNS names (and, on
+// some systems only, with addresses), so an address is checked here.
+bool CertificateNamesAddress(PCCERT_CONTEXT certificate, const std::string& address) {
+  std::string bytes;
+  if (const auto v4 = ParseDecimalQuad(address)) {
+    bytes.assign(reinterpret_cast<const char*>(&*v4), 4);  // network order
+  } else if (const auto v6 = ParseIpv6Text(address)) {
+    bytes.assign(reinterpret_cast<const char*>(v6->data()), v6->size());
+  } else {
+    return false;
+  }
+  const CERT_INFO* info = certificate->pCertInfo;
+  const CERT_EXTENSION* extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (extension == nullptr) return false;
+  // X509_ALTERNATE_NAME, without the C cast of its macro.
+  const auto alternateName = reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(12));
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, alternateName, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
+                           &size)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+            entry.IPAddress.cbData == bytes.size() &&
+            std::equal(bytes.begin(), bytes.end(), reinterpret_cast<const char*>(entry.IPAddress.pbData));
+  }
+  LocalFree(names);
+  return found;
+}
 
 std::string StatusText(const char* what, long status) {
   char text[64];
@@ -295,20 +335,27 @@ class SchannelStream final : public TlsStream {
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     const bool built =
         CertGetCertificateChain(nullptr, remote, nullptr, additional, &chainPara, 0, nullptr, &chain);
-    bool ok = built ? Verify(chain) : Fail(TlsFailure::kCertificate, EPROTO, "no chain could be built");
+    bool ok = built ? Verify(chain, remote) : Fail(TlsFailure::kCertificate, EPROTO, "no chain could be built");
     if (chain != nullptr) CertFreeCertificateChain(chain);
     CertCloseStore(additional, 0);
     CertFreeCertificateContext(remote);
     return ok;
   }
 
-  bool Verify(PCCERT_CHAIN_CONTEXT chain) {
+  bool Verify(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT leaf) {
     const std::wstring name = Widen(name_);
-    DWORD error = PolicyError(chain, name, 0);
+    DWORD checked = 0;
+    if (IsAddressLiteral(name_)) {
+      if (!CertificateNamesAddress(leaf, name_)) {
+        return Fail(TlsFailure::kNameMismatch, EPROTO, "the certificate does not name " + name_);
+      }
+      checked = kIgnoreNameInvalid;
+    }
+    DWORD error = PolicyError(chain, name, checked);
     if (error == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) && RootInCaFile(chain)) {
       // The chain ends at a certificate the user trusts through the CA
       // file: the system does not know it, every other check still holds.
-      error = PolicyError(chain, name, kIgnoreUnknownCa);
+      error = PolicyError(chain, name, checked | kIgnoreUnknownCa);
     }
     if (error == 0) return true;
     return Fail(FailureOfPolicyError(error), EPROTO, StatusText("certificate", static_cast<long>(error)));

@@ -59,7 +59,7 @@ sign() {
 # start_peer MODE CERT: the peer on a free port; sets $port.
 start_peer() {
   rm -rf store peer.in && mkdir store && mkfifo peer.in
-  /usr/bin/python3 "$peer_script" --store store --auth-required --mechanisms PLAIN,LOGIN \
+  /usr/bin/python3 "$peer_script" --store store --auth-required --mechanisms PLAIN,CRAM-MD5 \
     --tls "$1" --cert "$2.pem" --key "$2.key" < peer.in > peer.out 2>&1 &
   peer=$!
   exec 3>peer.in
@@ -69,7 +69,13 @@ start_peer() {
 }
 
 reg() { timeout 60 "$wine" reg add 'HKCU\Software\Sentrel\Options' /v "$1" /t REG_SZ /d "$2" /f >/dev/null || fail "reg add $1"; }
-mail_test() { timeout 120 "$wine" "$exe" --mail-test ops@example.test >out 2>err; }
+# The program's output ends its lines in CR LF, as Windows text does.
+mail_test() {
+  local rc=0
+  timeout 120 "$wine" "$exe" --mail-test ops@example.test >out 2>err || rc=$?
+  sed -i 's/\r$//' out err
+  return "$rc"
+}
 
 reg ServerName 127.0.0.1
 reg From 'Sentrel <tim@sentrel.test>'
