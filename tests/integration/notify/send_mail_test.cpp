@@ -381,6 +381,7 @@ TEST_P(SendMailTlsModeTest, MailArrivesEncryptedAuthenticatedAndParsesBack) {
   EXPECT_EQ(ReadFile(Store() / "auth.log"), std::string(c.mechanism) + "\n");
   EXPECT_EQ(ReadFile(Store() / "1.tls"), "tls");
   EXPECT_EQ(ReadFile(Store() / "1.subject"), "Alarm");
+  EXPECT_EQ(ReadFile(Store() / "1.from"), "Sentrel monitor");
   EXPECT_EQ(ReadFile(Store() / "1.body"), "\r\n\r\nHost lost.\r\n");
   EXPECT_EQ(ReadFile(Store() / "1.to"), "Ops, night|a@x.test\n|b@x.test\n");
   const std::string log = TransferLogText();
