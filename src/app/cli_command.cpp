@@ -25,6 +25,7 @@ constexpr CommandWord kCommands[] = {
     {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
     {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
     {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
+    {"--mail-test", Kind::MailTest, true},
     {"--targets", Kind::Targets, false},   {"--target-add", Kind::TargetAdd, false},
     {"--target-remove", Kind::TargetRemove, false}, {"--target-test", Kind::TargetTest, false},
 };
@@ -90,6 +91,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
       if (!value(v)) return fail(arg + " needs a value");
       if (c->kind == Kind::Add || c->kind == Kind::Trace) {
         if (v.empty()) return fail(arg + " needs a host address or name");
+        cmd.address = v;
+      } else if (c->kind == Kind::MailTest) {
+        if (v.empty()) return fail(arg + " needs a mail address");
         cmd.address = v;
       } else if (c->kind == Kind::History || c->kind == Kind::HistoryCsv) {
         // A row of the list, or the address or name of a host that has left
@@ -188,6 +192,9 @@ std::string CliUsage() {
          "  --history-csv ROW [--since DATE]\n"
          "                        the host's minute rows as CSV (minutes are kept\n"
          "                        14 days, hours 2 years, outages always)\n"
+         "  --mail-test ADDRESS   send a test message to ADDRESS through the mail\n"
+         "                        options and print the encryption and login used,\n"
+         "                        or why it was not sent (exit code 1)\n"
          "  --targets             list the notification targets\n"
          "  --target-add NAME KIND URL [KEY=VALUE ...]\n"
          "                        add or replace a notification target; KIND is\n"

@@ -7,6 +7,7 @@
 #include "app/headless_runner.h"
 #include "app/history_commands.h"
 #include "app/host_commands.h"
+#include "app/mail_test_command.h"
 #include "app/target_commands.h"
 #include "common/clock.h"
 #include "common/command_line.h"
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
     case Kind::HistoryCsv:
       return ShowHistory(command,
                          {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
+    case Kind::MailTest:
+      return RunMailTest({command.address, GetProgramFolder(), stdout, stderr});
     case Kind::Targets:
     case Kind::TargetAdd:
     case Kind::TargetRemove:

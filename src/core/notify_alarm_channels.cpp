@@ -25,43 +25,61 @@ bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std
   return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
 }
 
-bool NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
-                                   const std::string& body, const std::string& subject,
-                                   std::stop_token stop) {
+MailResult NotifyAlarmChannels::RunTransfer(const ROptions& options, const std::string& to,
+                                            const std::string& body, const std::string& subject,
+                                            std::stop_token stop) {
   std::lock_guard lock(transferMutex_);
-  if (stop.stop_requested()) return false;
   HandOffDesktop desktop(desktop_, ui_, stop);
   const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                             mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-  const bool accepted = sentrel::SendMail(options, context, to, body, subject, stop);
-  if (counters_) counters_->CountMailTransfer(accepted);
-  return accepted;
+  MailResult result = sentrel::SendMail(options, context, to, body, subject, stop);
+  if (counters_) counters_->CountMailTransfer(result.Accepted());
+  return result;
+}
+
+MailResult NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
+                                         const std::string& body, const std::string& subject) {
+  MailResult result;
+  result.status = MailStatus::kRetryable;
+  result.reason = "transfer aborted";
+  transfers_.Run(
+      [&](std::stop_token stop) { result = RunTransfer(options, to, body, subject, stop); });
+  return result;
 }
 
 bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
   // A copy: the options dialog may change the options while the mail goes.
   const ROptions options = options_;
-  std::string id;
-  if (outbox_) {
-    OutboxMessage message;
-    message.mail = true;
-    message.kind = "mail";
-    message.to = to;
-    message.body = body;
-    message.subject = subject;
-    id = outbox_->Post(std::move(message), true);
+  if (!outbox_) return Transfer(options, to, body, subject).Accepted();
+  OutboxMessage message;
+  message.mail = true;
+  message.kind = "mail";
+  message.to = to;
+  message.body = body;
+  message.subject = subject;
+  const std::string id = outbox_->Post(std::move(message), true);
+  const MailResult result = Transfer(options, to, body, subject);
+  // Cut short by leaving: it stays in the outbox for the next start.
+  outbox_->Settle(id, Leaving() && !result.Accepted()
+                          ? DeliveryOutcome{DeliveryResult::Aborted, result.reason, {}}
+                          : MailDeliveryOutcome(result));
+  return result.Accepted();
+}
+
+MailResult NotifyAlarmChannels::TestMail(const ROptions& options, const std::string& to,
+                                         const std::string& body, const std::string& subject) {
+  // A test shows its answer now; it is not kept for later.
+  return Transfer(options, to, body, subject);
+}
+
+DeliveryOutcome MailDeliveryOutcome(const MailResult& result) {
+  switch (result.status) {
+    case MailStatus::kAccepted: return {DeliveryResult::Delivered, "", {}};
+    case MailStatus::kRetryable: return {DeliveryResult::Retry, result.reason, {}};
+    case MailStatus::kPermanent: break;
   }
-  bool accepted = false;
-  const bool ended = transfers_.Run(
-      [&](std::stop_token stop) { accepted = Transfer(options, to, body, subject, stop); });
-  if (outbox_) {
-    const DeliveryResult result = accepted ? DeliveryResult::Delivered
-                                  : ended  ? DeliveryResult::Retry
-                                           : DeliveryResult::Aborted;
-    outbox_->Settle(id, {result, accepted ? "" : kMailNotTaken, {}});
-  }
-  return accepted;
+  return {DeliveryResult::GiveUp, result.reason, {}};
 }
 
 bool NotifyAlarmChannels::NotifyTargets(const std::vector<std::string>& names,
@@ -89,10 +107,9 @@ DeliveryOutcome NotifyAlarmChannels::DeliverMail(const OutboxMessage& message,
   if (!CallOnUiThread(ui_, [&] { options = options_; }, stop)) {
     return {DeliveryResult::Aborted, "aborted", {}};
   }
-  const bool accepted = Transfer(options, message.to, message.body, message.subject, stop);
-  if (stop.stop_requested() && !accepted) return {DeliveryResult::Aborted, "aborted", {}};
-  if (accepted) return {DeliveryResult::Delivered, "", {}};
-  return {DeliveryResult::Retry, kMailNotTaken, {}};
+  const MailResult result = RunTransfer(options, message.to, message.body, message.subject, stop);
+  if (stop.stop_requested() && !result.Accepted()) return {DeliveryResult::Aborted, "aborted", {}};
+  return MailDeliveryOutcome(result);
 }
 
 DeliveryOutcome NotifyAlarmChannels::DeliverTarget(const OutboxMessage& message,

@@ -41,6 +41,10 @@ class NotifyAlarmChannels final : public AlarmChannels {
   bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
   bool NotifyTargets(const std::vector<std::string>& names, const TargetEvent& event) override;
+  // Through the same lane as every other transfer, with `options` in place
+  // of the program's.
+  MailResult TestMail(const ROptions& options, const std::string& to, const std::string& body,
+                      const std::string& subject) override;
   bool Leaving() const override { return transfers_.Closed(); }
 
   // Window thread, once at start: the outbox in `folder` (created when
@@ -61,6 +65,17 @@ class NotifyAlarmChannels final : public AlarmChannels {
   void Leave();
 
  private:
+  // One transfer on the calling thread, first attempt or retry; never two
+  // at once.
+  MailResult RunTransfer(const ROptions& options, const std::string& to, const std::string& body,
+                         const std::string& subject, std::stop_token stop);
+  // RunTransfer on the lane's helper thread while the window thread serves
+  // its loop.
+  MailResult Transfer(const ROptions& options, const std::string& to, const std::string& body,
+                      const std::string& subject);
+  DeliveryOutcome DeliverMail(const OutboxMessage& message, std::stop_token stop);
+  DeliveryOutcome DeliverTarget(const OutboxMessage& message, std::stop_token stop) const;
+
   const ROptions& options_;
   const MailContext& mail_;
   Desktop& desktop_;
@@ -68,12 +83,6 @@ class NotifyAlarmChannels final : public AlarmChannels {
   EventLog& log_;
   MessengerSettings messenger_;
   ActivityCounters* counters_;
-  DeliveryOutcome DeliverMail(const OutboxMessage& message, std::stop_token stop);
-  DeliveryOutcome DeliverTarget(const OutboxMessage& message, std::stop_token stop) const;
-  // One mail transfer, first attempt or retry, never two at once.
-  bool Transfer(const ROptions& options, const std::string& to, const std::string& body,
-                const std::string& subject, std::stop_token stop);
-
   std::string registryPath_;
   std::mutex transferMutex_;
   JobLane transfers_;
@@ -85,8 +94,8 @@ class NotifyAlarmChannels final : public AlarmChannels {
 // "↑ ops ✗" (renewal, given up).
 Outbox::Finished NotificationRecorder(ResultRecorder* recorder);
 
-// The reason a mail retry gives when the server did not take the mail.
-inline constexpr const char* kMailNotTaken = "the mail server did not take the mail";
+// What a mail transfer's result means for its message in the outbox.
+DeliveryOutcome MailDeliveryOutcome(const MailResult& result);
 
 // The event log's line for a transfer cut short by leaving the program.
 inline constexpr const char* kTransferAbortedLine = "transfer aborted\r\n";

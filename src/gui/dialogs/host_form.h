@@ -11,6 +11,7 @@
 
 #include "core/host_list.h"
 #include "gui/dialogs/host_form_rules.h"
+#include "settings/ini_file.h"
 
 class QCheckBox;
 class QComboBox;
@@ -26,7 +27,6 @@ namespace sentrel {
 
 class AlarmChannels;
 class Desktop;
-class IniFile;
 struct Caption;
 struct ROptions;
 
@@ -164,6 +164,8 @@ class HostForm final : public QDialog, public HostEditor {
   Desktop& desktop_;
   AlarmChannels& channels_;
   HostFormServices services_;
+  // The language shown, kept for the mail test's report.
+  std::optional<IniFile> language_;
 
   // What Fill put into the controls: a text the user left as it was is
   // handed back byte for byte, whatever the editor made of it.
