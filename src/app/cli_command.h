@@ -17,11 +17,13 @@ class HostList;
 // What the operator asked for on the command line.
 struct CliCommand {
   enum class Kind {
-    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv
+    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
+    InstallService, UninstallService, Service
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
-  std::optional<std::string> metrics;  // --metrics ADDRESS:PORT ("" = no endpoint)
+  // --metrics ADDRESS:PORT ("" = no endpoint), also for the service
+  std::optional<std::string> metrics;
   std::string address;       // --add ADDRESS, --trace HOST; --history HOST not on the list
   std::string name;          // --name
   std::string desc;          // --desc
