@@ -26,6 +26,7 @@ constexpr CommandWord kCommands[] = {
     {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
     {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
     {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
+    {"--mail-test", Kind::MailTest, true},
     {"--install-service", Kind::InstallService, false},
     {"--uninstall-service", Kind::UninstallService, false},
     {"--service", Kind::Service, false},
@@ -78,6 +79,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
       if (!value(v)) return fail(arg + " needs a value");
       if (c->kind == Kind::Add || c->kind == Kind::Trace) {
         if (v.empty()) return fail(arg + " needs a host address or name");
+        cmd.address = v;
+      } else if (c->kind == Kind::MailTest) {
+        if (v.empty()) return fail(arg + " needs a mail address");
         cmd.address = v;
       } else if (c->kind == Kind::History || c->kind == Kind::HistoryCsv) {
         // A row of the list, or the address or name of a host that has left
@@ -180,6 +184,9 @@ std::string CliUsage() {
          "  --history-csv ROW [--since DATE]\n"
          "                        the host's minute rows as CSV (minutes are kept\n"
          "                        14 days, hours 2 years, outages always)\n"
+         "  --mail-test ADDRESS   send a test message to ADDRESS through the mail\n"
+         "                        options and print the encryption and login used,\n"
+         "                        or why it was not sent (exit code 1)\n"
          "  --install-service [--metrics ADDRESS:PORT]\n"
          "                        Windows: install the service \"Sentrel\", which runs\n"
          "                        the monitoring engine with the system, checks\n"
