@@ -17,7 +17,8 @@ class HostList;
 // What the operator asked for on the command line.
 struct CliCommand {
   enum class Kind {
-    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv
+    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
+    Import, Export, Discover
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -30,6 +31,9 @@ struct CliCommand {
   int row = 0;               // --remove/--enable/--disable/--history ROW, 1-based
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
+  std::string file;          // --import FILE, --export FILE
+  std::string range;         // --discover RANGE
+  bool addFound = false;     // --discover RANGE --add
   std::string error;         // non-empty: a one-line reason; exit code 2
 };
 

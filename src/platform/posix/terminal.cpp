@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <unistd.h>
 
 namespace sentrel {
 
@@ -13,5 +14,7 @@ std::string TerminalCharset() {
   freelocale(locale);
   return charset;
 }
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 }  // namespace sentrel

@@ -1,5 +1,6 @@
 #include "platform/terminal.h"
 
+#include <io.h>
 #include <windows.h>
 
 namespace sentrel {
@@ -11,5 +12,7 @@ std::string TerminalCharset() {
   if (page == CP_UTF8) return "UTF-8";
   return "CP" + std::to_string(page);
 }
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 }  // namespace sentrel
