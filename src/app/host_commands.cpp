@@ -208,7 +208,8 @@ int ImportHosts(const CliCommand& command, const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
   LoadHosts(list, context.dataFolder);
-  CheckImportAgainst(plan, list, context.resolves);
+  CheckImportAgainst(plan, list);
+  LookUpImportNames(plan, context.resolves);
 
   for (const std::string& column : plan.ignoredColumns)
     Say(context, context.err, "sentrel: ignoring column \"" + column + "\"\n");

@@ -210,9 +210,7 @@ ImportPlan ReadImportFile(std::string_view bytes) {
   return plan;
 }
 
-void CheckImportAgainst(ImportPlan& plan, const HostList& list, const NameResolver& resolves,
-                        const std::function<void(std::size_t, std::size_t)>& progress,
-                        int lookups) {
+void CheckImportAgainst(ImportPlan& plan, const HostList& list) {
   std::map<std::string, int> listed;
   for (std::size_t r = 0; r < list.Count(); ++r) {
     const HostEntry& host = list.Host(r);
@@ -225,7 +223,6 @@ void CheckImportAgainst(ImportPlan& plan, const HostList& list, const NameResolv
     if (name.kind != HostAddressKind::Refused) listed.emplace(HostKey(name), row);
   }
   std::size_t room = kMaxHosts - std::min(kMaxHosts, list.Count());
-  std::vector<ImportRow*> names;
   for (ImportRow& row : plan.rows) {
     if (row.fate != ImportFate::Add) continue;
     if (const auto hit = listed.find(HostKey(row.checked)); hit != listed.end()) {
@@ -236,13 +233,21 @@ void CheckImportAgainst(ImportPlan& plan, const HostList& list, const NameResolv
       Reject(row, ImportReason::ListFull);
     } else {
       --room;
-      if (row.checked.kind == HostAddressKind::Name) names.push_back(&row);
     }
+  }
+}
+
+void LookUpImportNames(ImportPlan& plan, const NameResolver& resolves,
+                       const std::function<void(std::size_t, std::size_t)>& progress, int lookups,
+                       std::stop_token stop) {
+  std::vector<ImportRow*> names;
+  for (ImportRow& row : plan.rows) {
+    if (row.fate == ImportFate::Add && row.checked.kind == HostAddressKind::Name) names.push_back(&row);
   }
   // Lookups that fail may each wait for the resolver's time-out: many at once.
   std::atomic<std::size_t> next{0}, done{0};
   const auto lookUp = [&] {
-    for (std::size_t i; (i = next++) < names.size();) {
+    for (std::size_t i; !stop.stop_requested() && (i = next++) < names.size();) {
       if (!resolves(names[i]->checked.text)) names[i]->reason = ImportReason::DoesNotResolve;
       if (progress) progress(++done, names.size());
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,15 +78,19 @@ inline constexpr std::string_view kImportColumns[] = {"address", "name", "descri
 // against the list nor the resolver.
 ImportPlan ReadImportFile(std::string_view bytes);
 
-// Checks the rows against `list` (duplicates of listed hosts, the host
-// limit) and looks up every host name once (`resolves`, on up to `lookups`
-// threads at once since a resolver may wait seconds per name). `progress`
-// (rows done, rows in all) is called from those threads. Window thread for
-// the list.
+// Checks the rows against `list`: duplicates of listed hosts are skipped,
+// rows beyond the host limit rejected. Window thread (it reads the list).
+void CheckImportAgainst(ImportPlan& plan, const HostList& list);
+
+// Looks up every host name still to be added once (`resolves`), on up to
+// `lookups` threads at once since a resolver may wait seconds for a name
+// that does not resolve; such a row gets the warning. `progress` (names
+// done, names in all) is called from those threads. Once `stop` is
+// requested no new lookup starts. Any one thread.
 using NameResolver = std::function<bool(const std::string&)>;
-void CheckImportAgainst(ImportPlan& plan, const HostList& list, const NameResolver& resolves,
-                        const std::function<void(std::size_t, std::size_t)>& progress = {},
-                        int lookups = 16);
+void LookUpImportNames(ImportPlan& plan, const NameResolver& resolves,
+                       const std::function<void(std::size_t, std::size_t)>& progress = {},
+                       int lookups = 16, std::stop_token stop = {});
 
 // Adds the rows whose fate is Add, as "Add" adds a host (seeded from the
 // default host), in file order; saves nothing. Returns the new rows.

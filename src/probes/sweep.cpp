@@ -42,6 +42,11 @@ bool Sweep::Stopped() const {
   return stopped_;
 }
 
+std::size_t Sweep::Answered() const {
+  std::lock_guard lock(mutex_);
+  return answers_.size();
+}
+
 bool Sweep::AwaitSendSlot() {
   std::unique_lock lock(mutex_);
   const auto now = std::chrono::steady_clock::now();

@@ -53,6 +53,8 @@ class Sweep {
   // flight stop waiting at once, and Run returns with what has answered.
   void Stop();
   bool Stopped() const;
+  // The addresses that have answered so far; any thread.
+  std::size_t Answered() const;
 
   // Why nothing could be sent (no ICMP), or empty.
   const std::string& Error() const { return error_; }

@@ -660,9 +660,10 @@ void HostForm::OkClicked() {
     ShowError(report);
     return;
   }
-  // A name that has no address now is kept (it is looked up before every
-  // check), with a word to the user.
-  if (!values.pingByAddress && CheckHostAddress(values.hostName).kind == HostAddressKind::Name &&
+  // A name newly typed that has no address now is kept (it is looked up
+  // before every check), with a word to the user.
+  if (!values.pingByAddress && values.hostName != filled_.hostName &&
+      CheckHostAddress(values.hostName).kind == HostAddressKind::Name &&
       IsNoAddress(services_.lookups.resolve(values.hostName,
                                            AddressFamilyOf(AddressFamilyOfItem(values.addressFamily)))))
     desktop_.ShowMessage(values.hostName + ": " + std::string(kDoesNotResolveNow),

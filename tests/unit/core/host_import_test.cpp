@@ -69,7 +69,8 @@ TEST(HostImportTest, AThousandRowInventoryAddsTheRightHostsAndRoundTrips) {
   ImportPlan plan = ReadImportFile(inv.bytes);
   ASSERT_TRUE(plan.fileError.empty()) << plan.fileError;
   EXPECT_EQ(plan.ignoredColumns, std::vector<std::string>{"Owner"});
-  CheckImportAgainst(plan, list, Resolves);
+  CheckImportAgainst(plan, list);
+  LookUpImportNames(plan, Resolves);
   const ImportCounts counts = plan.Counts();
   EXPECT_EQ(counts.added, 970u);
   EXPECT_EQ(counts.skipped, 10u);
@@ -117,13 +118,15 @@ TEST(HostImportTest, AThousandRowInventoryAddsTheRightHostsAndRoundTrips) {
   // Export, then import into an empty list: the same hosts.
   HostList copy(clock);
   ImportPlan again = ReadImportFile(ExportHostsCsv(reloaded));
-  CheckImportAgainst(again, copy, Resolves);
+  CheckImportAgainst(again, copy);
+  LookUpImportNames(again, Resolves);
   EXPECT_EQ(again.Counts().added, 970u);
   ApplyImport(again, copy);
   EXPECT_EQ(FormatHostFile(copy), FormatHostFile(reloaded));
   // A second import of the same file adds nothing.
   ImportPlan twice = ReadImportFile(ExportHostsCsv(reloaded));
-  CheckImportAgainst(twice, copy, Resolves);
+  CheckImportAgainst(twice, copy);
+  LookUpImportNames(twice, Resolves);
   EXPECT_EQ(twice.Counts().skipped, 970u);
 }
 
@@ -137,7 +140,8 @@ TEST(HostImportTest, PlainLegacyFilesTheHostLimitAndNamesThatDoNotResolve) {
   ImportPlan plan = ReadImportFile("# office\n  10.0.0.9 \n010.0.0.10\ndead.example\n\nKASSE-\xC4\n");
   ASSERT_FALSE(plan.csv);
   ASSERT_EQ(plan.rows.size(), 4u);
-  CheckImportAgainst(plan, list, Resolves);
+  CheckImportAgainst(plan, list);
+  LookUpImportNames(plan, Resolves);
   EXPECT_EQ(plan.rows[0].line, 2);
   EXPECT_EQ(ImportRowText(plan.rows[0]), "skip: already listed in row 1");
   EXPECT_EQ(plan.rows[1].checked.text, "10.0.0.10");
@@ -153,7 +157,8 @@ TEST(HostImportTest, PlainLegacyFilesTheHostLimitAndNamesThatDoNotResolve) {
   std::string many = "address,name\n";
   for (int i = 0; i < 1030; ++i) many += "10.9." + std::to_string(i / 200) + "." + std::to_string(i % 200) + ",h\n";
   ImportPlan big = ReadImportFile(many);
-  CheckImportAgainst(big, list, Resolves);
+  CheckImportAgainst(big, list);
+  LookUpImportNames(big, Resolves);
   EXPECT_EQ(big.Counts().added, kMaxHosts - 1);
   EXPECT_EQ(big.Counts().rejected, 1030 - (kMaxHosts - 1));
   EXPECT_EQ(ImportRowText(big.rows.back()), "reject: the list holds at most 1024 hosts");

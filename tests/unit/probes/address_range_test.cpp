@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "fakes/fake_echo_library.h"
 #include "probes/address.h"
+#include "probes/sweep.h"
 
 namespace sentrel {
 namespace {
@@ -28,6 +34,66 @@ TEST(AddressRangeTest, BlocksAndLastPartRanges) {
     EXPECT_TRUE(ParseAddressRange(bad, error).empty()) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+using testing::ScriptedEchoLibrary;
+
+TEST(SweepTest, BoundedInFlightOnlyEchoRepliesOfTheTargetCountAndStopEndsAtOnce) {
+  auto library = std::make_shared<ScriptedEchoLibrary>();
+  std::atomic<int> busiest{0};
+  std::string error;
+  const std::vector<IpAddress> targets = ParseAddressRange("10.1.0.0/24", error);
+  library->SetRule([&](uint32_t address, const IcmpEchoOptions&) {
+    busiest = std::max(busiest.load(), library->InFlight() + 1);
+    const uint8_t last = reinterpret_cast<const uint8_t*>(&address)[3];
+    if (last % 50 == 5) return ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpSuccess, 3}, std::chrono::milliseconds(5)};
+    // A router's error, and a reply from another host: neither is an answer.
+    if (last % 50 == 6) return ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpDestHostUnreachable, 1}, {}};
+    if (last % 50 == 7) return ScriptedEchoLibrary::Answer{IcmpEchoReply{address + 1, kIpSuccess, 1}, {}};
+    return ScriptedEchoLibrary::Answer{std::nullopt, std::chrono::milliseconds(5)};
+  });
+  SweepSettings settings;
+  settings.inFlight = 20;
+  settings.perSecond = 100000;
+  settings.nameOf = [](const IpAddress& a) { return "h" + AddressText(a); };
+  Sweep sweep(library, settings);
+  std::size_t lastEnded = 0;
+  std::mutex progressMutex;
+  const std::vector<SweepAnswer> found = sweep.Run(targets, [&](std::size_t ended, std::size_t total) {
+    std::lock_guard lock(progressMutex);
+    lastEnded = std::max(lastEnded, ended);
+    EXPECT_EQ(total, 254u);
+  });
+  EXPECT_EQ(library->RequestCount(), 254) << "one echo per address";
+  EXPECT_EQ(lastEnded, 254u);
+  EXPECT_LE(busiest.load(), 20);
+  ASSERT_EQ(found.size(), 5u);  // .5 .55 .105 .155 .205, in address order
+  EXPECT_EQ(AddressText(found[0].address), "10.1.0.5");
+  EXPECT_EQ(AddressText(found[4].address), "10.1.0.205");
+  EXPECT_EQ(found[1].name, "h10.1.0.55");
+  EXPECT_EQ(found[1].rtt, 3u);
+
+  // Every target silent for 10 s: Stop ends the sweep within a moment.
+  library->SetRule([](uint32_t, const IcmpEchoOptions&) {
+    return ScriptedEchoLibrary::Answer{std::nullopt, std::chrono::seconds(10)};
+  });
+  settings.timeoutMs = 10000;
+  Sweep slow(library, settings);
+  std::thread stopper([&slow] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    slow.Stop();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(slow.Run(targets).empty());
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(slow.Stopped());
 }
 
 }  // namespace
