@@ -53,6 +53,7 @@ DiscoverDialog::DiscoverDialog(const HostList& list, std::shared_ptr<IcmpLibrary
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   status_->setObjectName("SweepStatus");
+  status_->setWordWrap(true);
   add_->setObjectName("AddSelectedBtn");
   add_->setEnabled(false);
   auto* cancel = new QPushButton(this);
@@ -163,7 +164,8 @@ void DiscoverDialog::ShowFound() {
     table_->setItem(r, 3, new QTableWidgetItem(listed ? Caption("ListedRow").replace("%1", QString::number(*listed + 1))
                                                       : Caption("NewHost")));
   }
-  table_->resizeColumnsToContents();
+  // The last column takes the rest of the width.
+  for (int c = 0; c + 1 < table_->columnCount(); ++c) table_->resizeColumnToContents(c);
   add_->setEnabled(anyNew);
 }
 

@@ -38,6 +38,7 @@ ImportDialog::ImportDialog(ImportPlan& plan, const QString& file, const std::opt
   table_->horizontalHeader()->setStretchLastSection(true);
   progress_->setObjectName("ImportProgress");
   status_->setObjectName("ImportStatus");
+  status_->setWordWrap(true);
   import_->setObjectName("ImportBtn");
   import_->setEnabled(false);
   import_->setDefault(true);
@@ -108,7 +109,8 @@ void ImportDialog::FillTable() {
       table_->setItem(r, c, item);
     }
   }
-  table_->resizeColumnsToContents();
+  // The last column takes the rest of the width.
+  for (int c = 0; c + 1 < table_->columnCount(); ++c) table_->resizeColumnToContents(c);
 }
 
 void ImportDialog::Poll() {
