@@ -111,7 +111,7 @@ std::vector<SweepAnswer> Sweep::Run(const std::vector<IpAddress>& targets,
   const std::size_t count = std::min(targets.size(), static_cast<std::size_t>(settings_.inFlight));
   std::vector<std::thread> threads;
   threads.reserve(count);
-  for (std::size_t t = 0; t < count; ++t) {
+  for (std::size_t t = 0; t < count && !Stopped(); ++t) {
     try {
       threads.emplace_back([&] { Worker(targets, progress); });
     } catch (const std::system_error&) {
