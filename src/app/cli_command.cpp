@@ -29,6 +29,7 @@ constexpr CommandWord kCommands[] = {
     {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
     {"--import", Kind::Import, true},      {"--export", Kind::Export, true},
     {"--discover", Kind::Discover, true},
+    {"--mail-test", Kind::MailTest, true},
 };
 
 const CommandWord* FindCommand(const std::string& arg) {
@@ -93,6 +94,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
         std::string error;
         if (ParseAddressRange(v, error).empty()) return fail(arg + " " + v + ": " + error);
         cmd.range = v;
+      } else if (c->kind == Kind::MailTest) {
+        if (v.empty()) return fail(arg + " needs a mail address");
+        cmd.address = v;
       } else if (c->kind == Kind::History || c->kind == Kind::HistoryCsv) {
         // A row of the list, or the address or name of a host that has left
         // the list but not the history.
@@ -202,6 +206,9 @@ std::string CliUsage() {
          "                        to a.b.c.d/32, or a.b.c.d-e) and list those that\n"
          "                        answer, with name and reply time; --add adds\n"
          "                        those not listed yet\n"
+         "  --mail-test ADDRESS   send a test message to ADDRESS through the mail\n"
+         "                        options and print the encryption and login used,\n"
+         "                        or why it was not sent (exit code 1)\n"
          "  --help                print this text\n"
          "  -sl, /sl              write the mail transfer log smtp.log\n"
          "\n"
