@@ -17,9 +17,7 @@ namespace sentrel {
 namespace {
 
 void Say(const HostCommandContext& context, const std::string& text) {
-  const std::string shown = TextForCodePage(text, context.terminalCodePage);
-  std::fwrite(shown.data(), 1, shown.size(), context.out);
-  std::fflush(context.out);
+  WriteTerminalText(context.out, TextForCodePage(text, context.terminalCodePage));
 }
 
 std::string AnswerLine(const SweepAnswer& answer) {

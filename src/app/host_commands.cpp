@@ -10,6 +10,7 @@
 #include "core/monitor.h"
 #include "platform/atomic_file.h"
 #include "platform/instance_lock.h"
+#include "platform/terminal.h"
 #include "probes/address.h"
 #include "probes/host_address.h"
 
@@ -97,10 +98,9 @@ int ListHosts(const HostCommandContext& context) {
     const std::string line = head + Column(host.HostIP.Get(), 15) + "  " +
                              Column(host.HostName.Get(), 24) + "  " +
                              Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
-    const std::string shown = TextForCodePage(line, context.terminalCodePage);
-    std::fwrite(shown.data(), 1, shown.size(), context.out);
+    WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   }
-  if (list.Empty()) std::fprintf(context.err, "No hosts in %s\n", context.dataFolder.c_str());
+  if (list.Empty()) WriteTerminalText(context.err, "No hosts in " + context.dataFolder + "\n");
   return 0;
 }
 
@@ -154,7 +154,7 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
   if (checked.kind == HostAddressKind::Name && !context.resolves(checked.text)) {
     const std::string warning = "sentrel: warning: " + checked.text + " " +
                                 std::string(kDoesNotResolveNow) + "\n";
-    std::fputs(TextForCodePage(warning, context.terminalCodePage).c_str(), context.err);
+    WriteTerminalText(context.err, TextForCodePage(warning, context.terminalCodePage));
   }
   return 0;
 }
@@ -186,8 +186,7 @@ bool ReadImportBytes(const std::string& path, std::string& bytes, std::string& e
 }
 
 void Say(const HostCommandContext& context, std::FILE* to, const std::string& text) {
-  const std::string shown = TextForCodePage(text, context.terminalCodePage);
-  std::fwrite(shown.data(), 1, shown.size(), to);
+  WriteTerminalText(to, TextForCodePage(text, context.terminalCodePage));
 }
 
 }  // namespace
@@ -255,9 +254,7 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   LoadHosts(list, context.dataFolder);
   const auto settings = list.CreateHostFromDefault();
   TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
-    const std::string shown = TextForCodePage(line, context.terminalCodePage);
-    std::fwrite(shown.data(), 1, shown.size(), context.out);
-    std::fflush(context.out);
+    WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   });
   return 0;
 }

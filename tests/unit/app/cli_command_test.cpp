@@ -46,6 +46,8 @@ TEST(CliCommand, BadArgumentsGiveOneLineErrors) {
       {"--discover", "10.0.0.0/21"},  // more than 1024 addresses
       {"--discover", "10.0.0.0/24", "--name", "x"},
       {"--import"},
+      {"--install-service", "--ping"},       // the service always checks
+      {"--uninstall-service", "--metrics", "127.0.0.1:9639"},
   };
   for (const auto& args : bad) {
     const auto c = ParseCliCommand(args);
@@ -70,6 +72,17 @@ TEST(CliCommand, NoCommandMeansTheDefaultRunAndHeadlessTakesPing) {
   const auto c = ParseCliCommand({"--headless", "--ping"});
   EXPECT_EQ(c.kind, Kind::Headless);
   EXPECT_TRUE(c.ping);
+}
+
+// The service takes its metrics address at install, and the service control
+// manager hands it back to the service's run.
+TEST(CliCommand, TheServiceKeepsItsMetricsAddress) {
+  for (const char* word : {"--install-service", "--service"}) {
+    const auto c = ParseCliCommand({word, "--metrics", "127.0.0.1:9100"});
+    EXPECT_EQ(c.error, "") << word;
+    EXPECT_EQ(c.metrics, "127.0.0.1:9100") << word;
+  }
+  EXPECT_EQ(ParseCliCommand({"--uninstall-service"}).kind, Kind::UninstallService);
 }
 
 }  // namespace
