@@ -151,7 +151,7 @@ void PingProbe::HandleReadable() {
     const int64_t ns = Nanoseconds(now - answered.sent);
     if (answered.handler)
       answered.handler(*this, kIpSuccess, IpAddress::V4(reply->address), Milliseconds(ns),
-                       {Microseconds(ns), -1}, answered.tag);
+                       {Microseconds(ns), reply->ttl}, answered.tag);
   }
 }
 
