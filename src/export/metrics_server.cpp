@@ -75,7 +75,8 @@ struct MetricsRequests {
       deadlines->Closed(connection);
     } else if (const MHD_ConnectionInfo* info =
                    MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
-      deadlines->Opened(connection, info->connect_fd);
+      // Windows' socket handles are small numbers that fit the descriptor type.
+      deadlines->Opened(connection, static_cast<int>(info->connect_fd));
     }
   }
   static void Completed(void* cls, MHD_Connection* connection, void** /*state*/,
@@ -120,9 +121,9 @@ bool MetricsServer::TryStart(const ListenAddress& listen, std::string& error) {
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
   if (listen.ipv6) flags |= MHD_USE_IPv6;
   daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &MetricsRequests::Answer, this, MHD_OPTION_LISTEN_SOCKET, fd,
-      MHD_OPTION_CONNECTION_LIMIT, limits_.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      limits_.connectionsPerClient, MHD_OPTION_CONNECTION_TIMEOUT,
+      flags, 0, nullptr, nullptr, &MetricsRequests::Answer, this, MHD_OPTION_LISTEN_SOCKET,
+      static_cast<MHD_socket>(fd), MHD_OPTION_CONNECTION_LIMIT, limits_.connections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.connectionsPerClient, MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(limits_.idleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       limits_.requestBytes,
       // HTTP/1.1 without Host is refused (400).
