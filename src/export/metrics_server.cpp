@@ -168,16 +168,17 @@ void MetricsServer::StopServing() {
 
 std::shared_ptr<const std::string> MetricsServer::BodyFor(ExpositionFormat format, bool gzip) {
   Cached& cached = cached_[format == ExpositionFormat::OpenMetrics100 ? 1 : 0][gzip ? 1 : 0];
-  const auto now = std::chrono::steady_clock::now();
-  if (!cached.body || now - cached.when >= limits_.reuseBody) {
+  if (!cached.body || std::chrono::steady_clock::now() - cached.when >= limits_.reuseBody) {
     if (gzip) {
+      // Packed from the plain body while that is served, so both agree.
       std::optional<std::string> packed = GzipBody(*BodyFor(format, false));
       if (!packed) return nullptr;
       cached.body = std::make_shared<const std::string>(std::move(*packed));
     } else {
       cached.body = std::make_shared<const std::string>(source_(format));
     }
-    cached.when = now;
+    // From when it is ready: a long rendering is not wasted on one client.
+    cached.when = std::chrono::steady_clock::now();
   }
   return cached.body;
 }
