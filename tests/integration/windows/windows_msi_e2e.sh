@@ -3,6 +3,7 @@
 # the user (no administrator) into the user's programs folder with its
 # language files and a Start menu entry; the installed program lists the
 # hosts; "msiexec /x /qn" removes the program and leaves the user's data.
+# With the service option the service comes and goes with the program.
 #
 # Usage: windows_msi_e2e.sh SENTREL_MSI WINE_LOADER. Exit 77 = skipped.
 set -euo pipefail
@@ -48,4 +49,12 @@ timeout 120 "$wine" msiexec /x "$package" /qn >"$work/uninstall" 2>&1 || fail "m
 [ ! -e "$program/sentrel.exe" ] || fail "the program is still there after the uninstall"
 find "$user" -name 'Sentrel.lnk' -path '*Start Menu*' | grep -q . && fail "the Start menu entry stayed"
 grep -q 'installed' "$user/AppData/Roaming/Sentrel/sentrel.xml" || fail "the uninstall took the host list"
-echo "passed: installed per user with a Start menu entry, ran, uninstalled keeping the data"
+
+# The service as the installer's option (Wine runs it as an administrator).
+timeout 120 "$wine" msiexec /i "$package" ADDLOCAL=Main,Service /qn >"$work/with-service" 2>&1 ||
+  fail "msiexec /i with the service"
+timeout 60 "$wine" sc query Sentrel >"$work/query" 2>&1 || fail "the installer made no service"
+timeout 120 "$wine" msiexec /x "$package" /qn >"$work/uninstall-service" 2>&1 || fail "msiexec /x"
+timeout 60 "$wine" sc query Sentrel >"$work/query" 2>&1 && fail "the uninstall left the service"
+echo "passed: installed per user with a Start menu entry, ran, uninstalled keeping the data;" \
+  "the service option installed and removed the service"
