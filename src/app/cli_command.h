@@ -18,8 +18,8 @@ class HostList;
 struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
-    Targets, TargetAdd, TargetRemove, TargetTest, MailTest, InstallService, UninstallService,
-    Service
+    Targets, TargetAdd, TargetRemove, TargetTest, Import, Export, Discover, MailTest,
+    InstallService, UninstallService, Service
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -37,6 +37,9 @@ struct CliCommand {
   // --target-add NAME KIND URL [KEY=VALUE ...], --target-remove NAME,
   // --target-test NAME: the words after the command, in order.
   std::vector<std::string> targetArgs;
+  std::string file;          // --import FILE, --export FILE
+  std::string range;         // --discover RANGE
+  bool addFound = false;     // --discover RANGE --add
   std::string error;         // non-empty: a one-line reason; exit code 2
 };
 

@@ -143,7 +143,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()),
+                        LogMetricsNotice(log, clock, ui));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;

@@ -29,8 +29,9 @@ struct HistoryRetention {
 // writer starts).
 class HistoryDb {
  public:
-  // 2: outages.notified.
-  static constexpr int kSchemaVersion = 2;
+  // 2: round trips and jitter in microseconds (1 kept whole milliseconds).
+  // 3: outages.notified.
+  static constexpr int kSchemaVersion = 3;
 
   // Opens or creates the database at `path` with the schema in place. A new
   // database starts its roll-up with the hour of `nowSecond`.
@@ -69,7 +70,8 @@ class HistoryDb {
           visit);
 
  private:
-  int CreateSchema(int64_t nowSecond, int64_t stored);
+  // Creates what is missing; `storedVersion` is the file's version before.
+  int CreateSchema(int64_t nowSecond, int64_t storedVersion);
   int PrepareAll();
   int HostId(const HistoryHost& host, int64_t& id);
 
