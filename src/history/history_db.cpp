@@ -123,8 +123,11 @@ int HistoryDb::CreateSchema(int64_t nowSecond, int64_t storedVersion) {
   // version number, so a crash leaves either all of them or none converted.
   if (code == SQLITE_OK && storedVersion == 1) code = db_.Exec(kMillisecondsToMicroseconds);
   // Before version 3 the outages had no notifications.
-  if (code == SQLITE_OK && (storedVersion == 1 || storedVersion == 2)) {
-    code = db_.Exec("ALTER TABLE outages ADD COLUMN notified TEXT");
+  if (code == SQLITE_OK && storedVersion >= 1 && storedVersion <= 2) {
+    SqlStatement probe;
+    if (db_.Prepare("SELECT notified FROM outages LIMIT 0", probe) != SQLITE_OK) {
+      code = db_.Exec("ALTER TABLE outages ADD COLUMN notified TEXT");
+    }
   }
   if (code == SQLITE_OK) {
     SqlStatement seed;
