@@ -76,6 +76,9 @@ class HistoryWindow final : public QWidget {
 
  private:
   QString Caption(const char* key) const;
+  // A check's failure status: its number and its words in the window's
+  // language.
+  QString StatusText(uint32_t status) const;
   // Why the history cannot be shown, in the window's language; `error` is
   // the reader's reason.
   QString OpenFailure(const std::string& error) const;

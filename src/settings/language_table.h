@@ -21,6 +21,8 @@ inline constexpr std::string_view kPasswordFormSection = "PasswordForm";
 // The buttons "Ok", "Cancel" and "Help" of the three dialogs.
 inline constexpr std::string_view kButtonsSection = "Buttons";
 inline constexpr std::string_view kHistoryFormSection = "HistoryForm";
+// The names the options dialog lists the language files by.
+inline constexpr std::string_view kLanguageNamesSection = "LanguageNames";
 // The key that captions a window's title bar (the password dialog's); a
 // window's own name as a key does the same.
 inline constexpr std::string_view kWindowTitleKey = "Caption";
@@ -36,6 +38,7 @@ enum class CaptionList {
   kCheckEvery,  // host dialog, "Check every": Always, Month, Week, Day
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never
+  kSendVia,     // options dialog, "Send via:": Lan, eMail
 };
 
 // One caption of the table.
@@ -52,8 +55,8 @@ struct CaptionSection {
   std::span<const Caption> captions;  // in the order in which the window sets them
 };
 
-// The six sections, in the order MainForm, HostForm, OptionsForm,
-// PasswordForm, Buttons, HistoryForm.
+// The sections, in the order MainForm, HostForm, OptionsForm, PasswordForm,
+// Buttons, HistoryForm, LanguageNames.
 std::span<const CaptionSection> CaptionSections();
 
 // The captions of `section` (letter case ignored) in table order; empty for

@@ -10,6 +10,7 @@
 
 #include "core/host_list.h"
 #include "gui/dialogs/host_form_rules.h"
+#include "settings/ini_file.h"
 
 class QCheckBox;
 class QComboBox;
@@ -137,7 +138,13 @@ class HostForm final : public QDialog, public HostEditor {
   void ShowCaption(const Caption& caption, const QString& text);
   void UpdateAccessibleNames();
 
+  // The text of `key` (section HostForm) in the dialog's language.
+  std::string Text(std::string_view key) const;
+  std::string SubjectPlaceholder() const;
   void OkClicked();
+  // "Ping by" address with an empty address field and a name that
+  // resolves: the name is taken as it is, pinged by name.
+  void AcceptNameAlone();
   void ShowError(std::string_view message);
   std::array<QLineEdit*, 5> ClampedFields() const;
   // Puts a clamped field ("Day:", the trace route's buffer size and time to
@@ -163,6 +170,7 @@ class HostForm final : public QDialog, public HostEditor {
   // handed back byte for byte, whatever the editor made of it.
   HostFormValues filled_;
   HostSettings confirmed_;
+  std::optional<IniFile> language_;
   bool filling_ = false;
 
   QTabWidget* tabs_ = nullptr;

@@ -2,10 +2,13 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QDialog>
+
+#include "settings/ini_file.h"
 
 class QCheckBox;
 class QComboBox;
@@ -60,8 +63,6 @@ class OptionsForm final : public QDialog {
  public:
   static constexpr int kResultOk = 1;
   static constexpr int kResultCancel = 2;
-  // The folder chooser's title, as it always was.
-  static const QString kFolderTitle;
 
   explicit OptionsForm(OptionsFormContext context, QWidget* parent = nullptr);
 
@@ -71,6 +72,11 @@ class OptionsForm final : public QDialog {
   // false without anything shown when the dialog is already up or the
   // password is refused. Cancel or closing leaves the record untouched.
   bool EditOptions();
+
+  // Sets every caption from the language file (the built-in text for what
+  // it lacks): the named controls, the lists, the languages' names, the
+  // "None" connection and the folder chooser's title.
+  void ApplyLanguage(const std::optional<IniFile>& file);
 
   // Replaces the folder chooser (the library's by default).
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
@@ -96,8 +102,11 @@ class OptionsForm final : public QDialog {
   bool MetricsListenReadable();
   void ChooseFolder(QLineEdit* field);
   bool FilterPathKey(QLineEdit* field, QEvent* event);
+  // The text of `key` (section OptionsForm) in the dialog's language.
+  QString Text(std::string_view key) const;
 
   OptionsFormContext context_;
+  std::optional<IniFile> languageFile_;
   FolderChooser chooseFolder_;
 
   QTabWidget* pages_;

@@ -16,7 +16,6 @@
 #include "gui/dialogs/options_form.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/history_window.h"
-#include "gui/language_captions.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "platform/registry.h"
@@ -99,8 +98,8 @@ void DialogGallery::ApplyLanguage(const std::string& language) {
   p.options.Language = language;
   const std::optional<IniFile> file = LoadLanguage(language, {p.folder});
   p.host.ApplyLanguage(file);
-  ApplyCaptionsByName(p.optionsForm, LanguageWindow::kOptionsForm, file);
-  ApplyCaptionsByName(p.password, LanguageWindow::kPasswordForm, file);
+  p.optionsForm.ApplyLanguage(file);
+  p.password.ApplyLanguage(file);
   p.history.ApplyLanguage(file);
 }
 

@@ -265,7 +265,7 @@ TEST_F(HostFormTest, EnablingFollowsTheBoxes) {
     EXPECT_TRUE(Find<QLineEdit>("RenewalEmailAddressEdit")->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("RenewalWAVFileEdit")->isEnabled());
     EXPECT_FALSE(Find<QCheckBox>("ShowBox", "Onloss")->isEnabled());
-    EXPECT_FALSE(Find<QComboBox>("PingByCombo")->isEnabled());
+    EXPECT_TRUE(Find<QComboBox>("PingByCombo")->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("MaxNumHopsEdit")->isEnabled());
 
     Find<QComboBox>("CheckEveryCombo")->setCurrentIndex(2);
