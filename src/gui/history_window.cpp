@@ -13,7 +13,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -168,9 +168,16 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
     if (isVisible()) Reload();
   });
   refresh_.start();
-  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, &QWidget::close);
   ApplyLanguage(std::nullopt);
+}
+
+void HistoryWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape closes it, as it closes the dialogs.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {

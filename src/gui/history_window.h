@@ -74,6 +74,9 @@ class HistoryWindow final : public QWidget {
   // The host shown, if any.
   std::optional<HistoryHost> Host() const { return host_; }
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   QString Caption(const char* key) const;
   // A check's failure status: its number and its words in the window's

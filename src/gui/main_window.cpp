@@ -371,15 +371,19 @@ void MainWindow::ApplyPlacement() {
   const std::vector<ScreenRect> screens = Screens();
   // An unusable stored place gives way to the first start's, given relative
   // to the primary screen's corner.
-  ScreenRect fallback = FirstStart().window;
+  const FirstStartLayout first = FirstStart();
+  ScreenRect fallback = first.window;
   if (!screens.empty()) {
     fallback.left -= screens.front().left;
     fallback.top -= screens.front().top;
   }
   const ScreenRect r = UsableWindowRect(placement_, screens, fallback);
   setGeometry(r.left, r.top, r.width, r.height);
-  splitter_->setSizes({std::max(placement_.ListHeight, 0), std::max(r.height, 1)});
-  pendingListHeight_ = std::max(placement_.ListHeight, 0);
+  // A list height never stored (a key holding only the running state) is
+  // the first start's, not a list squeezed to nothing.
+  const int listHeight = placement_.ListHeight > 0 ? placement_.ListHeight : first.listHeight;
+  splitter_->setSizes({listHeight, std::max(r.height, 1)});
+  pendingListHeight_ = listHeight;
   // The last column fills what the others leave; a stored width given to it
   // would become the least it could shrink to.
   for (int c = 0; c + 1 < HostTableModel::kColumns; ++c)

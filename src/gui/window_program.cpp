@@ -237,6 +237,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
     optionsFormRef->ApplyLanguage(file);
     passwordForm.ApplyLanguage(file);
     if (historyWindow) historyWindow->ApplyLanguage(file);
+    about.ApplyLanguage(file);
     const auto text = [&file](const char* key) {
       return QString::fromStdString(CaptionText(file, kMainFormSection, key));
     };

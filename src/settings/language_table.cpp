@@ -59,6 +59,18 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("HelpTitle", "Sentrel Help", "help window: title"),
     Label("HelpNotTranslated", "This help has no translation yet; it is shown in English.",
           "help window: the line above help pages that exist only in English"),
+    Label("AboutTitle", "About Sentrel", "about box: title"),
+    Label("AboutPurpose",
+          "Watches the hosts of your network with ICMP echo requests and raises an alarm when one "
+          "stops answering or answers again.",
+          "about box: what the program is for"),
+    Label("AboutLicence",
+          "Free software under the GNU General Public License, version 3 or later; it comes with "
+          "no warranty.",
+          "about box: the licence"),
+    Label("AboutHostList", "Host list:", "about box: before the data folder"),
+    Label("AboutEventLog", "Event log:", "about box: before the log folder"),
+    Label("AboutSettings", "Settings:", "about box: before the settings file"),
 });
 
 constexpr auto kHostForm = std::to_array<Caption>({

@@ -16,6 +16,7 @@
 #include "gui/dialogs/options_form.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/history_window.h"
+#include "gui/library_translations.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "platform/registry.h"
@@ -84,6 +85,7 @@ struct DialogGallery::Parts {
   OptionsForm optionsForm{{options, registry, desktop, password, dialUp,
                            ListLanguageFiles({folder}), {}, {}}};
   AboutBox about;
+  LibraryTranslations library;
   HistoryWindow history{{HistoryStore::PathIn(dir.Path()), clock,
                          [] { return std::vector<ListedHost>{}; }}};
 };
@@ -101,6 +103,8 @@ void DialogGallery::ApplyLanguage(const std::string& language) {
   p.optionsForm.ApplyLanguage(file);
   p.password.ApplyLanguage(file);
   p.history.ApplyLanguage(file);
+  p.about.ApplyLanguage(file);
+  p.library.Apply(file);
 }
 
 void DialogGallery::VisitPages(const PageVisitor& visit) {

@@ -205,6 +205,23 @@ TEST_F(HostFormTest, FailedChecksKeepTheDialogOpenWithTheInput) {
   EXPECT_EQ(host.HostName.Get(), "printer");
 }
 
+TEST_F(HostFormTest, ANameAloneThatResolvesIsTakenAndPingedByThatName) {
+  HostEntry host;
+  host.HostIP.Set("");  // a new host
+  EXPECT_TRUE(Edit(host, [&] {
+    EXPECT_EQ(Find<QLineEdit>("HostIPEdit")->text(), "");
+    Type("HostNameEdit", "nowhere");
+    Click("Ok");  // a name that does not resolve still needs an address
+    EXPECT_EQ(desktop.Calls().back(),
+              "box:Error...:Please, check your settings. Incorrect IP address !!!\r\n");
+    Type("HostNameEdit", "gate.lan");
+    Click("Ok");
+  }));
+  EXPECT_FALSE(host.PingByIP);
+  EXPECT_EQ(host.HostName.Get(), "gate.lan");
+  EXPECT_EQ(host.HostIP.Get(), "10.0.0.1");
+}
+
 TEST_F(HostFormTest, ClampsApplyOnLeavingAFieldOrOnOkAndThresholdsWhileTyping) {
   HostEntry host;
   host.OnLoss.Alarm = true;
