@@ -264,6 +264,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
        toPane},
       &mainWindow);
   optionsFormRef = &optionsForm;
+  optionsForm.SetMailTest([&channels](const ROptions& trial, const std::string& to) {
+    return channels.TestMail(trial, to, std::string(kTestBody), std::string(kMailTestSubject));
+  });
   mainWindow.SetOptionsCommands([&optionsForm] { optionsForm.EditOptions(); },
                                 [&passwordForm] { passwordForm.SetPassword(); });
 

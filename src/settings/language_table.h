@@ -39,6 +39,7 @@ enum class CaptionList {
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never
   kSendVia,     // options dialog, "Send via:": Lan, eMail
+  kEncryption,  // options dialog, "Encryption:": the four SMTPSecurity values
 };
 
 // One caption of the table.

@@ -24,6 +24,7 @@
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
 #include "gui/dialogs/dialog_fit.h"
+#include "gui/dialogs/mail_test_report.h"
 #include "gui/dialogs/schedule_fields.h"
 #include "gui/dialogs/schedule_widgets.h"
 #include "gui/language_captions.h"
@@ -769,8 +770,14 @@ void HostForm::TestEmail(const AlarmPage& p) {
     desktop_.ShowMessage(*refusal, Text("MailTestCaption"), MessageIcon::Error);
     return;
   }
-  WaitCursor wait;
-  channels_.SendMail(v.emailAddress, std::string(kTestBody), std::string(kMailTestSubject));
+  MailResult result;
+  {
+    WaitCursor wait;
+    result = channels_.TestMail(options_, v.emailAddress, std::string(kTestBody),
+                                std::string(kMailTestSubject));
+  }
+  desktop_.ShowMessage(MailTestReport(result, language_), kApplicationTitle,
+                       result.Accepted() ? MessageIcon::Information : MessageIcon::Error);
 }
 
 void HostForm::ChooseWav(AlarmPage& p) {

@@ -26,7 +26,6 @@ namespace sentrel {
 
 class AlarmChannels;
 class Desktop;
-class IniFile;
 struct Caption;
 struct ROptions;
 
@@ -165,12 +164,13 @@ class HostForm final : public QDialog, public HostEditor {
   Desktop& desktop_;
   AlarmChannels& channels_;
   HostFormServices services_;
+  // The language shown: the messages and the mail test's report speak it.
+  std::optional<IniFile> language_;
 
   // What Fill put into the controls: a text the user left as it was is
   // handed back byte for byte, whatever the editor made of it.
   HostFormValues filled_;
   HostSettings confirmed_;
-  std::optional<IniFile> language_;
   bool filling_ = false;
 
   QTabWidget* tabs_ = nullptr;

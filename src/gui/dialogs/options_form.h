@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+#include "notify/mail_result.h"
 #include "settings/ini_file.h"
 
 class QCheckBox;
@@ -54,11 +55,12 @@ using FolderChooser =
 // was closed. Every captioned control is named by its language key (the
 // pages "Interface", "LogSettings", "EmailSettings", "StatusNotification";
 // labels, check boxes, radio buttons, groups and the buttons "Ok", "Cancel",
-// "Help"); both "Password:" labels carry the key "Password". Fields without
-// a caption of their own are named after the option they show with "Edit"
-// or "List" appended ("PortEdit", "LogDetailList", "SendEveryList"), the
-// time list is "Times", the folder buttons "PathToDataBtn" and
-// "PathToLogBtn". Window thread only.
+// "Help", "MailTest"); both "Password:" labels carry the key "Password".
+// Fields without a caption of their own are named after the option they
+// show with "Edit" or "List" appended ("PortEdit", "LogDetailList",
+// "SendEveryList", "SMTPSecurityList"), the time list is "Times", the file
+// buttons "PathToDataBtn", "PathToLogBtn" and "SMTPCAFileBtn". Window
+// thread only.
 class OptionsForm final : public QDialog {
  public:
   static constexpr int kResultOk = 1;
@@ -75,11 +77,18 @@ class OptionsForm final : public QDialog {
 
   // Sets every caption from the language file (the built-in text for what
   // it lacks): the named controls, the lists, the languages' names, the
-  // "None" connection and the folder chooser's title.
+  // "None" connection and the folder chooser's title; the file is kept for
+  // the texts that the dialog puts together itself.
   void ApplyLanguage(const std::optional<IniFile>& file);
 
   // Replaces the folder chooser (the library's by default).
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
+
+  // What "Test" on the e-mail page runs: one mail to `to` through the SMTP
+  // settings being edited (not yet stored), returning how it went. Without
+  // one the button is hidden.
+  using MailTest = std::function<MailResult(const ROptions& options, const std::string& to)>;
+  void SetMailTest(MailTest test);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -101,6 +110,9 @@ class OptionsForm final : public QDialog {
   // field gets the focus and the dialog stays open.
   bool MetricsListenReadable();
   void ChooseFolder(QLineEdit* field);
+  void ChooseCaFile();
+  // Asks for a recipient and reports how the test mail went.
+  void TestMail();
   bool FilterPathKey(QLineEdit* field, QEvent* event);
   // The text of `key` (section OptionsForm) in the dialog's language.
   QString Text(std::string_view key) const;
@@ -125,6 +137,11 @@ class OptionsForm final : public QDialog {
   QLineEdit* serverName_;
   QLineEdit* port_;
   QLineEdit* from_;
+  QComboBox* security_;
+  QLabel* caFileLabel_;
+  QLineEdit* caFile_;
+  QPushButton* caFileButton_;
+  QPushButton* mailTest_;
   QRadioButton* viaLan_;
   QRadioButton* viaDialUp_;
   QLineEdit* smtpUsername_;
@@ -153,6 +170,9 @@ class OptionsForm final : public QDialog {
   QPushButton* ok_;
   QPushButton* cancel_;
   QPushButton* help_;
+
+  MailTest runMailTest_;
+  std::string lastTestTo_;  // the recipient of the last test, offered again
 
   // The path field in which Shift went down alone; the chooser opens when
   // it comes up with no other key or click in between.

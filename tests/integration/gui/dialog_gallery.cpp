@@ -91,7 +91,10 @@ struct DialogGallery::Parts {
 };
 
 DialogGallery::DialogGallery(const std::string& languageFolder)
-    : parts_(std::make_unique<Parts>(languageFolder)) {}
+    : parts_(std::make_unique<Parts>(languageFolder)) {
+  // As the program has it: the e-mail page shows its "Test" button.
+  parts_->optionsForm.SetMailTest([](const ROptions&, const std::string&) { return MailResult{}; });
+}
 
 DialogGallery::~DialogGallery() = default;
 
