@@ -16,6 +16,7 @@
 #include "history/history_time.h"
 #include "history/period_figures.h"
 #include "probes/address.h"
+#include "platform/terminal.h"
 
 namespace sentrel {
 
@@ -128,8 +129,7 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
                            SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
                            "\n\n" + FiguresText(period.figures) + "\n" +
                            TimelineText(period.outages, period.toSecond);
-  const std::string shown = TextForCodePage(text, context.terminalCodePage);
-  std::fwrite(shown.data(), 1, shown.size(), context.out);
+  WriteTerminalText(context.out, TextForCodePage(text, context.terminalCodePage));
   return 0;
 }
 

@@ -71,7 +71,7 @@ bool MetricsServer::Start(const ListenAddress& listen) {
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
   if (listen.ipv6) flags |= MHD_USE_IPv6;
   daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &MetricsRequests::Answer, this, MHD_OPTION_LISTEN_SOCKET, fd,
+      flags, 0, nullptr, nullptr, &MetricsRequests::Answer, this, MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(fd),
       MHD_OPTION_CONNECTION_LIMIT, limits_.connections, MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(limits_.idleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       limits_.requestBytes, MHD_OPTION_END);
