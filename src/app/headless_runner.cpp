@@ -138,7 +138,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;

@@ -95,6 +95,7 @@ class LibraryChannel final : public IcmpChannel {
     reply.Status = echo->Status;
     reply.RoundTripTime = echo->RoundTripTime;
     reply.RoundTripMicroseconds = MicrosecondsSince(started_, echo->RoundTripTime);
+    reply.Ttl = echo->Options.Ttl;
     return 1;
   }
 

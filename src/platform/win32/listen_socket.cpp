@@ -41,7 +41,9 @@ int OpenListeningSocket(const std::string& address, uint16_t port, bool ipv6,
   const BOOL on = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
   if (ipv6) {
-    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
+    // Dual-stack only for the wildcard; any other IPv6 address serves IPv6.
+    const BOOL only = IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<sockaddr_in6*>(&storage)->sin6_addr) ? FALSE : TRUE;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only), sizeof only);
   }
   u_long nonBlocking = 1;
   if (bind(s, reinterpret_cast<const sockaddr*>(&storage), length) != 0 || listen(s, 64) != 0 ||
@@ -65,5 +67,7 @@ uint16_t ListeningPort(int socket) {
 void CloseListeningSocket(int socket) {
   if (socket >= 0) closesocket(static_cast<SOCKET>(socket));
 }
+
+void ShutdownConnection(int socket) { shutdown(static_cast<SOCKET>(socket), SD_BOTH); }
 
 }  // namespace sentrel
