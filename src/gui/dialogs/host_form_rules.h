@@ -9,6 +9,7 @@
 
 #include "core/host_entry.h"
 #include "probes/address.h"
+#include "probes/host_address.h"
 
 namespace sentrel {
 
