@@ -128,7 +128,15 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   Monitor monitor(services);
   onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
-  monitor.LoadHosts();
+  if (const HostFileLoad load = monitor.LoadHosts(); !load.error.empty()) {
+    // Monitoring nothing would look like a quiet network; the file stays as it is.
+    std::fprintf(stderr, "sentrel: %s\n", load.error.c_str());
+    onStop.Set({});
+    monitor.Shutdown();
+    log.Close();
+    StopSockets();
+    return 1;
+  }
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
   MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));

@@ -89,7 +89,10 @@ std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryComm
   if (command.row > 0) {
     SystemClock clock;
     HostList list(clock);
-    LoadHosts(list, context.dataFolder);
+    if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+      code = Refuse(context, load.error, 1);
+      return std::nullopt;
+    }
     const auto row = ListRowOf(command, list, context.err, code);
     if (!row) return std::nullopt;
     return HistoryHostOf(list.Host(*row));

@@ -85,12 +85,20 @@ std::string Column(const std::string& text, std::size_t width) {
 int ListHosts(const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error, 1);
+  }
+  // The address column is as wide as its longest address (an IPv6 address
+  // has up to 45 characters), so that the columns after it stay aligned.
+  std::size_t addressWidth = 15;
+  for (std::size_t row = 0; row < list.Count(); ++row) {
+    addressWidth = std::max(addressWidth, list.Host(row).HostIP.Get().size());
+  }
   for (std::size_t row = 0; row < list.Count(); ++row) {
     const HostEntry& host = list.Host(row);
     char head[32];
     std::snprintf(head, sizeof head, "%4zu [%c] ", row + 1, host.Enabled ? 'x' : ' ');
-    const std::string line = head + Column(host.HostIP.Get(), 15) + "  " +
+    const std::string line = head + Column(host.HostIP.Get(), addressWidth) + "  " +
                              Column(host.HostName.Get(), 24) + "  " +
                              Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
     const std::string shown = TextForCodePage(line, context.terminalCodePage);
@@ -123,7 +131,9 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
 
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error + "; nothing changed", 1);
+  }
   if (command.kind == Kind::Add) {
     if (list.Full()) return Refuse(context, "Too many hosts!!!", 1);
     AddTo(list, command);
@@ -144,7 +154,9 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
               const IcmpContext& icmp) {
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error, 1);
+  }
   const auto settings = list.CreateHostFromDefault();
   TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
     const std::string shown = TextForCodePage(line, context.terminalCodePage);

@@ -62,10 +62,10 @@ void Monitor::SetPinging(bool on) {
   if (hosts_.Modified()) SaveHosts();
 }
 
-std::size_t Monitor::LoadHosts() {
-  const std::size_t count = sentrel::LoadHosts(hosts_, services_.options.PathToData);
+HostFileLoad Monitor::LoadHosts() {
+  HostFileLoad result = sentrel::LoadHosts(hosts_, services_.options.PathToData);
   hosts_.SetModified(false);
-  return count;
+  return result;
 }
 
 SaveResult Monitor::SaveHosts() {

@@ -39,8 +39,9 @@ class Monitor final : public HostListObserver {
 
   // Reads the host list from the options' data folder (start-up only). Hosts
   // that are enabled start checking at once when Pinging is already on.
-  // Leaves Modified clear. Returns the number of hosts loaded.
-  std::size_t LoadHosts();
+  // Leaves Modified clear. Returns the number of hosts loaded, or why the
+  // file could not be read (then nothing is ever saved over it).
+  HostFileLoad LoadHosts();
   // Writes the list to the options' data folder when it is modified.
   SaveResult SaveHosts();
 

@@ -20,7 +20,9 @@ NotifyAlarmChannels::NotifyAlarmChannels(const ROptions& options, const MailCont
 
 bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
                                          const std::string& subject) {
-  return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
+  MessengerSettings messenger = messenger_;
+  messenger.codePage = options_.NetMessageCodePage;
+  return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger);
 }
 
 bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,

@@ -149,6 +149,17 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Label("SendViaLabel", "Send via:", "label"),
     Label("StatAddressLabel", "Address:", "label"),
     Label("MetricsListenLabel", "Metrics on:", "label (address:port of the Prometheus endpoint)"),
+    Label("NetMessageCodePageLabel", "Messenger code page:",
+          "label (the OEM code page of the computers that receive messages)"),
+    Item("CodePageAuto", "Automatic", "messenger code page item 0", CaptionList::kNetMessageCodePage, 0),
+    Item("CodePage437", "437 (US)", "messenger code page item 1", CaptionList::kNetMessageCodePage, 1),
+    Item("CodePage850", "850 (Western European)", "messenger code page item 2", CaptionList::kNetMessageCodePage, 2),
+    Item("CodePage852", "852 (Central European)", "messenger code page item 3", CaptionList::kNetMessageCodePage, 3),
+    Item("CodePage866", "866 (Cyrillic)", "messenger code page item 4", CaptionList::kNetMessageCodePage, 4),
+    Item("CodePage737", "737 (Greek)", "messenger code page item 5", CaptionList::kNetMessageCodePage, 5),
+    Item("CodePage775", "775 (Baltic)", "messenger code page item 6", CaptionList::kNetMessageCodePage, 6),
+    Item("CodePage855", "855 (Cyrillic, old)", "messenger code page item 7", CaptionList::kNetMessageCodePage, 7),
+    Item("CodePage857", "857 (Turkish)", "messenger code page item 8", CaptionList::kNetMessageCodePage, 8),
     Label("SendEveryLabel", "Send every", "label"),
     Item("Month", "Month", "\"Send every\" item 0", CaptionList::kSendEvery, 0),
     Item("Week", "Week", "\"Send every\" item 1", CaptionList::kSendEvery, 1),
@@ -255,6 +266,7 @@ std::string_view ListSection(CaptionList list) {
       return kHostFormSection;
     case CaptionList::kLogDetail:
     case CaptionList::kSendEvery:
+    case CaptionList::kNetMessageCodePage:
       return kOptionsFormSection;
     case CaptionList::kNone:
       break;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "common/lenient_int.h"
 #include "common/text.h"
@@ -48,6 +49,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("DaysOfWeek", o.DaysOfWeek);
   visit("Times", o.Times);
   visit("MetricsListen", o.MetricsListen);
+  visit("NetMessageCodePage", o.NetMessageCodePage);
 }
 
 std::string ToText(bool value) { return value ? "1" : "0"; }
@@ -65,6 +67,7 @@ bool KeptAsBytes(std::string_view name) {
 }
 
 void FromText(const std::string& text, std::string& field) { field = text; }
+
 void FromText(const std::string& text, int32_t& field) { field = ParseLenientInt(text); }
 void FromText(const std::string& text, RelaxedAtomic<int32_t>& field) {
   field = ParseLenientInt(text);
@@ -72,6 +75,37 @@ void FromText(const std::string& text, RelaxedAtomic<int32_t>& field) {
 void FromText(const std::string& text, uint64_t& field) {
   // The slot set has 48 bits; anything above them names no time of day.
   field = static_cast<uint64_t>(ParseLenientInt64(text)) & kSlotBits;
+}
+
+// One code page for every legacy text of the store: the program that wrote
+// them wrote them all in one, and a guess per value would read one name in
+// Cyrillic and the next in Western letters.
+int OptionsCodePage(const Registry& registry) {
+  std::vector<std::string> texts;
+  for (const std::string& name : registry.ValueNames(kOptionsKey)) {
+    if (KeptAsBytes(name)) continue;
+    if (auto text = registry.GetString(kOptionsKey, name)) texts.push_back(std::move(*text));
+  }
+  return CommonCodePage(texts);
+}
+
+std::string ReadField(const std::string& stored, std::string_view name, int codePage) {
+  return KeptAsBytes(name) ? stored : DecodeOutsideText(stored, codePage);
+}
+
+// Whether the stored text reads as `field` (a flag stored as "5" is still true).
+template <typename Field>
+bool StoredEquals(const std::string& stored, std::string_view name, int codePage,
+                  const Field& field) {
+  if constexpr (std::is_same_v<Field, std::string>) {
+    return ReadField(stored, name, codePage) == field;
+  } else if constexpr (std::is_same_v<Field, RelaxedAtomic<int32_t>>) {
+    return ParseLenientInt(stored) == field.Load();
+  } else {
+    Field read{};
+    FromText(stored, read);
+    return read == field;
+  }
 }
 
 }  // namespace
@@ -84,18 +118,24 @@ void SetDefaultOptions(ROptions& options) {
 
 void LoadOptions(ROptions& options, const Registry& registry) {
   SetDefaultOptions(options);
+  const int codePage = OptionsCodePage(registry);
   VisitFields(options, [&](const char* name, auto& field) {
     const auto text = registry.GetString(kOptionsKey, name);
     if (!text) return;
     if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
-      if (!KeptAsBytes(name)) return FromText(DecodeOutsideText(*text), field);
+      return FromText(ReadField(*text, name, codePage), field);
     }
     FromText(*text, field);
   });
 }
 
 bool SaveOptions(const ROptions& options, Registry& registry, std::string* error) {
+  const int codePage = OptionsCodePage(registry);
   VisitFields(options, [&](const char* name, const auto& field) {
+    // A legacy text that still reads as the field keeps its bytes: only what
+    // changed is written back, and as UTF-8.
+    const auto stored = registry.GetString(kOptionsKey, name);
+    if (stored && StoredEquals(*stored, name, codePage, field)) return;
     registry.SetString(kOptionsKey, name, ToText(field));
   });
   return registry.Save(error);

@@ -51,6 +51,9 @@ struct ROptions {
   uint64_t Times = 0;      // bit i = half-hour slot i (0..47)
   // Where the metrics endpoint listens, "ADDRESS:PORT"; empty = no endpoint.
   std::string MetricsListen;
+  // The OEM code page that this site's messenger receivers read (one of
+  // kReceiverCodePages); 0 = chosen per message by what covers its text.
+  int32_t NetMessageCodePage = 0;
 
   friend bool operator==(const ROptions&, const ROptions&) = default;
 };

@@ -133,6 +133,7 @@ class OptionsForm final : public QDialog {
   QComboBox* sendVia_;
   QLineEdit* statAddress_;
   QLineEdit* metricsListen_;
+  QComboBox* netMessageCodePage_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;
   QLineEdit* dayOfMonth_;

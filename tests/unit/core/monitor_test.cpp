@@ -244,7 +244,7 @@ TEST_F(MonitorTest, LoadedEnabledHostsStartCheckingWhenChecksRun) {
   }
   Monitor& m = Make();
   m.SetPinging(true);
-  ASSERT_EQ(m.LoadHosts(), 2u);
+  ASSERT_EQ(m.LoadHosts().loaded, 2u);
   EXPECT_FALSE(m.Hosts().Modified());
   ASSERT_TRUE(ServeUntil([&] { return m.Hosts().Host(0).WasChecked.load(); }));
   ServeUntil([] { return false; }, 50ms);
