@@ -16,6 +16,7 @@
 #include "history/history_time.h"
 #include "history/period_figures.h"
 #include "probes/address.h"
+#include "settings/utf8_text.h"
 
 namespace sentrel {
 
@@ -48,10 +49,16 @@ std::string FiguresText(const PeriodFigures& f) {
   text += "Jitter        " + Figure(t.Jitter(), "%.1f ms") + "\n";
   text += "Outages       " + std::to_string(f.outages) + ", " + DurationText(f.outageSeconds) +
           " in all\n";
-  return text;
+  text += "Monitored     " + DurationText(static_cast<double>(f.monitoredSeconds)) + " of " +
+          DurationText(static_cast<double>(f.monitoredSeconds + f.unmonitoredSeconds));
+  if (f.unmonitoredSeconds > 0) {
+    text += " (" + DurationText(static_cast<double>(f.unmonitoredSeconds)) +
+            " not monitored, not counted)";
+  }
+  return text + "\n";
 }
 
-std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond) {
+std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond, bool ipv6) {
   if (outages.empty()) return "No outages.\n";
   std::string text = "Outages:\n";
   for (const OutageRow& o : outages) {
@@ -59,10 +66,12 @@ std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecon
     if (o.end) {
       text += "to " + SecondText(*o.end) + "  " + DurationText(static_cast<double>(*o.end - o.start));
     } else {
-      text += OutageEndText(o, nowSecond) + ", down at least " +
+      // Going on: its length so far; else what is known of it.
+      text += OutageEndText(o, nowSecond) +
+              (OutageGoesOn(o, nowSecond) ? ", down " : ", down at least ") +
               DurationText(static_cast<double>(o.EffectiveEnd() - o.start));
     }
-    text += "  " + StatusName(o.status);
+    text += "  " + StatusName(o.status, ipv6);
     if (o.interrupted) text += "  (checks were stopped meanwhile)";
     text += "\n";
     // The trace as the log shows it, one hop a line, indented.
@@ -98,7 +107,10 @@ std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryComm
     return HistoryHostOf(list.Host(*row));
   }
   for (const StoredHost& stored : reader.Hosts()) {
-    if (SameAddress(stored.host.address, command.address) || stored.host.name == command.address)
+    // Names are compared as the system compares computer names: without
+    // regard to letter case, in any script.
+    if (SameAddress(stored.host.address, command.address) ||
+        FoldLetterCase(stored.host.name) == FoldLetterCase(command.address))
       return stored.host;
   }
   code = Refuse(context, "no history of " + command.address, 1);
@@ -130,7 +142,7 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
   const std::string text = "History of " + HostText(*host) + " from " +
                            SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
                            "\n\n" + FiguresText(period.figures) + "\n" +
-                           TimelineText(period.outages, period.toSecond);
+                           TimelineText(period.outages, period.toSecond, IsIpv6Host(*host));
   const std::string shown = TextForCodePage(text, context.terminalCodePage);
   std::fwrite(shown.data(), 1, shown.size(), context.out);
   return 0;

@@ -181,6 +181,16 @@ void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   if (isVisible()) Reload();
 }
 
+QString HistoryWindow::StatusCell(uint32_t status) const {
+  // An IPv6 host's codes name the ICMPv6 error in the operator's language.
+  if (host_ && IsIpv6Host(*host_)) {
+    if (const auto words = Ipv6StatusWords(status)) {
+      return QString::number(status) + " " + Caption(std::string(words->key).c_str());
+    }
+  }
+  return Text(StatusName(status));
+}
+
 QString HistoryWindow::Caption(const char* key) const {
   return Text(CaptionText(language_, kHistoryFormSection, key));
 }
@@ -294,7 +304,7 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
     const QString trace = o.trace.empty() ? QString() : QString::number(std::max<long>(hops, 0));
     const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now, endWords)), duration,
-                              Text(StatusName(o.status)), trace};
+                              StatusCell(o.status), trace};
     for (int c = 0; c < 5; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
       if (o.interrupted && c == 2)

@@ -76,6 +76,7 @@ class HistoryWindow final : public QWidget {
 
  private:
   QString Caption(const char* key) const;
+  QString StatusCell(uint32_t status) const;
   // Why the history cannot be shown, in the window's language; `error` is
   // the reader's reason.
   QString OpenFailure(const std::string& error) const;

@@ -59,8 +59,9 @@ std::optional<std::string> Registry::GetString(std::string_view key, std::string
   return found->value.data;
 }
 
-bool Registry::SetString(std::string_view key, std::string_view name, std::string_view value) {
-  return SetValue(key, name, kRegString, value);
+bool Registry::SetString(std::string_view key, std::string_view name, std::string_view value,
+                         RegistryWrite write) {
+  return SetValue(key, name, kRegString, value, write);
 }
 
 std::optional<RegistryValue> Registry::GetValue(std::string_view key, std::string_view name) const {
@@ -110,10 +111,11 @@ void Registry::ApplyChanges() {
 }
 
 bool Registry::SetValue(std::string_view key, std::string_view name, uint32_t type,
-                        std::string_view data) {
+                        std::string_view data, RegistryWrite write) {
   std::lock_guard lock(mutex_);
   RegistryValue value{type, std::string(data)};
-  if (const Value* held = Find(key, name); held && held->value == value) return true;
+  const Value* held = Find(key, name);
+  if (write == RegistryWrite::kIfChanged && held && held->value == value) return true;
   if (!Put(key, name, value)) return false;
   Record(key, name, std::move(value));
   return true;

@@ -19,6 +19,11 @@ enum RegistryType : uint32_t {
   kRegDword = 4,
 };
 
+// Whether storing a value equal to the one held is a change that Save
+// writes: settings are written only when changed; the program's own state
+// at exit (window placement, running state) is written as it is.
+enum class RegistryWrite { kIfChanged, kAlways };
+
 struct RegistryValue {
   uint32_t type = kRegString;
   std::string data;  // raw bytes; may hold zero bytes
@@ -38,7 +43,8 @@ struct RegistryValue {
 // Changes stay in memory until Save, and Save writes back only those: a
 // value that another program (or the person editing the file) changed while
 // this one ran keeps that change unless this program set the same value
-// itself. Storing a value equal to the one held is no change. One instance
+// itself. Storing a value equal to the one held is no change unless written
+// with RegistryWrite::kAlways. One instance
 // may be shared by several threads: every member takes an internal lock.
 class Registry {
  public:
@@ -71,11 +77,12 @@ class Registry {
   std::optional<std::string> GetString(std::string_view key, std::string_view name) const;
   // Stores a string value (type 1). False when the key or name cannot be
   // written to the file (empty key, or a control character in either).
-  bool SetString(std::string_view key, std::string_view name, std::string_view value);
+  bool SetString(std::string_view key, std::string_view name, std::string_view value,
+                 RegistryWrite write = RegistryWrite::kIfChanged);
 
   std::optional<RegistryValue> GetValue(std::string_view key, std::string_view name) const;
   bool SetValue(std::string_view key, std::string_view name, uint32_t type,
-                std::string_view data);
+                std::string_view data, RegistryWrite write = RegistryWrite::kIfChanged);
 
   // True when the value existed.
   bool DeleteValue(std::string_view key, std::string_view name);

@@ -224,6 +224,12 @@ constexpr auto kHistoryForm = std::to_array<Caption>({
     Label("CsvFiles", "CSV files", "file chooser: filter"),
     Label("AllFiles", "All files", "file chooser: filter"),
     Label("ExportFailed", "The CSV file could not be written:", "message box, followed by the reason"),
+    Label("Status11002v6", "no route to destination", "outage status of an IPv6 host, after 11002"),
+    Label("Status11003v6", "address unreachable", "outage status of an IPv6 host, after 11003"),
+    Label("Status11004v6", "administratively prohibited",
+          "outage status of an IPv6 host, after 11004 (a router or firewall refused)"),
+    Label("Status11013v6", "hop limit exceeded", "outage status of an IPv6 host, after 11013"),
+    Label("Status11014v6", "reassembly time exceeded", "outage status of an IPv6 host, after 11014"),
 });
 
 constexpr auto kButtons = std::to_array<Caption>({

@@ -152,7 +152,8 @@ bool LoadPinging(const Registry& registry) {
 }
 
 void SavePinging(bool pinging, Registry& registry) {
-  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0");
+  // The state at exit, written whatever the file says meanwhile.
+  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0", RegistryWrite::kAlways);
 }
 
 }  // namespace sentrel

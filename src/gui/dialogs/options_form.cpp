@@ -30,6 +30,8 @@
 #include "notify/dial_up.h"
 #include "platform/desktop.h"
 #include "settings/code_page.h"
+#include "settings/ini_file.h"
+#include "settings/language_table.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -329,8 +331,9 @@ QWidget* OptionsForm::BuildStatusPage() {
   metricsListen_->setPlaceholderText("127.0.0.1:9639");
   metricsListen_->setToolTip("Address and port of the Prometheus endpoint; empty: no endpoint");
   QLabel* codePageLabel = Label("NetMessageCodePageLabel", "Messenger code page:", page);
-  QStringList codePages{"Automatic"};
-  for (const int codePage : kReceiverCodePages) codePages << QString::number(codePage);
+  QStringList codePages;
+  for (const std::string& item : ListCaptions(static_cast<const IniFile*>(nullptr), CaptionList::kNetMessageCodePage))
+    codePages << QString::fromStdString(item);
   netMessageCodePage_ = List("NetMessageCodePageList", codePageLabel, codePages, page);
   QLabel* everyLabel = Label("SendEveryLabel", "Send every", page);
   sendEvery_ = List("SendEveryList", everyLabel, {"Month", "Week", "Day", "Never"}, page);
@@ -364,7 +367,7 @@ QWidget* OptionsForm::BuildStatusPage() {
   fields->addWidget(metricsLabel, 6, 0);
   fields->addWidget(metricsListen_, 6, 1, 1, 3);
   fields->addWidget(codePageLabel, 7, 0);
-  fields->addWidget(netMessageCodePage_, 7, 1, 1, 2);
+  fields->addLayout(Row({netMessageCodePage_}, true), 7, 1, 1, 3);
   fields->setColumnStretch(3, 1);
 
   auto* layout = new QVBoxLayout(page);

@@ -43,14 +43,10 @@ fail() {
 
 source "$root/tests/integration/wait_for.sh"
 
-for n in $(seq 100 139); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
-done
-[ -n "$display" ] || fail "no free display number"
-export DISPLAY=":$display"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-wait_for 10 test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+source "$root/scripts/xvfb.sh"
+start_xvfb "$work" 1024x768x24 || fail "Xvfb did not start"
+xvfb=$xvfb_pid
+display=$xvfb_display
 
 # The desktop's session bus, as every session has one.
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"

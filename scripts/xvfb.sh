@@ -1,0 +1,30 @@
+# Sourced by every script that needs a virtual X display. start_xvfb lets
+# Xvfb choose a free display number itself (-displayfd), so that runs in
+# parallel never pick the same one: a number chosen by looking for free lock
+# files could be taken by another run before its Xvfb starts.
+#
+# start_xvfb WORKDIR GEOMETRY [COMMAND PREFIX...]
+#   Starts Xvfb (after the prefix, e.g. `ip netns exec NAME`), waits at most
+#   10 s until it accepts clients, and sets DISPLAY, xvfb_display (the
+#   number) and xvfb_pid. Returns 1 when it did not start.
+start_xvfb() {
+  local work=$1 geometry=$2
+  shift 2
+  local numberFile="$work/xvfb.display"
+  : >"$numberFile"
+  "$@" Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  xvfb_display=""
+  local i
+  for ((i = 0; i < 100; i++)); do
+    # The number is written once the server accepts clients, with a line end.
+    if [ "$(tail -c1 "$numberFile" 2>/dev/null | od -An -tx1 | tr -d ' ')" = 0a ]; then
+      xvfb_display=$(head -n1 "$numberFile")
+      break
+    fi
+    kill -0 "$xvfb_pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  [ -n "$xvfb_display" ] || return 1
+  export DISPLAY=":$xvfb_display"
+}
