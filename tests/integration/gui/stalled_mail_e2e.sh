@@ -22,13 +22,13 @@ xvfb=""
 bus=""
 app=""
 peer=""
-display=""
 cleanup() {
-  for pid in "$app" "$peer" "$bus" "$xvfb"; do
+  for pid in "$app" "$peer" "$bus"; do
     [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null || true
   done
+  # Terminated, the server removes its own lock and socket files.
+  [ -n "$xvfb" ] && kill -TERM "$xvfb" 2>/dev/null || true
   wait 2>/dev/null || true
-  [ -n "$display" ] && rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -46,7 +46,6 @@ source "$root/tests/integration/wait_for.sh"
 source "$root/scripts/xvfb.sh"
 start_xvfb "$work" 1024x768x24 || fail "Xvfb did not start"
 xvfb=$xvfb_pid
-display=$xvfb_display
 
 # The desktop's session bus, as every session has one.
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
