@@ -25,6 +25,7 @@ constexpr CommandWord kCommands[] = {
     {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
     {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
     {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
+    {"--mail-test", Kind::MailTest, true},
 };
 
 const CommandWord* FindCommand(const std::string& arg) {
@@ -74,6 +75,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
       if (!value(v)) return fail(arg + " needs a value");
       if (c->kind == Kind::Add || c->kind == Kind::Trace) {
         if (v.empty()) return fail(arg + " needs a host address or name");
+        cmd.address = v;
+      } else if (c->kind == Kind::MailTest) {
+        if (v.empty()) return fail(arg + " needs a mail address");
         cmd.address = v;
       } else if (c->kind == Kind::History || c->kind == Kind::HistoryCsv) {
         // A row of the list, or the address or name of a host that has left
@@ -172,6 +176,9 @@ std::string CliUsage() {
          "  --history-csv ROW [--since DATE]\n"
          "                        the host's minute rows as CSV (minutes are kept\n"
          "                        14 days, hours 2 years, outages always)\n"
+         "  --mail-test ADDRESS   send a test message to ADDRESS through the mail\n"
+         "                        options and print the encryption and login used,\n"
+         "                        or why it was not sent (exit code 1)\n"
          "  --help                print this text\n"
          "  -sl, /sl              write the mail transfer log smtp.log\n"
          "\n"

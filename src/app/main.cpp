@@ -7,6 +7,7 @@
 #include "app/headless_runner.h"
 #include "app/history_commands.h"
 #include "app/host_commands.h"
+#include "app/mail_test_command.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "gui/window_program.h"
@@ -69,6 +70,8 @@ int main(int argc, char** argv) {
     case Kind::HistoryCsv:
       return ShowHistory(command,
                          {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
+    case Kind::MailTest:
+      return RunMailTest({command.address, GetProgramFolder(), stdout, stderr});
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "notify/mail_result.h"
+#include "settings/options.h"
+
 namespace sentrel {
 
 // The notification channels as the alarms and the status message use them,
@@ -18,6 +21,20 @@ class AlarmChannels {
                               const std::string& subject) = 0;
   virtual bool SendMail(const std::string& to, const std::string& body,
                         const std::string& subject) = 0;
+  // The mail test of the dialogs: one mail through the SMTP settings of
+  // `options` (the values being edited, not yet stored), with the
+  // encryption and authentication it used or why it failed. Channels that
+  // know no more than SendMail tells report only accepted or not.
+  virtual MailResult TestMail(const ROptions& options, const std::string& to,
+                              const std::string& body, const std::string& subject) {
+    (void)options;
+    MailResult result;
+    if (SendMail(to, body, subject)) {
+      result.status = MailStatus::kAccepted;
+      result.failure = MailFailure::kNone;
+    }
+    return result;
+  }
   // True once the program is leaving: an alarm drops the actions that would
   // follow its mail.
   virtual bool Leaving() const { return false; }

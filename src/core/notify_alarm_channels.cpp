@@ -28,16 +28,27 @@ bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std
 bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
   // A copy: the options dialog may change the options while the mail goes.
-  const ROptions options = options_;
-  bool accepted = false;
+  return Transfer(ROptions(options_), to, body, subject).Accepted();
+}
+
+MailResult NotifyAlarmChannels::TestMail(const ROptions& options, const std::string& to,
+                                         const std::string& body, const std::string& subject) {
+  return Transfer(options, to, body, subject);
+}
+
+MailResult NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
+                                         const std::string& body, const std::string& subject) {
+  MailResult result;
+  result.status = MailStatus::kRetryable;
+  result.reason = "transfer aborted";
   transfers_.Run([&](std::stop_token stop) {
     HandOffDesktop desktop(desktop_, ui_, stop);
     const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                               mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-    accepted = sentrel::SendMail(options, context, to, body, subject, stop);
+    result = sentrel::SendMail(options, context, to, body, subject, stop);
   });
-  if (counters_) counters_->CountMailTransfer(accepted);
-  return accepted;
+  if (counters_) counters_->CountMailTransfer(result.Accepted());
+  return result;
 }
 
 void NotifyAlarmChannels::Leave() {

@@ -30,6 +30,10 @@ class NotifyAlarmChannels final : public AlarmChannels {
   // Returns when the transfer has ended or was aborted (false then).
   bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
+  // Through the same lane as every other transfer, with `options` in place
+  // of the program's.
+  MailResult TestMail(const ROptions& options, const std::string& to, const std::string& body,
+                      const std::string& subject) override;
   bool Leaving() const override { return transfers_.Closed(); }
 
   // Any thread: the program is leaving. A transfer in progress is aborted
@@ -41,6 +45,9 @@ class NotifyAlarmChannels final : public AlarmChannels {
   const ROptions& options_;
   const MailContext& mail_;
   Desktop& desktop_;
+  MailResult Transfer(const ROptions& options, const std::string& to, const std::string& body,
+                      const std::string& subject);
+
   UiThread& ui_;
   EventLog& log_;
   MessengerSettings messenger_;

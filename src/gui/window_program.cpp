@@ -229,7 +229,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
     const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
     mainWindow.ApplyLanguage(file);
     hostForm.ApplyLanguage(file);
-    ApplyCaptionsByName(*optionsFormRef, LanguageWindow::kOptionsForm, file);
+    optionsFormRef->ApplyLanguage(file);
     if (historyWindow) historyWindow->ApplyLanguage(file);
   };
   OptionsForm optionsForm(
@@ -253,6 +253,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
        toPane},
       &mainWindow);
   optionsFormRef = &optionsForm;
+  optionsForm.SetMailTest([&channels](const ROptions& trial, const std::string& to) {
+    return channels.TestMail(trial, to, std::string(kTestBody), std::string(kMailTestSubject));
+  });
   mainWindow.SetOptionsCommands([&optionsForm] { optionsForm.EditOptions(); },
                                 [&passwordForm] { passwordForm.SetPassword(); });
 

@@ -37,6 +37,7 @@ enum class CaptionList {
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never
   kNetMessageCodePage,  // options dialog, messenger code page: automatic, then kReceiverCodePages
+  kEncryption,  // options dialog, "Encryption:": the four SMTPSecurity values
 };
 
 // One caption of the table.

@@ -41,6 +41,8 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("Password", o.Password);
   visit("SMTPUsername", o.SMTPUsername);
   visit("SMTPPassword", o.SMTPPassword);
+  visit("SMTPSecurity", o.SMTPSecurity);
+  visit("SMTPCAFile", o.SMTPCAFile);
   visit("StatusBody", o.StatusBody);
   visit("SendVia", o.SendVia);
   visit("StatAddress", o.StatAddress);
@@ -63,7 +65,7 @@ void FromText(const std::string& text, bool& field) { field = ParseLenientInt(te
 // stored; every other text is read by the one rule for outside text.
 bool KeptAsBytes(std::string_view name) {
   return name == "PathToData" || name == "PathToLog" || name == "Password" ||
-         name == "SMTPPassword";
+         name == "SMTPPassword" || name == "SMTPCAFile";
 }
 
 void FromText(const std::string& text, std::string& field) { field = text; }
@@ -119,6 +121,9 @@ void SetDefaultOptions(ROptions& options) {
 void LoadOptions(ROptions& options, const Registry& registry) {
   SetDefaultOptions(options);
   const int codePage = OptionsCodePage(registry);
+  // Options stored before encryption existed went out in the clear, and
+  // their server may not speak TLS: they keep doing so until changed.
+  if (!registry.ValueNames(kOptionsKey).empty()) options.SMTPSecurity = 0;
   VisitFields(options, [&](const char* name, auto& field) {
     const auto text = registry.GetString(kOptionsKey, name);
     if (!text) return;

@@ -75,6 +75,8 @@ ROptions Changed() {
   o.Password = std::string("p\0w\r\n", 5);
   o.SMTPUsername = "tim";
   o.SMTPPassword = "tanstaaftanstaaf";
+  o.SMTPSecurity = 3;
+  o.SMTPCAFile = "/etc/sentrel/ca.pem";
   o.StatusBody = "All\r\nfine";
   o.SendVia = 1;
   o.StatAddress = "ops@example.org";
@@ -108,7 +110,7 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "MinToTray", "Language", "PathToData", "MultPlayWAV", "PathToLog", "LogDetail",
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
-                "SMTPPassword", "StatusBody", "SendVia", "StatAddress", "SendEvery",
+                "SMTPPassword", "SMTPSecurity", "SMTPCAFile", "StatusBody", "SendVia", "StatAddress", "SendEvery",
                 "DayOfMonth", "DaysOfWeek", "Times", "MetricsListen", "NetMessageCodePage"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
@@ -139,6 +141,14 @@ TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
   EXPECT_EQ(options.LogSize, 2);                    // not a string: default kept
   EXPECT_EQ(options.Language, "English");
   EXPECT_EQ(options.StatusBody, "OK");
+  // Stored before encryption existed: the mail keeps going as it went.
+  EXPECT_EQ(options.SMTPSecurity, 0);
+  registry.SetString(kOptionsKey, "SMTPSecurity", "2");
+  LoadOptions(options, registry);
+  EXPECT_EQ(options.SMTPSecurity, 2);
+  // A fresh installation asks for STARTTLS where the server offers it.
+  LoadOptions(options, Registry(File() + ".none"));
+  EXPECT_EQ(options.SMTPSecurity, 1);
 }
 
 // The store's legacy texts are read in one code page, chosen by all of them;
