@@ -18,11 +18,12 @@ class HostList;
 struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
-    MailTest
+    MailTest, InstallService, UninstallService, Service
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
-  std::optional<std::string> metrics;  // --metrics ADDRESS:PORT ("" = no endpoint)
+  // --metrics ADDRESS:PORT ("" = no endpoint), also for the service
+  std::optional<std::string> metrics;
   // --add ADDRESS, --trace HOST, --mail-test ADDRESS; --history HOST not on the list
   std::string address;
   std::string name;          // --name

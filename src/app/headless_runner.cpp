@@ -26,6 +26,7 @@
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
 #include "platform/stop_requests.h"
+#include "platform/terminal.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
 
@@ -64,11 +65,12 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
   const HostList& hosts = monitor.Hosts();
   std::size_t enabled = 0;
   for (std::size_t row = 0; row < hosts.Count(); ++row) enabled += hosts.Host(row).Enabled ? 1 : 0;
-  std::printf("Sentrel without a window: %zu host(s), %zu enabled. Checks %s.\n", hosts.Count(),
-              enabled, monitor.Pinging() ? "are running" : "are stopped (start with --ping)");
-  std::printf("Events go here%s%s. Ctrl+C or SIGTERM stops it.\n",
-              logPath.empty() ? "" : " and to ", logPath.c_str());
-  std::fflush(stdout);
+  const std::string checks = monitor.Pinging() ? "are running" : "are stopped (start with --ping)";
+  const std::string where = logPath.empty() ? std::string() : " and to " + logPath;
+  WriteTerminalText(stdout, "Sentrel without a window: " + std::to_string(hosts.Count()) +
+                                " host(s), " + std::to_string(enabled) + " enabled. Checks " +
+                                checks + ".\nEvents go here" + where +
+                                ". Ctrl+C or SIGTERM stops it.\n");
 }
 
 }  // namespace
@@ -77,11 +79,12 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
   StopStep onStop;
-  StopRequests stopRequests([&] {
+  const auto requestStop = [&] {
     stop = true;
     onStop.Run();
     ui.Wake();
-  });
+  };
+  StopRequests stopRequests(requestStop);
 
   InstanceLock lock;
   if (!lock.TryAcquire()) {
@@ -128,6 +131,11 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   Monitor monitor(services);
   onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
+  if (runOptions.service) {
+    runOptions.service({requestStop, [&ui, &monitor](bool paused) {
+                          ui.Post([&monitor, paused] { monitor.SetPinging(!paused); });
+                        }});
+  }
   if (const HostFileLoad load = monitor.LoadHosts(); !load.error.empty()) {
     // Monitoring nothing would look like a quiet network; the file stays as it is.
     std::fprintf(stderr, "sentrel: %s\n", load.error.c_str());
@@ -138,7 +146,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     return 1;
   }
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
@@ -158,6 +166,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  if (runOptions.service) runOptions.service({});
   onStop.Set({});
   metrics.Stop();
   monitor.Shutdown();

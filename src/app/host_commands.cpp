@@ -8,6 +8,7 @@
 #include "core/monitor.h"
 #include "platform/instance_lock.h"
 #include "probes/address.h"
+#include "platform/terminal.h"
 
 namespace sentrel {
 
@@ -101,10 +102,9 @@ int ListHosts(const HostCommandContext& context) {
     const std::string line = head + Column(host.HostIP.Get(), addressWidth) + "  " +
                              Column(host.HostName.Get(), 24) + "  " +
                              Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
-    const std::string shown = TextForCodePage(line, context.terminalCodePage);
-    std::fwrite(shown.data(), 1, shown.size(), context.out);
+    WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   }
-  if (list.Empty()) std::fprintf(context.err, "No hosts in %s\n", context.dataFolder.c_str());
+  if (list.Empty()) WriteTerminalText(context.err, "No hosts in " + context.dataFolder + "\n");
   return 0;
 }
 
@@ -159,9 +159,7 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   }
   const auto settings = list.CreateHostFromDefault();
   TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
-    const std::string shown = TextForCodePage(line, context.terminalCodePage);
-    std::fwrite(shown.data(), 1, shown.size(), context.out);
-    std::fflush(context.out);
+    WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   });
   return 0;
 }

@@ -153,7 +153,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   services.figures = &history;
   services.counters = &counters;
   Monitor monitor(services);
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
   std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
@@ -243,9 +243,10 @@ int RunWindowProgram(const WindowRunOptions& run) {
          taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
-         // Restarted only when the address changed: a restart drops the
-         // scrapes in progress.
-         if (options.MetricsListen != metricsListen) {
+         // Restarted only when the address changed (a restart drops the
+         // scrapes in progress), or when the endpoint is not running: "OK"
+         // then means "try now" rather than waiting for the next retry.
+         if (options.MetricsListen != metricsListen || !metrics.Running()) {
            metricsListen = options.MetricsListen;
            metrics.Apply(metricsListen);
          }

@@ -129,7 +129,7 @@ TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
   registry.SetString(kOptionsKey, "LogDetail", "+2");
   registry.SetString(kOptionsKey, "DayOfMonth", "");
   registry.SetString(kOptionsKey, "Times", "18446744073709551615");
-  registry.SetValue(kOptionsKey, "LogSize", kRegDword, std::string("\7\0\0\0", 4));
+  registry.SetValue(kOptionsKey, "LogSize", kRegBinary, std::string("\7\0\0\0", 4));
   ROptions options;
   LoadOptions(options, registry);
   EXPECT_EQ(options.Port, 8080);
@@ -138,7 +138,7 @@ TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
   EXPECT_EQ(options.LogDetail, 2);
   EXPECT_EQ(options.DayOfMonth, 0);
   EXPECT_EQ(options.Times, (uint64_t{1} << 48) - 1);  // only the 48 slot bits
-  EXPECT_EQ(options.LogSize, 2);                    // not a string: default kept
+  EXPECT_EQ(options.LogSize, 2);                    // neither text nor number: default kept
   EXPECT_EQ(options.Language, "English");
   EXPECT_EQ(options.StatusBody, "OK");
   // Stored before encryption existed: the mail keeps going as it went.
@@ -173,6 +173,37 @@ TEST_F(OptionsTest, LegacyTextsShareOneCodePageAndStayUntilChanged) {
   ASSERT_TRUE(SaveOptions(options, registry));
   EXPECT_EQ(registry.GetString(kOptionsKey, "StatAddress"), "Я2");
   EXPECT_EQ(registry.GetString(kOptionsKey, "StatusBody"), "\xC2\xF1\xB8 \xF0\xE0\xE1\xEE\xF2\xE0\xE5\xF2");
+}
+
+// Numbers may be stored as 32-bit numbers and paths as expandable strings,
+// as deployment tools write them; saving keeps those types, and leaves an
+// unchanged expandable path with its names.
+TEST_F(OptionsTest, NumbersAndExpandablePathsKeepTheirStoredTypes) {
+  ::setenv("SENTREL_TEST_HOME", "/home/op", 1);
+  Registry registry(File());
+  registry.SetValue(kOptionsKey, "Port", kRegDword, std::string("\x4b\x02\0\0", 4));  // 587
+  registry.SetValue(kOptionsKey, "LogDetail", kRegDword, std::string("\xff\xff\xff\xff", 4));
+  registry.SetValue(kOptionsKey, "PathToLog", kRegExpandString, "%SENTREL_TEST_HOME%/logs");
+  registry.SetValue(kOptionsKey, "StatusBody", kRegExpandString, "%SENTREL_TEST_HOME%");
+  ROptions options;
+  LoadOptions(options, registry);
+  EXPECT_EQ(options.Port, 587);
+  EXPECT_EQ(options.LogDetail, -1);
+  EXPECT_EQ(options.PathToLog, "/home/op/logs");
+  EXPECT_EQ(options.StatusBody, "%SENTREL_TEST_HOME%") << "only paths are expanded";
+
+  options.Port = 2525;
+  ASSERT_TRUE(SaveOptions(options, registry));
+  auto stored = [&](const char* name) {
+    const auto value = registry.GetValue(kOptionsKey, name);
+    return value ? std::to_string(value->type) + ":" + value->data : std::string("none");
+  };
+  EXPECT_EQ(stored("Port"), "4:" + std::string("\xdd\x09\0\0", 4));
+  EXPECT_EQ(stored("PathToLog"), "2:%SENTREL_TEST_HOME%/logs");
+  options.PathToLog = "/var/log/sentrel";
+  ASSERT_TRUE(SaveOptions(options, registry));
+  EXPECT_EQ(stored("PathToLog"), "2:/var/log/sentrel");
+  ::unsetenv("SENTREL_TEST_HOME");
 }
 
 struct NormalizeCase {
