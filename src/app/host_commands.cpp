@@ -216,7 +216,9 @@ int ImportHosts(const CliCommand& command, const HostCommandContext& context) {
   }
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error + "; nothing imported", 1);
+  }
   CheckImportAgainst(plan, list);
   LookUpImportNames(plan, context.resolves);
 
@@ -248,7 +250,9 @@ int ImportHosts(const CliCommand& command, const HostCommandContext& context) {
 int ExportHosts(const CliCommand& command, const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error, 1);
+  }
   std::string error;
   if (!WriteFileAtomically(command.file, ExportHostsCsv(list), "", &error))
     return Refuse(context, "cannot write " + command.file + ": " + error, 1);
