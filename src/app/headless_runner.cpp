@@ -33,25 +33,6 @@ namespace sentrel {
 
 namespace {
 
-// A step the stop request runs on the platform's thread besides ending the
-// loop: cuts a transfer short. Set once the channels exist, cleared before
-// they go.
-class StopStep {
- public:
-  void Set(std::function<void()> step) {
-    std::lock_guard lock(mutex_);
-    step_ = std::move(step);
-  }
-  void Run() {
-    std::lock_guard lock(mutex_);
-    if (step_) step_();
-  }
-
- private:
-  std::mutex mutex_;
-  std::function<void()> step_;
-};
-
 bool DiscardPlain(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
@@ -76,10 +57,8 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
 int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
-  StopStep onStop;
   StopRequests stopRequests([&] {
     stop = true;
-    onStop.Run();
     ui.Wake();
   });
 
@@ -126,7 +105,6 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   // The history of every result; its notices reach the log on this thread.
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
   Monitor monitor(services);
-  onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
@@ -150,9 +128,12 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
-  onStop.Set({});
   metrics.Stop();
   monitor.Shutdown();
+  // Alarms that were due still go out, for a moment; then a transfer that
+  // hangs is aborted.
+  ui.RunFor(kLeaveAlarmGrace, [&] { return !monitor.AlarmsInFlight(); });
+  channels.Leave();
   ui.RunPending();
   monitor.SaveHosts();
   SavePinging(monitor.Pinging(), registry);

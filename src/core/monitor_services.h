@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 
 #include "common/clock.h"
 #include "core/activity_counters.h"
@@ -28,6 +30,16 @@ struct WorkerTiming {
   int waitsPerCycle = 99;
 };
 
+// The alarms on their way, shared by the engine and the steps it hands to
+// the window thread: leaving the program lets them finish before the
+// channels close, and a step that runs after the engine has gone does
+// nothing.
+struct AlarmTally {
+  std::atomic<int> inFlight{0};
+  std::atomic<bool> leaving{false};
+  bool engineGone = false;  // window thread only
+};
+
 // What the engine needs of the program around it. Every reference must
 // outlive the Monitor.
 struct MonitorServices {
@@ -46,6 +58,8 @@ struct MonitorServices {
   const HistoryFigures* figures = nullptr;
   // Counts of the alarms' actions for the metrics endpoint, when it runs.
   ActivityCounters* counters = nullptr;
+  // Made by the Monitor when not given.
+  std::shared_ptr<AlarmTally> alarms = nullptr;
 };
 
 }  // namespace sentrel

@@ -1,5 +1,6 @@
 #include "core/notify_alarm_channels.h"
 
+#include <memory>
 #include <utility>
 
 #include "core/hand_off_desktop.h"
@@ -25,17 +26,37 @@ bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std
 
 bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
-  // A copy: the options dialog may change the options while the mail goes.
-  const ROptions options = options_;
-  bool accepted = false;
-  transfers_.Run([&](std::stop_token stop) {
-    HandOffDesktop desktop(desktop_, ui_, stop);
-    const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
-                              mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-    accepted = sentrel::SendMail(options, context, to, body, subject, stop);
+  struct Outcome {
+    bool ended = false;
+    bool accepted = false;
+  };
+  // Shared: the wait below ends early when the program leaves, and the
+  // answer may come after this frame has gone.
+  auto outcome = std::make_shared<Outcome>();
+  StartMail(to, body, subject, [this, outcome](bool accepted) {
+    outcome->ended = true;
+    outcome->accepted = accepted;
+    ui_.Post([] {});  // the waiting loop looks again
   });
-  if (counters_) counters_->CountMailTransfer(accepted);
-  return accepted;
+  ui_.ServeUntil([&outcome] { return outcome->ended; });
+  return outcome->accepted;
+}
+
+void NotifyAlarmChannels::StartMail(const std::string& to, const std::string& body,
+                                    const std::string& subject,
+                                    std::function<void(bool accepted)> done) {
+  // A copy: the options dialog may change the options while the mail goes.
+  transfers_.Add(
+      [this, options = options_, to, body, subject](std::stop_token stop) {
+        HandOffDesktop desktop(desktop_, ui_, stop);
+        const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
+                                  mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
+        return sentrel::SendMail(options, context, to, body, subject, stop);
+      },
+      [this, done = std::move(done)](bool accepted) {
+        if (counters_) counters_->CountMailTransfer(accepted);
+        if (done) done(accepted);
+      });
 }
 
 void NotifyAlarmChannels::Leave() {
