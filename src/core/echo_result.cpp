@@ -64,7 +64,8 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
     --tally->inFlight;
     return;
   }
-  services.ui.Post([dispatch] { dispatch({}); });
+  std::lock_guard lock(tally->mutex);
+  tally->leftBehind.push_back([dispatch] { dispatch({}); });
 }
 
 }  // namespace

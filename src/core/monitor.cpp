@@ -56,6 +56,15 @@ Monitor::~Monitor() {
 
 bool Monitor::AlarmsInFlight() const { return services_.alarms->inFlight.load() > 0; }
 
+void Monitor::StartLeftBehindAlarms() {
+  std::vector<std::function<void()>> alarms;
+  {
+    std::lock_guard lock(services_.alarms->mutex);
+    alarms.swap(services_.alarms->leftBehind);
+  }
+  for (const auto& alarm : alarms) alarm();
+}
+
 void Monitor::SetPinging(bool on) {
   pinging_ = on;
   for (std::size_t row = 0; row < hosts_.Count(); ++row) {
@@ -132,6 +141,7 @@ void Monitor::Leave() {
   if (tracing_) services_.log.WriteToFile(traceShown_);
   manual_.Close();
   manual_.WaitForJob();
+  StartLeftBehindAlarms();
 }
 
 std::string Monitor::TraceNow(std::size_t row,
@@ -198,6 +208,7 @@ void Monitor::Shutdown() {
   for (std::size_t row = 0; row < hosts_.Count(); ++row) {
     if (auto& worker = hosts_.Host(row).Worker) worker->Join();
   }
+  StartLeftBehindAlarms();
 }
 
 void Monitor::Attach(HostEntry& host) {

@@ -77,8 +77,7 @@ class Monitor final : public HostListObserver {
   // so it takes about as long as the slowest request in flight. Idempotent;
   // afterwards no host is checked again. Results arriving meanwhile are
   // dropped; an alarm that was due (also one whose trace this cut short)
-  // is handed on without its trace, for the window thread to finish before
-  // the channels close.
+  // is started here without its trace, to finish before the channels close.
   void Shutdown();
   // Whether an alarm is still running its actions (or waits to start them).
   bool AlarmsInFlight() const;
@@ -90,6 +89,8 @@ class Monitor final : public HostListObserver {
   void Removing(HostEntry& host) override;
 
  private:
+  // Starts the alarms that workers ended by leaving could not hand on.
+  void StartLeftBehindAlarms();
   // Gives a host its probes and its paused worker when it has none yet.
   void Attach(HostEntry& host);
 

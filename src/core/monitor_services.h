@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "common/clock.h"
 #include "core/activity_counters.h"
@@ -38,6 +41,11 @@ struct AlarmTally {
   std::atomic<int> inFlight{0};
   std::atomic<bool> leaving{false};
   bool engineGone = false;  // window thread only
+  // Alarms of workers ended while leaving, before the window thread took
+  // them up; the engine starts them once its workers have ended, while
+  // their hosts still exist.
+  std::mutex mutex;
+  std::vector<std::function<void()>> leftBehind;
 };
 
 // What the engine needs of the program around it. Every reference must

@@ -172,10 +172,16 @@ int RunWindowProgram(const WindowRunOptions& run) {
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
-  // A manual ping or trace in progress is cut short, then every local loop
-  // ends (QCoreApplication::quit ends them all). Mail transfers end after
-  // the window thread's loop, once the alarms due have had their moment.
-  const auto leave = [&] { monitor.Leave(); };
+  // A manual ping or trace in progress is cut short and the workers end;
+  // the alarms that were due get their moment, then a transfer still in
+  // flight is aborted, while the log is open to say so. Then every local
+  // loop ends (QCoreApplication::quit ends them all).
+  const auto leave = [&] {
+    monitor.Leave();
+    monitor.Shutdown();
+    FinishAlarms(monitor);
+    channels.Leave();
+  };
   quit = [&] {
     leave();
     app.quit();

@@ -321,7 +321,6 @@ TEST_F(MonitorTest, LeavingDuringAnAlarmTraceStillRaisesTheAlarmWithoutTheTrace)
   ASSERT_TRUE(ServeUntil([&] { return tracing.load(); }));
   const auto start = std::chrono::steady_clock::now();
   m.Shutdown();
-  EXPECT_TRUE(m.AlarmsInFlight());
   ASSERT_TRUE(ServeUntil([&] { return !m.AlarmsInFlight(); }, 2s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   EXPECT_EQ(env.BoxesCaptioned("L").size(), 1u);
