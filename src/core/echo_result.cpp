@@ -82,15 +82,17 @@ std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address,
 }
 
 void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
-                  const IpAddress& address, uint32_t rtt, const std::string& tag) {
+                  const IpAddress& address, uint32_t rtt, const std::string& tag,
+                  std::optional<uint32_t> rttUs) {
   const std::stop_token stop = CurrentWorkerStopToken();
   const DateTime now = services.clock.Now();
   const bool reply = status == 0;
+  const uint32_t microseconds = reply ? rttUs.value_or(rtt * 1000) : 0;
+  const int64_t unixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
 
-  CountEcho(host.Counters, LightTimesOf(host), status, rtt,
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::system_clock::now().time_since_epoch())
-                .count());
+  CountEcho(host.Counters, status, microseconds, unixMs);
   host.StatusStr.Set({});
   host.LastRtt = static_cast<int32_t>(rtt);
   host.LastCheck = now;
@@ -121,6 +123,7 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
     }
   }
 
+  if (decides) CountDecision(host.Counters, reply, unixMs);
   const int32_t state = host.State;
   const bool changed = state != host.PrevState;
   // Recorded before the log line and the alarm, so that the alarm's

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <map>
+#include <cmath>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "common/text.h"
@@ -14,51 +15,87 @@ namespace sentrel {
 
 namespace {
 
+// One sample's value: a whole number, a real one, or none (the sample is
+// left out, as for a figure that does not exist yet).
+struct Figure {
+  enum class Kind { None, Whole, Real } kind = Kind::None;
+  int64_t whole = 0;
+  double real = 0;
+};
+Figure Absent() { return {}; }
+Figure Whole(int64_t value) { return {Figure::Kind::Whole, value, 0}; }
+Figure Real(double value) { return {Figure::Kind::Real, 0, value}; }
+template <typename T>
+Figure WholeOr(const std::optional<T>& value) {
+  return value ? Whole(static_cast<int64_t>(*value)) : Absent();
+}
+Figure SecondsOfUs(std::optional<double> us) { return us ? Real(*us / 1e6) : Absent(); }
+Figure SecondsOfMs(int64_t ms) { return Real(static_cast<double>(ms) / 1e3); }
+
+// The `le` labels of the round-trip buckets, written once in plain decimals.
+const std::array<std::string, EchoCounters::kBounds>& BucketLabels() {
+  static const std::array<std::string, EchoCounters::kBounds> labels = [] {
+    std::array<std::string, EchoCounters::kBounds> texts;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      std::array<char, 32> buffer{};
+      const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                     EchoCounters::kBoundsUs[i] / 1e6, std::chars_format::fixed);
+      texts[i] = ",le=\"" + std::string(buffer.data(), end.ptr) + "\"";
+    }
+    return texts;
+  }();
+  return labels;
+}
+
 // One host's figures, read once so that every family shows the same moment.
 struct HostFigures {
-  std::string labels;  // `{address="..",name="..",description=".."` without the closing brace
+  std::string identity;
+  std::string labels;  // `{address=".."` (and `,copy=".."`) without the closing brace
+  std::string name;
+  std::string description;
   std::optional<int> up;
   int32_t state = -1;
   bool enabled = false;
-  std::optional<double> lastRtt;
-  std::optional<double> avgRtt;
+  std::optional<double> lastRttUs;
+  std::optional<int32_t> avgRttMs;
   uint64_t requests = 0;
   uint64_t replies = 0;
   RttHistogram rtt;
-  std::optional<double> lastCheck;
+  std::optional<int64_t> lastCheckMs;
+  std::optional<int64_t> stateSinceMs;
+  int32_t failures = 0;
+  std::optional<int32_t> intervalSeconds;
+  std::optional<int32_t> replyTtl;
+  std::optional<double> jitterUs;
 };
 
-std::string Number(double value) {
-  std::array<char, 32> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  return std::string(buffer.data(), result.ptr);
-}
-
-double Seconds(int64_t ms) { return static_cast<double>(ms) / 1000.0; }
-
 HostFigures ReadHost(const HostEntry& host) {
+  constexpr auto kRelaxed = std::memory_order_relaxed;
+  const EchoCounters& c = host.Counters;
   HostFigures f;
-  f.labels = "{address=\"" + EscapeLabelValue(host.HostIP.Get()) + "\",name=\"" +
-             EscapeLabelValue(host.HostName.Get()) + "\",description=\"" +
-             EscapeLabelValue(host.HostDesc.Get()) + "\"";
+  f.identity = HostIdentity(host);
+  f.name = host.HostName.Get();
+  f.description = host.HostDesc.Get();
   f.state = host.State.load();
   if (host.WasChecked && f.state != -1) f.up = f.state == 0 ? 1 : 0;
   f.enabled = host.Enabled;
-  f.requests = host.Counters.Requests.load(std::memory_order_relaxed);
-  f.replies = host.Counters.Replies.load(std::memory_order_relaxed);
+  f.requests = c.Requests.load(kRelaxed);
+  f.replies = c.Replies.load(kRelaxed);
+  // A host that is down has no latest round trip: the last one it had
+  // would read as a current figure through the whole outage.
+  if (f.up == 1) {
+    if (const int64_t us = c.LastRttUs.load(kRelaxed); us >= 0) f.lastRttUs = static_cast<double>(us);
+    if (const int32_t ttl = c.LastReplyTtl.load(kRelaxed); ttl >= 0) f.replyTtl = ttl;
+  }
   if (f.replies > 0) {
-    if (const int32_t last = host.LastReplyTime; last >= 0) f.lastRtt = Seconds(last);
-    if (const int32_t average = host.AvgTime; average >= 0) f.avgRtt = Seconds(average);
+    if (const int32_t average = host.AvgTime; average >= 0) f.avgRttMs = average;
   }
-  f.rtt = ReadRttHistogram(host.Counters);
-  // Before the first reply the buckets have no bounds of their own yet.
-  if (f.rtt.count == 0) {
-    f.rtt.boundsMs = LightTimesOf(host);
-    std::sort(f.rtt.boundsMs.begin(), f.rtt.boundsMs.end());
-  }
-  if (const int64_t ms = host.Counters.LastResultUnixMs.load(std::memory_order_relaxed); ms > 0) {
-    f.lastCheck = Seconds(ms);
-  }
+  f.rtt = ReadRttHistogram(c);
+  if (const int64_t ms = c.LastResultUnixMs.load(kRelaxed); ms > 0) f.lastCheckMs = ms;
+  if (const int64_t ms = c.DecidedSinceUnixMs.load(kRelaxed); ms > 0) f.stateSinceMs = ms;
+  f.failures = host.FailCount;
+  if (host.CheckEvery == kCheckAlways) f.intervalSeconds = host.PingInterval.load();
+  f.jitterUs = JitterUs(c);
   return f;
 }
 
@@ -69,26 +106,34 @@ class Writer {
   // HELP and TYPE of a family. OpenMetrics names a counter's family
   // without its "_total" and an info family without its "_info".
   void Family(std::string_view name, std::string_view type, std::string_view help) {
-    std::string family(name);
-    if (openMetrics_ && type == "counter") family.resize(family.size() - std::string_view("_total").size());
+    std::string_view family = name;
+    if (openMetrics_ && type == "counter") family.remove_suffix(std::string_view("_total").size());
     if (type == "info") {
       if (openMetrics_) {
-        family.resize(family.size() - std::string_view("_info").size());
+        family.remove_suffix(std::string_view("_info").size());
       } else {
         type = "gauge";
       }
     }
-    out_ += "# HELP " + family + " " + std::string(help) + "\n";
-    out_ += "# TYPE " + family + " " + std::string(type) + "\n";
+    Append("# HELP ", family, " ", help, "\n# TYPE ", family, " ", type, "\n");
   }
-  void Sample(std::string_view name, std::string_view labels, std::string_view value) {
+  // `labels` is an open label set (`{a="b"`) or empty.
+  void Sample(std::string_view name, std::string_view labels, const Figure& value,
+              std::string_view moreLabels = {}) {
+    if (value.kind == Figure::Kind::None) return;
     out_ += name;
-    if (!labels.empty()) {
-      out_ += labels;
-      out_ += '}';
-    }
+    if (!labels.empty()) Append(labels, moreLabels, "}");
     out_ += ' ';
-    out_ += value;
+    std::array<char, 32> buffer{};
+    char* end = buffer.data();
+    if (value.kind == Figure::Kind::Whole) {
+      end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value.whole).ptr;
+    } else if (std::isnan(value.real)) {
+      end = std::copy_n("NaN", 3, buffer.data());
+    } else {
+      end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value.real).ptr;
+    }
+    out_.append(buffer.data(), end);
     out_ += '\n';
   }
   std::string Finish() {
@@ -98,15 +143,22 @@ class Writer {
   void Reserve(std::size_t bytes) { out_.reserve(bytes); }
 
  private:
+  template <typename... Parts>
+  void Append(const Parts&... parts) {
+    (out_.append(parts), ...);
+  }
+
   bool openMetrics_;
   std::string out_;
 };
 
-// Gives a repeated label set a `copy` label so that every series is unique.
-void MarkCopies(std::vector<HostFigures>& hosts) {
-  std::map<std::string, int> seen;
+// Labels every host by its identity, giving a repeated one a `copy` label so
+// that every series is unique.
+void LabelHosts(std::vector<HostFigures>& hosts) {
+  std::unordered_map<std::string, int> seen;
   for (HostFigures& host : hosts) {
-    const int copy = ++seen[host.labels];
+    host.labels = "{address=\"" + EscapeLabelValue(host.identity) + "\"";
+    const int copy = ++seen[host.identity];
     if (copy > 1) host.labels += ",copy=\"" + std::to_string(copy) + "\"";
   }
 }
@@ -115,35 +167,59 @@ template <typename Value>
 void PerHost(Writer& w, const std::vector<HostFigures>& hosts, std::string_view name,
              std::string_view type, std::string_view help, Value value) {
   w.Family(name, type, help);
+  for (const HostFigures& host : hosts) w.Sample(name, host.labels, value(host));
+}
+
+void HostInfo(Writer& w, const std::vector<HostFigures>& hosts) {
+  w.Family("sentrel_host_info", "info",
+           "1 for every host on the list, with its name and description; join on address (and copy).");
   for (const HostFigures& host : hosts) {
-    if (const std::optional<std::string> text = value(host)) w.Sample(name, host.labels, *text);
+    const std::string more = ",name=\"" + EscapeLabelValue(host.name) + "\",description=\"" +
+                             EscapeLabelValue(host.description) + "\"";
+    w.Sample("sentrel_host_info", host.labels, Whole(1), more);
   }
 }
 
 void RttHistograms(Writer& w, const std::vector<HostFigures>& hosts) {
-  constexpr std::string_view kName = "sentrel_host_rtt_seconds";
-  w.Family(kName, "histogram",
-           "Round-trip times of the host's replies, in buckets bounded by its light thresholds.");
+  w.Family("sentrel_host_rtt_seconds", "histogram",
+           "Round-trip times of the host's replies, in fixed buckets from 100 us to 10 s.");
+  const auto& bounds = BucketLabels();
   for (const HostFigures& host : hosts) {
     const RttHistogram& h = host.rtt;
-    const std::string bucketLabels = host.labels + ",le=\"";
-    for (std::size_t i = 0; i < h.boundsMs.size(); ++i) {
-      // Equal thresholds would name one bucket twice; no time is negative.
-      if ((i > 0 && h.boundsMs[i] == h.boundsMs[i - 1]) || h.boundsMs[i] < 0) continue;
-      w.Sample("sentrel_host_rtt_seconds_bucket", bucketLabels + Number(Seconds(h.boundsMs[i])) + "\"",
-               std::to_string(h.cumulative[i]));
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+      w.Sample("sentrel_host_rtt_seconds_bucket", host.labels,
+               Whole(static_cast<int64_t>(h.cumulative[i])), bounds[i]);
     }
-    w.Sample("sentrel_host_rtt_seconds_bucket", bucketLabels + "+Inf\"", std::to_string(h.count));
-    w.Sample("sentrel_host_rtt_seconds_sum", host.labels, Number(Seconds(static_cast<int64_t>(h.sumMs))));
-    w.Sample("sentrel_host_rtt_seconds_count", host.labels, std::to_string(h.count));
+    w.Sample("sentrel_host_rtt_seconds_bucket", host.labels, Whole(static_cast<int64_t>(h.count)),
+             ",le=\"+Inf\"");
+    w.Sample("sentrel_host_rtt_seconds_sum", host.labels, Real(static_cast<double>(h.sumUs) / 1e6));
+    w.Sample("sentrel_host_rtt_seconds_count", host.labels, Whole(static_cast<int64_t>(h.count)));
   }
+}
+
+// The families every exporter's process reports, under their usual names.
+void ProcessUsageFamilies(Writer& w, const ProcessUsage& usage) {
+  auto one = [&w](std::string_view name, std::string_view type, std::string_view help, const Figure& value) {
+    if (value.kind == Figure::Kind::None) return;
+    w.Family(name, type, help);
+    w.Sample(name, {}, value);
+  };
+  one("process_cpu_seconds_total", "counter", "Total user and system CPU time spent in seconds.",
+      usage.cpuSeconds ? Real(*usage.cpuSeconds) : Absent());
+  one("process_open_fds", "gauge", "Number of open file descriptors.", WholeOr(usage.openFiles));
+  one("process_max_fds", "gauge", "Maximum number of open file descriptors.", WholeOr(usage.maxFiles));
+  one("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.", WholeOr(usage.virtualBytes));
+  one("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.", WholeOr(usage.residentBytes));
+  one("process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.",
+      usage.startTimeSeconds ? Real(*usage.startTimeSeconds) : Absent());
+  one("process_threads", "gauge", "Number of OS threads in the process.", WholeOr(usage.threads));
 }
 
 void ProcessFamilies(Writer& w, const ProcessFigures& process, std::size_t hostCount) {
   w.Family("sentrel_checks_running", "gauge", "1 while checks run, 0 while they are stopped.");
-  w.Sample("sentrel_checks_running", {}, process.checksRunning ? "1" : "0");
+  w.Sample("sentrel_checks_running", {}, Whole(process.checksRunning ? 1 : 0));
   w.Family("sentrel_hosts", "gauge", "Hosts on the list.");
-  w.Sample("sentrel_hosts", {}, std::to_string(hostCount));
+  w.Sample("sentrel_hosts", {}, Whole(static_cast<int64_t>(hostCount)));
 
   struct ActionRow {
     AlarmAction action;
@@ -156,7 +232,7 @@ void ProcessFamilies(Writer& w, const ProcessFigures& process, std::size_t hostC
                                     {AlarmAction::Program, "program", false},
                                     {AlarmAction::MessageBox, "box", false}};
   auto count = [&](AlarmDirection d, AlarmAction a, ActionResult r) {
-    return std::to_string(process.counters ? process.counters->AlarmActions(d, a, r) : 0);
+    return Whole(process.counters ? static_cast<int64_t>(process.counters->AlarmActions(d, a, r)) : 0);
   };
   w.Family("sentrel_alarms_total", "counter",
            "Alarm actions run, by direction, action and result (done: the desktop reports no result).");
@@ -177,10 +253,11 @@ void ProcessFamilies(Writer& w, const ProcessFigures& process, std::size_t hostC
   w.Family("sentrel_mail_transfers_total", "counter", "Mail transfers, by whether the server accepted the message.");
   for (const bool ok : {true, false}) {
     w.Sample("sentrel_mail_transfers_total", ok ? "{result=\"ok\"" : "{result=\"failed\"",
-             std::to_string(process.counters ? process.counters->MailTransfers(ok) : 0));
+             Whole(process.counters ? static_cast<int64_t>(process.counters->MailTransfers(ok)) : 0));
   }
   w.Family("sentrel_build_info", "info", "The running program's version.");
-  w.Sample("sentrel_build_info", "{version=\"" + EscapeLabelValue(process.version) + "\"", "1");
+  w.Sample("sentrel_build_info", "{version=\"" + EscapeLabelValue(process.version) + "\"", Whole(1));
+  ProcessUsageFamilies(w, process.usage);
 }
 
 // The weight ("q") of one entry of an Accept header; 1 when it has none.
@@ -234,40 +311,56 @@ std::string EscapeLabelValue(std::string_view value) {
   return escaped;
 }
 
+std::string HostIdentity(const HostEntry& host) {
+  return host.PingByIP ? host.HostIP.Get() : host.HostName.Get();
+}
+
 std::string RenderMetrics(const HostSnapshot& snapshot, const ProcessFigures& process,
                           ExpositionFormat format) {
   std::vector<HostFigures> hosts;
   hosts.reserve(snapshot.size());
   for (const auto& host : snapshot) hosts.push_back(ReadHost(*host));
-  MarkCopies(hosts);
+  LabelHosts(hosts);
 
   Writer w(format);
-  w.Reserve(2048 + hosts.size() * 2048);
+  w.Reserve(4096 + hosts.size() * 2560);
   ProcessFamilies(w, process, hosts.size());
-  auto integer = [](auto value) { return std::optional<std::string>(std::to_string(value)); };
-  auto seconds = [](const std::optional<double>& value) {
-    return value ? std::optional<std::string>(Number(*value)) : std::nullopt;
-  };
+  HostInfo(w, hosts);
   PerHost(w, hosts, "sentrel_host_up", "gauge", "1 when the host's last check was answered, 0 when it was lost.",
-          [](const HostFigures& h) { return h.up ? std::optional<std::string>(h.up == 1 ? "1" : "0") : std::nullopt; });
+          [](const HostFigures& h) { return WholeOr(h.up); });
   PerHost(w, hosts, "sentrel_host_state_code", "gauge",
           "The host's state: 0 answering, -1 not yet determined, else the status code of the failed check.",
-          [&](const HostFigures& h) { return integer(h.state); });
+          [](const HostFigures& h) { return Whole(h.state); });
   PerHost(w, hosts, "sentrel_host_enabled", "gauge", "1 when the host takes part in monitoring.",
-          [](const HostFigures& h) { return std::optional<std::string>(h.enabled ? "1" : "0"); });
-  PerHost(w, hosts, "sentrel_host_last_rtt_seconds", "gauge", "Round-trip time of the host's latest reply.",
-          [&](const HostFigures& h) { return seconds(h.lastRtt); });
+          [](const HostFigures& h) { return Whole(h.enabled ? 1 : 0); });
+  PerHost(w, hosts, "sentrel_host_last_rtt_seconds", "gauge",
+          "Round-trip time of the host's latest reply; absent while the host is lost.",
+          [](const HostFigures& h) { return SecondsOfUs(h.lastRttUs); });
   PerHost(w, hosts, "sentrel_host_rtt_average_seconds", "gauge",
-          "The host's running average round-trip time, as the list shows it.",
-          [&](const HostFigures& h) { return seconds(h.avgRtt); });
+          "The host's running average round-trip time, as the list shows it (whole milliseconds).",
+          [](const HostFigures& h) { return h.avgRttMs ? SecondsOfMs(*h.avgRttMs) : Absent(); });
+  PerHost(w, hosts, "sentrel_host_jitter_seconds", "gauge",
+          "Mean difference between consecutive replies' round trips, over the latest 16 pairs.",
+          [](const HostFigures& h) { return SecondsOfUs(h.jitterUs); });
+  PerHost(w, hosts, "sentrel_host_reply_ttl", "gauge", "TTL of the host's latest reply; absent while the host is lost.",
+          [](const HostFigures& h) { return WholeOr(h.replyTtl); });
   PerHost(w, hosts, "sentrel_host_requests_total", "counter", "Echo requests sent to the host.",
-          [&](const HostFigures& h) { return integer(h.requests); });
+          [](const HostFigures& h) { return Whole(static_cast<int64_t>(h.requests)); });
   PerHost(w, hosts, "sentrel_host_replies_total", "counter", "Echo replies received from the host.",
-          [&](const HostFigures& h) { return integer(h.replies); });
+          [](const HostFigures& h) { return Whole(static_cast<int64_t>(h.replies)); });
+  PerHost(w, hosts, "sentrel_host_consecutive_failures", "gauge",
+          "Echo requests to the host that failed in a row since its latest reply.",
+          [](const HostFigures& h) { return Whole(h.failures); });
+  PerHost(w, hosts, "sentrel_host_check_interval_seconds", "gauge",
+          "Seconds between the checks of a host checked always; absent for a host with a schedule.",
+          [](const HostFigures& h) { return WholeOr(h.intervalSeconds); });
   RttHistograms(w, hosts);
   PerHost(w, hosts, "sentrel_host_last_check_timestamp_seconds", "gauge",
           "When the host's latest echo result arrived, in seconds since 1970.",
-          [&](const HostFigures& h) { return seconds(h.lastCheck); });
+          [](const HostFigures& h) { return h.lastCheckMs ? SecondsOfMs(*h.lastCheckMs) : Absent(); });
+  PerHost(w, hosts, "sentrel_host_last_state_change_timestamp_seconds", "gauge",
+          "When the host last went from answering to lost or back, in seconds since 1970.",
+          [](const HostFigures& h) { return h.stateSinceMs ? SecondsOfMs(*h.stateSinceMs) : Absent(); });
   return w.Finish();
 }
 

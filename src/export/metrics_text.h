@@ -5,6 +5,7 @@
 
 #include "core/activity_counters.h"
 #include "core/host_list.h"
+#include "platform/process_usage.h"
 
 namespace sentrel {
 
@@ -22,16 +23,24 @@ struct ProcessFigures {
   bool checksRunning = false;
   const ActivityCounters* counters = nullptr;  // null: every count is 0
   std::string version;
+  ProcessUsage usage;  // the standard process_* families; unset figures are left out
 };
 
 // The label value as the exposition formats require it: backslash, double
 // quote and line feed escaped; bytes that are not UTF-8 replaced by U+FFFD.
 std::string EscapeLabelValue(std::string_view value);
 
-// One scrape's body. Every host is labelled address, name and description
-// (a host whose three labels repeat an earlier host's gets `copy` = 2, 3, ...
-// so that no series appears twice). Reads each host's figures once; any
-// thread, without waiting for the workers or the window thread.
+// The `address` label of a host: the address it is checked at, or for a
+// host checked by name that name, which stays while its address follows
+// the name server.
+std::string HostIdentity(const HostEntry& host);
+
+// One scrape's body. Every host's series carry only its `address` (a host
+// whose address repeats an earlier host's gets `copy` = 2, 3, ... so that no
+// series appears twice), so that renaming or describing a host never splits
+// them; sentrel_host_info carries name and description for joins. Reads each
+// host's figures once; any thread, without waiting for the workers or the
+// window thread.
 std::string RenderMetrics(const HostSnapshot& hosts, const ProcessFigures& process,
                           ExpositionFormat format);
 

@@ -9,10 +9,11 @@ namespace sentrel {
 
 namespace {
 
-uint32_t Milliseconds(std::chrono::steady_clock::duration elapsed) {
-  auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-  return static_cast<uint32_t>((std::max<int64_t>(us, 0) + 500) / 1000);
+int64_t Nanoseconds(std::chrono::steady_clock::duration elapsed) {
+  return std::max<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count(), 0);
 }
+uint32_t Milliseconds(int64_t ns) { return static_cast<uint32_t>((ns + 500'000) / 1'000'000); }
+uint32_t Microseconds(int64_t ns) { return static_cast<uint32_t>((ns + 500) / 1'000); }
 
 // The identifier travels little-endian; the kernel filter reads it high
 // byte first.
@@ -59,9 +60,9 @@ void PingProbe::RunLibrary() {
   }
   if (!OnEcho) return;
   if (replies == 1)
-    OnEcho(*this, reply.Status, reply.Address, reply.RoundTripTime, tag);
+    OnEcho(*this, reply.Status, reply.Address, reply.RoundTripTime, reply.RoundTripMicroseconds, tag);
   else
-    OnEcho(*this, kIpRequestTimedOut, targetAddress(), 0, tag);
+    OnEcho(*this, kIpRequestTimedOut, targetAddress(), 0, 0, tag);
 }
 
 bool PingProbe::EnsureRawSocket() {
@@ -85,7 +86,7 @@ void PingProbe::RunRaw() {
   if (targetAddress().IsV6() || !EnsureRawSocket()) {
     // Nothing can deliver a later event: a request that cannot be made is
     // reported as unanswered at once, like a failed library request.
-    if (request.handler) request.handler(*this, kIpRequestTimedOut, request.target, 0, request.tag);
+    if (request.handler) request.handler(*this, kIpRequestTimedOut, request.target, 0, 0, request.tag);
     return;
   }
   const uint16_t sequence = request.sequence;
@@ -144,10 +145,10 @@ void PingProbe::HandleReadable() {
       answered = std::move(*it);
       pending_.erase(it);
     }
+    const int64_t ns = Nanoseconds(now - answered.sent);
     if (answered.handler)
-      answered.handler(*this, kIpSuccess, IpAddress::V4(reply->address),
-                       Milliseconds(now - answered.sent),
-                       answered.tag);
+      answered.handler(*this, kIpSuccess, IpAddress::V4(reply->address), Milliseconds(ns),
+                       Microseconds(ns), answered.tag);
   }
 }
 
@@ -163,7 +164,7 @@ void PingProbe::HandleTimeout() {
     ScheduleTimer();
   }
   for (Pending& p : expired)
-    if (p.handler) p.handler(*this, kIpRequestTimedOut, p.target, 0, p.tag);
+    if (p.handler) p.handler(*this, kIpRequestTimedOut, p.target, 0, 0, p.tag);
 }
 
 }  // namespace sentrel

@@ -16,9 +16,10 @@ namespace sentrel {
 // OnEcho(sender, status, address, rtt, tag): status 0 = echo reply, 11010 =
 // no reply, else the IP status of the answer (e.g. 11013 from a router);
 // address = who answered, the target for 11010; rtt in ms, 0 for 11010;
+// rttUs the same round trip in microseconds (each rounded on its own);
 // tag = the probe's tag when the request was made.
 using EchoHandler = std::function<void(EchoProbe& sender, uint32_t status,
-                                       const IpAddress& address, uint32_t rtt,
+                                       const IpAddress& address, uint32_t rtt, uint32_t rttUs,
                                        const std::string& tag)>;
 
 // One echo request per Run.

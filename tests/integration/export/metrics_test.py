@@ -112,9 +112,8 @@ class Sentrel:
         return (int(status), body) if r.returncode == 0 else None
 
 
-def requests_of(body, name):
-    match = re.search(rb'^sentrel_host_requests_total\{[^\n]*name="' + name + rb'"[^\n]*\} (\d+)$',
-                      body, re.M)
+def requests_of(body, address):
+    match = re.search(rb'^sentrel_host_requests_total\{address="' + address + rb'"\} (\d+)$', body, re.M)
     return int(match.group(1)) if match else 0
 
 
@@ -156,7 +155,10 @@ def run_prometheus(sentrel, root, work):
             return {(r["metric"].get("site"), r["metric"].get("name")): float(r["value"][1])
                     for r in answer["data"]["result"]} if answer.get("status") == "success" else None
 
-        wait_for(30, lambda: query("sentrel_host_up") == {("a", "web-a"): 1, ("a", "dark-a"): 0,
+        def named(expr):  # series carry the address only; the name joins from the info
+            return query(f"{expr} * on (job, instance, address, copy) group_left (name) sentrel_host_info")
+
+        wait_for(30, lambda: named("sentrel_host_up") == {("a", "web-a"): 1, ("a", "dark-a"): 0,
                                                           ("a", "gone-a"): 1, ("b", "web-b"): 1,
                                                           ("b", "dark-b"): 0}, "sentrel_host_up per host")
         wait_for(30, lambda: query('ALERTS{alertname="SentrelHostDown",alertstate="firing"}')
@@ -167,9 +169,9 @@ def run_prometheus(sentrel, root, work):
         a.write_hosts([host_block("127.0.0.1", "web-a"), host_block("198.18.99.2", "dark-a")])
         a.start()
         since = time.time()
-        wait_for(30, lambda: (query('timestamp(sentrel_host_up{name="web-a"})') or {}).get(("a", "web-a"), 0) > since,
+        wait_for(30, lambda: (named('timestamp(sentrel_host_up{address="127.0.0.1"})') or {}).get(("a", "web-a"), 0) > since,
                  "a scraped again after its restart")
-        wait_for(10, lambda: query('sentrel_host_up{name="gone-a"}') == {}, "the deleted host went stale")
+        wait_for(10, lambda: query('sentrel_host_up{site="a",address="127.0.0.2"}') == {}, "the deleted host went stale")
         print("ok: up per host of both sites, SentrelHostDown firing, deleted host stale")
         return 0
     except Failure:
@@ -220,7 +222,7 @@ def run_hostile(sentrel, root, work):
     clients = []
     try:
         s.start()
-        before = requests_of(wait_for(10, s.scrape, "a first scrape")[1], b"web")
+        before = requests_of(wait_for(10, s.scrape, "a first scrape")[1], b"127.0.0.1")
         rss = s.rss_kib()
         home = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
         test_ns = os.open(f"/run/netns/{NS}", os.O_RDONLY)
@@ -256,7 +258,7 @@ def run_hostile(sentrel, root, work):
         # Idle clients are dropped after 5 s; then scrapes are served again.
         answer = wait_for(15, lambda: (lambda r: r if r and r[0] == 200 else None)(s.scrape(2)),
                           "a scrape after the hostile clients")
-        after = requests_of(answer[1], b"web")
+        after = requests_of(answer[1], b"127.0.0.1")
         grown = s.rss_kib() - rss
         if after < before + 3 or grown > 64 * 1024 or s.process.poll() is not None:
             raise Failure(f"requests {before} -> {after}, memory +{grown} KiB")

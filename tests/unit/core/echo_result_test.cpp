@@ -74,6 +74,30 @@ TEST_F(EchoResultTest, AverageIsARunningFigureThatRestartsAfterAFailedCheck) {
   EXPECT_EQ(host.LastRtt, 10);
 }
 
+TEST_F(EchoResultTest, EndpointFiguresKeepMicrosecondsAndTheTimeOfTheLastChange) {
+  OnEchoResult(host, services, 0, kAddress, 0, "mail server", 213);
+  EXPECT_EQ(host.LastReplyTime, 0);  // the list and the log keep whole ms
+  EXPECT_EQ(host.Counters.LastRttUs, 213);
+  EXPECT_EQ(host.Counters.RttSumUs, 213u);
+  EXPECT_EQ(host.Counters.DecidedUp, 1);
+  const int64_t upSince = host.Counters.DecidedSinceUnixMs;
+  EXPECT_GT(upSince, 0);
+  Reply(12);  // a probe without microseconds: its milliseconds count
+  EXPECT_EQ(host.Counters.RttSumUs, 12'213u);
+  EXPECT_EQ(host.Counters.DecidedSinceUnixMs, upSince);
+
+  host.Retries = 2;
+  Fail();  // not yet a loss: the host is still up
+  EXPECT_EQ(host.Counters.DecidedUp, 1);
+  Fail();
+  EXPECT_EQ(host.Counters.DecidedUp, 0);
+  host.Counters.DecidedSinceUnixMs = 1;
+  host.FailCount = 0;
+  Fail(kIpDestHostUnreachable);
+  Fail(kIpDestHostUnreachable);  // another code, the same outage
+  EXPECT_EQ(host.Counters.DecidedSinceUnixMs, 1);
+}
+
 TEST_F(EchoResultTest, WithRetriesOnlyTheLastFailureOfACheckChangesState) {
   host.Retries = 3;
   Check(0);

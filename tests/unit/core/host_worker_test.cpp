@@ -130,7 +130,9 @@ class ScheduledCheckTest : public ::testing::Test {
     host.HostIP.Set("127.0.0.1");
     host.HostName.Set("localhost");
     probe.OnEcho = [this](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
-                          const std::string& tag) { OnEchoResult(host, services, status, address, rtt, tag); };
+                          uint32_t rttUs, const std::string& tag) {
+      OnEchoResult(host, services, status, address, rtt, tag, rttUs);
+    };
   }
   void QueueFailures(int n) {
     for (int i = 0; i < n; ++i) env.library->Queue({std::nullopt, {}});
