@@ -113,7 +113,7 @@ class Monitor final : public HostListObserver {
 // How long leaving the program gives the alarms still on their way (one
 // whose trace was cut short, one whose mail is in flight) before the
 // channels close and abort what is left.
-inline constexpr std::chrono::milliseconds kLeaveAlarmGrace{1000};
+inline constexpr std::chrono::milliseconds kLeaveAlarmGrace{700};
 
 // The trace settings of a host, read once before a trace starts.
 struct TraceSettings {
