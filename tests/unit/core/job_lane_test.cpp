@@ -98,6 +98,7 @@ TEST(TransferQueueTest, TransfersRunOneAtATimeAndClosingEndsThemAll) {
   queue.Add(
       [&](std::stop_token stop) {
         started = true;
+        ui.Wake();
         return !WaitForStop(stop, 5s);
       },
       [&](bool ok) { ends.push_back(ok ? "stalled ok" : "stalled aborted"); });
