@@ -263,20 +263,19 @@ void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
 }
 
 AlarmTraceEnd AlarmTrace(HostEntry& host, const IcmpContext& icmp,
-                         std::chrono::milliseconds budget, std::stop_token stop) {
+                         std::chrono::milliseconds budget) {
   const std::string target = TraceTarget(host);
   host.TraceText.Set(TraceHeader(target));
   std::stop_source cut;
-  const std::stop_callback stopped(stop, [&cut] { cut.request_stop(); });
   // The deadline's own thread: the trace's request may wait far longer
-  // than the time left.
-  std::jthread deadline([&cut, budget](std::stop_token finished) {
-    std::mutex mutex;
-    std::condition_variable_any never;
+  // than the time left. A plain condition variable: a wait tied to a stop
+  // token can hang where the system has no futex.
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool traced = false;
+  std::thread deadline([&] {
     std::unique_lock lock(mutex);
-    if (!never.wait_for(lock, finished, budget, [] { return false; }) &&
-        !finished.stop_requested())
-      cut.request_stop();
+    if (!finished.wait_for(lock, budget, [&] { return traced; })) cut.request_stop();
   });
   const IcmpContext context = CuttableIcmpContext(icmp, cut.get_token());
   TraceProbe tracer(context);
@@ -295,7 +294,12 @@ AlarmTraceEnd AlarmTrace(HostEntry& host, const IcmpContext& icmp,
                                       : HopLine(hop, address, rtt);
   };
   tracer.Run();
-  deadline.request_stop();
+  {
+    std::lock_guard lock(mutex);
+    traced = true;
+  }
+  finished.notify_one();
+  deadline.join();
   AlarmTraceEnd end = AlarmTraceEnd::Complete;
   if (cut.stop_requested()) {
     text += kTraceCutLine;

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stop_token>
 #include <string>
 
 #include "common/ip_address.h"
@@ -120,10 +119,10 @@ enum class AlarmTraceEnd { Complete, Silent, CutShort };
 // The alarm trace on the calling thread, before the alarm is handed to the
 // window thread: TraceText gets the header and one line per hop, with the
 // host's trace settings, on a probe of its own over `icmp`. It ends after
-// kAlarmTraceSilentHops silent TTLs in a row, or when `budget` has passed
-// or `stop` is requested; either adds its closing line. Blocks until then.
+// kAlarmTraceSilentHops silent TTLs in a row, or when `budget` has passed;
+// either adds its closing line. Blocks until then. Ending the worker ends
+// it too, through the worker's echo context.
 AlarmTraceEnd AlarmTrace(HostEntry& host, const IcmpContext& icmp,
-                         std::chrono::milliseconds budget = kAlarmTraceBudget,
-                         std::stop_token stop = {});
+                         std::chrono::milliseconds budget = kAlarmTraceBudget);
 
 }  // namespace sentrel

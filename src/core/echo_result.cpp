@@ -34,10 +34,9 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
   ++tally->inFlight;
   const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
   if (set.RunTraceRoute) {
-    const AlarmTraceEnd end =
-        AlarmTrace(host, WorkerIcmpContext(services.icmp, services.ui), kAlarmTraceBudget, stop);
+    AlarmTrace(host, WorkerIcmpContext(services.icmp, services.ui));
     // Leaving the program mid-trace: the alarm goes out without it.
-    if (end == AlarmTraceEnd::CutShort && stop.stop_requested()) host.TraceText.Set({});
+    if (stop.stop_requested()) host.TraceText.Set({});
     if (direction == AlarmDirection::Loss && services.recorder)
       services.recorder->RecordTrace(HistoryHostOf(host), services.clock.Now(), host.TraceText.Get());
   }
