@@ -10,7 +10,14 @@ set(CMAKE_C_COMPILER ${mingw_triple}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${mingw_triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${mingw_triple}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triple})
+# SQLite and libmicrohttpd built for the target from Debian's sources by
+# scripts/windows-deps.sh; only that prefix's pkg-config files count here.
+get_filename_component(_sentrel_deps "${CMAKE_CURRENT_LIST_DIR}/../build/windows-deps" ABSOLUTE)
+set(SENTREL_WINDOWS_DEPS "${_sentrel_deps}" CACHE PATH
+    "Prefix of the libraries built for Windows by scripts/windows-deps.sh")
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triple} ${SENTREL_WINDOWS_DEPS})
+set(ENV{PKG_CONFIG_LIBDIR} "${SENTREL_WINDOWS_DEPS}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

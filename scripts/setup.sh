@@ -17,8 +17,23 @@ packages=(
   libmicrohttpd-dev prometheus curl
   libssl-dev openssl libcurl4-openssl-dev zlib1g-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix googletest wine wine64
+  g++-mingw-w64-x86-64-posix googletest wine wine64 wixl
 )
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+# The Windows build compiles SQLite and libmicrohttpd for its target from
+# Debian's source packages (scripts/windows-deps.sh), which apt-get source
+# fetches from a deb-src entry.
+src_list=/etc/apt/sources.list.d/sentrel-src.sources
+if [ ! -f "$src_list" ]; then
+  . /etc/os-release
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$VERSION_CODENAME" | $SUDO tee "$src_list" >/dev/null
+  $SUDO apt-get update
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,9 +41,6 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi

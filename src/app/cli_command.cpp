@@ -6,6 +6,7 @@
 #include "core/host_list.h"
 #include "export/listen_address.h"
 #include "history/history_time.h"
+#include "platform/terminal.h"
 
 namespace sentrel {
 
@@ -25,6 +26,10 @@ constexpr CommandWord kCommands[] = {
     {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
     {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
     {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
+    {"--mail-test", Kind::MailTest, true},
+    {"--install-service", Kind::InstallService, false},
+    {"--uninstall-service", Kind::UninstallService, false},
+    {"--service", Kind::Service, false},
 };
 
 const CommandWord* FindCommand(const std::string& arg) {
@@ -74,6 +79,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
       if (!value(v)) return fail(arg + " needs a value");
       if (c->kind == Kind::Add || c->kind == Kind::Trace) {
         if (v.empty()) return fail(arg + " needs a host address or name");
+        cmd.address = v;
+      } else if (c->kind == Kind::MailTest) {
+        if (v.empty()) return fail(arg + " needs a mail address");
         cmd.address = v;
       } else if (c->kind == Kind::History || c->kind == Kind::HistoryCsv) {
         // A row of the list, or the address or name of a host that has left
@@ -131,8 +139,9 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
   if (cmd.ping && cmd.kind != Kind::Headless && cmd.kind != Kind::Window) {
     return fail("--ping goes with --headless");
   }
-  if (cmd.metrics && cmd.kind != Kind::Headless) {
-    return fail("--metrics goes with --headless");
+  if (cmd.metrics && cmd.kind != Kind::Headless && cmd.kind != Kind::InstallService &&
+      cmd.kind != Kind::Service) {
+    return fail("--metrics goes with --headless and --install-service");
   }
   return cmd;
 }
@@ -140,12 +149,15 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
 std::string CliUsage() {
   return "Usage: sentrel [COMMAND] [-sl]\n"
          "\n"
-         "Without a command Sentrel runs its monitoring engine as with --headless.\n"
+         "Without a command Sentrel opens its window; a build without one (the\n"
+         "Windows build) says so and points to --headless.\n"
          "\n"
          "  --headless [--ping] [--metrics ADDRESS:PORT]\n"
          "                        run the monitoring engine without a window; every\n"
          "                        log line also goes to standard output, message\n"
-         "                        boxes to standard error; SIGINT or SIGTERM stops it.\n"
+         "                        boxes to standard error; SIGINT or SIGTERM stops it\n"
+         "                        (on Windows Ctrl+C, closing the console, logoff,\n"
+         "                        shutdown or taskkill without /F).\n"
          "                        Checks start when they were running at the last\n"
          "                        stop, or with --ping.\n"
          "  --metrics ADDRESS:PORT  with --headless: serve Prometheus metrics there\n"
@@ -172,6 +184,17 @@ std::string CliUsage() {
          "  --history-csv ROW [--since DATE]\n"
          "                        the host's minute rows as CSV (minutes are kept\n"
          "                        14 days, hours 2 years, outages always)\n"
+         "  --mail-test ADDRESS   send a test message to ADDRESS through the mail\n"
+         "                        options and print the encryption and login used,\n"
+         "                        or why it was not sent (exit code 1)\n"
+         "  --install-service [--metrics ADDRESS:PORT]\n"
+         "                        Windows: install the service \"Sentrel\", which runs\n"
+         "                        the monitoring engine with the system, checks\n"
+         "                        running, for the account it runs as (its log in\n"
+         "                        that account's data folder); needs an administrator.\n"
+         "                        Pausing the service stops the checks, continuing\n"
+         "                        starts them again; stopping it saves as --headless does\n"
+         "  --uninstall-service   Windows: stop and remove that service\n"
          "  --help                print this text\n"
          "  -sl, /sl              write the mail transfer log smtp.log\n"
          "\n"
@@ -180,7 +203,7 @@ std::string CliUsage() {
 }
 
 int RefuseCommand(std::FILE* err, const std::string& message, int code) {
-  std::fprintf(err, "sentrel: %s\n", message.c_str());
+  WriteTerminalText(err, "sentrel: " + message + "\n");
   return code;
 }
 

@@ -17,12 +17,15 @@ class HostList;
 // What the operator asked for on the command line.
 struct CliCommand {
   enum class Kind {
-    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv
+    Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
+    MailTest, InstallService, UninstallService, Service
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
-  std::optional<std::string> metrics;  // --metrics ADDRESS:PORT ("" = no endpoint)
-  std::string address;       // --add ADDRESS, --trace HOST; --history HOST not on the list
+  // --metrics ADDRESS:PORT ("" = no endpoint), also for the service
+  std::optional<std::string> metrics;
+  // --add ADDRESS, --trace HOST, --mail-test ADDRESS; --history HOST not on the list
+  std::string address;
   std::string name;          // --name
   std::string desc;          // --desc
   int32_t interval = 0;      // --interval SECONDS; 0 = keep the seeded value

@@ -2,6 +2,7 @@
 
 #include "platform/program_start.h"
 #include "platform/system_sound.h"
+#include "platform/terminal.h"
 
 namespace sentrel {
 
@@ -28,8 +29,7 @@ std::string WithoutLineEnd(std::string text) {
 
 void HeadlessDesktop::Line(const std::string& text) {
   std::lock_guard lock(mutex_);
-  std::fprintf(errors_, "%s\n", text.c_str());
-  std::fflush(errors_);
+  WriteTerminalText(errors_, text + "\n");
 }
 
 MessageResult HeadlessDesktop::ShowMessage(const std::string& text, const std::string& caption,
@@ -70,8 +70,7 @@ void StdoutLogPane::Append(const std::string& text) {
     if (c != '\r') lines += c;
   }
   if (lines.empty() || lines.back() != '\n') lines += '\n';
-  std::fwrite(lines.data(), 1, lines.size(), out_);
-  std::fflush(out_);
+  WriteTerminalText(out_, lines);
 }
 
 }  // namespace sentrel

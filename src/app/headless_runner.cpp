@@ -26,6 +26,7 @@
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
 #include "platform/stop_requests.h"
+#include "platform/terminal.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
 
@@ -45,11 +46,12 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
   const HostList& hosts = monitor.Hosts();
   std::size_t enabled = 0;
   for (std::size_t row = 0; row < hosts.Count(); ++row) enabled += hosts.Host(row).Enabled ? 1 : 0;
-  std::printf("Sentrel without a window: %zu host(s), %zu enabled. Checks %s.\n", hosts.Count(),
-              enabled, monitor.Pinging() ? "are running" : "are stopped (start with --ping)");
-  std::printf("Events go here%s%s. Ctrl+C or SIGTERM stops it.\n",
-              logPath.empty() ? "" : " and to ", logPath.c_str());
-  std::fflush(stdout);
+  const std::string checks = monitor.Pinging() ? "are running" : "are stopped (start with --ping)";
+  const std::string where = logPath.empty() ? std::string() : " and to " + logPath;
+  WriteTerminalText(stdout, "Sentrel without a window: " + std::to_string(hosts.Count()) +
+                                " host(s), " + std::to_string(enabled) + " enabled. Checks " +
+                                checks + ".\nEvents go here" + where +
+                                ". Ctrl+C or SIGTERM stops it.\n");
 }
 
 }  // namespace
@@ -57,10 +59,11 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
 int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
-  StopRequests stopRequests([&] {
+  const auto requestStop = [&] {
     stop = true;
     ui.Wake();
-  });
+  };
+  StopRequests stopRequests(requestStop);
 
   InstanceLock lock;
   if (!lock.TryAcquire()) {
@@ -106,9 +109,14 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
   Monitor monitor(services);
   monitor.SetPinging(pinging);
+  if (runOptions.service) {
+    runOptions.service({requestStop, [&ui, &monitor](bool paused) {
+                          ui.Post([&monitor, paused] { monitor.SetPinging(!paused); });
+                        }});
+  }
   monitor.LoadHosts();
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
@@ -128,6 +136,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     }
   }
 
+  if (runOptions.service) runOptions.service({});
   metrics.Stop();
   monitor.Shutdown();
   // Alarms that were due still go out, for a moment; then a transfer that

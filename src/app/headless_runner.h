@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/service.h"
+
 namespace sentrel {
 
 struct HeadlessRunOptions {
@@ -10,9 +12,13 @@ struct HeadlessRunOptions {
   std::string programFolder;  // fallback folder of smtp.log
   // --metrics ADDRESS:PORT, in place of the MetricsListen option for this run.
   std::optional<std::string> metricsListen;
+  // Set when the run is a service's work: receives the steps that stop the
+  // run and pause or resume its checks, and empty steps before it ends.
+  ServiceStepsSink service;
 };
 
-// Runs the monitoring engine without a window until SIGINT or SIGTERM: the
+// Runs the monitoring engine without a window until SIGINT or SIGTERM (or a
+// stop request of the system or the service control manager): the
 // options and "isPinging" from the registry file, the hosts from the data
 // folder, the event log (every line also on standard output), the status
 // message once a minute. On the signal the workers are ended, a modified

@@ -16,6 +16,7 @@
 #include "history/history_time.h"
 #include "history/period_figures.h"
 #include "probes/address.h"
+#include "platform/terminal.h"
 
 namespace sentrel {
 
@@ -40,12 +41,12 @@ std::string FiguresText(const PeriodFigures& f) {
           std::to_string(t.sent - t.received) + " of " + std::to_string(t.sent) +
           " requests without reply)\n";
   if (t.received > 0) {
-    text += "Round trip    min " + std::to_string(t.rttMin) + " ms, average " +
-            Figure(t.AverageRtt(), "%.1f") + " ms, max " + std::to_string(t.rttMax) + " ms\n";
+    text += "Round trip    min " + std::to_string(t.RttMinMs()) + " ms, average " +
+            Figure(t.AverageRttMs(), "%.1f") + " ms, max " + std::to_string(t.RttMaxMs()) + " ms\n";
   } else {
     text += "Round trip    -\n";
   }
-  text += "Jitter        " + Figure(t.Jitter(), "%.1f ms") + "\n";
+  text += "Jitter        " + Figure(t.JitterMs(), "%.1f ms") + "\n";
   text += "Outages       " + std::to_string(f.outages) + ", " + DurationText(f.outageSeconds) +
           " in all\n";
   return text;
@@ -128,8 +129,7 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
                            SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
                            "\n\n" + FiguresText(period.figures) + "\n" +
                            TimelineText(period.outages, period.toSecond);
-  const std::string shown = TextForCodePage(text, context.terminalCodePage);
-  std::fwrite(shown.data(), 1, shown.size(), context.out);
+  WriteTerminalText(context.out, TextForCodePage(text, context.terminalCodePage));
   return 0;
 }
 

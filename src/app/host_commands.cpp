@@ -8,6 +8,7 @@
 #include "core/monitor.h"
 #include "platform/instance_lock.h"
 #include "probes/address.h"
+#include "platform/terminal.h"
 
 namespace sentrel {
 
@@ -93,10 +94,9 @@ int ListHosts(const HostCommandContext& context) {
     const std::string line = head + Column(host.HostIP.Get(), 15) + "  " +
                              Column(host.HostName.Get(), 24) + "  " +
                              Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
-    const std::string shown = TextForCodePage(line, context.terminalCodePage);
-    std::fwrite(shown.data(), 1, shown.size(), context.out);
+    WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   }
-  if (list.Empty()) std::fprintf(context.err, "No hosts in %s\n", context.dataFolder.c_str());
+  if (list.Empty()) WriteTerminalText(context.err, "No hosts in " + context.dataFolder + "\n");
   return 0;
 }
 
@@ -147,9 +147,7 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
   LoadHosts(list, context.dataFolder);
   const auto settings = list.CreateHostFromDefault();
   TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
-    const std::string shown = TextForCodePage(line, context.terminalCodePage);
-    std::fwrite(shown.data(), 1, shown.size(), context.out);
-    std::fflush(context.out);
+    WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   });
   return 0;
 }

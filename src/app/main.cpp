@@ -7,6 +7,7 @@
 #include "app/headless_runner.h"
 #include "app/history_commands.h"
 #include "app/host_commands.h"
+#include "app/mail_test_command.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "gui/window_program.h"
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
+#include "platform/service.h"
 #include "platform/sockets.h"
 #include "platform/terminal.h"
 #include "probes/icmp_mode.h"
@@ -38,13 +40,16 @@ std::string DataFolderFromOptions() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SetCommandLine(argc, argv);
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  std::vector<const char*> commandLine{argc > 0 ? argv[0] : "sentrel"};
+  for (const std::string& argument : arguments) commandLine.push_back(argument.c_str());
+  SetCommandLine(static_cast<int>(commandLine.size()), commandLine.data());
   const int terminal = CodePageOfCharset(TerminalCharset());
-  const CliCommand command =
-      ParseCliCommand(std::vector<std::string>(argv + 1, argv + argc), terminal);
+  const CliCommand command = ParseCliCommand(arguments, terminal);
   if (!command.error.empty()) {
-    std::fprintf(stderr, "sentrel: %s (sentrel --help lists the commands)\n",
-                 command.error.c_str());
+    WriteTerminalText(stderr, TextForCodePage("sentrel: " + command.error +
+                                                  " (sentrel --help lists the commands)\n",
+                                              terminal));
     return 2;
   }
 
@@ -52,12 +57,40 @@ int main(int argc, char** argv) {
   HeadlessDesktop desktop;
   switch (command.kind) {
     case Kind::Help:
-      std::fputs(CliUsage().c_str(), stdout);
+      WriteTerminalText(stdout, CliUsage());
       return 0;
     case Kind::Window:
       return RunWindowProgram({argc, argv, GetProgramFolder()});
     case Kind::Headless:
-      return RunHeadless({command.ping, GetProgramFolder(), command.metrics});
+      return RunHeadless({command.ping, GetProgramFolder(), command.metrics, {}});
+    case Kind::InstallService: {
+      // The service always checks: it runs unattended, and pausing it is
+      // the way to stop its checks.
+      std::string serviceCommand = "--service";
+      if (command.metrics) serviceCommand += " --metrics \"" + *command.metrics + "\"";
+      const std::string error = InstallService(serviceCommand);
+      if (!error.empty()) return RefuseCommand(stderr, error, 1);
+      WriteTerminalText(stdout,
+                        "The service Sentrel is installed and starts with the system; "
+                        "\"net start Sentrel\" starts it now.\n");
+      return 0;
+    }
+    case Kind::UninstallService: {
+      const std::string error = UninstallService();
+      if (!error.empty()) return RefuseCommand(stderr, error, 1);
+      WriteTerminalText(stdout, "The service Sentrel is removed; its data stays.\n");
+      return 0;
+    }
+    case Kind::Service: {
+      const auto code = RunAsService([&](const ServiceStepsSink& steps) {
+        return RunHeadless({true, GetProgramFolder(), command.metrics, steps});
+      });
+      if (code) return *code;
+      return RefuseCommand(stderr,
+                           "--service is for the service control manager; "
+                           "sentrel --headless runs the engine here",
+                           2);
+    }
     case Kind::List:
       return ListHosts({DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Add:
@@ -69,6 +102,8 @@ int main(int argc, char** argv) {
     case Kind::HistoryCsv:
       return ShowHistory(command,
                          {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
+    case Kind::MailTest:
+      return RunMailTest({command.address, GetProgramFolder(), stdout, stderr});
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);

@@ -3,6 +3,9 @@
 #include <functional>
 #include <string>
 
+#include "notify/mail_result.h"
+#include "settings/options.h"
+
 namespace sentrel {
 
 // The notification channels as the alarms and the status message use them,
@@ -27,6 +30,20 @@ class AlarmChannels {
                          const std::string& subject, std::function<void(bool accepted)> done) {
     const bool accepted = SendMail(to, body, subject);
     if (done) done(accepted);
+  }
+  // The mail test of the dialogs: one mail through the SMTP settings of
+  // `options` (the values being edited, not yet stored), with the
+  // encryption and authentication it used or why it failed. Channels that
+  // know no more than SendMail tells report only accepted or not.
+  virtual MailResult TestMail(const ROptions& options, const std::string& to,
+                              const std::string& body, const std::string& subject) {
+    (void)options;
+    MailResult result;
+    if (SendMail(to, body, subject)) {
+      result.status = MailStatus::kAccepted;
+      result.failure = MailFailure::kNone;
+    }
+    return result;
   }
   // True once the program is leaving: an alarm drops the actions that would
   // follow its mail.

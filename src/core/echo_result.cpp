@@ -82,16 +82,16 @@ std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address,
 
 void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
                   const IpAddress& address, uint32_t rtt, const std::string& tag,
-                  std::optional<uint32_t> rttUs) {
+                  std::optional<EchoDetail> measured) {
   const std::stop_token stop = CurrentWorkerStopToken();
   const DateTime now = services.clock.Now();
   const bool reply = status == 0;
-  const uint32_t microseconds = reply ? rttUs.value_or(rtt * 1000) : 0;
+  const uint32_t microseconds = !reply ? 0 : measured ? measured->rttUs : rtt * 1000;
   const int64_t unixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
 
-  CountEcho(host.Counters, status, microseconds, unixMs);
+  CountEcho(host.Counters, status, microseconds, unixMs, measured ? measured->ttl : -1);
   host.StatusStr.Set({});
   host.LastRtt = static_cast<int32_t>(rtt);
   host.LastCheck = now;
@@ -129,7 +129,7 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
   // %Loss% and %Outage% already count this result.
   if (services.recorder) {
     services.recorder->Record(
-        {HistoryHostOf(host), now, status, rtt, decides, state, host.PrevState.load()});
+        {HistoryHostOf(host), now, status, rtt, decides, state, host.PrevState.load(), microseconds});
   }
   const int32_t detail = services.options.LogDetail;
   if ((detail == 2 || (detail == 1 && changed)) && decides) {

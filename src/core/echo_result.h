@@ -8,6 +8,7 @@
 #include "core/date_text.h"
 #include "core/host_entry.h"
 #include "core/monitor_services.h"
+#include "probes/ping_probe.h"
 
 namespace sentrel {
 
@@ -21,11 +22,12 @@ std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address,
 // that raised the event. The log line and the alarm are handed to the window
 // thread and waited for; on a worker that is being ended they are dropped.
 // The alarm trace runs on the calling thread before the alarm is handed on.
-// `rttUs` is the round trip in microseconds where the probe measured it
-// finer than `rtt` (ms); the endpoint and the history keep that resolution.
+// `detail` is what the probe measured beyond `rtt` (ms): the round trip in
+// microseconds, which the endpoint and the history keep, and the reply's
+// TTL. Without it the milliseconds count.
 void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t status,
                   const IpAddress& address, uint32_t rtt, const std::string& tag,
-                  std::optional<uint32_t> rttUs = std::nullopt);
+                  std::optional<EchoDetail> detail = std::nullopt);
 
 // The light of an answering host, 1..4: the first of LightTimes that LastRtt
 // does not exceed; 1 when it exceeds them all.

@@ -21,8 +21,8 @@ EchoHandler ResultHandlerOf(HostEntry& host, const MonitorServices& services) {
   HostEntry* h = &host;
   const MonitorServices* s = &services;
   return [h, s](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
-                uint32_t rttUs, const std::string& tag) {
-    OnEchoResult(*h, *s, status, address, rtt, tag, rttUs);
+                const EchoDetail& detail, const std::string& tag) {
+    OnEchoResult(*h, *s, status, address, rtt, tag, detail);
   };
 }
 

@@ -46,16 +46,49 @@ void NotifyAlarmChannels::StartMail(const std::string& to, const std::string& bo
                                     const std::string& subject,
                                     std::function<void(bool accepted)> done) {
   // A copy: the options dialog may change the options while the mail goes.
+  Transfer(ROptions(options_), to, body, subject,
+           [done = std::move(done)](const MailResult& result) {
+             if (done) done(result.Accepted());
+           });
+}
+
+MailResult NotifyAlarmChannels::TestMail(const ROptions& options, const std::string& to,
+                                         const std::string& body, const std::string& subject) {
+  struct Outcome {
+    bool ended = false;
+    MailResult result;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  outcome->result.status = MailStatus::kRetryable;
+  outcome->result.reason = "transfer aborted";
+  Transfer(options, to, body, subject, [this, outcome](const MailResult& result) {
+    outcome->ended = true;
+    outcome->result = result;
+    ui_.Post([] {});
+  });
+  ui_.ServeUntil([&outcome] { return outcome->ended; });
+  return outcome->result;
+}
+
+void NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
+                                   const std::string& body, const std::string& subject,
+                                   std::function<void(const MailResult&)> done) {
+  // Filled on the transfer's thread, read on the window thread once it has
+  // reported back.
+  auto result = std::make_shared<MailResult>();
+  result->status = MailStatus::kRetryable;
+  result->reason = "transfer aborted";
   transfers_.Add(
-      [this, options = options_, to, body, subject](std::stop_token stop) {
+      [this, result, options, to, body, subject](std::stop_token stop) {
         HandOffDesktop desktop(desktop_, ui_, stop);
         const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                                   mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-        return sentrel::SendMail(options, context, to, body, subject, stop);
+        *result = sentrel::SendMail(options, context, to, body, subject, stop);
+        return result->Accepted();
       },
-      [this, done = std::move(done)](bool accepted) {
-        if (counters_) counters_->CountMailTransfer(accepted);
-        if (done) done(accepted);
+      [this, result, done = std::move(done)](bool) {
+        if (counters_) counters_->CountMailTransfer(result->Accepted());
+        if (done) done(*result);
       });
 }
 

@@ -17,8 +17,8 @@ namespace sentrel {
 // The channels of the program: e-mail through the options' SMTP server and
 // the messenger datagram. A mail transfer (with its dial-up wait) runs on a
 // helper thread and reports back to the window thread, which never waits
-// for it; transfers never overlap. Every mail transfer, alarm or not, is counted in `counters` when
-// given. Every reference must outlive this object.
+// for it; transfers never overlap. Every mail transfer, alarm or not, is
+// counted in `counters` when given. Every reference must outlive this object.
 class NotifyAlarmChannels final : public AlarmChannels {
  public:
   NotifyAlarmChannels(const ROptions& options, const MailContext& mail, Desktop& desktop,
@@ -33,6 +33,11 @@ class NotifyAlarmChannels final : public AlarmChannels {
                 const std::string& subject) override;
   void StartMail(const std::string& to, const std::string& body, const std::string& subject,
                  std::function<void(bool accepted)> done) override;
+  // Through the same queue as every other transfer, with `options` in
+  // place of the program's; returns when it has ended, serving the window
+  // thread meanwhile.
+  MailResult TestMail(const ROptions& options, const std::string& to, const std::string& body,
+                      const std::string& subject) override;
   bool Leaving() const override { return transfers_.Closed(); }
 
   // Any thread: the program is leaving. A transfer in progress is aborted
@@ -45,6 +50,10 @@ class NotifyAlarmChannels final : public AlarmChannels {
   const ROptions& options_;
   const MailContext& mail_;
   Desktop& desktop_;
+  // Queues the transfer; `done` gets its result on the window thread.
+  void Transfer(const ROptions& options, const std::string& to, const std::string& body,
+                const std::string& subject, std::function<void(const MailResult&)> done);
+
   UiThread& ui_;
   EventLog& log_;
   MessengerSettings messenger_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/date_time.h"
@@ -32,6 +33,9 @@ struct ResultRecord {
   bool decides = false;
   int32_t state = -1;      // State after the result
   int32_t prevState = -1;  // PrevState: -1 for the first result since checks (re)started
+  // The round trip in microseconds where the probe measured it that finely;
+  // the history keeps that resolution.
+  std::optional<uint32_t> rttUs = std::nullopt;
 };
 
 // The history store as the result path sees it. Called on the host workers

@@ -86,6 +86,13 @@ std::optional<Ipv6> ParseIpv6(std::string_view text) {
   return bytes;
 }
 
+bool IsMapped(const Ipv6& bytes) {
+  for (std::size_t i = 0; i < 10; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return bytes[10] == 0xFF && bytes[11] == 0xFF;
+}
+
 std::string DottedText(const Ipv4& bytes) {
   return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) +
          "." + std::to_string(bytes[3]);
@@ -103,10 +110,7 @@ bool ListenAddress::Loopback() const {
   const Ipv6 loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
   if (*bytes == loopback) return true;
   // ::ffff:127.x.y.z, an IPv4 loopback address in IPv6 form.
-  for (std::size_t i = 0; i < 10; ++i) {
-    if ((*bytes)[i] != 0) return false;
-  }
-  return (*bytes)[10] == 0xFF && (*bytes)[11] == 0xFF && (*bytes)[12] == 127;
+  return IsMapped(*bytes) && (*bytes)[12] == 127;
 }
 
 std::string ListenAddress::Text() const {
@@ -163,6 +167,15 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
   if (listen.ipv6 ? !ParseIpv6(listen.address) : !ParseIpv4(listen.address)) {
     error = quoted + ": not a numeric " + (listen.ipv6 ? "IPv6" : "IPv4") + " address";
     return std::nullopt;
+  }
+  // An IPv4 address in IPv6 form (::ffff:a.b.c.d) is listened on as the
+  // IPv4 address it names: an IPv6-only socket could never bind it.
+  if (listen.ipv6) {
+    const Ipv6 bytes = *ParseIpv6(listen.address);
+    if (IsMapped(bytes)) {
+      listen.ipv6 = false;
+      listen.address = DottedText({bytes[12], bytes[13], bytes[14], bytes[15]});
+    }
   }
   // Decimal throughout, as everywhere else: "010" is ten, never eight.
   if (!listen.ipv6) listen.address = DottedText(*ParseIpv4(listen.address));

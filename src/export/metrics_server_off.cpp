@@ -1,5 +1,7 @@
 #include "export/metrics_server.h"
 
+#include "export/connection_deadlines.h"
+
 #include <utility>
 
 namespace sentrel {

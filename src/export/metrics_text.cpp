@@ -290,6 +290,24 @@ ExpositionFormat FormatForAccept(std::string_view accept) {
                                                    : ExpositionFormat::Prometheus004;
 }
 
+bool AcceptsGzip(std::string_view acceptEncoding) {
+  double gzip = -1.0;
+  double any = -1.0;
+  while (!acceptEncoding.empty()) {
+    const std::size_t comma = acceptEncoding.find(',');
+    const std::string entry = AsciiLower(TrimBlanksView(acceptEncoding.substr(0, comma)));
+    acceptEncoding = comma == std::string_view::npos ? std::string_view() : acceptEncoding.substr(comma + 1);
+    const std::string_view coding = TrimBlanksView(std::string_view(entry).substr(0, entry.find(';')));
+    if (coding == "gzip" || coding == "x-gzip") {
+      gzip = std::max(gzip, WeightOf(entry));
+    } else if (coding == "*") {
+      any = std::max(any, WeightOf(entry));
+    }
+  }
+  // A coding named outright outweighs the wildcard, "gzip;q=0" included.
+  return gzip >= 0.0 ? gzip > 0.0 : any > 0.0;
+}
+
 const char* ContentTypeOf(ExpositionFormat format) {
   return format == ExpositionFormat::OpenMetrics100
              ? "application/openmetrics-text; version=1.0.0; charset=utf-8"

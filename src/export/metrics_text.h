@@ -15,6 +15,9 @@ enum class ExpositionFormat { Prometheus004, OpenMetrics100 };
 // application/openmetrics-text with a weight at least that of every other
 // type it names, else the Prometheus text format 0.0.4.
 ExpositionFormat FormatForAccept(std::string_view accept);
+// Whether an Accept-Encoding header lets the answer be gzip-compressed:
+// gzip (or x-gzip, or *) with a weight above 0.
+bool AcceptsGzip(std::string_view acceptEncoding);
 // The Content-Type header of a body in `format`.
 const char* ContentTypeOf(ExpositionFormat format);
 

@@ -12,9 +12,14 @@ MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounter
   };
 }
 
-MetricsNotice LogMetricsNotice(EventLog& log, const Clock& clock) {
-  return [&log, &clock](const std::string& text) {
-    log.Write(DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n");
+MetricsNotice LogMetricsNotice(EventLog& log, const Clock& clock, UiThread& ui) {
+  return [&log, &clock, &ui](const std::string& text) {
+    const std::string line = DateTimeText(clock.Now(), DateTextFormats{}) + " " + text + "\r\n";
+    if (ui.IsUiThread()) {
+      log.Write(line);
+    } else {
+      ui.Post([&log, line] { log.Write(line); });
+    }
   };
 }
 

@@ -4,6 +4,7 @@
 #include "core/activity_counters.h"
 #include "core/event_log.h"
 #include "core/monitor.h"
+#include "core/ui_thread.h"
 #include "export/metrics_server.h"
 
 namespace sentrel {
@@ -14,7 +15,8 @@ namespace sentrel {
 MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters);
 
 // The endpoint's notices as event log lines with the date and time in
-// front. `log` and `clock` must outlive the server.
-MetricsNotice LogMetricsNotice(EventLog& log, const Clock& clock);
+// front, written on the window thread (a retry reports from a thread of its
+// own). `log`, `clock` and `ui` must outlive the server.
+MetricsNotice LogMetricsNotice(EventLog& log, const Clock& clock, UiThread& ui);
 
 }  // namespace sentrel

@@ -43,7 +43,7 @@ void HistoryGraph::SetData(GraphData shown) {
   for (const Bucket& b : data_.buckets) {
     if (b.stats.received > 0) highest = std::max(highest, b.stats.rttMax);
   }
-  axis_ = RoundTripAxis(static_cast<double>(highest));
+  axis_ = RoundTripAxis(static_cast<double>(highest) / 1000.0);
   setAccessibleDescription(
       QString("%1 stretches with data").arg(static_cast<qlonglong>(data_.buckets.size())));
   update();
@@ -148,15 +148,15 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
     const double left = x(b.startMinute);
     const double right = x(b.EndMinute());
     // The average as steps, so that a lone stretch shows as a short line.
-    const double mean = y(*b.stats.AverageRtt());
+    const double mean = y(*b.stats.AverageRttMs());
     if (upper.empty()) {
       average.moveTo(left, mean);
     } else {
       average.lineTo(left, mean);
     }
     average.lineTo(right, mean);
-    const double top = y(static_cast<double>(b.stats.rttMax));
-    const double bottom = y(static_cast<double>(b.stats.rttMin));
+    const double top = y(static_cast<double>(b.stats.rttMax) / 1000.0);
+    const double bottom = y(static_cast<double>(b.stats.rttMin) / 1000.0);
     upper.insert(upper.end(), {QPointF(left, top), QPointF(right, top)});
     lower.insert(lower.end(), {QPointF(left, bottom), QPointF(right, bottom)});
   }

@@ -263,11 +263,11 @@ void HistoryWindow::ShowFigures(const PeriodFigures& f) {
                                                  .replace("%1", QString::number(t.sent - t.received))
                                                  .replace("%2", QString::number(t.sent))
                                        : QString("-"));
-  figures_["Average"]->setText(Number(t.AverageRtt(), " ms"));
-  figures_["Jitter"]->setText(Number(t.Jitter(), " ms"));
+  figures_["Average"]->setText(Number(t.AverageRttMs(), " ms"));
+  figures_["Jitter"]->setText(Number(t.JitterMs(), " ms"));
   figures_["Range"]->setText(t.received > 0 ? QString("%1 - %2 ms")
-                                                  .arg(static_cast<qlonglong>(t.rttMin))
-                                                  .arg(static_cast<qlonglong>(t.rttMax))
+                                                  .arg(static_cast<qlonglong>(t.RttMinMs()))
+                                                  .arg(static_cast<qlonglong>(t.RttMaxMs()))
                                             : QString("-"));
   figures_["Outages"]->setText(QString::number(f.outages));
   figures_["Outage time"]->setText(Text(DurationText(static_cast<double>(f.outageSeconds))));

@@ -167,7 +167,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   services.figures = &history;
   services.counters = &counters;
   Monitor monitor(services);
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
   std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
@@ -247,7 +247,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
     const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
     mainWindow.ApplyLanguage(file);
     hostForm.ApplyLanguage(file);
-    ApplyCaptionsByName(*optionsFormRef, LanguageWindow::kOptionsForm, file);
+    optionsFormRef->ApplyLanguage(file);
     if (historyWindow) historyWindow->ApplyLanguage(file);
   };
   OptionsForm optionsForm(
@@ -261,9 +261,10 @@ int RunWindowProgram(const WindowRunOptions& run) {
          taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
-         // Restarted only when the address changed: a restart drops the
-         // scrapes in progress.
-         if (options.MetricsListen != metricsListen) {
+         // Restarted only when the address changed (a restart drops the
+         // scrapes in progress), or when the endpoint is not running: "OK"
+         // then means "try now" rather than waiting for the next retry.
+         if (options.MetricsListen != metricsListen || !metrics.Running()) {
            metricsListen = options.MetricsListen;
            metrics.Apply(metricsListen);
          }
@@ -271,6 +272,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
        toPane},
       &mainWindow);
   optionsFormRef = &optionsForm;
+  optionsForm.SetMailTest([&channels](const ROptions& trial, const std::string& to) {
+    return channels.TestMail(trial, to, std::string(kTestBody), std::string(kMailTestSubject));
+  });
   mainWindow.SetOptionsCommands([&optionsForm] { optionsForm.EditOptions(); },
                                 [&passwordForm] { passwordForm.SetPassword(); });
 

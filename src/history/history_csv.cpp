@@ -28,9 +28,9 @@ std::string HistoryCsv(const std::vector<Bucket>& rows) {
     const bool replies = s.received > 0;
     csv += MinuteText(row.startMinute) + "," + std::to_string(row.spanMinutes) + "," +
            std::to_string(s.sent) + "," + std::to_string(s.received) + "," +
-           Decimal(s.LossPercent()) + "," + (replies ? std::to_string(s.rttMin) : "") + "," +
-           Decimal(s.AverageRtt()) + "," + (replies ? std::to_string(s.rttMax) : "") + "," +
-           Decimal(s.Jitter()) + "," + std::to_string(s.lostMinutes) + "\r\n";
+           Decimal(s.LossPercent()) + "," + (replies ? std::to_string(s.RttMinMs()) : "") + "," +
+           Decimal(s.AverageRttMs()) + "," + (replies ? std::to_string(s.RttMaxMs()) : "") + "," +
+           Decimal(s.JitterMs()) + "," + std::to_string(s.lostMinutes) + "\r\n";
   }
   return csv;
 }

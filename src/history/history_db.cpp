@@ -50,6 +50,13 @@ CREATE INDEX IF NOT EXISTS outages_by_host ON outages(host, start_second);
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 )sql";
 
+constexpr const char* kMillisecondsToMicroseconds = R"sql(
+UPDATE minutes SET rtt_min = rtt_min * 1000, rtt_max = rtt_max * 1000, rtt_sum = rtt_sum * 1000,
+                   jitter_sum = jitter_sum * 1000;
+UPDATE hours SET rtt_min = rtt_min * 1000, rtt_max = rtt_max * 1000, rtt_sum = rtt_sum * 1000,
+                 jitter_sum = jitter_sum * 1000;
+)sql";
+
 // A minute written twice (a flush in the middle of it, a restart within it)
 // adds up; min() and max() of SQLite give NULL when either side is NULL.
 constexpr const char* kUpsertMinute = R"sql(
@@ -102,14 +109,18 @@ int HistoryDb::Open(const std::string& path, int64_t nowSecond) {
     db_.Close();
     return SQLITE_MISMATCH;
   }
-  if ((code = CreateSchema(nowSecond)) != SQLITE_OK) return code;
+  if ((code = CreateSchema(nowSecond, stored)) != SQLITE_OK) return code;
   return PrepareAll();
 }
 
-int HistoryDb::CreateSchema(int64_t nowSecond) {
+int HistoryDb::CreateSchema(int64_t nowSecond, int64_t storedVersion) {
   int code = db_.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return code;
   code = db_.Exec(kSchema);
+  // A database of the first version kept whole milliseconds: its figures
+  // are carried over as microseconds, in the same transaction as the new
+  // version number, so a crash leaves either all of them or none converted.
+  if (code == SQLITE_OK && storedVersion == 1) code = db_.Exec(kMillisecondsToMicroseconds);
   if (code == SQLITE_OK) {
     SqlStatement seed;
     code = db_.Prepare("INSERT OR IGNORE INTO meta(key, value) VALUES(?1, ?2)", seed);

@@ -29,7 +29,8 @@ struct HistoryRetention {
 // writer starts).
 class HistoryDb {
  public:
-  static constexpr int kSchemaVersion = 1;
+  // 2: round trips and jitter in microseconds (1 kept whole milliseconds).
+  static constexpr int kSchemaVersion = 2;
 
   // Opens or creates the database at `path` with the schema in place. A new
   // database starts its roll-up with the hour of `nowSecond`.
@@ -66,7 +67,8 @@ class HistoryDb {
           visit);
 
  private:
-  int CreateSchema(int64_t nowSecond);
+  // Creates what is missing; `storedVersion` is the file's version before.
+  int CreateSchema(int64_t nowSecond, int64_t storedVersion);
   int PrepareAll();
   int HostId(const HistoryHost& host, int64_t& id);
 

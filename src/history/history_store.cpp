@@ -53,7 +53,7 @@ void HistoryStore::Push(Item item) {
 
 void HistoryStore::Record(const ResultRecord& result) {
   Item item{Item::Kind::Result, result.host, HistorySecond(result.when), result.status,
-            result.rtt, {}, {}};
+            result.rttUs.value_or(result.rtt * 1000), {}, {}};
   std::lock_guard lock(mutex_);
   const std::optional<OutageChange> change = live_.Apply(result);
   if (change) Push({Item::Kind::Outage, result.host, item.second, 0, 0, *change, {}});

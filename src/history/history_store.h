@@ -99,7 +99,7 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
     HistoryHost host;
     int64_t second = 0;
     uint32_t status = 0;
-    uint32_t rtt = 0;
+    uint32_t rtt = 0;  // us
     OutageChange change{};
     std::string text;
   };

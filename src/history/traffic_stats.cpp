@@ -47,6 +47,16 @@ std::optional<double> TrafficStats::AverageRtt() const {
   return static_cast<double>(rttSum) / static_cast<double>(received);
 }
 
+std::optional<double> TrafficStats::AverageRttMs() const {
+  const std::optional<double> us = AverageRtt();
+  return us ? std::optional<double>(*us / 1000.0) : std::nullopt;
+}
+
+std::optional<double> TrafficStats::JitterMs() const {
+  const std::optional<double> us = Jitter();
+  return us ? std::optional<double>(*us / 1000.0) : std::nullopt;
+}
+
 std::optional<double> TrafficStats::Jitter() const {
   if (jitterCount <= 0) return std::nullopt;
   return static_cast<double>(jitterSum) / static_cast<double>(jitterCount);

@@ -12,7 +12,7 @@ namespace sentrel {
 struct TrafficStats {
   int64_t sent = 0;      // requests
   int64_t received = 0;  // replies
-  int64_t rttMin = 0;    // ms; meaningful while received > 0
+  int64_t rttMin = 0;    // us; meaningful while received > 0
   int64_t rttMax = 0;
   int64_t rttSum = 0;
   // Jitter: the absolute differences of consecutive round trips of the host.
@@ -35,6 +35,13 @@ struct TrafficStats {
   std::optional<double> LossPercent() const;
   std::optional<double> AverageRtt() const;
   std::optional<double> Jitter() const;
+
+  // The round trips in milliseconds, as the window, the report and the CSV
+  // show them: fractions for the mean figures, whole ones for the extremes.
+  std::optional<double> AverageRttMs() const;
+  std::optional<double> JitterMs() const;
+  int64_t RttMinMs() const { return (rttMin + 500) / 1000; }
+  int64_t RttMaxMs() const { return (rttMax + 500) / 1000; }
 };
 
 }  // namespace sentrel

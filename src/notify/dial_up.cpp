@@ -39,7 +39,7 @@ bool DialUp::IsConnected(const std::string& name) const {
 
 bool DialUp::Dial(const ROptions& options, Desktop& desktop) {
   if (!Available()) return false;
-  const DialStart start = lines_->Dial(options.Connection, options.Password);
+  const DialStart start = lines_->Dial(options.Connection, options.Login, options.Password);
   if (!start.started) {
     if (!start.reason.empty()) {
       desktop.ShowMessage(start.reason.substr(0, kMaxReason), "RAS Error!", MessageIcon::Error);

@@ -1,5 +1,6 @@
 #include "notify/mail_message.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,30 +52,71 @@ void AppendEncodedHeader(std::vector<std::string>& lines, std::string_view name,
   for (std::size_t i = 1; i < words.size(); ++i) lines.push_back(" " + words[i]);
 }
 
-// An address item with a display name outside ASCII: the name as encoded
-// words, the address as it was.
+// The first "," or ";" of `list` outside a quoted string, or npos. An
+// unclosed quote quotes nothing: then the first separator counts.
+std::size_t SeparatorOutsideQuotes(std::string_view list) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const char c = list[i];
+    if (quoted) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',' || c == ';') {
+      return i;
+    }
+  }
+  return quoted ? list.find_first_of(",;") : std::string_view::npos;
+}
+
+// An address item for a MIME header: a display name outside ASCII as
+// encoded words (quotes dropped, since encoded words may not stand inside
+// them), the address as it was; anything else trimmed and unchanged.
 std::string EncodedAddressItem(std::string_view item) {
+  item = TrimBlanksView(item);
   const std::size_t open = item.find('<');
   if (IsAscii(item) || open == std::string_view::npos) return std::string(item);
   std::string_view name = TrimBlanksView(item.substr(0, open));
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
     name = name.substr(1, name.size() - 2);
   }
-  std::string encoded = item.starts_with(' ') ? " " : "";
+  std::string encoded;
   for (const std::string& word : EncodedWords(name)) encoded += word + " ";
   return encoded.append(item.substr(open));
 }
 
+// An RFC 5322 address list: the items joined by ", ", empty ones left out.
 std::string EncodedAddressList(std::string_view list) {
   std::string encoded;
-  while (!list.empty()) {
-    const std::size_t cut = list.find_first_of(",;");
-    encoded += EncodedAddressItem(list.substr(0, cut));
-    if (cut == std::string_view::npos) break;
-    encoded += list[cut];
-    list.remove_prefix(cut + 1);
+  std::string_view item;
+  while (NextRecipientItem(list, item)) {
+    if (TrimBlanksView(item).empty()) continue;
+    if (!encoded.empty()) encoded += ", ";
+    encoded += EncodedAddressItem(item);
   }
   return encoded;
+}
+
+// `line` as a header field folded at blanks into lines of at most `width`
+// characters where it has blanks to fold at (RFC 5322 folding: a reader
+// unfolds it to the same value).
+void AppendFolded(std::vector<std::string>& lines, std::string line, std::size_t width) {
+  while (line.size() > width) {
+    std::size_t cut = line.rfind(' ', width);
+    if (cut == std::string::npos || cut == 0) cut = line.find(' ', width);
+    if (cut == std::string::npos) break;
+    lines.push_back(line.substr(0, cut));
+    line.erase(0, cut);
+  }
+  lines.push_back(std::move(line));
+}
+
+bool Overlong(std::string_view line) {
+  return line.size() + (line.starts_with('.') ? 1 : 0) > kMaxLineBytes;
 }
 
 // One body line in quoted-printable (RFC 2045): "=", bytes outside ASCII
@@ -119,7 +161,7 @@ std::string ExtractAddress(std::string_view text, bool recipientItem) {
 
 bool NextRecipientItem(std::string_view& list, std::string_view& item) {
   if (list.empty()) return false;
-  const std::size_t cut = list.find_first_of(",;");
+  const std::size_t cut = SeparatorOutsideQuotes(list);
   if (cut == std::string_view::npos) {
     item = list;
     list = {};
@@ -158,26 +200,50 @@ std::vector<std::string> TextLines(std::string_view text) {
   return {pieces.begin(), pieces.end()};
 }
 
+bool HasOverlongLine(std::string_view body) {
+  for (const std::string_view line : SplitAtLineBreaks(body)) {
+    if (Overlong(line)) return true;
+  }
+  return false;
+}
+
 bool NeedsMime(std::string_view from, std::string_view to, std::string_view subject,
                std::string_view body) {
   return !IsAscii(from) || !IsAscii(to) || (subject != kMailNoSubject && !IsAscii(subject)) ||
-         !IsAscii(body);
+         !IsAscii(body) || HasOverlongLine(body);
 }
 
-std::vector<std::string> BuildMessageLines(std::string_view from, std::string_view to,
-                                           std::string_view subject, std::string_view date,
-                                           std::string_view body, bool eightBitAnnounced) {
+std::size_t MessageSize(const std::vector<std::string>& lines) {
+  std::size_t size = 0;
+  for (const std::string& line : lines) {
+    for (const std::string_view piece : SplitAtLineBreaks(line)) size += piece.size() + 2;
+  }
+  return size;
+}
+
+MailMessage BuildMessage(std::string_view from, std::string_view to, std::string_view subject,
+                         std::string_view date, std::string_view body, bool eightBitAnnounced) {
   const bool mime = NeedsMime(from, to, subject, body);
-  const auto addresses = [mime](std::string_view list) {
-    return mime ? EncodedAddressList(HeaderValue(list)) : HeaderValue(list);
+  const bool quotedPrintable = mime && (!eightBitAnnounced || HasOverlongLine(body));
+  MailMessage message;
+  message.eightBit = mime && !quotedPrintable;
+  std::vector<std::string>& lines = message.lines;
+  // Encoded address lists fold at the usual 78 characters; other header
+  // lines only where SMTP could not carry them whole.
+  const auto addresses = [&lines, mime](std::string_view name, std::string_view list) {
+    if (mime) return AppendFolded(lines, std::string(name) + EncodedAddressList(HeaderValue(list)), 76);
+    AppendFolded(lines, std::string(name) + HeaderValue(list), kMaxLineBytes);
   };
-  std::vector<std::string> lines;
-  lines.push_back("From: " + addresses(from));
-  lines.push_back("To: " + addresses(to));
+  addresses("From: ", from);
+  addresses("To: ", to);
   lines.push_back("Date: " + HeaderValue(date));
   if (subject != kMailNoSubject) {
-    if (IsAscii(subject)) {
-      lines.push_back("Subject: " + HeaderValue(subject));
+    std::vector<std::string> folded;
+    AppendFolded(folded, "Subject: " + HeaderValue(subject), kMaxLineBytes);
+    const bool unbroken = std::any_of(folded.begin(), folded.end(),
+                                      [](const std::string& line) { return Overlong(line); });
+    if (IsAscii(subject) && !unbroken) {
+      lines.insert(lines.end(), folded.begin(), folded.end());
     } else {
       AppendEncodedHeader(lines, "Subject", HeaderValue(subject));
     }
@@ -187,19 +253,25 @@ std::vector<std::string> BuildMessageLines(std::string_view from, std::string_vi
     lines.push_back("MIME-Version: 1.0");
     lines.push_back("Content-Type: text/plain; charset=UTF-8");
     lines.push_back(std::string("Content-Transfer-Encoding: ") +
-                    (eightBitAnnounced ? "8bit" : "quoted-printable"));
+                    (quotedPrintable ? "quoted-printable" : "8bit"));
   }
   lines.emplace_back();
   for (std::string& line : TextLines("\r\n" + std::string(body))) {
     if (!mime) {
       lines.push_back(std::move(line));
-    } else if (eightBitAnnounced) {
-      lines.push_back(RepairUtf8(line));
-    } else {
+    } else if (quotedPrintable) {
       AppendQuotedPrintable(lines, RepairUtf8(line));
+    } else {
+      lines.push_back(RepairUtf8(line));
     }
   }
-  return lines;
+  return message;
+}
+
+std::vector<std::string> BuildMessageLines(std::string_view from, std::string_view to,
+                                           std::string_view subject, std::string_view date,
+                                           std::string_view body, bool eightBitAnnounced) {
+  return BuildMessage(from, to, subject, date, body, eightBitAnnounced).lines;
 }
 
 }  // namespace sentrel

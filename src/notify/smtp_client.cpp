@@ -1,7 +1,9 @@
 #include "notify/smtp_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "platform/append_line.h"
 #include "common/base64.h"
@@ -118,6 +120,22 @@ bool SmtpClient::Command(std::string_view text, int32_t expected,
   return replyCode == expected;
 }
 
+bool SmtpClient::FailOpen(MailFailure failure, std::string text) {
+  openFailure = failure;
+  openFailureText = std::move(text);
+  // One line that names the reason, also where the transcript is brief.
+  if (logMode != 0 && !logFile.empty()) {
+    AppendLine(logFile, "ERROR " + openFailureText, kPrivateFileMode);
+  }
+  socket_.Close();
+  return false;
+}
+
+std::string SmtpClient::SocketFailureText() const {
+  const int error = socket_.Error();
+  return host + " port " + port + ": " + (error != 0 ? std::strerror(error) : "no reply");
+}
+
 bool SmtpClient::Open() {
   extendedHello = true;
   authenticated = false;
@@ -125,59 +143,155 @@ bool SmtpClient::Open() {
   eightBitAnnounced = false;
   capabilities.clear();
   replyCode = 0;
+  encryption = MailEncryption::kNone;
+  authMechanism.clear();
+  openFailure = MailFailure::kNone;
+  openFailureText.clear();
 
-  if (!Connect()) return false;
+  if (!Connect()) return FailOpen(MailFailure::kConnection, "can't connect to " + SocketFailureText());
+  if (security == kTlsFromFirstByte && !StartTls()) return false;
   ReadReply();
   if (replyCode != 220) {
-    socket_.Close();
-    return false;
+    if (replyCode == 0) return FailOpen(MailFailure::kConnection, "no greeting from " + SocketFailureText());
+    return FailOpen(MailFailure::kGreeting, "greeting: " + replyLine);
   }
-
-  const std::string name = CommandSafe(localName);
-  auto helloAccepted = [this] { return replyCode >= 250 && replyCode <= 259; };
-  if (!SendCommand("EHLO " + name + "\r\n")) return false;
-  ReadReply();
-  if (!helloAccepted()) {
-    extendedHello = false;
-    if (!SendCommand("HELO " + name + "\r\n")) return false;
-    ReadReply();
-    if (!helloAccepted()) {
-      socket_.Close();
-      return false;
-    }
-  }
-
-  if (extendedHello) {
-    for (std::size_t i = 1; i < replyLines.size(); ++i) {
-      capabilities.push_back(replyLines[i].size() > 4 ? replyLines[i].substr(4) : std::string());
-    }
-  }
-
-  if (!user.empty() || !password.empty()) {
-    const std::string* auth = nullptr;
-    for (const char* prefix : {"AUTH ", "AUTH="}) {
-      for (const std::string& capability : capabilities) {
-        if (StartsWith(AsciiUpper(capability), prefix)) {
-          auth = &capability;
-          break;
-        }
-      }
-      if (auth != nullptr) break;
-    }
-    if (auth != nullptr) {
-      const std::string mechanisms = AsciiUpper(*auth);
-      if (mechanisms.find("CRAM-MD5") != std::string::npos) authenticated = AuthCramMd5();
-      if (mechanisms.find("LOGIN") != std::string::npos && !authenticated) {
-        authenticated = AuthLogin();
-      }
-    }
-  }
-
+  if (!Hello() || !NegotiateStartTls()) return false;
+  Authenticate();
   for (const std::string& capability : capabilities) {
     if (StartsWith(AsciiUpper(capability), "SIZE")) sizeAnnounced = true;
     if (AsciiUpper(capability) == "8BITMIME") eightBitAnnounced = true;
   }
   return true;
+}
+
+bool SmtpClient::Hello() {
+  extendedHello = true;
+  capabilities.clear();
+  const std::string name = CommandSafe(localName);
+  auto helloAccepted = [this] { return replyCode >= 250 && replyCode <= 259; };
+  auto failed = [this] {
+    if (!socket_.IsOpen()) return FailOpen(MailFailure::kConnection, "hello: " + SocketFailureText());
+    return FailOpen(MailFailure::kGreeting, "hello refused: " + replyLine);
+  };
+  if (!SendCommand("EHLO " + name + "\r\n")) return failed();
+  ReadReply();
+  if (!helloAccepted()) {
+    extendedHello = false;
+    if (!SendCommand("HELO " + name + "\r\n")) return failed();
+    ReadReply();
+    if (!helloAccepted()) return failed();
+  }
+  if (extendedHello) {
+    for (std::size_t i = 1; i < replyLines.size(); ++i) {
+      capabilities.push_back(replyLines[i].size() > 4 ? replyLines[i].substr(4) : std::string());
+    }
+  }
+  return true;
+}
+
+bool SmtpClient::NegotiateStartTls() {
+  if (security != kStartTlsWhenOffered && security != kStartTlsRequired) return true;
+  const bool required = security == kStartTlsRequired;
+  bool offered = false;
+  for (const std::string& capability : capabilities) {
+    if (AsciiUpper(TrimBlanksView(capability)) == "STARTTLS") offered = true;
+  }
+  if (!offered) {
+    if (required) return FailOpen(MailFailure::kNoStartTls, host + " does not offer STARTTLS");
+    Log("STARTTLS not offered: the mail goes unencrypted");
+    return true;
+  }
+  if (!Command("STARTTLS\r\n", 220)) {
+    if (!socket_.IsOpen()) return FailOpen(MailFailure::kConnection, "STARTTLS: " + SocketFailureText());
+    // Refused: the session is still the clear one it was (RFC 3207).
+    if (required) return FailOpen(MailFailure::kNoStartTls, "STARTTLS refused: " + replyLine);
+    Log("STARTTLS refused: the mail goes unencrypted");
+    return true;
+  }
+  // What the server said before TLS is forgotten; the hello is said again.
+  return StartTls() && Hello();
+}
+
+bool SmtpClient::StartTls() {
+  if (socket_.StartTls({host, caFile}, std::chrono::milliseconds(replyTimeout))) {
+    encryption = security == kTlsFromFirstByte ? MailEncryption::kTls : MailEncryption::kStartTls;
+    const TlsSessionInfo session = socket_.TlsSession();
+    if (logMode != 0 && !logFile.empty()) {
+      AppendLine(logFile, "TLS " + session.version + " " + session.cipher + ", certificate of " +
+                              host + " checked", kPrivateFileMode);
+    }
+    return true;
+  }
+  const TlsFailure fault = socket_.TlsFault();
+  const MailFailure failure = IsCertificateRefusal(fault)      ? MailFailure::kCertificate
+                              : fault == TlsFailure::kHandshake ? MailFailure::kTls
+                                                                : MailFailure::kConnection;
+  std::string text = failure == MailFailure::kCertificate ? "TLS refused " + host + ": "
+                                                          : "TLS with " + host + " failed: ";
+  text += TlsFailureName(fault);
+  if (!socket_.TlsDetail().empty()) text += " (" + socket_.TlsDetail() + ")";
+  return FailOpen(failure, std::move(text));
+}
+
+void SmtpClient::Authenticate() {
+  if (user.empty() && password.empty()) return;
+  const std::string* auth = nullptr;
+  for (const char* prefix : {"AUTH ", "AUTH="}) {
+    for (const std::string& capability : capabilities) {
+      if (StartsWith(AsciiUpper(capability), prefix)) {
+        auth = &capability;
+        break;
+      }
+    }
+    if (auth != nullptr) break;
+  }
+  if (auth == nullptr) return;
+  std::vector<std::string> listed;
+  std::string word;
+  for (const char c : AsciiUpper(auth->substr(5)) + " ") {
+    if (c == ' ' || c == '=') {
+      if (!word.empty()) listed.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  auto isListed = [&listed](std::string_view m) {
+    return std::find(listed.begin(), listed.end(), m) != listed.end();
+  };
+  // Over TLS the password may travel as it is, in the server's order; in
+  // the clear CRAM-MD5 keeps it off the wire where the server allows.
+  std::vector<std::string> order;
+  if (encryption != MailEncryption::kNone) {
+    for (const std::string& m : listed) {
+      if ((m == "PLAIN" || m == "LOGIN") && std::find(order.begin(), order.end(), m) == order.end()) {
+        order.push_back(m);
+      }
+    }
+    if (isListed("CRAM-MD5")) order.push_back("CRAM-MD5");
+  } else {
+    for (const char* m : {"CRAM-MD5", "LOGIN", "PLAIN"}) {
+      if (isListed(m)) order.push_back(m);
+    }
+  }
+  for (const std::string& mechanism : order) {
+    const bool ok = mechanism == "PLAIN"   ? AuthPlain()
+                    : mechanism == "LOGIN" ? AuthLogin()
+                                           : AuthCramMd5();
+    if (ok) {
+      authenticated = true;
+      authMechanism = mechanism;
+      return;
+    }
+    if (!socket_.IsOpen()) return;
+  }
+}
+
+bool SmtpClient::AuthPlain() {
+  // RFC 4616 with the initial response on the command line (RFC 4954).
+  const std::string response = std::string(1, '\0') + user + '\0' + password;
+  return Command("AUTH PLAIN " + Base64Encode(response) + "\r\n", 235,
+                 "AUTH PLAIN " + std::string(kLoggedPassword));
 }
 
 bool SmtpClient::AuthLogin() {

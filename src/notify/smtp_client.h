@@ -8,12 +8,16 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "notify/mail_result.h"
 #include "platform/tcp_client.h"
 
 namespace sentrel {
 
 // One SMTP conversation with one server (RFC 5321, with the EHLO extensions
-// SIZE and AUTH CRAM-MD5 / LOGIN), and its optional transcript.
+// SIZE, 8BITMIME, STARTTLS (RFC 3207) and AUTH PLAIN / LOGIN / CRAM-MD5),
+// TLS from the first byte (RFC 8314) on request, and its optional
+// transcript. A TLS session always checks the server's certificate; a
+// refused one ends the conversation before any command is sent under it.
 //
 // Calling order: Open; only if it succeeded SendSender, SendRecipient for
 // each recipient while they are accepted, SendData after an accepted
@@ -29,6 +33,12 @@ class SmtpClient {
   static constexpr std::size_t kChunkSize = 1500;
   // What the transcript shows for the password line of AUTH LOGIN.
   static constexpr std::string_view kLoggedPassword = "********\r\n";
+
+  // Values of `security` (the option SMTPSecurity).
+  static constexpr int32_t kSecurityNone = 0;
+  static constexpr int32_t kStartTlsWhenOffered = 1;
+  static constexpr int32_t kStartTlsRequired = 2;
+  static constexpr int32_t kTlsFromFirstByte = 3;
 
   std::string host = "127.0.0.1";
   std::string port = "smtp";  // decimal or a service name
@@ -46,14 +56,25 @@ class SmtpClient {
   std::string localName;
   uint16_t logMode = 0;  // 0 = no transcript, 2 = full transcript
   std::string logFile;   // created readable by its user alone
+  int32_t security = kSecurityNone;
+  std::string caFile;    // PEM certificates trusted besides the system's
+  // Set by Open: the encryption in force, the mechanism that authenticated
+  // (empty for none), and when Open failed, where and why.
+  MailEncryption encryption = MailEncryption::kNone;
+  std::string authMechanism;
+  MailFailure openFailure = MailFailure::kNone;
+  std::string openFailureText;
 
   // `clock` dates the transcript's connect line; it must outlive the client.
   explicit SmtpClient(const Clock& clock);
 
-  // Connects, reads the 220 greeting and says EHLO (HELO when EHLO is
-  // refused); then authenticates when `user` or `password` is set. True when
-  // greeted and the hello was answered 250..259; a failed authentication
-  // leaves `authenticated` false without failing Open.
+  // Connects (with TLS at once for kTlsFromFirstByte), reads the 220
+  // greeting and says EHLO (HELO when EHLO is refused); with STARTTLS
+  // wanted and offered, starts TLS and says EHLO again; then authenticates
+  // when `user` or `password` is set. True when greeted and the hello was
+  // answered 250..259; a failed authentication leaves `authenticated` false
+  // without failing Open. kStartTlsRequired fails against a server that does
+  // not offer STARTTLS or refuses it.
   bool Open();
   // MAIL FROM, with SIZE=size when the server announced SIZE and size > 0,
   // and BODY=8BITMIME for an `eightBitBody` when it announced 8BITMIME.
@@ -72,9 +93,19 @@ class SmtpClient {
 
   // errno of the last socket failure, 0 when none.
   int SocketError() const { return socket_.Error(); }
+  TlsFailure TlsFault() const { return socket_.TlsFault(); }
+  TlsSessionInfo TlsSession() const { return socket_.TlsSession(); }
 
  private:
   bool Connect();
+  bool Hello();
+  bool StartTls();
+  bool NegotiateStartTls();
+  // Records why Open failed, logs it as one line and closes; false.
+  bool FailOpen(MailFailure failure, std::string text);
+  std::string SocketFailureText() const;
+  void Authenticate();
+  bool AuthPlain();
   void ReadReply();
   // `logged` stands for `text` in the transcript when given.
   bool SendCommand(std::string_view text, std::optional<std::string_view> logged = {});

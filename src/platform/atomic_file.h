@@ -22,8 +22,11 @@ namespace sentrel {
 // is an error that leaves link, target and backup as they were.
 //
 // `mode` is the permission of a newly created file (an existing file keeps
-// its own). Returns true on success; on failure returns false, leaves `path`
-// as it was, removes the temporary file and puts a readable reason in `error`.
+// its own). Returns true on success; on failure returns false and puts a
+// readable reason in `error`. A failure leaves `path` as it was and removes
+// the temporary file, except where the system lost or renamed the old file
+// half-way through replacing it (possible on Windows): then the temporary
+// file, which may be the only copy, stays and `error` names it.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const std::string& backupPath, std::string* error,
                          unsigned mode = 0644);

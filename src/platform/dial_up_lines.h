@@ -26,9 +26,10 @@ class DialUpLines {
   virtual std::vector<std::string> Entries() const = 0;
   // The connection of `entry` (letter case counts).
   virtual LineState State(const std::string& entry) const = 0;
-  // Starts bringing `entry` up with `password` (when not empty) without
-  // waiting for it.
-  virtual DialStart Dial(const std::string& entry, const std::string& password) = 0;
+  // Starts bringing `entry` up as `user` with `password` (each when not
+  // empty) without waiting for it.
+  virtual DialStart Dial(const std::string& entry, const std::string& user,
+                         const std::string& password) = 0;
   // Hangs up a connection of `entry` that this object dialled.
   virtual void HangUp(const std::string& entry) = 0;
 };

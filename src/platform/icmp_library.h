@@ -55,6 +55,8 @@ struct IcmpEchoReply {
   // record's whole milliseconds (each rounded on its own, so a 300 us trip
   // reads 0 ms and 300 us); 0 without an answer.
   uint32_t RoundTripMicroseconds = 0;
+  // The TTL the answer arrived with; -1 when the system does not tell.
+  int32_t Ttl = -1;
 };
 
 // The one reply record of an IPv6 echo request.
@@ -63,6 +65,7 @@ struct Icmp6EchoReply {
   uint32_t Status = kIpGeneralFailure;
   uint32_t RoundTripTime = 0;
   uint32_t RoundTripMicroseconds = 0;
+  int32_t Ttl = -1;  // the hop limit the answer arrived with
 };
 
 // One echo channel (a handle of the library). Not thread-safe: one request at

@@ -29,4 +29,9 @@ std::string GetProgramFolder();
 // program joins "folder + backslash when missing + name".
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// `text` with every %NAME% replaced by the environment variable NAME, as the
+// system expands a stored path of the expandable string type; names that
+// are not set stay as written.
+std::string ExpandEnvironmentNames(const std::string& text);
+
 }  // namespace sentrel

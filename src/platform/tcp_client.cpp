@@ -38,6 +38,10 @@ int tcp::WaitOrStop(int fd, bool forWriting, Clock::time_point deadline,
 TcpClient::~TcpClient() { Close(); }
 
 void TcpClient::Close() {
+  if (tls_) {
+    tls_->Close();
+    tls_.reset();
+  }
   if (fd_ >= 0) tcp::CloseSocket(fd_);
   fd_ = -1;
   buffer_.clear();
@@ -51,9 +55,34 @@ bool TcpClient::Fail(int error) {
   return false;
 }
 
+bool TcpClient::FailTls() {
+  tlsFault_ = tls_->Failure();
+  tlsDetail_ = tls_->Detail();
+  return Fail(tls_->Error());
+}
+
+TlsSessionInfo TcpClient::TlsSession() const { return tls_ ? tls_->Session() : TlsSessionInfo{}; }
+
+bool TcpClient::StartTls(const TlsPeer& peer, std::chrono::milliseconds timeout) {
+  if (fd_ < 0) return Fail(ENOTCONN);
+  if (!buffer_.empty()) {
+    // A reply sent ahead of the handshake was written by whoever sits in
+    // the clear path, not necessarily by the server.
+    tlsFault_ = TlsFailure::kHandshake;
+    tlsDetail_ = "data received in the clear ahead of the handshake";
+    return Fail(EPROTO);
+  }
+  tls_ = MakeTlsStream(fd_, peer);
+  if (!tls_->Handshake(Clock::now() + timeout, stop_)) return FailTls();
+  error_ = 0;
+  return true;
+}
+
 bool TcpClient::Connect(const std::string& host, const std::string& port,
                         std::chrono::milliseconds timeout) {
   Close();
+  tlsFault_ = TlsFailure::kNone;
+  tlsDetail_.clear();
   const auto deadline = Clock::now() + timeout;
   addrinfo* list = nullptr;
   if (const int rc = tcp::Resolve(host.c_str(), port.c_str(), &list); rc != 0) return Fail(rc);
@@ -84,6 +113,11 @@ bool TcpClient::Connect(const std::string& host, const std::string& port,
 bool TcpClient::Send(std::string_view text, std::chrono::milliseconds timeout) {
   if (fd_ < 0) return Fail(ENOTCONN);
   const auto deadline = Clock::now() + timeout;
+  if (tls_) {
+    if (!tls_->Send(text, deadline, stop_)) return FailTls();
+    error_ = 0;
+    return true;
+  }
   while (!text.empty()) {
     int error = 0;
     const long n = tcp::SendSome(fd_, text.data(), text.size(), error);
@@ -122,18 +156,31 @@ bool TcpClient::ReadLine(std::string& line, std::chrono::milliseconds timeout,
     // +1 leaves room for the CR of a line that is exactly maxLine long.
     if (buffer_.size() > maxLine + 1) return Fail(EMSGSIZE);
 
-    if (const int rc = tcp::WaitOrStop(fd_, false, deadline, stop_); rc != 0) return Fail(rc);
-    char chunk[4096];
-    const std::size_t room = std::min(sizeof chunk, maxLine + 2 - buffer_.size());
+    if (const int rc = ReceiveMore(maxLine + 2 - buffer_.size(), deadline); rc != 0) {
+      return tls_ && rc != ECONNRESET ? FailTls() : Fail(rc);
+    }
+  }
+}
+
+int TcpClient::ReceiveMore(std::size_t room, Clock::time_point deadline) {
+  char chunk[4096];
+  room = std::min(sizeof chunk, room);
+  if (tls_) {
+    // The session may hold decrypted bytes already: it waits by itself.
+    const long n = tls_->Receive(chunk, room, deadline, stop_);
+    if (n > 0) buffer_.append(chunk, static_cast<std::size_t>(n));
+    return n > 0 ? 0 : n == 0 ? ECONNRESET : tls_->Error();
+  }
+  for (;;) {
+    if (const int rc = tcp::WaitOrStop(fd_, false, deadline, stop_); rc != 0) return rc;
     int error = 0;
     const long n = tcp::ReceiveSome(fd_, chunk, room, error);
     if (n > 0) {
       buffer_.append(chunk, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      return Fail(ECONNRESET);
-    } else if (error != EAGAIN) {
-      return Fail(error);
+      return 0;
     }
+    if (n == 0) return ECONNRESET;
+    if (error != EAGAIN) return error;
   }
 }
 

@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
+
+#include "platform/tls_stream.h"
 
 namespace sentrel {
 
@@ -14,7 +17,8 @@ namespace sentrel {
 // ran out, EHOSTUNREACH when the host name does not resolve, ESRCH when the
 // service name is unknown, EMSGSIZE when a line exceeds the length limit,
 // ECONNRESET when the peer closed in the middle of a line, ENOTCONN when
-// there is no connection, ECANCELED when the stop token was requested. A
+// there is no connection, ECANCELED when the stop token was requested,
+// EPROTO for a TLS fault (TlsFault() says which). A
 // failed read or send closes the connection, since the stream position is no
 // longer known; later calls fail at once.
 //
@@ -54,6 +58,21 @@ class TcpClient {
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout,
                 std::size_t maxLine = kDefaultMaxLine);
 
+  // Turns the open connection into a TLS session (StartTls of a protocol,
+  // or TLS from the first byte right after Connect): the handshake and the
+  // certificate checks within `timeout`. Later sends and reads go through
+  // the session. Bytes that arrived in the clear and were not read yet
+  // make it fail (EPROTO): they could pass as protected replies. A failure
+  // closes the connection; TlsFault() and TlsDetail() then say why.
+  bool StartTls(const TlsPeer& peer, std::chrono::milliseconds timeout);
+  bool Encrypted() const { return tls_ != nullptr; }
+  // What the handshake agreed; empty texts in the clear.
+  TlsSessionInfo TlsSession() const;
+  // The TLS fault of the last failure (kNone for a failure in the clear),
+  // and the system's words for it; kept until the next Connect.
+  TlsFailure TlsFault() const { return tlsFault_; }
+  const std::string& TlsDetail() const { return tlsDetail_; }
+
   void Close();
   // Closes the connection and records `error`: for a caller that found the
   // peer's data unusable.
@@ -64,8 +83,15 @@ class TcpClient {
 
  private:
   bool Fail(int error);
+  // Takes the stream's fault over and fails with its errno.
+  bool FailTls();
+  // Some received bytes into buffer_: 0 when done, else the errno.
+  int ReceiveMore(std::size_t room, std::chrono::steady_clock::time_point deadline);
 
   int fd_ = -1;
+  std::unique_ptr<TlsStream> tls_;
+  TlsFailure tlsFault_ = TlsFailure::kNone;
+  std::string tlsDetail_;
   int error_ = 0;
   std::stop_token stop_;
   std::string buffer_;  // received bytes not yet returned as a line

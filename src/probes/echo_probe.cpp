@@ -13,7 +13,7 @@ int EchoProbe::SendRequest(const IpAddress& target, std::span<const uint8_t> dat
   IcmpEchoReply v4;
   const int replies = icmpHandle_->SendEcho(target.V4Value(), data, options, v4, timeout);
   reply = Icmp6EchoReply{IpAddress::V4(v4.Address), v4.Status, v4.RoundTripTime,
-                         v4.RoundTripMicroseconds};
+                         v4.RoundTripMicroseconds, v4.Ttl};
   return replies;
 }
 

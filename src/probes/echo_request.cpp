@@ -47,6 +47,7 @@ std::optional<RawEchoReply> ParseRawEchoReply(std::span<const uint8_t> datagram,
   RawEchoReply reply;
   std::memcpy(&reply.address, &datagram[12], sizeof reply.address);
   reply.sequence = LoadLittle16(&datagram[kIpHeader + 6]);
+  reply.ttl = datagram[8];
   for (int i = 0; i < 4; ++i)
     reply.timestamp |= static_cast<uint32_t>(datagram[kIpHeader + 8 + i]) << (8 * i);
   return reply;

@@ -19,6 +19,7 @@ struct RawEchoReply {
   uint32_t address = 0;  // source, network byte order
   uint16_t sequence = 0;
   uint32_t timestamp = 0;
+  uint8_t ttl = 0;  // what the reply's IP header had left
 };
 
 // Accepts only an IPv4 datagram with a plain 20-byte header that carries an

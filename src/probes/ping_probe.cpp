@@ -59,10 +59,13 @@ void PingProbe::RunLibrary() {
     replies = SendRequest(targetAddress(), requestData_, options, reply);
   }
   if (!OnEcho) return;
-  if (replies == 1)
-    OnEcho(*this, reply.Status, reply.Address, reply.RoundTripTime, reply.RoundTripMicroseconds, tag);
-  else
-    OnEcho(*this, kIpRequestTimedOut, targetAddress(), 0, 0, tag);
+  if (replies == 1) {
+    // A library that measures whole milliseconds only gives them.
+    const uint32_t us = reply.RoundTripMicroseconds != 0 ? reply.RoundTripMicroseconds : reply.RoundTripTime * 1000;
+    OnEcho(*this, reply.Status, reply.Address, reply.RoundTripTime, {us, reply.Ttl}, tag);
+  } else {
+    OnEcho(*this, kIpRequestTimedOut, targetAddress(), 0, {}, tag);
+  }
 }
 
 bool PingProbe::EnsureRawSocket() {
@@ -86,7 +89,7 @@ void PingProbe::RunRaw() {
   if (targetAddress().IsV6() || !EnsureRawSocket()) {
     // Nothing can deliver a later event: a request that cannot be made is
     // reported as unanswered at once, like a failed library request.
-    if (request.handler) request.handler(*this, kIpRequestTimedOut, request.target, 0, 0, request.tag);
+    if (request.handler) request.handler(*this, kIpRequestTimedOut, request.target, 0, {}, request.tag);
     return;
   }
   const uint16_t sequence = request.sequence;
@@ -148,7 +151,7 @@ void PingProbe::HandleReadable() {
     const int64_t ns = Nanoseconds(now - answered.sent);
     if (answered.handler)
       answered.handler(*this, kIpSuccess, IpAddress::V4(reply->address), Milliseconds(ns),
-                       Microseconds(ns), answered.tag);
+                       {Microseconds(ns), reply->ttl}, answered.tag);
   }
 }
 
@@ -164,7 +167,7 @@ void PingProbe::HandleTimeout() {
     ScheduleTimer();
   }
   for (Pending& p : expired)
-    if (p.handler) p.handler(*this, kIpRequestTimedOut, p.target, 0, 0, p.tag);
+    if (p.handler) p.handler(*this, kIpRequestTimedOut, p.target, 0, {}, p.tag);
 }
 
 }  // namespace sentrel

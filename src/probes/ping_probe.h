@@ -16,11 +16,17 @@ namespace sentrel {
 // OnEcho(sender, status, address, rtt, tag): status 0 = echo reply, 11010 =
 // no reply, else the IP status of the answer (e.g. 11013 from a router);
 // address = who answered, the target for 11010; rtt in ms, 0 for 11010;
-// rttUs the same round trip in microseconds (each rounded on its own);
-// tag = the probe's tag when the request was made.
+// detail = what the answer tells beyond that; tag = the probe's tag when the
+// request was made.
+struct EchoDetail {
+  // The round trip in microseconds, rounded on its own (300 us reads 0 ms
+  // and 300 us); 0 without an answer.
+  uint32_t rttUs = 0;
+  int32_t ttl = -1;  // the TTL the answer arrived with; -1 when not known
+};
 using EchoHandler = std::function<void(EchoProbe& sender, uint32_t status,
-                                       const IpAddress& address, uint32_t rtt, uint32_t rttUs,
-                                       const std::string& tag)>;
+                                       const IpAddress& address, uint32_t rtt,
+                                       const EchoDetail& detail, const std::string& tag)>;
 
 // One echo request per Run.
 class PingProbe final : public EchoProbe {

@@ -125,6 +125,25 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Label("ServerName2", "name:", "second line of the server label"),
     Label("Port", "Port:", "label"),
     Label("From", "From:", "label"),
+    Label("Encryption", "Encryption:", "label; also in the report of the mail test"),
+    Item("SecurityNone", "None", "\"Encryption:\" item 0", CaptionList::kEncryption, 0),
+    Item("SecurityStartTls", "STARTTLS when offered", "\"Encryption:\" item 1",
+         CaptionList::kEncryption, 1),
+    Item("SecurityStartTlsRequired", "STARTTLS required", "\"Encryption:\" item 2",
+         CaptionList::kEncryption, 2),
+    Item("SecurityTls", "TLS (SMTPS)", "\"Encryption:\" item 3", CaptionList::kEncryption, 3),
+    Label("SMTPCAFile", "CA file:", "label (certificates trusted besides the system's)"),
+    Label("MailTest", "Test", "button: sends a test message"),
+    Label("MailTestTo", "Send a test message to:", "question of the mail test"),
+    Label("MailTestSent", "The server accepted the test message.",
+          "report of the mail test (also the host dialog's)"),
+    Label("MailTestFailed", "The test message was not sent:",
+          "report of the mail test, followed by the reason"),
+    Label("MailTestAuth", "Authentication:", "report of the mail test"),
+    Label("MailTestNone", "none", "report of the mail test: no encryption or authentication"),
+    Label("MailTestRetry", "A later attempt may succeed.", "report of the mail test"),
+    Label("MailTestFinal", "This stays so until the settings or the server change.",
+          "report of the mail test"),
     Label("ConnectVia", "Connect via", "group"),
     Label("ViaLan", "Lan", "radio button"),
     Label("DialUp", "DialUp", "radio button"),
@@ -246,7 +265,8 @@ void AppendKeys(std::vector<CaptionRead>& reads, std::string_view section,
 }
 
 // The section that holds the items of `list`: HostForm for kPingBy and
-// kCheckEvery, OptionsForm for kLogDetail and kSendEvery; empty for kNone.
+// kCheckEvery, OptionsForm for kLogDetail, kSendEvery and kEncryption;
+// empty for kNone.
 std::string_view ListSection(CaptionList list) {
   switch (list) {
     case CaptionList::kPingBy:
@@ -255,6 +275,7 @@ std::string_view ListSection(CaptionList list) {
       return kHostFormSection;
     case CaptionList::kLogDetail:
     case CaptionList::kSendEvery:
+    case CaptionList::kEncryption:
       return kOptionsFormSection;
     case CaptionList::kNone:
       break;

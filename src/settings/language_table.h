@@ -36,6 +36,7 @@ enum class CaptionList {
   kCheckEvery,  // host dialog, "Check every": Always, Month, Week, Day
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never
+  kEncryption,  // options dialog, "Encryption:": the four SMTPSecurity values
 };
 
 // One caption of the table.

@@ -1,5 +1,6 @@
 #include "settings/options.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -40,6 +41,8 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("Password", o.Password);
   visit("SMTPUsername", o.SMTPUsername);
   visit("SMTPPassword", o.SMTPPassword);
+  visit("SMTPSecurity", o.SMTPSecurity);
+  visit("SMTPCAFile", o.SMTPCAFile);
   visit("StatusBody", o.StatusBody);
   visit("SendVia", o.SendVia);
   visit("StatAddress", o.StatAddress);
@@ -61,7 +64,7 @@ void FromText(const std::string& text, bool& field) { field = ParseLenientInt(te
 // stored; every other text is read by the one rule for outside text.
 bool KeptAsBytes(std::string_view name) {
   return name == "PathToData" || name == "PathToLog" || name == "Password" ||
-         name == "SMTPPassword";
+         name == "SMTPPassword" || name == "SMTPCAFile";
 }
 
 void FromText(const std::string& text, std::string& field) { field = text; }
@@ -74,6 +77,44 @@ void FromText(const std::string& text, uint64_t& field) {
   field = static_cast<uint64_t>(ParseLenientInt64(text)) & kSlotBits;
 }
 
+// Paths may be stored expandable ("%USERPROFILE%\\Logs"), as deployment
+// tools write them.
+bool IsPath(std::string_view name) { return name == "PathToData" || name == "PathToLog"; }
+
+// A stored option as text. Numbers may be stored as 32-bit numbers as well
+// as text, as a person or a deployment tool writes them.
+std::optional<std::string> StoredOption(const Registry& registry, std::string_view name) {
+  auto value = registry.GetValue(kOptionsKey, name);
+  if (!value) return std::nullopt;
+  if (value->type == kRegDword && value->data.size() == 4) {
+    uint32_t number = 0;
+    for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<uint8_t>(value->data[i]);
+    return std::to_string(static_cast<int32_t>(number));
+  }
+  if (value->type == kRegExpandString && IsPath(name)) return ExpandEnvironmentNames(value->data);
+  if (value->type == kRegString || value->type == kRegExpandString) return std::move(value->data);
+  return std::nullopt;
+}
+
+// Stores an option in the type it is stored in: a number stored as a
+// 32-bit number stays one, an expandable path stays expandable. An
+// unchanged value is left as stored, so an expandable path keeps its names.
+void StoreOption(Registry& registry, std::string_view name, const std::string& text) {
+  if (StoredOption(registry, name) == text) return;
+  const auto stored = registry.GetValue(kOptionsKey, name);
+  const int64_t wide = ParseLenientInt64(text);
+  if (stored && stored->type == kRegDword && wide >= INT32_MIN && wide <= UINT32_MAX) {
+    const auto number = static_cast<uint32_t>(wide);
+    std::string data(4, '\0');
+    for (int i = 0; i < 4; ++i) data[i] = static_cast<char>(number >> (8 * i) & 0xFF);
+    registry.SetValue(kOptionsKey, name, kRegDword, data);
+  } else if (stored && stored->type == kRegExpandString) {
+    registry.SetValue(kOptionsKey, name, kRegExpandString, text);
+  } else {
+    registry.SetString(kOptionsKey, name, text);
+  }
+}
+
 }  // namespace
 
 void SetDefaultOptions(ROptions& options) {
@@ -84,8 +125,11 @@ void SetDefaultOptions(ROptions& options) {
 
 void LoadOptions(ROptions& options, const Registry& registry) {
   SetDefaultOptions(options);
+  // Options stored before encryption existed went out in the clear, and
+  // their server may not speak TLS: they keep doing so until changed.
+  if (!registry.ValueNames(kOptionsKey).empty()) options.SMTPSecurity = 0;
   VisitFields(options, [&](const char* name, auto& field) {
-    const auto text = registry.GetString(kOptionsKey, name);
+    const auto text = StoredOption(registry, name);
     if (!text) return;
     if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
       if (!KeptAsBytes(name)) return FromText(DecodeOutsideText(*text), field);
@@ -96,7 +140,7 @@ void LoadOptions(ROptions& options, const Registry& registry) {
 
 bool SaveOptions(const ROptions& options, Registry& registry, std::string* error) {
   VisitFields(options, [&](const char* name, const auto& field) {
-    registry.SetString(kOptionsKey, name, ToText(field));
+    StoreOption(registry, name, ToText(field));
   });
   return registry.Save(error);
 }

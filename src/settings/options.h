@@ -42,6 +42,12 @@ struct ROptions {
   std::string Password;
   std::string SMTPUsername;
   std::string SMTPPassword;
+  // 0 none, 1 STARTTLS when the server offers it, 2 STARTTLS required,
+  // 3 TLS from the first byte. A fresh installation starts at 1; options
+  // stored before the value existed load as 0, so they send as they did.
+  int32_t SMTPSecurity = 1;
+  // A PEM file of certificates trusted besides the system's; empty for none.
+  std::string SMTPCAFile;
   std::string StatusBody = "OK";
   int32_t SendVia = 0;     // 0 messenger, 1 e-mail
   std::string StatAddress;
@@ -63,7 +69,8 @@ inline constexpr std::string_view kOptionsKey = "SOFTWARE\\Sentrel\\Options";
 void SetDefaultOptions(ROptions& options);
 
 // Sets the defaults, then reads every stored value over them. A missing or
-// non-string value keeps its default. Booleans are "0"/"1" (any non-zero
+// non-string value keeps its default, except that SMTPSecurity is 0 (no
+// encryption) when other options are stored without it. Booleans are "0"/"1" (any non-zero
 // number is true), numbers are read with the lenient parser, `Times` as an
 // unsigned decimal of which only the 48 slot bits are kept.
 void LoadOptions(ROptions& options, const Registry& registry);

@@ -63,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // A line break inside a line would start a header field of its own, or
     // a line of its own in the SMTP stream.
     FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
+    // SMTP carries no longer line; a longer body line goes quoted-printable.
+    FUZZ_CHECK(line.size() <= kMaxLineBytes || inHeader);
     if (inHeader && line.empty()) inHeader = false;
     // A folded field goes on in lines that begin with a blank.
     if (inHeader && line[0] != ' ' && line[0] != '\t') ++headerFields;

@@ -150,6 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     request.user = input.Text(32);
     request.password = input.Text(32);
   }
+  // STARTTLS when offered: a scripted STARTTLS meets a peer that speaks no TLS.
+  if (flags & 4) request.security = 1;
   request.server = "127.0.0.1";
   request.port = peer.Port();
   const std::string script(input.Rest());
@@ -158,8 +160,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   std::string sent;
   std::thread server([&] { sent = peer.Serve(script); });
-  const bool delivered = MailTransfer(request, log, clock, 2000);
+  const MailResult result = MailTransfer(request, log, clock, 2000);
+  const bool delivered = result.Accepted();
   server.join();
+  // A 5xx refusal is final, a 4xx one worth another try (codes beyond are
+  // a broken server's, judged by where the transfer stopped).
+  if (result.replyCode >= 500 && result.replyCode < 600) {
+    FUZZ_CHECK(result.status == MailStatus::kPermanent);
+  }
+  if (result.replyCode >= 400 && result.replyCode < 500) {
+    FUZZ_CHECK(result.status == MailStatus::kRetryable);
+  }
 
   CheckClientStream(sent);
   // The message counts as sent only when the server took the data.
@@ -176,15 +187,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // the sender, the server's replies, ...; the program may log those
     // several times, so such inputs are not judged).
     const std::string secret = Base64Encode(request.password);
+    const std::string plain =
+        Base64Encode(std::string(1, '\0') + request.user + '\0' + request.password);
     std::string elsewhere = script + request.from + request.to + request.subject + request.body +
                             request.user + Base64Encode(request.user) +
                             FormatLocalDateTime(clock.Now()) + request.port +
                             " Connect to Server IP Port Login Logout MailFrom MailTo Error ERROR";
     for (const std::string_view line : SplitAtLineBreaks(sent)) {
-      if (line != secret) elsewhere.append(line).append("\n");
+      if (line != secret && line != "AUTH PLAIN " + plain) elsewhere.append(line).append("\n");
     }
     if (!secret.empty() && elsewhere.find(secret) == std::string::npos) {
       FUZZ_CHECK(written.find(secret) == std::string::npos);
+    }
+    if (!request.password.empty() && elsewhere.find(plain) == std::string::npos) {
+      FUZZ_CHECK(written.find(plain) == std::string::npos);
     }
   }
   return 0;

@@ -24,6 +24,7 @@
 #include "core/alarm_channels.h"
 #include "gui/artwork.h"
 #include "gui/dialogs/dialog_fit.h"
+#include "gui/dialogs/mail_test_report.h"
 #include "gui/dialogs/schedule_fields.h"
 #include "gui/dialogs/schedule_widgets.h"
 #include "gui/language_captions.h"
@@ -744,8 +745,14 @@ void HostForm::TestEmail(const AlarmPage& p) {
     desktop_.ShowMessage(*refusal, std::string(kMailTestCaption), MessageIcon::Error);
     return;
   }
-  WaitCursor wait;
-  channels_.SendMail(v.emailAddress, std::string(kTestBody), std::string(kMailTestSubject));
+  MailResult result;
+  {
+    WaitCursor wait;
+    result = channels_.TestMail(options_, v.emailAddress, std::string(kTestBody),
+                                std::string(kMailTestSubject));
+  }
+  desktop_.ShowMessage(MailTestReport(result, language_), kApplicationTitle,
+                       result.Accepted() ? MessageIcon::Information : MessageIcon::Error);
 }
 
 void HostForm::ChooseWav(AlarmPage& p) {
@@ -786,6 +793,7 @@ bool HostForm::SetCaption(std::string_view section, std::string_view key, const 
 }
 
 void HostForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  language_ = file;
   for (const CaptionRead& read : HostCaptions()) {
     ShowCaption(*read.caption,
                 QString::fromStdString(CaptionText(file, read.section, read.caption->key)));

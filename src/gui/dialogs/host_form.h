@@ -10,6 +10,7 @@
 
 #include "core/host_list.h"
 #include "gui/dialogs/host_form_rules.h"
+#include "settings/ini_file.h"
 
 class QCheckBox;
 class QComboBox;
@@ -25,7 +26,6 @@ namespace sentrel {
 
 class AlarmChannels;
 class Desktop;
-class IniFile;
 struct Caption;
 struct ROptions;
 
@@ -158,6 +158,8 @@ class HostForm final : public QDialog, public HostEditor {
   Desktop& desktop_;
   AlarmChannels& channels_;
   HostFormServices services_;
+  // The language shown, kept for the mail test's report.
+  std::optional<IniFile> language_;
 
   // What Fill put into the controls: a text the user left as it was is
   // handed back byte for byte, whatever the editor made of it.

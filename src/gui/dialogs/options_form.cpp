@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -23,12 +25,17 @@
 #include "export/listen_address.h"
 #include "gui/dialogs/dialog_fit.h"
 #include "gui/dialogs/host_form_rules.h"
+#include "gui/dialogs/mail_test_report.h"
+#include "gui/language_captions.h"
+#include "gui/wait_cursor.h"
 #include "gui/dialogs/options_form_rules.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/dialogs/schedule_fields.h"
 #include "gui/dialogs/schedule_widgets.h"
 #include "notify/dial_up.h"
+#include "notify/mail_message.h"
 #include "platform/desktop.h"
+#include "settings/language_table.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -247,6 +254,23 @@ QWidget* OptionsForm::BuildMailPage() {
   port_->setMaximumWidth(70);
   QLabel* fromLabel = Label("From", "From:", page);
   from_ = Field("FromEdit", fromLabel, page);
+  QLabel* securityLabel = Label("Encryption", "Encryption:", page);
+  security_ = List("SMTPSecurityList", securityLabel,
+                   {"None", "STARTTLS when offered", "STARTTLS required", "TLS (SMTPS)"}, page);
+  // The port goes with the choice unless the user typed a port of their own.
+  connect(security_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (const auto port = FollowingPort(S(port_->text()), index)) port_->setText(Q(*port));
+    UpdateEnabling();
+  });
+  mailTest_ = new QPushButton("Test", page);
+  mailTest_->setObjectName("MailTest");
+  mailTest_->setAutoDefault(false);
+  mailTest_->setVisible(false);
+  connect(mailTest_, &QPushButton::clicked, this, [this] { TestMail(); });
+  caFileLabel_ = Label("SMTPCAFile", "CA file:", page);
+  caFile_ = Field("SMTPCAFileEdit", caFileLabel_, page);
+  caFileButton_ = FolderButton("SMTPCAFileBtn", "Choose the CA file", page);
+  connect(caFileButton_, &QPushButton::clicked, this, [this] { ChooseCaFile(); });
 
   auto* server = new QGridLayout;
   server->addLayout(serverCaption, 0, 0);
@@ -255,6 +279,11 @@ QWidget* OptionsForm::BuildMailPage() {
   server->addWidget(port_, 0, 3);
   server->addWidget(fromLabel, 1, 0);
   server->addWidget(from_, 1, 1, 1, 3);
+  server->addWidget(securityLabel, 2, 0);
+  server->addLayout(Row({security_}, true), 2, 1);
+  server->addWidget(mailTest_, 2, 2, 1, 2);
+  server->addWidget(caFileLabel_, 3, 0);
+  server->addLayout(Row({caFile_, caFileButton_}), 3, 1, 1, 3);
   server->setColumnStretch(1, 1);
 
   auto* via = new QGroupBox("Connect via", page);
@@ -392,8 +421,14 @@ void OptionsForm::CopyIn(const ROptions& o) {
   deleteToRecycle_->setChecked(o.DeleteLog2Recycle);
 
   serverName_->setText(Q(o.ServerName));
+  {
+    // The stored port stays as stored, whatever the stored choice.
+    const QSignalBlocker quiet(security_);
+    security_->setCurrentIndex(ItemIndex(security_, o.SMTPSecurity));
+  }
   port_->setText(QString::number(o.Port));
   from_->setText(Q(o.From));
+  caFile_->setText(Q(o.SMTPCAFile));
   (o.DialUp ? viaDialUp_ : viaLan_)->setChecked(true);
   smtpUsername_->setText(Q(o.SMTPUsername));
   smtpPassword_->setText(Q(o.SMTPPassword));
@@ -433,6 +468,8 @@ void OptionsForm::CopyBack(ROptions& o) const {
   o.ServerName = NormalizeServerName(S(serverName_->text()));
   o.Port = ParseOptionNumber(S(port_->text()));
   o.From = S(from_->text());
+  if (security_->currentIndex() >= 0) o.SMTPSecurity = security_->currentIndex();
+  o.SMTPCAFile = NormalizeDataFolder(Kept(caFile_->text(), o.SMTPCAFile));
   o.DialUp = viaDialUp_->isChecked();
   o.SMTPUsername = S(smtpUsername_->text());
   o.SMTPPassword = Kept(smtpPassword_->text(), o.SMTPPassword);
@@ -494,6 +531,10 @@ void OptionsForm::UpdateEnabling() {
                                                     loginLabel_, login_, passwordLabel_, password_})
     w->setEnabled(on.dialUpOptions);
   autoConnect_->setEnabled(false);
+  // Certificates matter only where TLS may be spoken.
+  const bool tls = security_->currentIndex() > 0;
+  for (QWidget* w : std::initializer_list<QWidget*>{caFileLabel_, caFile_, caFileButton_})
+    w->setEnabled(tls);
   dayLabel_->setEnabled(on.dayOfMonth);
   dayOfMonth_->setEnabled(on.dayOfMonth);
   for (QCheckBox* box : dayBoxes_) box->setEnabled(on.daysOfWeek);
@@ -523,6 +564,54 @@ void OptionsForm::ChooseFolder(QLineEdit* field) {
   const QString start = Q(TrimBlanks(S(field->text())));
   const QString chosen = chooseFolder_(this, kFolderTitle, start);
   if (!chosen.isEmpty()) field->setText(QDir::toNativeSeparators(chosen));
+}
+
+void OptionsForm::ChooseCaFile() {
+  QFileDialog dialog(this, caFileLabel_->text().remove('&').remove(':'),
+                     Q(TrimBlanks(S(caFile_->text()))));
+  dialog.setObjectName("CaFileChooser");
+  dialog.setOptions(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters({"PEM certificates (*.pem *.crt *.cer)", "All files (*)"});
+  FitFileChooser(dialog);
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+    caFile_->setText(QDir::toNativeSeparators(dialog.selectedFiles().front()));
+}
+
+void OptionsForm::SetMailTest(MailTest test) {
+  runMailTest_ = std::move(test);
+  mailTest_->setVisible(static_cast<bool>(runMailTest_));
+}
+
+void OptionsForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  languageFile_ = file;
+  ApplyCaptionsByName(*this, LanguageWindow::kOptionsForm, languageFile_);
+}
+
+void OptionsForm::TestMail() {
+  if (!runMailTest_) return;
+  const auto text = [this](const char* key) {
+    return Q(CaptionText(languageFile_, kOptionsFormSection, key));
+  };
+  QInputDialog ask(this);
+  ask.setObjectName("MailTestToDialog");
+  ask.setWindowTitle(kApplicationTitle);
+  ask.setLabelText(text("MailTestTo"));
+  ask.setTextValue(Q(lastTestTo_.empty() ? ExtractAddress(S(from_->text()), false) : lastTestTo_));
+  if (ask.exec() != QDialog::Accepted) return;
+  const std::string to(TrimBlanksView(S(ask.textValue())));
+  if (to.empty()) return;
+  lastTestTo_ = to;
+  // The settings as they stand in the dialog, stored or not.
+  ROptions trial = context_.options;
+  CopyBack(trial);
+  MailResult result;
+  {
+    WaitCursor wait;
+    result = runMailTest_(trial, to);
+  }
+  context_.desktop.ShowMessage(MailTestReport(result, languageFile_), kApplicationTitle,
+                               result.Accepted() ? MessageIcon::Information : MessageIcon::Error);
 }
 
 void OptionsForm::keyPressEvent(QKeyEvent* event) {

@@ -2,10 +2,14 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QDialog>
+
+#include "notify/mail_result.h"
+#include "settings/ini_file.h"
 
 class QCheckBox;
 class QComboBox;
@@ -51,11 +55,12 @@ using FolderChooser =
 // was closed. Every captioned control is named by its language key (the
 // pages "Interface", "LogSettings", "EmailSettings", "StatusNotification";
 // labels, check boxes, radio buttons, groups and the buttons "Ok", "Cancel",
-// "Help"); both "Password:" labels carry the key "Password". Fields without
-// a caption of their own are named after the option they show with "Edit"
-// or "List" appended ("PortEdit", "LogDetailList", "SendEveryList"), the
-// time list is "Times", the folder buttons "PathToDataBtn" and
-// "PathToLogBtn". Window thread only.
+// "Help", "MailTest"); both "Password:" labels carry the key "Password".
+// Fields without a caption of their own are named after the option they
+// show with "Edit" or "List" appended ("PortEdit", "LogDetailList",
+// "SendEveryList", "SMTPSecurityList"), the time list is "Times", the file
+// buttons "PathToDataBtn", "PathToLogBtn" and "SMTPCAFileBtn". Window
+// thread only.
 class OptionsForm final : public QDialog {
  public:
   static constexpr int kResultOk = 1;
@@ -74,6 +79,16 @@ class OptionsForm final : public QDialog {
 
   // Replaces the folder chooser (the library's by default).
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
+
+  // What "Test" on the e-mail page runs: one mail to `to` through the SMTP
+  // settings being edited (not yet stored), returning how it went. Without
+  // one the button is hidden.
+  using MailTest = std::function<MailResult(const ROptions& options, const std::string& to)>;
+  void SetMailTest(MailTest test);
+
+  // Shows the captions of `file` (the built-in ones for nothing) and keeps
+  // it for the texts that the dialog puts together itself.
+  void ApplyLanguage(const std::optional<IniFile>& file);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -95,6 +110,9 @@ class OptionsForm final : public QDialog {
   // field gets the focus and the dialog stays open.
   bool MetricsListenReadable();
   void ChooseFolder(QLineEdit* field);
+  void ChooseCaFile();
+  // Asks for a recipient and reports how the test mail went.
+  void TestMail();
   bool FilterPathKey(QLineEdit* field, QEvent* event);
 
   OptionsFormContext context_;
@@ -116,6 +134,11 @@ class OptionsForm final : public QDialog {
   QLineEdit* serverName_;
   QLineEdit* port_;
   QLineEdit* from_;
+  QComboBox* security_;
+  QLabel* caFileLabel_;
+  QLineEdit* caFile_;
+  QPushButton* caFileButton_;
+  QPushButton* mailTest_;
   QRadioButton* viaLan_;
   QRadioButton* viaDialUp_;
   QLineEdit* smtpUsername_;
@@ -144,6 +167,10 @@ class OptionsForm final : public QDialog {
   QPushButton* ok_;
   QPushButton* cancel_;
   QPushButton* help_;
+
+  MailTest runMailTest_;
+  std::optional<IniFile> languageFile_;
+  std::string lastTestTo_;  // the recipient of the last test, offered again
 
   // The path field in which Shift went down alone; the chooser opens when
   // it comes up with no other key or click in between.

@@ -34,4 +34,12 @@ int HelpContextForPage(int page) {
   return page >= 0 && page <= 3 ? 30 + 10 * page : 30;
 }
 
+std::optional<std::string> FollowingPort(std::string_view portText, int security) {
+  static constexpr std::string_view kUsual[] = {"25", "25", "587", "465"};
+  if (security < 0 || security > 3) return std::nullopt;
+  const bool usual = portText.empty() || portText == "25" || portText == "587" || portText == "465";
+  if (!usual || portText == kUsual[security]) return std::nullopt;
+  return std::string(kUsual[security]);
+}
+
 }  // namespace sentrel

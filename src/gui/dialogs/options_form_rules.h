@@ -40,6 +40,13 @@ struct OptionsEnabling {
 };
 OptionsEnabling EnablingFor(bool dialUpSelected, int sendEvery);
 
+// The port that goes with an encryption choice (SMTPSecurity 0..3): 25 for
+// none and for STARTTLS when offered (a relay's port), 587 for STARTTLS
+// required (submission), 465 for TLS from the first byte. The port field
+// follows a new choice only while it holds one of these or nothing, so a
+// port the user typed stays; nothing when it stays.
+std::optional<std::string> FollowingPort(std::string_view portText, int security);
+
 // The help topic of each page: 30 "Interface", 40 "Log settings",
 // 50 "eMail Settings", 60 "Status notification".
 int HelpContextForPage(int page);

@@ -1,5 +1,6 @@
 #include "gui/qt/qt_desktop.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 #include "gui/help_window.h"
@@ -32,7 +33,10 @@ QtDesktop::QtDesktop(SoundPlayer& sound, HelpWindow& help) : sound_(sound), help
 
 MessageResult QtDesktop::ShowMessage(const std::string& text, const std::string& caption,
                                      MessageIcon icon, MessageButtons buttons) {
-  QWidget* owner = owner_.data();
+  // A box asked for while a modal dialog is up belongs on that dialog: the
+  // options dialog stays on top of the main window and would hide it.
+  QWidget* owner = QApplication::activeModalWidget();
+  if (owner == nullptr) owner = owner_.data();
   QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   buttons == MessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                                    : QMessageBox::Ok,

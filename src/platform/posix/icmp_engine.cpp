@@ -67,6 +67,19 @@ int64_t ReceiveStamp(msghdr& message) {
   return 0;
 }
 
+// The TTL (hop limit) an answer arrived with, -1 when the kernel did not say.
+int ReceiveTtl(msghdr& message) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if ((c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL) ||
+        (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT)) {
+      int ttl = -1;
+      std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
+      return ttl;
+    }
+  }
+  return -1;
+}
+
 // A message header for one buffer, the peer's address and room for control
 // messages.
 msghdr Header(sockaddr_storage* peer, iovec* io, void* control, size_t controlSize) {
@@ -106,6 +119,7 @@ struct EchoWaiter {
   IpAddress from;
   int answeredSend = 0;    // which send the answer names
   int64_t stampNs = 0;
+  int replyTtl = -1;
   SteadyClock::time_point answeredAt;
   WakeWord wake;
   EchoWaiter* prev = nullptr;
@@ -158,6 +172,12 @@ std::shared_ptr<IcmpEngine> IcmpEngine::Open(IcmpSocketKind kind, bool ipv6,
 bool IcmpEngine::Prepare(int receiveBufferBytes) {
   const int on = 1;
   if (setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) return false;
+  // The answer's TTL is only shown, never needed: a refusal changes nothing.
+  if (ipv6_) {
+    setsockopt(fd_, SOL_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on);
+  } else {
+    setsockopt(fd_, SOL_IP, IP_RECVTTL, &on, sizeof on);
+  }
   SetBuffer(fd_, SO_RCVBUFFORCE, SO_RCVBUF,
             receiveBufferBytes > 0 ? receiveBufferBytes : kReceiveBuffer);
   SetBuffer(fd_, SO_SNDBUFFORCE, SO_SNDBUF, kSendBuffer);
@@ -358,6 +378,7 @@ int IcmpEngine::Await(Waiter& waiter, std::span<const uint8_t> data,
   reply.Status = waiter.status;
   reply.RoundTripTime = static_cast<uint32_t>((ns + 500'000) / 1'000'000);
   reply.RoundTripMicroseconds = static_cast<uint32_t>((ns + 500) / 1'000);
+  reply.Ttl = waiter.replyTtl;
   return 1;
 }
 
@@ -412,7 +433,7 @@ void IcmpEngine::Drain(bool reader) {
         const std::span<const uint8_t> bytes(data[i].data(),
                                              std::min<size_t>(headers[i].msg_len, kSlotBytes));
         if (const auto answer = Parse(bytes, from[i]))
-          Deliver(*answer, ReceiveStamp(headers[i].msg_hdr), false);
+          Deliver(*answer, ReceiveStamp(headers[i].msg_hdr), false, ReceiveTtl(headers[i].msg_hdr));
       }
     }
     read += n;
@@ -497,11 +518,11 @@ void IcmpEngine::DrainErrors() {
     if (!answer) continue;
     const int64_t stamp = ReceiveStamp(message);
     std::lock_guard lock(mutex_);
-    Deliver(*answer, stamp, local);
+    Deliver(*answer, stamp, local, -1);
   }
 }
 
-void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localError) {
+void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localError, int ttl) {
   if (answer.identifier != identifier_) return;
   Waiter* waiter = bySequence_[answer.sequence];
   // A late answer to a request already over, or a second copy, is dropped.
@@ -517,6 +538,7 @@ void IcmpEngine::Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localEr
   waiter->from = answer.from;
   waiter->answeredSend = std::min(send, waiter->sends - 1);
   waiter->stampNs = stampNs;
+  waiter->replyTtl = ttl;
   waiter->answeredAt = SteadyClock::now();
   ReleaseSlot(*waiter);
   Alert(*waiter);

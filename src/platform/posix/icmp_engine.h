@@ -102,7 +102,8 @@ class IcmpEngine {
   std::optional<IcmpAnswer> ParseQueuedError(msghdr& message, std::span<const uint8_t> request,
                                              const sockaddr_storage& target, bool& local) const;
   // With mutex_ held: hands one answer to its request.
-  void Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localError);
+  // `ttl`: the TTL (hop limit) the answer arrived with, -1 when unknown.
+  void Deliver(const IcmpAnswer& answer, int64_t stampNs, bool localError, int ttl);
   // Asks the kernel how much the socket has dropped; after an overflow,
   // every request still waiting is sent again.
   void CheckDrops();

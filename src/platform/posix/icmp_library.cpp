@@ -43,7 +43,7 @@ class SharedChannel final : public IcmpChannel {
     const int replies = Echo(*engine_, caller_, IpAddress::V4(address), data, options, answer,
                              timeoutMs);
     reply = IcmpEchoReply{answer.Address.V4Value(), answer.Status, answer.RoundTripTime,
-                          answer.RoundTripMicroseconds};
+                          answer.RoundTripMicroseconds, answer.Ttl};
     return replies;
   }
 

@@ -38,7 +38,12 @@ int OpenListeningSocket(const std::string& address, uint16_t port, bool ipv6,
   // A restart must not wait for the last run's connections to leave
   // TIME_WAIT; another listener on the port is still refused.
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (ipv6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (ipv6) {
+    // Dual-stack only for the wildcard; a system that refuses it keeps the
+    // socket to IPv6, which still serves.
+    const int only = IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<sockaddr_in6*>(&storage)->sin6_addr) ? 0 : 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+  }
   if (bind(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0 || listen(fd, 64) != 0) {
     error = std::strerror(errno);
     close(fd);
@@ -58,5 +63,7 @@ uint16_t ListeningPort(int socket) {
 void CloseListeningSocket(int socket) {
   if (socket >= 0) close(socket);
 }
+
+void ShutdownConnection(int socket) { shutdown(socket, SHUT_RDWR); }
 
 }  // namespace sentrel

@@ -82,7 +82,8 @@ class NmcliLines final : public DialUpLines {
     return LineState::Down;
   }
 
-  DialStart Dial(const std::string& entry, const std::string& password) override {
+  DialStart Dial(const std::string& entry, const std::string& /*user*/,
+                 const std::string& password) override {
     const NmcliResult settings = nmcli_.Run(
         {"-t", "-f", "connection.type", "connection", "show", "id", entry}, kQueryTimeout);
     if (!settings.ran || settings.exitCode != 0) return {};

@@ -55,4 +55,26 @@ std::string GetRuntimeFolder() {
   return ec ? std::string("/tmp") : tmp.string();
 }
 
+// The store may hold a path written on Windows ("%USERPROFILE%\\Logs"); the
+// same names are looked up in this environment.
+std::string ExpandEnvironmentNames(const std::string& text) {
+  std::string expanded;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t open = text.find('%', at);
+    const std::size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    const char* value = std::getenv(text.substr(open + 1, close - open - 1).c_str());
+    if (value == nullptr || close == open + 1) {
+      // Not a name that is set: the first % stays, the second may open one.
+      expanded.append(text, at, close - at);
+      at = close;
+      continue;
+    }
+    expanded.append(text, at, open - at).append(value);
+    at = close + 1;
+  }
+  return expanded.append(text, at, std::string::npos);
+}
+
 }  // namespace sentrel

@@ -14,4 +14,13 @@ std::string TerminalCharset() {
   return charset;
 }
 
+void WriteTerminalText(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 }  // namespace sentrel

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "platform/win32/file_replace_calls.h"
 #include "platform/win32/registry_access.h"
 #include "platform/win32/text_wide.h"
 
@@ -85,21 +86,28 @@ std::string WriteTemp(const std::string& folder, const std::string& name, std::s
 }
 
 // Moves the complete temporary file over `path`. ReplaceFileW keeps the old
-// file's attributes and security; where it cannot (no old file, or a file
-// system without it) a write-through move replaces the name at once.
+// file's attributes and security; where it cannot, a write-through move
+// replaces the name at once. ReplaceFileW may fail half-way: with 1176 the
+// old file is already gone, with 1177 it was renamed away, so the move is
+// tried in every case. A temporary file that could not be put in place may
+// then be the only copy of the file's content, old or new: it stays, and the
+// error names it.
 bool Commit(const std::string& temp, const std::string& path, bool exists, std::string* error) {
+  const FileReplaceCalls& calls = FileReplaceCallsInUse();
   const std::wstring to = Widen(path);
   const std::wstring from = Widen(temp);
-  if (exists && ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                             nullptr, nullptr)) {
+  if (exists &&
+      calls.replace(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                    nullptr)) {
     return true;
   }
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (calls.move(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
-  const DWORD failure = GetLastError();
-  DeleteFileW(from.c_str());
-  if (error) *error = Reason("Cannot replace", path, failure);
+  if (error) {
+    *error = Reason("Cannot replace", path, GetLastError()) + "; the new content is kept in \"" +
+             temp + "\"";
+  }
   return false;
 }
 
@@ -126,6 +134,11 @@ std::string FollowLinks(const std::string& path) {
 
 }  // namespace
 
+FileReplaceCalls& FileReplaceCallsInUse() {
+  static FileReplaceCalls calls;
+  return calls;
+}
+
 // Windows has no permission bits of this kind: `mode` is not used.
 bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
                          const std::string& backupPath, std::string* error, unsigned) {
@@ -141,7 +154,9 @@ bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
     return false;
   }
   const std::string folder = FolderOf(path);
-  RemoveLeftovers(folder, NameOf(path));
+  // Without the file a leftover may be the only copy of its content (a save
+  // that lost the old file and could not move the new one in).
+  if (exists) RemoveLeftovers(folder, NameOf(path));
   const std::string temp = WriteTemp(folder, NameOf(path), bytes, error);
   if (temp.empty()) return false;
 
@@ -155,6 +170,8 @@ bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
     const bool copied = !copy.empty() && CopyFileW(Widen(path).c_str(), Widen(copy).c_str(), FALSE);
     if (!copy.empty() && !copied) reason = Reason("Cannot copy", path, GetLastError());
     if (!copied || !Commit(copy, backupPath, true, &reason)) {
+      // The file itself is untouched and the caller still holds the new
+      // content; the copy of the old file is one too many.
       if (!copy.empty()) DeleteFileW(Widen(copy).c_str());
       DeleteFileW(Widen(temp).c_str());
       if (error) *error = "Cannot make the backup: " + reason;

@@ -57,13 +57,16 @@ class RasLines final : public DialUpLines {
     return LineState::Connecting;
   }
 
-  DialStart Dial(const std::string& entry, const std::string& password) override {
+  DialStart Dial(const std::string& entry, const std::string& user,
+                 const std::string& password) override {
     RASDIALPARAMSW params{};
     params.dwSize = sizeof params;
     const std::wstring name = Widen(entry);
+    const std::wstring login = Widen(user);
     const std::wstring secret = Widen(password);
-    if (name.size() > RAS_MaxEntryName || secret.size() > PWLEN) return {};
+    if (name.size() > RAS_MaxEntryName || login.size() > UNLEN || secret.size() > PWLEN) return {};
     name.copy(params.szEntryName, name.size());
+    login.copy(params.szUserName, login.size());
     secret.copy(params.szPassword, secret.size());
     HRASCONN connection = nullptr;
     const DWORD result = api_.Dial(nullptr, nullptr, &params, 1,

@@ -59,4 +59,17 @@ std::string GetProgramFolder() {
   return slash == std::string::npos ? std::string() : exe.substr(0, slash);
 }
 
+std::string ExpandEnvironmentNames(const std::string& text) {
+  const std::wstring wide = Widen(text);
+  std::wstring expanded(wide.size() + 256, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD length = ExpandEnvironmentStringsW(wide.c_str(), expanded.data(),
+                                                   static_cast<DWORD>(expanded.size()));
+    if (length == 0) return text;
+    if (length <= expanded.size()) return Narrow(std::wstring_view(expanded.data(), length - 1));
+    expanded.resize(length);
+  }
+  return text;
+}
+
 }  // namespace sentrel

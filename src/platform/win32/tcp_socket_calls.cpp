@@ -37,9 +37,21 @@ SOCKET Socket(int fd) { return static_cast<SOCKET>(fd); }
 
 }  // namespace
 
+// select, not WSAPoll: before Windows 10 2004 WSAPoll never reports a
+// connect that failed, so a refusing server would look like one that does
+// not answer. select names a failed connect in its exception set on every
+// version; the caller then reads the reason from SO_ERROR.
 int WaitFor(int fd, bool forWriting, Clock::time_point deadline) {
-  WSAPOLLFD p{Socket(fd), static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
-  const int n = WSAPoll(&p, 1, MillisecondsLeft(deadline));
+  fd_set ready;
+  fd_set failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(Socket(fd), &ready);
+  FD_SET(Socket(fd), &failed);
+  const int ms = MillisecondsLeft(deadline);
+  timeval wait{ms / 1000, ms % 1000 * 1000};
+  const int n = forWriting ? select(0, nullptr, &ready, &failed, &wait)
+                           : select(0, &ready, nullptr, nullptr, &wait);
   if (n > 0) return 0;
   if (n == 0) return ETIMEDOUT;
   return LastError();

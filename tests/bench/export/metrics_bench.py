@@ -3,15 +3,15 @@
 
 A headless Sentrel checks 1,024 hosts every second (loopback addresses in a
 network namespace of its own, so nothing leaves the machine) and serves
-metrics; this program scrapes it as Prometheus does (OpenMetrics, a fresh
-connection each time) and prints:
+metrics; this program scrapes it as Prometheus does (a fresh connection
+each time), in both formats, plain and gzip-compressed, and prints:
 
 - the time to serve one scrape, median and maximum over N scrapes, measured
   from sending the request to the last byte of the answer;
 - the CPU one scrape costs, from the endpoint thread's own CPU time (it
   renders and serves every scrape and does nothing else), and what that adds
   at a 15 s scrape interval, beside the CPU of the whole process;
-- the size of one scrape in both formats.
+- the size of one scrape in both formats, plain and gzip-compressed.
 
 Usage (root): metrics_bench.py SENTREL [--hosts N] [--scrapes N]
 Build SENTREL with the release preset for figures worth comparing.
@@ -54,10 +54,10 @@ def endpoint_thread(pid, before):
     return None
 
 
-def scrape(port, accept):
+def scrape(port, accept, gzip):
     with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
         request = (f"GET /metrics HTTP/1.1\r\nHost: bench\r\nAccept: {accept}\r\n"
-                   "Connection: close\r\n\r\n").encode()
+                   + ("Accept-Encoding: gzip\r\n" if gzip else "") + "Connection: close\r\n\r\n").encode()
         start = time.perf_counter()
         s.sendall(request)
         chunks = []
@@ -66,7 +66,7 @@ def scrape(port, accept):
         elapsed = time.perf_counter() - start
     answer = b"".join(chunks)
     head, _, body = answer.partition(b"\r\n\r\n")
-    if not head.startswith(b"HTTP/1.1 200"):
+    if not head.startswith(b"HTTP/1.1 200") or (b"Content-Encoding: gzip" in head) != gzip:
         raise RuntimeError("scrape failed: " + head[:80].decode(errors="replace"))
     return elapsed, body
 
@@ -115,34 +115,33 @@ def main():
 
         fd = os.open(f"/run/netns/{ns}", os.O_RDONLY)
         enter_namespace(fd)
-        _, text_body = scrape(port, "text/plain")
-        time.sleep(0.3)
-        times = []
         thread_stat = f"/proc/{process.pid}/task/{thread}/stat" if thread else None
         process_stat = f"/proc/{process.pid}/stat"
-        thread_cpu0 = cpu_seconds(thread_stat) if thread_stat else None
+        print(f"hosts: {args.hosts}, checked every second; {args.scrapes} scrapes of each kind, "
+              "a fresh rendering each time")
         process_cpu0 = cpu_seconds(process_stat)
         wall0 = time.monotonic()
-        body = b""
-        for _ in range(args.scrapes):
-            elapsed, body = scrape(port, OPEN_METRICS)
-            times.append(elapsed)
-            time.sleep(0.3)  # past the endpoint's 250 ms reuse of a rendered body
-        wall = time.monotonic() - wall0
-        process_cpu = cpu_seconds(process_stat) - process_cpu0
-
-        ms = sorted(t * 1000 for t in times)
-        print(f"hosts: {args.hosts}, checked every second; scrapes: {args.scrapes} (OpenMetrics)")
-        print(f"scrape time: median {statistics.median(ms):.2f} ms, max {ms[-1]:.2f} ms")
-        print(f"scrape size: {len(body)} bytes OpenMetrics, {len(text_body)} bytes text 0.0.4")
-        if thread_stat:
-            per_scrape = (cpu_seconds(thread_stat) - thread_cpu0) / args.scrapes
-            print(f"endpoint CPU per scrape: {per_scrape * 1000:.2f} ms; "
-                  f"at a 15 s interval: {per_scrape / 15 * 100:.3f} % of one core")
-        else:
+        for name, accept, gzip in (("OpenMetrics", OPEN_METRICS, False), ("OpenMetrics, gzip", OPEN_METRICS, True),
+                                   ("text 0.0.4", "text/plain", False), ("text 0.0.4, gzip", "text/plain", True)):
+            times = []
+            thread_cpu0 = cpu_seconds(thread_stat) if thread_stat else None
+            body = b""
+            for _ in range(args.scrapes):
+                time.sleep(0.3)  # past the endpoint's 250 ms reuse of a rendered body
+                elapsed, body = scrape(port, accept, gzip)
+                times.append(elapsed)
+            ms = sorted(t * 1000 for t in times)
+            line = (f"{name:18} time median {statistics.median(ms):6.2f} ms, max {ms[-1]:6.2f} ms; "
+                    f"size {len(body) / 1024:7.1f} KiB")
+            if thread_stat:
+                per_scrape = (cpu_seconds(thread_stat) - thread_cpu0) / args.scrapes
+                line += f"; endpoint CPU {per_scrape * 1000:.2f} ms a scrape ({per_scrape / 15 * 100:.3f} % of a core at 15 s)"
+            print(line)
+        if not thread_stat:
             print("endpoint thread not found: no CPU per scrape")
+        process_cpu = cpu_seconds(process_stat) - process_cpu0
         print(f"whole process meanwhile (1,024 checks a second and the scrapes): "
-              f"{process_cpu / wall * 100:.1f} % of one core")
+              f"{process_cpu / (time.monotonic() - wall0) * 100:.1f} % of one core")
         return 0
     finally:
         if process and process.poll() is None:

@@ -51,7 +51,7 @@ void ManyProbesToLoopback(const std::string& netns, IcmpSocketKind kind, int wor
     probe.targetText = "127.0.0.1";
     probe.timeout = 5000;
     probe.OnEcho = [&](EchoProbe&, uint32_t status, const IpAddress&, uint32_t rtt,
-                       uint32_t, const std::string&) {
+                       const EchoDetail&, const std::string&) {
       if (status == kIpSuccess) ++answered;
       rtts[static_cast<size_t>(i)] = rtt;
     };

@@ -5,17 +5,24 @@ host there never answers; no packet leaves it).
 
   prometheus  Debian's Prometheus scrapes two Sentrels every second, each with
               an answering and a silent host: sentrel_host_up is 1 and 0 for
-              the right hosts, the shipped down-host rule (2 minutes made 3 s)
-              fires for both silent hosts, a host deleted from one goes stale.
+              the right hosts, the 95th percentile of loopback round trips is
+              under 5 ms, the shipped down-host rule (2 minutes made 3 s)
+              fires for both silent hosts and stays while one Sentrel is away
+              for 90 s, a host deleted from one goes stale, a description
+              change keeps the host's series.
   promtool    `promtool check metrics` accepts 1,024 hosts whose names hold
-              quotes, backslashes, line breaks, non-ASCII and non-UTF-8 bytes.
+              quotes, backslashes, line breaks, non-ASCII and non-UTF-8 bytes,
+              plain and gzip-compressed (which unpacks to the plain body).
   hostile     200 idle connections, 1 MiB of headers, a reader taking a byte a
               second: checks go on, memory stays bounded, the next scrape works.
+  slowloris   64 connections from another address sending a header byte every
+              3 s: a scrape every second is still answered within a second.
 
 Usage: metrics_test.py SENTREL SOURCE_ROOT MODE. Exit 77 = skipped.
 """
 
 import ctypes
+import gzip
 import json
 import os
 import re
@@ -112,6 +119,40 @@ class Sentrel:
         return (int(status), body) if r.returncode == 0 else None
 
 
+def in_namespace(action):
+    """Runs `action` with this thread's sockets in the test's namespace."""
+    home = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
+    test_ns = os.open(f"/run/netns/{NS}", os.O_RDONLY)
+    enter_namespace(test_ns)
+    try:
+        return action()
+    finally:
+        enter_namespace(home)
+        os.close(home)
+        os.close(test_ns)
+
+
+def exchange(port, request, source="127.0.0.1", timeout=10):
+    """Everything the endpoint answers to `request` until it closes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0)) as c:
+        c.sendall(request)
+        chunks = []
+        while chunk := c.recv(1 << 16):
+            chunks.append(chunk)
+    return b"".join(chunks)
+
+
+def http_answers(data):
+    """[(head, body)] of the answers on one connection (Content-Length bodies)."""
+    answers = []
+    while data:
+        head, _, rest = data.partition(b"\r\n\r\n")
+        length = int(re.search(rb"Content-Length: (\d+)", head, re.I).group(1))
+        answers.append((head, rest[:length]))
+        data = rest[length:]
+    return answers
+
+
 def requests_of(body, address):
     match = re.search(rb'^sentrel_host_requests_total\{address="' + address + rb'"\} (\d+)$', body, re.M)
     return int(match.group(1)) if match else 0
@@ -164,15 +205,36 @@ def run_prometheus(sentrel, root, work):
         wait_for(30, lambda: query('ALERTS{alertname="SentrelHostDown",alertstate="firing"}')
                  == {("a", "dark-a"): 1, ("b", "dark-b"): 1}, "SentrelHostDown firing for the silent hosts")
 
-        # gone-a leaves a's list; a comes back without it.
+        # Loopback answers within microseconds; the buckets resolve them.
+        p95 = 'histogram_quantile(0.95, sum by (site, le) (rate(sentrel_host_rtt_seconds_bucket{address="127.0.0.1"}[30s])))'
+        wait_for(20, lambda: (lambda r: r if r and len(r) == 2 and all(0 < v < 0.005 for v in r.values()) else None)(
+            {site: v for (site, _), v in (query(p95) or {}).items()}), "95th percentile of loopback under 5 ms")
+
+        # b is away for 90 s: its down alert must not resolve meanwhile.
+        b.stop()
+        away = time.monotonic()
+        while time.monotonic() - away < 90:
+            firing = query('ALERTS{alertname="SentrelHostDown",alertstate="firing",site="b"}')
+            if firing is not None and firing != {("b", "dark-b"): 1}:
+                raise Failure(f"dark-b's alert after {time.monotonic() - away:.0f} s away: {firing}")
+            time.sleep(5)
+        b.start()
+
+        # gone-a leaves a's list and web-a gets a description; a comes back.
         a.stop()
-        a.write_hosts([host_block("127.0.0.1", "web-a"), host_block("198.18.99.2", "dark-a")])
+        a.write_hosts([host_block("127.0.0.1", "web-a", "now described"), host_block("198.18.99.2", "dark-a")])
         a.start()
         since = time.time()
         wait_for(30, lambda: (named('timestamp(sentrel_host_up{address="127.0.0.1"})') or {}).get(("a", "web-a"), 0) > since,
                  "a scraped again after its restart")
         wait_for(10, lambda: query('sentrel_host_up{site="a",address="127.0.0.2"}') == {}, "the deleted host went stale")
-        print("ok: up per host of both sites, SentrelHostDown firing, deleted host stale")
+        if query('count_over_time(sentrel_host_up{site="a",address="127.0.0.1"}[5m])') is None or \
+                len(query('count_over_time(sentrel_host_up{site="a",address="127.0.0.1"}[5m])')) != 1:
+            raise Failure("the description change split web-a's series")
+        wait_for(10, lambda: query('sentrel_host_info{site="a",description="now described"}') == {("a", "web-a"): 1},
+                 "the new description on the info series")
+        print("ok: up per host of both sites, loopback p95 under 5 ms, SentrelHostDown firing and kept through"
+              " 90 s away, deleted host stale, one series through a description change")
         return 0
     except Failure:
         print("--- prometheus log\n" + open(f"{work}/prometheus.log", errors="replace").read())
@@ -211,7 +273,25 @@ def run_promtool(sentrel, root, work):
             raise Failure("promtool check metrics:\n" + check.stdout.decode() + check.stderr.decode())
         if body.count(b"\nsentrel_host_enabled{") != 1024 or b'copy="2"' not in body:
             raise Failure("not every host has a series of its own")
-        print(f"ok: promtool accepts {len(body)} bytes of 1,024 hostile hosts")
+        # The same scrape plain and compressed, asked on one connection at
+        # once so that both come from one rendering (the endpoint serves a
+        # body for 250 ms; a machine too busy for that gets another try).
+        get = "GET /metrics HTTP/1.1\r\nHost: t\r\n"
+        for attempt in range(3):
+            answers = in_namespace(lambda: exchange(s.port, (get + "\r\n" + get + "Accept-Encoding: gzip\r\n"
+                                                             "Connection: close\r\n\r\n").encode()))
+            (plain_head, plain), (gzip_head, packed) = http_answers(answers)
+            if b"Content-Encoding: gzip" in plain_head or b"Content-Encoding: gzip" not in gzip_head:
+                raise Failure("gzip not served as asked")
+            unpacked = gzip.decompress(packed)
+            if unpacked == plain:
+                break
+        else:
+            raise Failure(f"the gzip body ({len(unpacked)} bytes unpacked) differs from the plain one ({len(plain)})")
+        check = subprocess.run(["promtool", "check", "metrics"], input=unpacked, capture_output=True)
+        if check.returncode != 0:
+            raise Failure("promtool check metrics, unpacked gzip:\n" + check.stdout.decode() + check.stderr.decode())
+        print(f"ok: promtool accepts {len(body)} bytes of 1,024 hostile hosts, plain and as {len(packed)} bytes of gzip")
         return 0
     finally:
         s.stop()
@@ -228,15 +308,18 @@ def run_hostile(sentrel, root, work):
         test_ns = os.open(f"/run/netns/{NS}", os.O_RDONLY)
         enter_namespace(test_ns)  # for this thread's sockets only
         try:
+            # The idle crowd from one address, the others from another: one
+            # client address holds at most 16 connections.
             for _ in range(200):
                 idle = socket.socket()
                 clients.append(idle)
                 idle.settimeout(2)
                 try:
+                    idle.bind(("127.0.0.2", 0))
                     idle.connect(("127.0.0.1", s.port))
                 except OSError:
                     pass  # refused beyond the connection limit: fine
-            big = socket.create_connection(("127.0.0.1", s.port), timeout=5)
+            big = socket.create_connection(("127.0.0.1", s.port), timeout=5, source_address=("127.0.0.3", 0))
             try:
                 big.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Fill: " + b"a" * (1 << 20) + b"\r\n\r\n")
                 reply = big.recv(64)
@@ -245,7 +328,7 @@ def run_hostile(sentrel, root, work):
             big.close()
             if reply.startswith(b"HTTP/1.1 200"):
                 raise Failure("a request with 1 MiB of headers was served")
-            slow = socket.create_connection(("127.0.0.1", s.port), timeout=5)
+            slow = socket.create_connection(("127.0.0.1", s.port), timeout=5, source_address=("127.0.0.3", 0))
             clients.append(slow)
             slow.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n")
             for _ in range(3):
@@ -270,8 +353,69 @@ def run_hostile(sentrel, root, work):
         s.stop()
 
 
+def run_slowloris(sentrel, root, work):
+    """64 connections from another address, each sending one header byte
+    every 3 s (and coming back when cut), while the scraper's own request
+    every second must be answered in under a second."""
+    s = Sentrel(sentrel, work, "slow", [host_block("127.0.0.1", "web")])
+    attackers = []
+    try:
+        s.start()
+        wait_for(10, s.scrape, "a first scrape")
+        request = b"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n"
+
+        def attack_and_scrape():
+            def connect():
+                c = socket.socket()
+                c.settimeout(0.5)
+                try:
+                    c.bind(("127.0.0.2", 0))
+                    c.connect(("127.0.0.1", s.port))
+                except OSError:
+                    pass
+                return [c, 0]
+
+            attackers.extend(connect() for _ in range(64))
+            times, cut = [], 0
+            for second in range(24):
+                if second % 3 == 0:
+                    for i, (c, sent) in enumerate(attackers):
+                        try:
+                            c.send(request[sent % len(request):][:1])
+                            attackers[i][1] += 1
+                        except OSError:
+                            cut += 1
+                            c.close()
+                            attackers[i] = connect()
+                start = time.monotonic()
+                try:
+                    answer = exchange(s.port, b"GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                                      timeout=1)
+                    ok = answer.startswith(b"HTTP/1.1 200")
+                except OSError:
+                    ok = False
+                took = time.monotonic() - start
+                times.append(took if ok else None)
+                time.sleep(max(0.0, 1 - took))
+            return times, cut
+
+        times, cut = in_namespace(attack_and_scrape)
+        if None in times or max(times) >= 1:
+            raise Failure(f"scrapes under attack (s, None = failed): {times}")
+        if cut == 0:
+            raise Failure("no slow connection was ever cut")
+        print(f"ok: {len(times)} scrapes under 64 slow connections, slowest {max(times) * 1000:.0f} ms;"
+              f" {cut} slow connections cut or refused")
+        return 0
+    finally:
+        for c, _ in attackers:
+            c.close()
+        s.stop()
+
+
 def main():
-    modes = {"prometheus": run_prometheus, "promtool": run_promtool, "hostile": run_hostile}
+    modes = {"prometheus": run_prometheus, "promtool": run_promtool, "hostile": run_hostile,
+             "slowloris": run_slowloris}
     if len(sys.argv) != 4 or sys.argv[3] not in modes:
         print(__doc__)
         return 2

@@ -90,7 +90,10 @@ struct DialogGallery::Parts {
 };
 
 DialogGallery::DialogGallery(const std::string& languageFolder)
-    : parts_(std::make_unique<Parts>(languageFolder)) {}
+    : parts_(std::make_unique<Parts>(languageFolder)) {
+  // As the program has it: the e-mail page shows its "Test" button.
+  parts_->optionsForm.SetMailTest([](const ROptions&, const std::string&) { return MailResult{}; });
+}
 
 DialogGallery::~DialogGallery() = default;
 
@@ -99,7 +102,7 @@ void DialogGallery::ApplyLanguage(const std::string& language) {
   p.options.Language = language;
   const std::optional<IniFile> file = LoadLanguage(language, {p.folder});
   p.host.ApplyLanguage(file);
-  ApplyCaptionsByName(p.optionsForm, LanguageWindow::kOptionsForm, file);
+  p.optionsForm.ApplyLanguage(file);
   ApplyCaptionsByName(p.password, LanguageWindow::kPasswordForm, file);
   p.history.ApplyLanguage(file);
 }

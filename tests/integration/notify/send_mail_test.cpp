@@ -20,6 +20,7 @@
 #include "fakes/fake_desktop.h"
 #include "fakes/test_files.h"
 #include "fakes/text_samples.h"
+#include "common/base64.h"
 
 extern char** environ;
 
@@ -175,9 +176,9 @@ TEST_F(SendMailTest, CramMd5MailArrivesWithExactHeadersBodyAndEnvelope) {
             "X-mailer: Sentrel\r\n"
             "\r\n\r\n\r\n"
             "Host router1 lost.\r\n.\r\n.hidden line\r\nbare\r\nLF and bare\r\nCR\r\n");
-  // Sender, its size (the body plus the CR LF put in front), the recipients in order.
+  // Sender, the size of the whole message as it arrived, the recipients in order.
   EXPECT_EQ(ReadFile(Store() / "1.envelope"),
-            "tim@sentrel.test\nSIZE=" + std::to_string(body.size() + 2) +
+            "tim@sentrel.test\nSIZE=" + std::to_string(ReadFile(Store() / "1.data").size()) +
                 "\na@x.test\nb@x.test\nc@x.test\n");
   const std::string log = TransferLogText();
   EXPECT_NE(log.find("AUTH CRAM-MD5\r\n"), std::string::npos);
@@ -297,6 +298,189 @@ TEST_F(SendMailTest, UnreachableServerIsLoggedInTheProgramFolderWhenTheLogFolder
   EXPECT_NE(log.find("Can't login \r\n"), std::string::npos);
   EXPECT_TRUE(desktop_.Calls().empty());
 }
+
+// Certificates made once for the TLS cases: a CA that the options trust
+// through SMTPCAFile, and server certificates for 127.0.0.1 from it, for
+// another name, expired, and self-signed (an issuer nobody trusts).
+class SendMailTlsTest : public SendMailTest {
+ protected:
+  // One folder per test process: the cases may run side by side.
+  static fs::path Certs() {
+    return fs::path(::testing::TempDir()) / ("send_mail_certs_" + std::to_string(getpid()));
+  }
+
+  static void SetUpTestSuite() {
+    SendMailTest::SetUpTestSuite();
+    fs::remove_all(Certs());
+    fs::create_directories(Certs());
+    const std::string script = "set -e; cd '" + Certs().string() + "'\n" + R"(
+key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout $1.key -out $1.csr -subj "/CN=$2"; }
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem -days 30 -subj "/CN=Sentrel Test CA"
+sign() { key $1 $2; printf 'subjectAltName=%s\n' "$3" > $1.ext
+  openssl x509 -req -in $1.csr -CA ca.pem -CAkey ca.key -set_serial $5 -days $4 -extfile $1.ext -out $1.pem; }
+sign good 127.0.0.1 IP:127.0.0.1,DNS:localhost 30 2
+sign other other.test DNS:other.test 30 3
+sign expired 127.0.0.1 IP:127.0.0.1 -1 4
+key stranger 127.0.0.1
+printf 'subjectAltName=IP:127.0.0.1\n' > stranger.ext
+openssl x509 -req -in stranger.csr -key stranger.key -days 30 -extfile stranger.ext -out stranger.pem
+)";
+    certsMade_ = std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
+  }
+
+  static void TearDownTestSuite() { fs::remove_all(Certs()); }
+
+  void SetUp() override {
+    SendMailTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(certsMade_) << "openssl could not make the test certificates";
+    options_.SMTPCAFile = (Certs() / "ca.pem").string();
+    options_.SMTPUsername = "tim";
+    options_.SMTPPassword = "tanstaaftanstaaf";
+  }
+
+  bool StartTlsPeer(const std::string& mode, const std::string& cert,
+                    std::vector<std::string> more = {}) {
+    more.insert(more.end(), {"--tls", mode, "--cert", (Certs() / (cert + ".pem")).string(),
+                             "--key", (Certs() / (cert + ".key")).string()});
+    return StartPeer(more);
+  }
+
+  MailResult SendWithResult(const std::string& to, const std::string& body,
+                            const std::string& subject) {
+    MailContext context{desktop_, clock_, dialUp_, true, dir_.string(), 5000};
+    return SendMail(options_, context, to, body, subject);
+  }
+
+  static inline bool certsMade_ = false;
+};
+
+struct TlsCase {
+  const char* name;
+  const char* peerMode;
+  int32_t security;
+  const char* mechanisms;
+  MailEncryption encryption;
+  const char* mechanism;  // the one that must authenticate
+};
+
+class SendMailTlsModeTest : public SendMailTlsTest,
+                            public ::testing::WithParamInterface<TlsCase> {};
+
+// Over TLS the password may travel as it is: PLAIN or LOGIN goes before
+// CRAM-MD5, the password never reaches the log, the log names the session.
+TEST_P(SendMailTlsModeTest, MailArrivesEncryptedAuthenticatedAndParsesBack) {
+  const TlsCase& c = GetParam();
+  ASSERT_TRUE(StartTlsPeer(c.peerMode, "good", {"--auth-required", "--mechanisms", c.mechanisms}));
+  options_.SMTPSecurity = c.security;
+  const MailResult result = SendWithResult("\"Ops, night\" <a@x.test>, b@x.test", "Host lost.", "Alarm");
+
+  ASSERT_TRUE(result.Accepted()) << result.reason;
+  EXPECT_EQ(result.encryption, c.encryption);
+  EXPECT_EQ(result.authentication, c.mechanism);
+  EXPECT_EQ(ReadFile(Store() / "auth.log"), std::string(c.mechanism) + "\n");
+  EXPECT_EQ(ReadFile(Store() / "1.tls"), "tls");
+  EXPECT_EQ(ReadFile(Store() / "1.subject"), "Alarm");
+  EXPECT_EQ(ReadFile(Store() / "1.from"), "Sentrel monitor");
+  EXPECT_EQ(ReadFile(Store() / "1.body"), "\r\n\r\nHost lost.\r\n");
+  EXPECT_EQ(ReadFile(Store() / "1.to"), "Ops, night|a@x.test\n|b@x.test\n");
+  const std::string log = TransferLogText();
+  EXPECT_NE(log.find("TLS " + result.session.version + " " + result.session.cipher), std::string::npos)
+      << log;
+  EXPECT_FALSE(result.session.version.empty() || result.session.cipher.empty());
+  EXPECT_EQ(log.find("tanstaaftanstaaf"), std::string::npos);
+  EXPECT_EQ(log.find(Base64Encode("tanstaaftanstaaf")), std::string::npos);
+  EXPECT_EQ(log.find(Base64Encode(std::string("\0tim\0tanstaaftanstaaf", 21))), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SendMailTlsModeTest,
+    ::testing::Values(
+        TlsCase{"StartTlsRequiredPlain", "required", 2, "PLAIN,CRAM-MD5", MailEncryption::kStartTls, "PLAIN"},
+        TlsCase{"TlsFromFirstByteLogin", "smtps", 3, "LOGIN,CRAM-MD5", MailEncryption::kTls, "LOGIN"},
+        TlsCase{"StartTlsOfferedPlain", "starttls", 1, "CRAM-MD5,PLAIN", MailEncryption::kStartTls, "PLAIN"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+struct RefusalCase {
+  const char* name;
+  const char* cert;
+  const char* peerMode;
+  int32_t security;
+  TlsFailure failure;
+};
+
+class SendMailRefusedCertificateTest : public SendMailTlsTest,
+                                       public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(SendMailRefusedCertificateTest, EndsBeforeMailFromWithOneLineNamingTheReason) {
+  const RefusalCase& c = GetParam();
+  ASSERT_TRUE(StartTlsPeer(c.peerMode, c.cert));
+  options_.SMTPSecurity = c.security;
+  if (c.failure == TlsFailure::kCaFile) options_.SMTPCAFile = (dir_ / "missing.pem").string();
+  const MailResult result = SendWithResult("a@x.test", "Body", "Subject");
+
+  EXPECT_FALSE(result.Accepted());
+  EXPECT_EQ(result.failure, MailFailure::kCertificate);
+  EXPECT_EQ(result.tls, c.failure);
+  EXPECT_EQ(result.status, MailStatus::kPermanent);
+  EXPECT_FALSE(fs::exists(Store() / "mail.log"));
+  const std::string log = TransferLogText();
+  EXPECT_NE(log.find("ERROR TLS refused 127.0.0.1: " + std::string(TlsFailureName(c.failure))),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("MAIL FROM"), std::string::npos);
+  EXPECT_EQ(log.find("\r\nAUTH "), std::string::npos);
+  EXPECT_NE(log.find("Can't login tim"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, SendMailRefusedCertificateTest,
+    ::testing::Values(RefusalCase{"OtherName", "other", "required", 2, TlsFailure::kNameMismatch},
+                      RefusalCase{"Expired", "expired", "smtps", 3, TlsFailure::kExpired},
+                      RefusalCase{"UnknownIssuer", "stranger", "starttls", 1, TlsFailure::kUnknownIssuer},
+                      RefusalCase{"MissingCaFile", "good", "starttls", 2, TlsFailure::kCaFile}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// "STARTTLS required" never falls back to the clear; "when offered" does.
+TEST_F(SendMailTlsTest, ServerWithoutStartTlsIsRefusedOnlyWhenItIsRequired) {
+  ASSERT_TRUE(StartPeer({}));
+  options_.SMTPSecurity = 2;
+  const MailResult refused = SendWithResult("a@x.test", "Body", "Subject");
+  EXPECT_EQ(refused.failure, MailFailure::kNoStartTls);
+  EXPECT_EQ(refused.status, MailStatus::kPermanent);
+  EXPECT_FALSE(fs::exists(Store() / "mail.log"));
+  EXPECT_NE(TransferLogText().find("ERROR 127.0.0.1 does not offer STARTTLS"), std::string::npos);
+
+  options_.SMTPSecurity = 1;
+  const MailResult clear = SendWithResult("a@x.test", "Body", "Subject");
+  ASSERT_TRUE(clear.Accepted()) << clear.reason;
+  EXPECT_EQ(clear.encryption, MailEncryption::kNone);
+  EXPECT_EQ(clear.authentication, "CRAM-MD5");
+  EXPECT_EQ(ReadFile(Store() / "1.tls"), "clear");
+  EXPECT_NE(TransferLogText().find("STARTTLS not offered"), std::string::npos);
+}
+
+class SendMailLineTest : public SendMailTest, public ::testing::WithParamInterface<bool> {};
+
+// Lines beyond SMTP's 998 bytes go quoted-printable, with 8BITMIME as
+// without, and arrive as they were written; a quoted display name with a
+// comma is one recipient, and the To header parses back to its names.
+TEST_P(SendMailLineTest, LongLinesAndQuotedCommasArriveIntact) {
+  ASSERT_TRUE(GetParam() ? StartPeer({}) : StartPeer({"--no-8bitmime"}));
+  std::string cyrillic;
+  while (cyrillic.size() < 1400) cyrillic += "Сервер недоступен. ";
+  const std::string ascii = "." + std::string(1200, 'a');
+  Send("\"Müller, Jürgen\" <jm@example.test>, ops@x.test", cyrillic + "\r\n" + ascii, "Long");
+
+  EXPECT_EQ(ReadFile(Store() / "rcpt.log"), "jm@example.test\nops@x.test\n");
+  EXPECT_EQ(ReadFile(Store() / "1.to"), "Müller, Jürgen|jm@example.test\n|ops@x.test\n");
+  EXPECT_EQ(ReadFile(Store() / "1.body"), "\r\n\r\n" + cyrillic + "\r\n" + ascii + "\r\n");
+  const std::string data = ReadFile(Store() / "1.data");
+  EXPECT_NE(data.find("Content-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+  for (const std::string& line : LogLines(data)) ASSERT_LE(line.size(), 998u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EightBitMime, SendMailLineTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace sentrel

@@ -257,5 +257,53 @@ TEST_F(SmtpClientTest, UnknownHostAndClosedPortReportAnError) {
   EXPECT_EQ(client.SocketError(), ECONNREFUSED);
 }
 
+// A reply queued behind "220" of STARTTLS came in the clear, from whoever
+// sits on the path: TLS is not started over it and nothing more is sent.
+TEST_F(SmtpClientTest, RepliesInjectedAheadOfTheHandshakeEndTheConversation) {
+  ScriptedServer server([](Connection& c) {
+    c.Send("220 fake ready\r\n");
+    c.ReadLine();
+    c.Send("250-fake\r\n250 STARTTLS\r\n");
+    c.ReadLine();
+    c.Send("220 go ahead\r\n250-fake\r\n250 AUTH PLAIN\r\n");
+    c.ReadLine();
+  });
+  SmtpClient client(clock_);
+  Aim(client, server);
+  client.security = SmtpClient::kStartTlsRequired;
+  EXPECT_FALSE(client.Open());
+  EXPECT_EQ(client.openFailure, MailFailure::kTls);
+  EXPECT_EQ(client.TlsFault(), TlsFailure::kHandshake);
+  EXPECT_EQ(server.Received(), (std::vector<std::string>{"EHLO probe.test", "STARTTLS"}));
+}
+
+// A refused STARTTLS leaves the clear session as it was: "when offered"
+// goes on in it, "required" stops before the sender.
+TEST_F(SmtpClientTest, RefusedStartTlsStopsOnlyWhenItIsRequired) {
+  for (const int32_t security : {SmtpClient::kStartTlsWhenOffered, SmtpClient::kStartTlsRequired}) {
+    ScriptedServer server([](Connection& c) {
+      c.Send("220 fake ready\r\n");
+      c.ReadLine();
+      c.Send("250-fake\r\n250 STARTTLS\r\n");
+      c.ReadLine();
+      c.Send("454 4.7.0 TLS not available due to temporary reason\r\n");
+      if (c.ReadLine().starts_with("MAIL")) c.Send("250 ok\r\n");
+    });
+    SmtpClient client(clock_);
+    Aim(client, server);
+    client.security = security;
+    const bool required = security == SmtpClient::kStartTlsRequired;
+    EXPECT_EQ(client.Open(), !required);
+    EXPECT_EQ(client.encryption, MailEncryption::kNone);
+    if (required) {
+      EXPECT_EQ(client.openFailure, MailFailure::kNoStartTls);
+      EXPECT_EQ(client.replyCode, 454);
+      EXPECT_EQ(server.Received(), (std::vector<std::string>{"EHLO probe.test", "STARTTLS"}));
+    } else {
+      EXPECT_TRUE(client.SendSender("a@probe.test", 0));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sentrel

@@ -7,7 +7,13 @@ dot transparency undone), and what Python's e-mail parser reads in it, as
 UTF-8: <n>.subject (decoded), <n>.from (the sender's display name) and
 <n>.body (the text of the body).
 With --no-8bitmime the server does not announce 8BITMIME. Every RCPT TO,
-accepted or not, is appended to rcpt.log. Stops when standard input closes.
+accepted or not, is appended to rcpt.log, every MAIL FROM to mail.log and
+every successful AUTH mechanism to auth.log; <n>.to holds the To header as
+the parser reads it ("name|address" per line) and <n>.tls "tls" or
+"clear". With --cert and --key it speaks TLS: --tls starttls offers
+STARTTLS, --tls required refuses everything but EHLO, STARTTLS and QUIT
+before it, --tls smtps is TLS from the first byte. Stops when standard
+input closes.
 
 Run with Debian's /usr/bin/python3, which sees python3-aiosmtpd.
 """
@@ -23,9 +29,12 @@ import warnings
 from email import policy
 from email.parser import BytesParser
 
+import ssl
+
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 USERS = {b"tim": b"tanstaaftanstaaf"}
+STORE = "."
 
 
 class Handler:
@@ -33,6 +42,13 @@ class Handler:
         self.store = store
         self.refuse = refuse
         self.count = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        with open(os.path.join(self.store, "mail.log"), "a") as log:
+            log.write(address + "\n")
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         with open(os.path.join(self.store, "rcpt.log"), "a") as log:
@@ -53,6 +69,12 @@ class Handler:
                            ("body", message.get_content())):
             with open(base + "." + part, "w", encoding="utf-8", newline="") as parsed:
                 parsed.write(text)
+        with open(base + ".to", "w", encoding="utf-8") as to:
+            for address in message["to"].addresses:
+                to.write(address.display_name + "|" + address.addr_spec + "\n")
+        with open(base + ".tls", "w") as tls:
+            smtps = server.transport.get_extra_info("ssl_object") is not None
+            tls.write("tls" if session.ssl or smtps else "clear")
         with open(base + ".envelope", "w") as env:
             env.write(envelope.mail_from + "\n")
             env.write(" ".join(envelope.mail_options) + "\n")
@@ -73,10 +95,11 @@ class Handler:
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
-    if mechanism == "CRAM-MD5":
-        return AuthResult(success=True)
-    ok = (isinstance(auth_data, LoginPassword)
-          and USERS.get(auth_data.login) == auth_data.password)
+    ok = mechanism == "CRAM-MD5" or (isinstance(auth_data, LoginPassword)
+                                     and USERS.get(auth_data.login) == auth_data.password)
+    if ok:
+        with open(os.path.join(STORE, "auth.log"), "a") as log:
+            log.write(mechanism + "\n")
     return AuthResult(success=ok, handled=False)
 
 
@@ -91,7 +114,18 @@ async def main():
     parser.add_argument("--refuse", default="")
     parser.add_argument("--listen", default="127.0.0.1")
     parser.add_argument("--no-8bitmime", action="store_true")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--tls", choices=("starttls", "required", "smtps"))
     options = parser.parse_args()
+    global STORE
+    STORE = options.store
+
+    context = None
+    if options.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(options.cert, options.key)
+    starttls = context if options.tls in ("starttls", "required") else None
 
     allowed = set(filter(None, options.mechanisms.split(",")))
     excluded = [m for m in ("PLAIN", "LOGIN", "CRAM-MD5") if m not in allowed]
@@ -101,10 +135,12 @@ async def main():
         return SMTP(handler, hostname="peer.test", authenticator=authenticator,
                     auth_require_tls=False, auth_required=options.auth_required,
                     auth_exclude_mechanism=excluded, data_size_limit=1000000,
-                    decode_data=options.no_8bitmime)
+                    decode_data=options.no_8bitmime, tls_context=starttls,
+                    require_starttls=options.tls == "required")
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(factory, options.listen, 0)
+    server = await loop.create_server(factory, options.listen, 0,
+                                      ssl=context if options.tls == "smtps" else None)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
 
     stop = loop.create_future()

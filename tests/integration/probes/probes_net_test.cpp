@@ -145,6 +145,9 @@ TEST_P(IcmpLibraryNetTest, LoopbackAndOwnAddressAnswer) {
       EXPECT_EQ(r.reply.Status, kIpSuccess);
       EXPECT_EQ(r.reply.Address, Net(target));
       EXPECT_LE(r.reply.RoundTripTime, 20u);
+      // The system's own answer leaves with its default TTL (64 on Linux).
+      EXPECT_EQ(r.reply.Ttl, 64) << target;
+      EXPECT_LE(r.reply.RoundTripMicroseconds, r.reply.RoundTripTime * 1000 + 500);
     }
   }
 }
@@ -252,6 +255,8 @@ TEST_P(IcmpLibraryNetTest, RoundTripMatchesAKnownDelay) {
     EXPECT_EQ(r.reply.Status, kIpSuccess);
     EXPECT_GE(r.reply.RoundTripTime, 50u);
     EXPECT_LE(r.reply.RoundTripTime, 55u);
+    EXPECT_GE(r.reply.RoundTripMicroseconds, 50'000u);
+    EXPECT_LE(r.reply.RoundTripMicroseconds, 55'000u);
   }
 }
 
@@ -460,7 +465,7 @@ TEST_P(ProbeNetTest, HostThatStopsAnsweringTimesOut) {
     PingProbe probe(context);
     probe.targetText = "198.18.3.2";
     probe.timeout = 500;
-    probe.OnEcho = [&](EchoProbe&, uint32_t status, const IpAddress&, uint32_t, uint32_t,
+    probe.OnEcho = [&](EchoProbe&, uint32_t status, const IpAddress&, uint32_t, const EchoDetail&,
                        const std::string&) {
       statuses.push_back(status);
     };
@@ -514,7 +519,7 @@ TEST_P(ProbeNetTest, ConcurrentProbesNeverMixResults) {
     probe.tag = "host-" + std::to_string(i);
     probe.timeout = 1500;  // room for a loaded machine; the silent ones wait it out
     probe.OnEcho = [&seen, i](EchoProbe& sender, uint32_t status, const IpAddress& address,
-                              uint32_t, uint32_t, const std::string& tag) {
+                              uint32_t, const EchoDetail&, const std::string& tag) {
       seen[static_cast<size_t>(i)].push_back({status, address.V4Value(), tag, &sender});
     };
     for (int round = 0; round < kRounds; ++round) probe.Run();
@@ -570,7 +575,7 @@ TEST_F(SingleNetTest, RawPathRepliesAndTimeOutsArriveOnTheNotifierThread) {
   std::thread::id loopThread;
   std::vector<std::unique_ptr<PingProbe>> probes;
   auto handler = [&](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t,
-                     uint32_t, const std::string& tag) {
+                     const EchoDetail&, const std::string& tag) {
     seen.push_back({tag, status, address.V4Value(), std::this_thread::get_id()});
   };
   for (const char* target : {"127.0.0.1", "198.18.3.2", "198.18.7.1"}) {

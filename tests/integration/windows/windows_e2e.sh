@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# End to end on Windows, under Wine: the command line adds and lists a host,
-# the headless runner pings it through the ICMP library and shows the online
-# line, a second instance is refused by the named mutex, Ctrl+C ends the run
-# cleanly, the options come from and "isPinging" goes to Wine's registry, and
-# the host file lives in the prefix's roaming application-data folder.
+# End to end on Windows, under Wine: the command line adds and lists hosts
+# with names beyond ASCII (with a console and without one), the headless
+# runner pings through the ICMP library and shows the online line, a second
+# instance is refused by the named mutex, Ctrl+C and taskkill (WM_CLOSE to
+# the hidden window) both end the run after it saved, the options come from
+# Wine's registry (the log folder as an expandable string) and "isPinging"
+# goes there, and the host file lives in the roaming application-data folder.
 #
 # Usage: windows_e2e.sh SENTREL_EXE WINE_LOADER. Runs in $WINEPREFIX, which
 # the caller made (scripts/windows-test.sh); exit 77 = skipped without one.
@@ -44,9 +46,10 @@ sentrel() { timeout 60 "$wine" "$exe" "$@"; }
 reg() { timeout 60 "$wine" reg "$@"; }
 
 reg delete 'HKCU\Software\Sentrel' /f >/dev/null 2>&1 || true
-# An option the runner must read from the registry: the log folder.
-reg add 'HKCU\Software\Sentrel\Options' /v PathToLog /t REG_SZ /d 'C:\sentrel-log' /f >/dev/null ||
-  fail "reg add"
+# An option the runner must read from the registry: the log folder, stored
+# expandable as deployment tools write it.
+reg add 'HKCU\Software\Sentrel\Options' /v PathToLog /t REG_EXPAND_SZ /d '%SystemDrive%\sentrel-log' \
+  /f >/dev/null || fail "reg add"
 appdata=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -path '*/AppData/Roaming' | head -n 1)
 [ -n "$appdata" ] || fail "no roaming application-data folder in the prefix"
 rm -rf "$appdata/Sentrel" "$WINEPREFIX/drive_c/sentrel-log"
@@ -55,6 +58,22 @@ sentrel --add 127.0.0.1 --name loopback >"$work/add" 2>&1 || fail "--add"
 grep -q '127.0.0.1' "$appdata/Sentrel/sentrel.xml" || fail "no host file in $appdata/Sentrel"
 sentrel --list >"$work/list" 2>&1 || fail "--list"
 grep -q '127.0.0.1' "$work/list" || fail "--list does not show the host"
+
+# Names beyond ASCII and the ANSI code page, without a console (the output
+# is then UTF-8) and from a console (a terminal Wine makes one of; the
+# console gets wide text, shown in the terminal's UTF-8).
+console() { SHELL=/bin/bash script -qec "$(printf '%q ' timeout 60 "$wine" "$exe" "$@")" /dev/null |
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g'; }
+sentrel --add 127.0.0.2 --name 'Zürich' >"$work/add-unicode" 2>&1 || fail "--add Zürich"
+console --add 127.0.0.3 --name 'Москва' >"$work/add-console" 2>&1 || fail "--add Москва"
+sentrel --list >"$work/list" 2>&1 || fail "--list"
+grep -q 'Zürich' "$work/list" && grep -q 'Москва' "$work/list" ||
+  fail "--list without a console does not give the names back"
+console --list >"$work/list-console" 2>&1 || fail "--list in a console"
+grep -q 'Zürich' "$work/list-console" && grep -q 'Москва' "$work/list-console" ||
+  fail "--list in a console does not show the names"
+grep -q 'Москва' "$appdata/Sentrel/sentrel.xml" || fail "the host file does not hold the name as UTF-8"
+sentrel --remove 3 >/dev/null 2>&1 && sentrel --remove 2 >/dev/null 2>&1 || fail "--remove"
 
 "$wine" "$exe" --headless --ping >"$work/out" 2>"$work/err" &
 runner=$!
@@ -73,4 +92,19 @@ reg query 'HKCU\Software\Sentrel\MainForm' /v isPinging >"$work/reg" 2>&1 || fai
 grep -Eq 'isPinging[[:space:]]+REG_SZ[[:space:]]+1' "$work/reg" || fail "isPinging not stored"
 grep -q 'is online' "$WINEPREFIX/drive_c/sentrel-log/sentrel.log" ||
   fail "no sentrel.log in the folder the registry named"
-echo "passed: add, list, online line, second instance refused, registry read and written"
+
+# taskkill without /F: WM_CLOSE to the hidden window, then the same orderly
+# stop. Wine makes windows without a display only with its null driver,
+# which scripts/windows-test.sh sets for the prefix.
+reg add 'HKCU\Software\Sentrel\MainForm' /v isPinging /t REG_SZ /d 0 /f >/dev/null || fail "reg add"
+"$wine" "$exe" --headless --ping >"$work/out" 2>"$work/err" &
+runner=$!
+wait_for 60 grep -q 'is online' "$work/out" || fail "no online line in the second run"
+timeout 60 "$wine" taskkill /IM sentrel.exe >"$work/taskkill" 2>&1 || fail "taskkill"
+wait_for 30 bash -c "! kill -0 $runner 2>/dev/null" || fail "taskkill did not end the run"
+wait "$runner" || fail "the run ended with an error after taskkill"
+runner=""
+reg query 'HKCU\Software\Sentrel\MainForm' /v isPinging >"$work/reg" 2>&1 || fail "reg query"
+grep -Eq 'isPinging[[:space:]]+REG_SZ[[:space:]]+1' "$work/reg" || fail "isPinging not saved on taskkill"
+echo "passed: add and list beyond ASCII, online line, second instance refused, Ctrl+C and" \
+  "taskkill stop in order, registry read and written"

@@ -43,6 +43,8 @@ TEST(CliCommand, BadArgumentsGiveOneLineErrors) {
       {"--add", "h", "--interval", "abc"},
       {"--trace", ""},
       {"--list", "--ping"},
+      {"--install-service", "--ping"},       // the service always checks
+      {"--uninstall-service", "--metrics", "127.0.0.1:9639"},
   };
   for (const auto& args : bad) {
     const auto c = ParseCliCommand(args);
@@ -57,6 +59,17 @@ TEST(CliCommand, NoCommandMeansTheDefaultRunAndHeadlessTakesPing) {
   const auto c = ParseCliCommand({"--headless", "--ping"});
   EXPECT_EQ(c.kind, Kind::Headless);
   EXPECT_TRUE(c.ping);
+}
+
+// The service takes its metrics address at install, and the service control
+// manager hands it back to the service's run.
+TEST(CliCommand, TheServiceKeepsItsMetricsAddress) {
+  for (const char* word : {"--install-service", "--service"}) {
+    const auto c = ParseCliCommand({word, "--metrics", "127.0.0.1:9100"});
+    EXPECT_EQ(c.error, "") << word;
+    EXPECT_EQ(c.metrics, "127.0.0.1:9100") << word;
+  }
+  EXPECT_EQ(ParseCliCommand({"--uninstall-service"}).kind, Kind::UninstallService);
 }
 
 }  // namespace

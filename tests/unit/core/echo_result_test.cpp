@@ -75,9 +75,10 @@ TEST_F(EchoResultTest, AverageIsARunningFigureThatRestartsAfterAFailedCheck) {
 }
 
 TEST_F(EchoResultTest, EndpointFiguresKeepMicrosecondsAndTheTimeOfTheLastChange) {
-  OnEchoResult(host, services, 0, kAddress, 0, "mail server", 213);
+  OnEchoResult(host, services, 0, kAddress, 0, "mail server", EchoDetail{213, 64});
   EXPECT_EQ(host.LastReplyTime, 0);  // the list and the log keep whole ms
   EXPECT_EQ(host.Counters.LastRttUs, 213);
+  EXPECT_EQ(host.Counters.LastReplyTtl, 64);
   EXPECT_EQ(host.Counters.RttSumUs, 213u);
   EXPECT_EQ(host.Counters.DecidedUp, 1);
   const int64_t upSince = host.Counters.DecidedSinceUnixMs;

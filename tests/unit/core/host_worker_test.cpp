@@ -130,8 +130,8 @@ class ScheduledCheckTest : public ::testing::Test {
     host.HostIP.Set("127.0.0.1");
     host.HostName.Set("localhost");
     probe.OnEcho = [this](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
-                          uint32_t rttUs, const std::string& tag) {
-      OnEchoResult(host, services, status, address, rtt, tag, rttUs);
+                          const EchoDetail& detail, const std::string& tag) {
+      OnEchoResult(host, services, status, address, rtt, tag, detail);
     };
   }
   void QueueFailures(int n) {

@@ -329,7 +329,10 @@ TEST_F(HostFormTest, LookupsTestsChoosersAndHelp) {
                 "box:Error...:Please, check your settings. Can't determine IP address !!!",
                 "sound:/sounds/new.wav",
                 "box:Sentrel Error:I'm sorry. The \"To\" address is incorrect!",
-                "box:Sentrel Error:I'm sorry. The SMTP Port is incorrect!", "help:15:80",
+                "box:Sentrel Error:I'm sorry. The SMTP Port is incorrect!",
+                "box:Sentrel:The server accepted the test message.\nEncryption: none\n"
+                "Authentication: none",
+                "help:15:80",
                 "help:15:90", "help:15:100", "help:15:110", "help:15:120", "help:15:125"}));
   EXPECT_EQ(channels.Calls(),
             (std::vector<std::string>{"net:PC7|Lan Test|Test message from Sentrel!",

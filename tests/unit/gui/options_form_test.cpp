@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -48,6 +49,7 @@ ROptions Changed() {
           .Disconnect = true, .Connection = "Home:Dial", .Login = "dialer",
           .Password = "dial-secret", .SMTPUsername = "smtp-user",
           .SMTPPassword = "smtp-s\xE9" "cret",  // stored by the Windows program
+          .SMTPSecurity = 3, .SMTPCAFile = "/etc/ssl/internal-ca.pem",
           .StatusBody = "All well", .SendVia = 1, .StatAddress = "ops@example.org",
           .SendEvery = 1, .DayOfMonth = 28, .DaysOfWeek = 2 | 64,  // Monday, Saturday
           .Times = (uint64_t{1} << 47) | 1 | (1 << 19),           // 23.30, 00.00, 09.30
@@ -160,6 +162,50 @@ TEST_F(OptionsFormTest, OkNormalisesWhatWasTyped) {
   EXPECT_EQ(options.Port, 0);
   EXPECT_EQ(options.LogSize, 12);
   EXPECT_EQ(options.LogDetail, 2);  // free text keeps the level chosen last
+}
+
+// The port follows the encryption while it is one of the usual ones; the
+// test mail goes with the fields as they stand, stored or not, and its
+// report says why it failed.
+TEST_F(OptionsFormTest, PortFollowsTheEncryptionAndTheMailTestUsesTheFieldsAsTheyStand) {
+  Build();
+  options.SMTPSecurity = 0;
+  options.Port = 25;
+  std::vector<std::string> tests;
+  form->SetMailTest([&tests](const ROptions& trial, const std::string& to) {
+    tests.push_back(to + " " + std::to_string(trial.SMTPSecurity) + " " + std::to_string(trial.Port) +
+                    " " + trial.SMTPCAFile);
+    MailResult refused;
+    refused.failure = MailFailure::kCertificate;
+    refused.reason = "TLS refused mail.example.org: certificate for another name";
+    return refused;
+  });
+  EXPECT_FALSE(Edit([](OptionsForm& d) {
+    QComboBox& security = Child<QComboBox>(d, "SMTPSecurityList");
+    QLineEdit& port = Child<QLineEdit>(d, "PortEdit");
+    EXPECT_FALSE(Child<QLineEdit>(d, "SMTPCAFileEdit").isEnabled());
+    security.setCurrentIndex(3);
+    EXPECT_EQ(port.text(), "465");
+    EXPECT_TRUE(Child<QLineEdit>(d, "SMTPCAFileEdit").isEnabled());
+    security.setCurrentIndex(2);
+    EXPECT_EQ(port.text(), "587");
+    port.setText("2525");
+    security.setCurrentIndex(3);
+    EXPECT_EQ(port.text(), "2525");
+    Child<QLineEdit>(d, "SMTPCAFileEdit").setText(" /etc/ca.pem ");
+    WhenShown("MailTestToDialog", [](QDialog& ask) {
+      static_cast<QInputDialog&>(ask).setTextValue("ops@example.org");
+      ask.accept();
+    });
+    Click(d, "MailTest");
+    Click(d, "Cancel");
+  }));
+  EXPECT_EQ(tests, std::vector<std::string>{"ops@example.org 3 2525 /etc/ca.pem"});
+  EXPECT_EQ(options.SMTPSecurity, 0);
+  EXPECT_EQ(desktop.Calls(),
+            std::vector<std::string>{
+                "box:Sentrel:The test message was not sent: TLS refused mail.example.org: "
+                "certificate for another name\nThis stays so until the settings or the server change."});
 }
 
 TEST_F(OptionsFormTest, UnreadableMetricsAddressKeepsTheDialogOpenWithTheReason) {

@@ -97,10 +97,11 @@ TEST(AggregationTest, HourRowIsTheRollUpOfItsMinutes) {
   EXPECT_EQ(hours[0].spanMinutes, 60);
   EXPECT_EQ(hour.sent, 7);
   EXPECT_EQ(hour.received, 5);
-  EXPECT_EQ(hour.rttMin, 10);
-  EXPECT_EQ(hour.rttMax, 40);
-  EXPECT_EQ(hour.rttSum, 95);
-  EXPECT_EQ(hour.jitterSum, 36);
+  // Stored in microseconds: the results came in whole milliseconds.
+  EXPECT_EQ(hour.rttMin, 10'000);
+  EXPECT_EQ(hour.rttMax, 40'000);
+  EXPECT_EQ(hour.rttSum, 95'000);
+  EXPECT_EQ(hour.jitterSum, 36'000);
   EXPECT_EQ(hour.jitterCount, 4);
   EXPECT_EQ(hour.minutes, 4);
   EXPECT_EQ(hour.lostMinutes, 1);
@@ -112,8 +113,8 @@ TEST(AggregationTest, HourRowIsTheRollUpOfItsMinutes) {
 
   const PeriodFigures figures = FiguresOf(hours, {}, from * 60, (from + 60) * 60);
   EXPECT_NEAR(*figures.traffic.LossPercent(), 200.0 / 7, 1e-9);
-  EXPECT_DOUBLE_EQ(*figures.traffic.AverageRtt(), 19.0);
-  EXPECT_DOUBLE_EQ(*figures.traffic.Jitter(), 9.0);
+  EXPECT_DOUBLE_EQ(*figures.traffic.AverageRttMs(), 19.0);
+  EXPECT_DOUBLE_EQ(*figures.traffic.JitterMs(), 9.0);
   EXPECT_DOUBLE_EQ(*figures.availability, 100.0);
   EXPECT_EQ(figures.outages, 0);
 }

@@ -1,5 +1,6 @@
 #include "history/history_store.h"
 
+#include <sqlite3.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -11,6 +12,7 @@
 
 #include "fakes/test_files.h"
 #include "history/history_reader.h"
+#include "history/sql_database.h"
 #include "history_test_util.h"
 
 namespace sentrel {
@@ -169,6 +171,44 @@ TEST_F(StoreTest, DamagedFileIsMovedAsideAndANewHistoryStarts) {
   store.Flush();
   EXPECT_FALSE(store.Paused());
   EXPECT_GE(StoredRequests(), 1) << "the new history records";
+}
+
+TEST_F(StoreTest, RoundTripsAreKeptInMicrosecondsAndAnOlderFileIsConverted) {
+  const auto storedMinute = [this] {
+    HistoryReader reader;
+    const auto id = reader.Open(path) ? reader.FindHost(kHost) : std::nullopt;
+    const auto rows = id ? reader.Minutes(*id, 0, MinuteOfSecond(At(60))) : std::vector<Bucket>{};
+    return rows.empty() ? TrafficStats{} : rows[0].stats;
+  };
+  {
+    auto store = Open();
+    store->Record({kHost, When(0), 0, 0, true, 0, -1, 213});  // 0 ms, 213 us
+    HostResults(*store, kHost).Reply(30, 2);                 // a probe that measures whole ms
+    store->Flush();
+  }
+  TrafficStats minute = storedMinute();
+  EXPECT_EQ(minute.rttMin, 213);
+  EXPECT_EQ(minute.rttMax, 2000);
+  EXPECT_EQ(minute.jitterSum, 1787);
+  EXPECT_EQ(minute.RttMinMs(), 0);
+  EXPECT_DOUBLE_EQ(*minute.AverageRttMs(), 1.1065);
+
+  // The first version of the file kept whole milliseconds.
+  {
+    SqlDatabase db;
+    ASSERT_EQ(db.Open(path, false, 2000), SQLITE_OK);
+    ASSERT_EQ(db.Exec("UPDATE minutes SET rtt_min = 1, rtt_max = 5, rtt_sum = 6, jitter_sum = 4;"
+                      "PRAGMA user_version = 1"),
+              SQLITE_OK);
+  }
+  Open()->Flush();
+  minute = storedMinute();
+  EXPECT_EQ(minute.rttMin, 1000);
+  EXPECT_EQ(minute.rttMax, 5000);
+  EXPECT_EQ(minute.rttSum, 6000);
+  EXPECT_EQ(minute.jitterSum, 4000);
+  Open()->Flush();  // converted once only
+  EXPECT_EQ(storedMinute().rttMax, 5000);
 }
 
 // No data folder: nothing goes to the working folder, and one notice says why.

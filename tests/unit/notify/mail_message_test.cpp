@@ -42,6 +42,13 @@ TEST(RecipientListTest, CutsAtCommasAndSemicolonsKeepingEmptyItems) {
   while (NextRecipientItem(list, item)) items.emplace_back(item);
   EXPECT_EQ(items, (std::vector<std::string>{"a@x", " Bob <b@x>", "", "c@x"}));
 
+  // A separator inside a quoted display name belongs to the name; an
+  // unclosed quote quotes nothing.
+  items.clear();
+  list = "\"M\\\"ller, J\" <jm@x>;\"a, b\";\"c, d";
+  while (NextRecipientItem(list, item)) items.emplace_back(item);
+  EXPECT_EQ(items, (std::vector<std::string>{"\"M\\\"ller, J\" <jm@x>", "\"a, b\"", "\"c", " d"}));
+
   list = "";
   EXPECT_FALSE(NextRecipientItem(list, item));
 }

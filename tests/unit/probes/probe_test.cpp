@@ -86,7 +86,7 @@ class LibraryPingTest : public ::testing::Test {
     context.desktop = &desktop;
     probe = std::make_unique<PingProbe>(context);
     probe->OnEcho = [this](EchoProbe& sender, uint32_t status, const IpAddress& address,
-                           uint32_t rtt, uint32_t, const std::string& tag) {
+                           uint32_t rtt, const EchoDetail&, const std::string& tag) {
       EXPECT_EQ(&sender, probe.get());
       events.push_back({status, address.V4Value(), rtt, tag});
     };
@@ -186,7 +186,7 @@ class RawPingTest : public ::testing::Test {
     };
     probe = std::make_unique<PingProbe>(context);
     probe->OnEcho = [this](EchoProbe&, uint32_t status, const IpAddress& address, uint32_t rtt,
-                           uint32_t, const std::string& tag) {
+                           const EchoDetail&, const std::string& tag) {
       events.push_back({status, address.V4Value(), rtt, tag});
     };
     probe->targetText = "198.18.3.2";

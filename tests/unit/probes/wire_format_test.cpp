@@ -83,6 +83,7 @@ TEST(RawEchoReplyTest, AcceptsOnlyOurEchoReplies) {
   EXPECT_EQ(good->sequence, 77);
   EXPECT_EQ(good->timestamp, 123456u);
   EXPECT_EQ(good->address, inet_addr("198.18.3.2"));
+  EXPECT_EQ(good->ttl, 64);
 
   EXPECT_FALSE(ParseRawEchoReply(Datagram(request), id)) << "own request seen on loopback";
   EXPECT_FALSE(ParseRawEchoReply(Datagram(ReplyTo(request)), id + 1)) << "another probe's";

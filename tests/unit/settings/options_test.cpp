@@ -73,6 +73,8 @@ ROptions Changed() {
   o.Password = std::string("p\0w\r\n", 5);
   o.SMTPUsername = "tim";
   o.SMTPPassword = "tanstaaftanstaaf";
+  o.SMTPSecurity = 3;
+  o.SMTPCAFile = "/etc/sentrel/ca.pem";
   o.StatusBody = "All\r\nfine";
   o.SendVia = 1;
   o.StatAddress = "ops@example.org";
@@ -106,7 +108,7 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "MinToTray", "Language", "PathToData", "MultPlayWAV", "PathToLog", "LogDetail",
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
-                "SMTPPassword", "StatusBody", "SendVia", "StatAddress", "SendEvery",
+                "SMTPPassword", "SMTPSecurity", "SMTPCAFile", "StatusBody", "SendVia", "StatAddress", "SendEvery",
                 "DayOfMonth", "DaysOfWeek", "Times", "MetricsListen"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
@@ -125,7 +127,7 @@ TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
   registry.SetString(kOptionsKey, "LogDetail", "+2");
   registry.SetString(kOptionsKey, "DayOfMonth", "");
   registry.SetString(kOptionsKey, "Times", "18446744073709551615");
-  registry.SetValue(kOptionsKey, "LogSize", kRegDword, std::string("\7\0\0\0", 4));
+  registry.SetValue(kOptionsKey, "LogSize", kRegBinary, std::string("\7\0\0\0", 4));
   ROptions options;
   LoadOptions(options, registry);
   EXPECT_EQ(options.Port, 8080);
@@ -134,9 +136,48 @@ TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
   EXPECT_EQ(options.LogDetail, 2);
   EXPECT_EQ(options.DayOfMonth, 0);
   EXPECT_EQ(options.Times, (uint64_t{1} << 48) - 1);  // only the 48 slot bits
-  EXPECT_EQ(options.LogSize, 2);                    // not a string: default kept
+  EXPECT_EQ(options.LogSize, 2);                    // neither text nor number: default kept
   EXPECT_EQ(options.Language, "English");
   EXPECT_EQ(options.StatusBody, "OK");
+  // Stored before encryption existed: the mail keeps going as it went.
+  EXPECT_EQ(options.SMTPSecurity, 0);
+  registry.SetString(kOptionsKey, "SMTPSecurity", "2");
+  LoadOptions(options, registry);
+  EXPECT_EQ(options.SMTPSecurity, 2);
+  // A fresh installation asks for STARTTLS where the server offers it.
+  LoadOptions(options, Registry(File() + ".none"));
+  EXPECT_EQ(options.SMTPSecurity, 1);
+}
+
+// Numbers may be stored as 32-bit numbers and paths as expandable strings,
+// as deployment tools write them; saving keeps those types, and leaves an
+// unchanged expandable path with its names.
+TEST_F(OptionsTest, NumbersAndExpandablePathsKeepTheirStoredTypes) {
+  ::setenv("SENTREL_TEST_HOME", "/home/op", 1);
+  Registry registry(File());
+  registry.SetValue(kOptionsKey, "Port", kRegDword, std::string("\x4b\x02\0\0", 4));  // 587
+  registry.SetValue(kOptionsKey, "LogDetail", kRegDword, std::string("\xff\xff\xff\xff", 4));
+  registry.SetValue(kOptionsKey, "PathToLog", kRegExpandString, "%SENTREL_TEST_HOME%/logs");
+  registry.SetValue(kOptionsKey, "StatusBody", kRegExpandString, "%SENTREL_TEST_HOME%");
+  ROptions options;
+  LoadOptions(options, registry);
+  EXPECT_EQ(options.Port, 587);
+  EXPECT_EQ(options.LogDetail, -1);
+  EXPECT_EQ(options.PathToLog, "/home/op/logs");
+  EXPECT_EQ(options.StatusBody, "%SENTREL_TEST_HOME%") << "only paths are expanded";
+
+  options.Port = 2525;
+  ASSERT_TRUE(SaveOptions(options, registry));
+  auto stored = [&](const char* name) {
+    const auto value = registry.GetValue(kOptionsKey, name);
+    return value ? std::to_string(value->type) + ":" + value->data : std::string("none");
+  };
+  EXPECT_EQ(stored("Port"), "4:" + std::string("\xdd\x09\0\0", 4));
+  EXPECT_EQ(stored("PathToLog"), "2:%SENTREL_TEST_HOME%/logs");
+  options.PathToLog = "/var/log/sentrel";
+  ASSERT_TRUE(SaveOptions(options, registry));
+  EXPECT_EQ(stored("PathToLog"), "2:/var/log/sentrel");
+  ::unsetenv("SENTREL_TEST_HOME");
 }
 
 struct NormalizeCase {

@@ -6,6 +6,7 @@
 
 #include "fakes/test_files.h"
 #include "platform/atomic_file.h"
+#include "platform/win32/file_replace_calls.h"
 
 namespace sentrel {
 namespace {
@@ -73,6 +74,64 @@ TEST(Win32AtomicFile, ASaveThroughALinkReplacesItsTarget) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadFile(target), "new");
   EXPECT_EQ(ReadFile(dir.Path() + "\\sentrel.BAK"), "old");
+}
+
+// ReplaceFileW failing half-way, as documented: 1176 has already removed the
+// old file, 1177 has renamed it away. The move is tried next; when that fails
+// too, the temporary file is the only copy of the content and must stay.
+struct HalfWayReplace {
+  static inline DWORD code = 0;
+  static inline bool moveFails = false;
+  static BOOL WINAPI Replace(LPCWSTR target, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID) {
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+      DeleteFileW(target);
+    } else {
+      MoveFileW(target, (std::wstring(target) + L".renamed").c_str());
+    }
+    SetLastError(code);
+    return FALSE;
+  }
+  static BOOL WINAPI Move(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (!moveFails) return MoveFileExW(from, to, flags);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+};
+
+TEST(Win32AtomicFile, AReplaceThatFailsHalfWayNeverLosesTheNewContent) {
+  FileReplaceCalls& calls = FileReplaceCallsInUse();
+  const FileReplaceCalls real = calls;
+  calls = {HalfWayReplace::Replace, HalfWayReplace::Move};
+  for (const DWORD code : {DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT}, DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}}) {
+    for (const bool moveFails : {false, true}) {
+      SCOPED_TRACE("error " + std::to_string(code) + (moveFails ? ", move fails" : ""));
+      HalfWayReplace::code = code;
+      HalfWayReplace::moveFails = moveFails;
+      testing::TempDir dir;
+      const std::string file = dir.Path() + "\\sentrel.xml";
+      PutFile(file, "old");
+      std::string error;
+      const bool saved = WriteFileAtomically(file, "new", {}, &error);
+      EXPECT_EQ(saved, !moveFails) << error;
+      if (!moveFails) {
+        EXPECT_EQ(ReadFile(file), "new");
+        continue;
+      }
+      const auto kept = error.rfind("kept in \"");
+      ASSERT_NE(kept, std::string::npos) << error;
+      const std::string temp = error.substr(kept + 9, error.size() - kept - 10);
+      EXPECT_EQ(ReadFile(temp), "new") << "the temporary file is the only copy";
+      // The next save must not sweep that copy away before its own is safe.
+      calls.move = MoveFileExW;
+      if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+        ASSERT_TRUE(WriteFileAtomically(file, "newer", {}, &error)) << error;
+        EXPECT_EQ(ReadFile(file), "newer");
+        EXPECT_TRUE(fs::exists(temp)) << "not swept while the file was missing";
+      }
+      calls.move = HalfWayReplace::Move;
+    }
+  }
+  calls = real;
 }
 
 }  // namespace

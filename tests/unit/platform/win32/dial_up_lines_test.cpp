@@ -18,6 +18,7 @@ struct FakeRas {
   RASCONNSTATE state = RASCS_Connected;
   DWORD dialResult = ERROR_SUCCESS;
   std::wstring dialledEntry;
+  std::wstring dialledUser;
   std::wstring dialledPassword;
   int hangUps = 0;
   bool handleGone = false;
@@ -65,6 +66,7 @@ DWORD WINAPI Dial(LPRASDIALEXTENSIONS, LPCWSTR, LPRASDIALPARAMSW params, DWORD n
   // Without a notifier the call would block until the line is up.
   if (notifierType != 1 || notifier == nullptr) return ERROR_INVALID_PARAMETER;
   ras.dialledEntry = params->szEntryName;
+  ras.dialledUser = params->szUserName;
   ras.dialledPassword = params->szPassword;
   *connection = kHandle;  // also when refused: the caller must hang it up
   ras.handleGone = false;
@@ -113,9 +115,10 @@ TEST_F(RasLinesTest, ListsEveryPhoneBookEntry) {
 // status; hanging up gives the handle back and waits until it is gone.
 TEST_F(RasLinesTest, DialsFollowsTheStateAndHangsUp) {
   EXPECT_EQ(lines_->State("Office"), LineState::Down);
-  const DialStart start = lines_->Dial("Office", "line-secret");
+  const DialStart start = lines_->Dial("Office", "J\xc3\xb6rg", "line-secret");
   EXPECT_TRUE(start.started);
   EXPECT_EQ(ras.dialledEntry, L"Office");
+  EXPECT_EQ(ras.dialledUser, L"J\u00f6rg");
   EXPECT_EQ(ras.dialledPassword, L"line-secret");
   EXPECT_EQ(lines_->State("Office"), LineState::Connecting);
   ras.state = RASCS_Connected;
@@ -133,15 +136,15 @@ TEST_F(RasLinesTest, DialsFollowsTheStateAndHangsUp) {
 // entry name longer than the phone book allows is refused before dialling.
 TEST_F(RasLinesTest, RefusedDialsGiveTheReasonAndReleaseTheHandle) {
   ras.dialResult = ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-  const DialStart refused = lines_->Dial("Gone", "");
+  const DialStart refused = lines_->Dial("Gone", "", "");
   EXPECT_FALSE(refused.started);
   EXPECT_EQ(refused.reason, "The phone book entry could not be found.");
   EXPECT_EQ(ras.hangUps, 1);
 
   ras.dialResult = ERROR_PORT_NOT_AVAILABLE;
-  EXPECT_EQ(lines_->Dial("Office", "").reason, "RAS error " + std::to_string(ERROR_PORT_NOT_AVAILABLE));
+  EXPECT_EQ(lines_->Dial("Office", "", "").reason, "RAS error " + std::to_string(ERROR_PORT_NOT_AVAILABLE));
 
-  const DialStart tooLong = lines_->Dial(std::string(RAS_MaxEntryName + 1, 'x'), "");
+  const DialStart tooLong = lines_->Dial(std::string(RAS_MaxEntryName + 1, 'x'), "", "");
   EXPECT_FALSE(tooLong.started);
   EXPECT_TRUE(tooLong.reason.empty());
 }

@@ -178,6 +178,17 @@ TEST(Win32TcpClient, ExchangesLinesAndReportsTimeOutsAndClosedPeers) {
 
   EXPECT_FALSE(client.Connect("127.0.0.1", "no-such-service", 5s));
   EXPECT_EQ(client.Error(), ESRCH);
+
+  // A refused connect is told at once, not after the time-out.
+  std::string closedPort;
+  {
+    LoopbackListener gone;
+    closedPort = gone.Port();
+  }
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.Connect("127.0.0.1", closedPort, 10s));
+  EXPECT_EQ(client.Error(), ECONNREFUSED);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
 // Readiness of a socket and timers reach the loop's thread.
