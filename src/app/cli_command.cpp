@@ -1,5 +1,6 @@
 #include "app/cli_command.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "common/command_line.h"
@@ -7,6 +8,7 @@
 #include "export/listen_address.h"
 #include "history/history_time.h"
 #include "platform/terminal.h"
+#include "probes/address_range.h"
 
 namespace sentrel {
 
@@ -26,6 +28,8 @@ constexpr CommandWord kCommands[] = {
     {"--remove", Kind::Remove, true},      {"--enable", Kind::Enable, true},
     {"--disable", Kind::Disable, true},    {"--trace", Kind::Trace, true},
     {"--history", Kind::History, true},    {"--history-csv", Kind::HistoryCsv, true},
+    {"--import", Kind::Import, true},      {"--export", Kind::Export, true},
+    {"--discover", Kind::Discover, true},
     {"--mail-test", Kind::MailTest, true},
     {"--install-service", Kind::InstallService, false},
     {"--uninstall-service", Kind::UninstallService, false},
@@ -61,9 +65,15 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
     return cmd;
   };
 
+  // With --discover, --add is its switch (add what answers), not a command.
+  const bool discovering = std::find(args.begin(), args.end(), "--discover") != args.end();
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (IsTransferLogSwitch(arg)) continue;
+    if (discovering && arg == "--add") {
+      cmd.addFound = true;
+      continue;
+    }
     // Values are text from the terminal: decoded like all outside text.
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
@@ -80,6 +90,14 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
       if (c->kind == Kind::Add || c->kind == Kind::Trace) {
         if (v.empty()) return fail(arg + " needs a host address or name");
         cmd.address = v;
+      } else if (c->kind == Kind::Import || c->kind == Kind::Export) {
+        if (v.empty()) return fail(arg + " needs a file");
+        // The file name as the system has it, not decoded.
+        cmd.file = args[i];
+      } else if (c->kind == Kind::Discover) {
+        std::string error;
+        if (ParseAddressRange(v, error).empty()) return fail(arg + " " + v + ": " + error);
+        cmd.range = v;
       } else if (c->kind == Kind::MailTest) {
         if (v.empty()) return fail(arg + " needs a mail address");
         cmd.address = v;
@@ -184,6 +202,18 @@ std::string CliUsage() {
          "  --history-csv ROW [--since DATE]\n"
          "                        the host's minute rows as CSV (minutes are kept\n"
          "                        14 days, hours 2 years, outages always)\n"
+         "  --import FILE         add the hosts of a CSV file (a header row naming\n"
+         "                        any of address, name, description, interval,\n"
+         "                        enabled; comma or semicolon) or of a text file\n"
+         "                        of one address or host name per line; hosts\n"
+         "                        already listed are skipped, bad rows rejected\n"
+         "                        (exit code 1) with their line and reason\n"
+         "  --export FILE         write the host list as such a CSV file\n"
+         "  --discover RANGE [--add]\n"
+         "                        ping every address of RANGE once (a.b.c.d/22 up\n"
+         "                        to a.b.c.d/32, or a.b.c.d-e) and list those that\n"
+         "                        answer, with name and reply time; --add adds\n"
+         "                        those not listed yet\n"
          "  --mail-test ADDRESS   send a test message to ADDRESS through the mail\n"
          "                        options and print the encryption and login used,\n"
          "                        or why it was not sent (exit code 1)\n"

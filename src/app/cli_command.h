@@ -18,7 +18,7 @@ class HostList;
 struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
-    MailTest, InstallService, UninstallService, Service
+    Import, Export, Discover, MailTest, InstallService, UninstallService, Service
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -33,6 +33,9 @@ struct CliCommand {
   int row = 0;               // --remove/--enable/--disable/--history ROW, 1-based
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
+  std::string file;          // --import FILE, --export FILE
+  std::string range;         // --discover RANGE
+  bool addFound = false;     // --discover RANGE --add
   std::string error;         // non-empty: a one-line reason; exit code 2
 };
 

@@ -1,14 +1,18 @@
 #include "app/host_commands.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "common/clock.h"
 #include "core/data_file.h"
+#include "core/host_import.h"
 #include "core/host_list.h"
 #include "core/monitor.h"
+#include "platform/atomic_file.h"
 #include "platform/instance_lock.h"
-#include "probes/address.h"
 #include "platform/terminal.h"
+#include "probes/address.h"
+#include "probes/host_address.h"
 
 namespace sentrel {
 
@@ -39,10 +43,10 @@ int Refuse(const HostCommandContext& context, const std::string& message, int co
   return RefuseCommand(context.err, message, code);
 }
 
-void AddTo(HostList& list, const CliCommand& command) {
+void AddTo(HostList& list, const CliCommand& command, const HostAddressCheck& checked) {
   auto host = list.CreateHostFromDefault();
-  if (IsAddressLiteral(command.address)) {
-    host->HostIP.Set(command.address);
+  if (checked.kind == HostAddressKind::Address) {
+    host->HostIP.Set(checked.text);
     host->HostName.Set(command.name);
   } else {
     // A name is looked up before every check, so a changed address is followed.
@@ -102,13 +106,21 @@ int ListHosts(const HostCommandContext& context) {
 
 int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
   using Kind = CliCommand::Kind;
+  HostAddressCheck checked;
   if (command.kind == Kind::Add) {
     for (const std::string* text : {&command.address, &command.name, &command.desc}) {
       if (!SafeFieldText(*text)) {
         return Refuse(context, "control characters, '<' and '>' are not allowed in host texts", 2);
       }
     }
-    if (!IsAddressLiteral(command.address) && !command.name.empty()) {
+    checked = CheckHostAddress(command.address);
+    if (checked.kind == HostAddressKind::Refused) {
+      return Refuse(context,
+                    "not a host address or name: \"" + command.address + "\": " +
+                        std::string(AddressFaultText(checked.fault)),
+                        2);
+    }
+    if (checked.kind == HostAddressKind::Name && !command.name.empty()) {
       return Refuse(context, "--name goes with an IP address; a host name is itself the name", 2);
     }
   }
@@ -126,7 +138,7 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
   LoadHosts(list, context.dataFolder);
   if (command.kind == Kind::Add) {
     if (list.Full()) return Refuse(context, "Too many hosts!!!", 1);
-    AddTo(list, command);
+    AddTo(list, command, checked);
   } else {
     int code = 0;
     const auto row = ListRowOf(command, list, context.err, code);
@@ -137,7 +149,102 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
       list.SetRowChecked(*row, command.kind == Kind::Enable);
     }
   }
-  return SaveHosts(list, context.dataFolder, context.desktop) == SaveResult::Saved ? 0 : 1;
+  if (SaveHosts(list, context.dataFolder, context.desktop) != SaveResult::Saved) return 1;
+  // Added all the same: the name is looked up again before every check.
+  if (checked.kind == HostAddressKind::Name && !context.resolves(checked.text)) {
+    const std::string warning = "sentrel: warning: " + checked.text + " " +
+                                std::string(kDoesNotResolveNow) + "\n";
+    WriteTerminalText(context.err, TextForCodePage(warning, context.terminalCodePage));
+  }
+  return 0;
+}
+
+namespace {
+
+// A host list of 1,024 rows is far below this; anything larger is not one.
+constexpr std::streamoff kMaxImportBytes = 16 << 20;
+
+bool ReadImportBytes(const std::string& path, std::string& bytes, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size > kMaxImportBytes) {
+    error = path + " is too large for a host list";
+    return false;
+  }
+  in.seekg(0);
+  bytes.assign(static_cast<std::size_t>(std::max<std::streamoff>(size, 0)), '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+    error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+void Say(const HostCommandContext& context, std::FILE* to, const std::string& text) {
+  WriteTerminalText(to, TextForCodePage(text, context.terminalCodePage));
+}
+
+}  // namespace
+
+int ImportHosts(const CliCommand& command, const HostCommandContext& context) {
+  std::string bytes, error;
+  if (!ReadImportBytes(command.file, bytes, error)) return Refuse(context, error, 1);
+  ImportPlan plan = ReadImportFile(bytes);
+  if (!plan.fileError.empty()) return Refuse(context, command.file + ": " + plan.fileError, 1);
+
+  InstanceLock lock(context.lockPath);
+  if (!lock.TryAcquire()) {
+    return Refuse(context,
+                  "another Sentrel of this user is running; stop it first, or import in its "
+                  "window (File > Import hosts...)",
+                  1);
+  }
+  SystemClock clock;
+  HostList list(clock);
+  LoadHosts(list, context.dataFolder);
+  CheckImportAgainst(plan, list);
+  LookUpImportNames(plan, context.resolves);
+
+  for (const std::string& column : plan.ignoredColumns)
+    Say(context, context.err, "sentrel: ignoring column \"" + column + "\"\n");
+  std::size_t full = 0;
+  for (const ImportRow& row : plan.rows) {
+    if (row.reason == ImportReason::ListFull) ++full;
+    if (row.fate == ImportFate::Reject || row.reason == ImportReason::DoesNotResolve)
+      Say(context, context.out,
+          "line " + std::to_string(row.line) + ": " + row.address + ": " + ImportRowText(row) + "\n");
+  }
+  if (full > 0) {
+    Say(context, context.err,
+        "sentrel: the list holds at most " + std::to_string(kMaxHosts) + " hosts; " +
+            std::to_string(full) + " rows of the file were not added\n");
+  }
+  const ImportCounts counts = plan.Counts();
+  if (counts.added > 0) {
+    ApplyImport(plan, list);
+    if (SaveHosts(list, context.dataFolder, context.desktop) != SaveResult::Saved) return 1;
+  }
+  Say(context, context.out,
+      "added " + std::to_string(counts.added) + ", skipped " + std::to_string(counts.skipped) +
+          ", rejected " + std::to_string(counts.rejected) + "\n");
+  return counts.rejected > 0 ? 1 : 0;
+}
+
+int ExportHosts(const CliCommand& command, const HostCommandContext& context) {
+  SystemClock clock;
+  HostList list(clock);
+  LoadHosts(list, context.dataFolder);
+  std::string error;
+  if (!WriteFileAtomically(command.file, ExportHostsCsv(list), "", &error))
+    return Refuse(context, "cannot write " + command.file + ": " + error, 1);
+  Say(context, context.out,
+      "exported " + std::to_string(list.Count()) + " hosts to " + command.file + "\n");
+  return 0;
 }
 
 int TraceHost(const CliCommand& command, const HostCommandContext& context,

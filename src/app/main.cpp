@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/cli_command.h"
+#include "app/discover_command.h"
 #include "app/headless_desktop.h"
 #include "app/headless_runner.h"
 #include "app/history_commands.h"
@@ -98,10 +99,21 @@ int main(int argc, char** argv) {
     case Kind::Enable:
     case Kind::Disable:
       return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
+    case Kind::Import:
+      return ImportHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
+    case Kind::Export:
+      return ExportHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::History:
     case Kind::HistoryCsv:
       return ShowHistory(command,
                          {DataFolderFromOptions(), SystemClock().Now(), stdout, stderr, terminal});
+    case Kind::Discover: {
+      StartSockets();
+      const int code = DiscoverHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal},
+                                     LoadIcmpLibrary());
+      StopSockets();
+      return code;
+    }
     case Kind::MailTest:
       return RunMailTest({command.address, GetProgramFolder(), stdout, stderr});
     case Kind::Trace: {

@@ -66,7 +66,9 @@ std::optional<uint32_t> DecimalQuad(std::string_view text) {
   return value;
 }
 
-// One part of the resolver's forms: decimal, 0-octal or 0x-hex, below 2^32.
+// One part of the resolver's forms: decimal or 0x-hex, below 2^32. A
+// leading zero does not make a part octal: the address checks read "010" as
+// 10, so every form does.
 std::optional<uint32_t> ResolverPart(std::string_view part) {
   if (part.empty()) return std::nullopt;
   uint32_t base = 10;
@@ -74,8 +76,6 @@ std::optional<uint32_t> ResolverPart(std::string_view part) {
   if (part.size() > 1 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
     base = 16;
     i = 2;
-  } else if (part[0] == '0') {
-    base = 8;
   }
   uint64_t value = 0;
   for (; i < part.size(); ++i) {

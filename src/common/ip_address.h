@@ -40,11 +40,11 @@ class IpAddress {
 // allowed and read as decimal), as network-order uint32; else nullopt.
 std::optional<uint32_t> ParseDecimalQuad(std::string_view text);
 
-// The resolver's IPv4 forms (a.b.c.d, a.b.c, a.b, a; parts decimal, octal
-// with a leading 0, hexadecimal with 0x), with one exception: four decimal
-// parts of 0 to 255 are read as decimal also with leading zeros, as the
-// address checks read them ("012.66.1.1" is 12.66.1.1). A blank ends the
-// text. nullopt for any other text.
+// The resolver's IPv4 forms (a.b.c.d, a.b.c, a.b, a; parts decimal or
+// hexadecimal with 0x), with one exception: a leading zero means decimal in
+// every form, as the address checks read quads ("012.66.1.1" is 12.66.1.1,
+// "010.91.514" is 10.91.2.2), never octal. A blank ends the text. nullopt
+// for any other text.
 std::optional<uint32_t> ParseIpv4Text(std::string_view text);
 
 // An IPv6 address written as RFC 4291 allows (groups of up to four hex

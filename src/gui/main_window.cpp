@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QScreen>
@@ -14,12 +17,18 @@
 
 #include "core/alarm.h"
 #include "core/event_log.h"
+#include "core/host_import.h"
 #include "core/monitor.h"
+#include "gui/dialogs/bulk_rules.h"
+#include "gui/dialogs/discover_dialog.h"
+#include "gui/dialogs/import_dialog.h"
 #include "gui/host_table_model.h"
 #include "gui/list_measures.h"
 #include "gui/log_pane_widget.h"
 #include "gui/wait_cursor.h"
+#include "platform/atomic_file.h"
 #include "probes/address.h"
+#include "probes/host_address.h"
 #include "settings/ini_file.h"
 #include "settings/language_table.h"
 #include "settings/options.h"
@@ -156,6 +165,9 @@ void MainWindow::BuildMenus() {
   add(file, "PingItem", "&Ping", [this] { SetPinging(true); });
   add(file, "StopItem", "&Stop", [this] { SetPinging(false); });
   file->addSeparator();
+  add(file, "ImportItem", "&Import hosts...", [this] { ImportHosts(); });
+  add(file, "ExportItem", "&Export hosts...", [this] { ExportHosts(); });
+  file->addSeparator();
   add(file, "ExitItem", "E&xit", [this] { close(); });
 
   QMenu* hosts = submenu("HostsItem", "&Hosts");
@@ -171,6 +183,8 @@ void MainWindow::BuildMenus() {
   add(hosts, "HistoryItem", "&History...", [this] { History(); });
   hosts->addSeparator();
   add(hosts, "ReloadIPsItem", "Re&load all Addresses", [this] { ReloadAllAddresses(); });
+  hosts->addSeparator();
+  add(hosts, "DiscoverItem", "Dis&cover...", [this] { DiscoverHosts(); });
 
   QMenu* options = submenu("OptionsItem", "&Options...");
   add(options, "EditOptionsItem", "&Edit...", [this] {
@@ -240,6 +254,7 @@ void MainWindow::BuildHostMenu() {
 }
 
 void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
+  language_ = file;
   QString restore = "Restore";
   std::vector<int> renamed;
   for (const CaptionRead& read : WindowCaptions(LanguageWindow::kMainForm)) {
@@ -459,6 +474,63 @@ void MainWindow::ReloadAllAddresses() {
     model_->SetAddressText(static_cast<int>(row), QString::fromStdString(host.HostIP.Get()));
   }
   list_->setUpdatesEnabled(true);
+}
+
+QString MainWindow::BulkCaption(const char* key) const {
+  return QString::fromStdString(CaptionText(language_, kImportFormSection, key));
+}
+
+void MainWindow::HostsAdded(const std::vector<std::size_t>& rows) {
+  if (rows.empty()) return;
+  model_->ResetFromList();
+  SelectRow(static_cast<int>(rows.front()));
+  UpdateCommands();
+}
+
+void MainWindow::ImportHosts() {
+  const QString title = Caption("ImportItem").remove('&').remove("...");
+  const QString path = QFileDialog::getOpenFileName(
+      this, title, {},
+      QString::fromStdString(HostFileFilter(BulkCaption("HostFiles").toStdString(),
+                                            BulkCaption("AllFiles").toStdString())));
+  if (path.isEmpty()) return;
+  QFile file(path);
+  // A host list of 1,024 rows is far below this; anything larger is not one.
+  if (!file.open(QIODevice::ReadOnly) || file.size() > (16 << 20)) {
+    desktop_.ShowMessage((BulkCaption("CannotRead") + " " + path).toStdString(), title.toStdString(),
+                         MessageIcon::Error);
+    return;
+  }
+  const QByteArray bytes = file.readAll();
+  ImportPlan plan = ReadImportFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  if (!plan.fileError.empty()) {
+    desktop_.ShowMessage(BulkCaption("NoHeader").toStdString(), title.toStdString(), MessageIcon::Error);
+    return;
+  }
+  HostList& hosts = monitor_.Hosts();
+  CheckImportAgainst(plan, hosts);
+  ImportDialog preview(plan, QFileInfo(path).fileName(), language_, NameResolvesNow, this);
+  if (preview.exec() != QDialog::Accepted) return;
+  HostsAdded(ApplyImport(plan, hosts));
+}
+
+void MainWindow::ExportHosts() {
+  const QString title = BulkCaption("ExportTitle");
+  const QString path = QFileDialog::getSaveFileName(
+      this, title, "sentrel-hosts.csv",
+      QString::fromStdString(HostFileFilter(BulkCaption("HostFiles").toStdString(),
+                                            BulkCaption("AllFiles").toStdString())));
+  if (path.isEmpty()) return;
+  std::string error;
+  if (!WriteFileAtomically(path.toStdString(), ExportHostsCsv(monitor_.Hosts()), "", &error))
+    desktop_.ShowMessage((BulkCaption("ExportFailed") + " " + QString::fromStdString(error)).toStdString(),
+                         title.toStdString(), MessageIcon::Error);
+}
+
+void MainWindow::DiscoverHosts() {
+  DiscoverDialog dialog(monitor_.Hosts(), hooks_.echoLibrary, language_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  HostsAdded(AddFoundHosts(monitor_.Hosts(), dialog.Selected()));
 }
 
 void MainWindow::StopAllSounds() { desktop_.StopSounds(); }

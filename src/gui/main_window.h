@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "gui/artwork.h"
 #include "gui/command_state.h"
 #include "gui/placement.h"
+#include "platform/icmp_library.h"
+#include "settings/ini_file.h"
 
 class QAction;
 class QMenu;
@@ -25,7 +28,6 @@ class Desktop;
 class EventLog;
 class HostEditor;
 class HostTableModel;
-class IniFile;
 class LogPaneWidget;
 class Monitor;
 struct ROptions;
@@ -49,6 +51,8 @@ struct MainWindowHooks {
   // The window is closing, before it closes the log: blocking work in
   // progress (a mail transfer, a manual trace) is cut short.
   std::function<void()> closing;
+  // The echo library that "Discover..." sweeps with; null: no ICMP.
+  std::shared_ptr<IcmpLibrary> echoLibrary;
 };
 
 // The window in which the operator sees and edits the hosts: menu bar,
@@ -83,6 +87,13 @@ class MainWindow final : public QMainWindow {
   void TraceNow();
   void History();
   void ReloadAllAddresses();
+  // "Import hosts...": a file chooser, then the preview; the rows it offers
+  // are added on "Add hosts" and the list is saved.
+  void ImportHosts();
+  // "Export hosts...": the list as the CSV that import reads.
+  void ExportHosts();
+  // "Discover...": the sweep dialog; the hosts ticked there are added.
+  void DiscoverHosts();
   void StopAllSounds();
   void Contents();
   void RefreshList();
@@ -109,6 +120,10 @@ class MainWindow final : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // A text of the import section of the language file.
+  QString BulkCaption(const char* key) const;
+  // Rows were added in bulk: shown, the first selected, the list saved.
+  void HostsAdded(const std::vector<std::size_t>& rows);
   void BuildMenus();
   void BuildToolBar();
   void BuildHostMenu();
@@ -141,6 +156,7 @@ class MainWindow final : public QMainWindow {
   QTimer refresh_;
   bool closed_ = false;
   bool minimising_ = false;
+  std::optional<IniFile> language_;  // the file applied last
 };
 
 }  // namespace sentrel

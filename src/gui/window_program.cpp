@@ -221,6 +221,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   hooks.closed = [&quit] { quit(); };
   hooks.closing = leave;
   hooks.showHistory = showHistory;
+  hooks.echoLibrary = icmp.library;
   MainWindow mainWindow(monitor, options, desktop, log, placement, hooks);
   window = &mainWindow;
   TaskbarListing taskbarListing(mainWindow);

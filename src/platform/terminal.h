@@ -13,6 +13,10 @@ namespace sentrel {
 // always "UTF-8": WriteTerminalText converts there.
 std::string TerminalCharset();
 
+// Whether `stream` is a terminal (a console), not a file or a pipe: only a
+// person watching it wants a progress line rewritten in place.
+bool IsTerminal(std::FILE* stream);
+
 // Writes `text` to `stream` and flushes it. Elsewhere the bytes go as they
 // are. On Windows `text` is UTF-8: a console gets it through the console's
 // wide call, so every character shows whatever its code page; a redirected

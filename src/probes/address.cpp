@@ -1,6 +1,7 @@
 #include "probes/address.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/name_lookup.h"
 
@@ -64,8 +65,18 @@ AddressFamily AddressFamilyOf(int32_t stored) {
 
 std::optional<IpAddress> ParseAddress(const std::string& text) {
   if (const auto v4 = ParseIpv4Text(text)) return IpAddress::V4(*v4);
-  if (const auto v6 = SplitIpv6(text)) return IpAddress::V6(v6->bytes, ZoneIndex(v6->zone));
-  return std::nullopt;
+  const auto v6 = SplitIpv6(text);
+  if (!v6) return std::nullopt;
+  // An IPv4-mapped address (::ffff:a.b.c.d) is the IPv4 host itself: it is
+  // pinged over IPv4, where it answers.
+  const IpAddress::Bytes& b = v6->bytes;
+  if (std::all_of(b.begin(), b.begin() + 10, [](uint8_t x) { return x == 0; }) && b[10] == 0xff &&
+      b[11] == 0xff && v6->zone.empty()) {
+    uint32_t v4 = 0;
+    std::memcpy(&v4, &b[12], sizeof v4);  // already in network order
+    return IpAddress::V4(v4);
+  }
+  return IpAddress::V6(v6->bytes, ZoneIndex(v6->zone));
 }
 
 IpAddress ResolveAddress(const std::string& text, AddressFamily family) {

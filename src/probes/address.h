@@ -31,7 +31,8 @@ AddressFamily AddressFamilyOf(int32_t stored);
 // An address written out: IPv4 in the resolver's forms (four decimal parts
 // read as decimal, see ParseIpv4Text), or IPv6 with an optional zone after
 // "%" (an interface name or index). nullopt for any other text; no lookup.
-// A zone naming no interface here leaves the address without a zone.
+// A zone naming no interface here leaves the address without a zone. An
+// IPv4-mapped IPv6 address (::ffff:a.b.c.d) gives the IPv4 address.
 std::optional<IpAddress> ParseAddress(const std::string& text);
 
 // A written address (an address decides its own family), else the first

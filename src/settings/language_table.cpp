@@ -52,6 +52,9 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("HelpBtn", "Show help", "toolbar: tooltip of the Help button"),
     Label("Restore", "Restore", "tray menu: Restore"),
     Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
+    Label("ImportItem", "&Import hosts...", "menu bar: File, Import hosts"),
+    Label("ExportItem", "&Export hosts...", "menu bar: File, Export hosts"),
+    Label("DiscoverItem", "Dis&cover...", "menu bar: Hosts, Discover"),
 });
 
 constexpr auto kHostForm = std::to_array<Caption>({
@@ -234,6 +237,83 @@ constexpr auto kHistoryForm = std::to_array<Caption>({
     Label("ExportFailed", "The CSV file could not be written:", "message box, followed by the reason"),
 });
 
+// The import preview; the outcome texts make up its last column, %1 being
+// a row, a line or a reason.
+constexpr auto kImportForm = std::to_array<Caption>({
+    Label("ImportForm", "Import hosts", "window title, followed by \" - \" and the file"),
+    Label("LineColumn", "Line", "table: header of column 1"),
+    Label("AddressColumn", "Address", "table: header of column 2"),
+    Label("NameColumn", "Name", "table: header of column 3"),
+    Label("OutcomeColumn", "What will happen", "table: header of column 4"),
+    Label("Summary", "%1 to add, %2 to skip, %3 to reject", "status line"),
+    Label("LookingUp", "Looking up the host names...", "status line while names are looked up"),
+    Label("ListFullNote", "The list holds at most 1024 hosts: %1 rows cannot be added.",
+          "status line"),
+    Label("ImportBtn", "&Add hosts", "button"),
+    Label("CancelBtn", "Cancel", "button"),
+    Label("HostFiles", "Host lists", "file chooser: filter"),
+    Label("AllFiles", "All files", "file chooser: filter"),
+    Label("ExportTitle", "Export hosts", "title of the file chooser"),
+    Label("ExportFailed", "The hosts could not be exported:", "message box, followed by the reason"),
+    Label("CannotRead", "The file cannot be read:", "message box, followed by the file"),
+    Label("NoHeader",
+          "The first line is no header row naming an address column (address, name, description, "
+          "interval, enabled).",
+          "message box"),
+    Label("AddOutcome", "add", "outcome"),
+    Label("UnresolvedOutcome", "add (does not resolve now)", "outcome"),
+    Label("ListedOutcome", "skip: already listed in row %1", "outcome"),
+    Label("RepeatedOutcome", "skip: the same host as line %1", "outcome"),
+    Label("RejectOutcome", "reject: %1", "outcome, %1 one of the reasons below"),
+    Label("NameForName", "a host name is itself the name; leave the name column empty", "reason"),
+    Label("BadInterval", "the interval is not a number of seconds above 0", "reason"),
+    Label("BadEnabled", "enabled is not yes or no", "reason"),
+    Label("UnsafeText", "control characters, '<' and '>' are not allowed in host texts", "reason"),
+    Label("UnclosedQuote", "a quote is not closed", "reason"),
+    Label("ListFull", "the list holds at most 1024 hosts", "reason"),
+    Label("FaultEmpty", "no address or host name", "reason"),
+    Label("FaultBlank", "blanks and control characters are not allowed in an address or host name",
+          "reason"),
+    Label("FaultTooLong", "a host name has at most 253 characters", "reason"),
+    Label("FaultBadIpv4", "not an IPv4 address (four numbers of 0 to 255 joined by dots)", "reason"),
+    Label("FaultNoAddressMark", "255.255.255.255 cannot be checked", "reason"),
+    Label("FaultBadIpv6", "not an IPv6 address", "reason"),
+    Label("FaultUnknownZone", "the zone after % names no network interface of this computer",
+          "reason"),
+    Label("FaultZoneNeeded", "a link-local IPv6 address needs its interface after % (fe80::1%eth0)",
+          "reason"),
+    Label("FaultBadCharacter", "a host name holds only letters a-z, digits, '-' and '.'", "reason"),
+    Label("FaultEmptyLabel", "a host name has no empty part between dots", "reason"),
+    Label("FaultLabelTooLong", "a part of a host name between dots has at most 63 characters",
+          "reason"),
+    Label("FaultHyphenAtEdge", "a part of a host name neither starts nor ends with '-'", "reason"),
+    Label("FaultNumericTopLabel", "a host name does not end in a number (is it a mistyped address?)",
+          "reason"),
+});
+
+// The sweep of an address range.
+constexpr auto kDiscoverForm = std::to_array<Caption>({
+    Label("DiscoverForm", "Discover hosts", "window title"),
+    Label("RangeLabel", "&Range:", "label of the range field"),
+    Label("RangeHint", "a.b.c.d/24 or a.b.c.d-e, at most 1024 addresses", "range field while empty"),
+    Label("StartBtn", "&Start", "button"),
+    Label("AddressColumn", "Address", "table: header of column 1"),
+    Label("NameColumn", "Name", "table: header of column 2"),
+    Label("TimeColumn", "Reply time", "table: header of column 3"),
+    Label("ListedColumn", "In the list", "table: header of column 4"),
+    Label("ListedRow", "row %1", "table: a host the list holds"),
+    Label("NewHost", "new", "table: a host the list does not hold"),
+    Label("Sweeping", "%1 of %2 addresses swept, %3 answered", "status line during a sweep"),
+    Label("SweepDone", "%1 of %2 addresses answered", "status line after a sweep"),
+    Label("SweepStopped", "Stopped: %1 addresses had answered", "status line after Cancel"),
+    Label("BadRange",
+          "Give a range as a.b.c.d/N (N from 22 to 32) or a.b.c.d-e: at most 1024 IPv4 addresses.",
+          "status line"),
+    Label("NoIcmp", "No ICMP available: echo requests cannot be sent.", "status line"),
+    Label("AddSelectedBtn", "Add s&elected", "button"),
+    Label("CancelBtn", "Cancel", "button: stops a sweep, else closes the window"),
+});
+
 constexpr auto kButtons = std::to_array<Caption>({
     Label("Ok", "Ok", "button of the three dialogs"),
     Label("Cancel", "Cancel", "button of the three dialogs"),
@@ -247,6 +327,8 @@ constexpr auto kSections = std::to_array<CaptionSection>({
     {kPasswordFormSection, kPasswordForm},
     {kButtonsSection, kButtons},
     {kHistoryFormSection, kHistoryForm},
+    {kImportFormSection, kImportForm},
+    {kDiscoverFormSection, kDiscoverForm},
 });
 
 // The schedule page of the host dialog reads these from OptionsForm.
@@ -350,6 +432,12 @@ std::vector<CaptionRead> WindowCaptions(LanguageWindow window) {
       break;
     case LanguageWindow::kHistoryForm:
       AppendSection(reads, kHistoryFormSection);
+      break;
+    case LanguageWindow::kImportForm:
+      AppendSection(reads, kImportFormSection);
+      break;
+    case LanguageWindow::kDiscoverForm:
+      AppendSection(reads, kDiscoverFormSection);
       break;
   }
   return reads;

@@ -21,6 +21,8 @@ inline constexpr std::string_view kPasswordFormSection = "PasswordForm";
 // The buttons "Ok", "Cancel" and "Help" of the three dialogs.
 inline constexpr std::string_view kButtonsSection = "Buttons";
 inline constexpr std::string_view kHistoryFormSection = "HistoryForm";
+inline constexpr std::string_view kImportFormSection = "ImportForm";
+inline constexpr std::string_view kDiscoverFormSection = "DiscoverForm";
 // The key that captions a window's title bar (the password dialog's); a
 // window's own name as a key does the same.
 inline constexpr std::string_view kWindowTitleKey = "Caption";
@@ -53,8 +55,8 @@ struct CaptionSection {
   std::span<const Caption> captions;  // in the order in which the window sets them
 };
 
-// The six sections, in the order MainForm, HostForm, OptionsForm,
-// PasswordForm, Buttons, HistoryForm.
+// The sections, in the order MainForm, HostForm, OptionsForm,
+// PasswordForm, Buttons, HistoryForm, ImportForm, DiscoverForm.
 std::span<const CaptionSection> CaptionSections();
 
 // The captions of `section` (letter case ignored) in table order; empty for
@@ -80,7 +82,9 @@ std::vector<std::string> ListCaptions(const IniFile* file, CaptionList list);
 std::vector<std::string> ListCaptions(const std::optional<IniFile>& file, CaptionList list);
 
 // The windows that apply a language file.
-enum class LanguageWindow { kMainForm, kHostForm, kOptionsForm, kPasswordForm, kHistoryForm };
+enum class LanguageWindow {
+  kMainForm, kHostForm, kOptionsForm, kPasswordForm, kHistoryForm, kImportForm, kDiscoverForm
+};
 
 struct CaptionRead {
   std::string_view section;
@@ -96,7 +100,8 @@ struct CaptionRead {
 //   HostForm has no effect), then Buttons Ok, Cancel, Help;
 // - options dialog: section OptionsForm, then Buttons Ok, Cancel, Help;
 // - password dialog: section PasswordForm, then Buttons Ok, Cancel;
-// - history window: section HistoryForm.
+// - history window: section HistoryForm;
+// - import preview and discovery: sections ImportForm and DiscoverForm.
 // Captions copied from others (the trace route's time-out label, the two
 // template groups, the context and tray menus) are not listed twice; the
 // `shows` text of the caption that they copy names them.

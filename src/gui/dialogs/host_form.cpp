@@ -661,6 +661,14 @@ void HostForm::OkClicked() {
     ShowError(report);
     return;
   }
+  // A name newly typed that has no address now is kept (it is looked up
+  // before every check), with a word to the user.
+  if (!values.pingByAddress && values.hostName != filled_.hostName &&
+      CheckHostAddress(values.hostName).kind == HostAddressKind::Name &&
+      IsNoAddress(services_.lookups.resolve(values.hostName,
+                                           AddressFamilyOf(AddressFamilyOfItem(values.addressFamily)))))
+    desktop_.ShowMessage(values.hostName + ": " + std::string(kDoesNotResolveNow),
+                         std::string(kErrorBoxCaption), MessageIcon::Warning);
   confirmed_ = SettingsFromForm(values);
   accept();
 }

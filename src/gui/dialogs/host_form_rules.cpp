@@ -245,7 +245,12 @@ std::string OkCheckReport(const HostFormValues& v) {
     report += message;
     report += "\r\n";
   };
-  if (v.pingByAddress && !IsAddressLiteral(v.hostIP)) fail("Incorrect IP address !!!");
+  // Only what can be checked is accepted: a host pinged by name needs a
+  // name that a lookup can take, or an address written out.
+  if (v.pingByAddress && CheckHostAddress(v.hostIP).kind != HostAddressKind::Address)
+    fail("Incorrect IP address !!!");
+  if (!v.pingByAddress && CheckHostAddress(v.hostName).kind == HostAddressKind::Refused)
+    fail(kIncorrectHostName);
 
   std::array<int32_t, 4> t{};
   for (std::size_t i = 0; i < t.size(); ++i) t[i] = ParseLenientInt(v.lightTimes[i]);

@@ -9,6 +9,7 @@
 
 #include "core/host_entry.h"
 #include "probes/address.h"
+#include "probes/host_address.h"
 
 namespace sentrel {
 
@@ -27,6 +28,7 @@ inline constexpr std::string_view kErrorBoxLead = "Please, check your settings. 
 inline constexpr std::string_view kThresholdTooHigh = "This value can't be more than the ping timeout!!!";
 inline constexpr std::string_view kNoHostName = "Can't determine host name !!!";
 inline constexpr std::string_view kNoHostAddress = "Can't determine IP address !!!";
+inline constexpr std::string_view kIncorrectHostName = "Incorrect host name !!!";
 inline constexpr std::string_view kTestBody = "Test message from Sentrel!";
 inline constexpr std::string_view kLanTestSubject = "Lan Test";
 inline constexpr std::string_view kMailTestSubject = "Sentrel Test Message";

@@ -28,7 +28,8 @@ ProcessUsage ReadProcessUsage() {
   ProcessUsage usage;
   const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
   std::ifstream statFile("/proc/self/stat");
-  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+  std::string stat;
+  std::getline(statFile, stat);  // one line
   // The command name may hold blanks and parentheses: fields follow the last ")".
   if (const std::size_t close = stat.rfind(')'); close != std::string::npos && ticks > 0) {
     std::istringstream rest(stat.substr(close + 2));

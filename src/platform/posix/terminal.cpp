@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <unistd.h>
 
 namespace sentrel {
 
@@ -13,6 +14,8 @@ std::string TerminalCharset() {
   freelocale(locale);
   return charset;
 }
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 void WriteTerminalText(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);

@@ -1,5 +1,6 @@
 #include "platform/terminal.h"
 
+#include <io.h>
 #include <windows.h>
 #include <shellapi.h>
 #include <io.h>
@@ -53,5 +54,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   LocalFree(wide);
   return arguments;
 }
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 }  // namespace sentrel

@@ -43,6 +43,9 @@ TEST(CliCommand, BadArgumentsGiveOneLineErrors) {
       {"--add", "h", "--interval", "abc"},
       {"--trace", ""},
       {"--list", "--ping"},
+      {"--discover", "10.0.0.0/21"},  // more than 1024 addresses
+      {"--discover", "10.0.0.0/24", "--name", "x"},
+      {"--import"},
       {"--install-service", "--ping"},       // the service always checks
       {"--uninstall-service", "--metrics", "127.0.0.1:9639"},
   };
@@ -50,6 +53,16 @@ TEST(CliCommand, BadArgumentsGiveOneLineErrors) {
     const auto c = ParseCliCommand(args);
     EXPECT_NE(c.error, "") << args[0];
     EXPECT_EQ(c.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(CliCommand, DiscoverTakesAddAsItsSwitch) {
+  for (const auto& args : {std::vector<std::string>{"--discover", "10.0.0.0/24", "--add"},
+                           std::vector<std::string>{"--add", "--discover", "10.0.0.0/24"}}) {
+    const auto c = ParseCliCommand(args);
+    EXPECT_EQ(c.error, "");
+    EXPECT_EQ(c.kind, CliCommand::Kind::Discover);
+    EXPECT_TRUE(c.addFound);
   }
 }
 

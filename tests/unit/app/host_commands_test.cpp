@@ -97,6 +97,11 @@ TEST_F(HostCommands, AddListEnableDisableRemoveRoundTrip) {
             "<PI>30</PI>\r\n<GTIM>1250</GTIM>\r\n<LTIM>1666</LTIM>\r\n<YTIM>2500</YTIM>\r\n"
             "<OTIM>5000</OTIM>\r\n</H>\r\n");
   ASSERT_EQ(Run({"--add", "db.example.test"}), 0);
+  EXPECT_NE(Drain(err_).find("warning: db.example.test does not resolve now"), std::string::npos)
+      << "added all the same, with a word";
+  ASSERT_EQ(Run({"--add", "::ffff:10.0.0.7"}), 0);
+  EXPECT_NE(ReadFile(DataFile()).find("<HIP>10.0.0.7</HIP>"), std::string::npos) << "stored as IPv4";
+  ASSERT_EQ(Run({"--remove", "3"}), 0);
   const std::string listed = List();
   EXPECT_NE(listed.find("   1 [x] 10.0.0.5"), std::string::npos) << listed;
   EXPECT_NE(listed.find("always, every 30 s"), std::string::npos);
@@ -132,6 +137,11 @@ TEST_F(HostCommands, RefusalsLeaveTheFileUntouched) {
   EXPECT_NE(Drain(err_).find("no row 2"), std::string::npos);
   EXPECT_EQ(Run({"--add", "10.0.0.6", "--desc", "a</HDS></H><H>b"}), 2);
   EXPECT_EQ(Run({"--add", "bad\nname"}), 2);
+  // Nothing that could never be checked: each refused with its reason.
+  for (const char* never : {"1.2.3.4.5", "256.1.1.1", " 10.0.0.1", "a b", "-5", "fe80::1%nosuchif"}) {
+    EXPECT_EQ(Run({"--add", never}), 2) << never;
+    EXPECT_NE(Drain(err_).find("not a host address or name"), std::string::npos) << never;
+  }
 
   InstanceLock running((root_ / "lock").string());
   ASSERT_TRUE(running.TryAcquire());

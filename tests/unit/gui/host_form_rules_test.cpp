@@ -27,9 +27,18 @@ TEST(HostFormChecks, ReportHoldsEveryFailureInOrder) {
       {"pinged by name needs no address",
        [](HostFormValues& v) {
          v.hostIP = "";
+         v.hostName = "mail.example";
          v.pingByAddress = false;
        },
        ""},
+      {"pinged by name needs a name that can be looked up",
+       [](HostFormValues& v) {
+         v.hostName = "mail server";
+         v.pingByAddress = false;
+       },
+       "Incorrect host name !!!\r\n"},
+      {"no address that can never be checked",
+       [](HostFormValues& v) { v.hostIP = "fe80::1%nosuchif"; }, "Incorrect IP address !!!\r\n"},
       {"rising thresholds", [](HostFormValues& v) { v.lightTimes = {"1250", "0", "0", "5000"}; }, ""},
       {"falling thresholds", [](HostFormValues& v) { v.lightTimes = {"1250", "1000", "0", "0"}; },
        "Check light settings !!!\r\n"},

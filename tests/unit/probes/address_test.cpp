@@ -1,4 +1,5 @@
 #include "probes/address.h"
+#include "probes/host_address.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -53,7 +54,10 @@ TEST(ResolveAddressTest, ParsesTheWrittenFormsWithoutALookup) {
   EXPECT_EQ(ResolveAddress("198.18.1.2"), V4("198.18.1.2"));
   EXPECT_EQ(ResolveAddress("127.1"), V4("127.0.0.1"));       // a.b: b fills 24 bits
   EXPECT_EQ(ResolveAddress("0x7f.0.0.1"), V4("127.0.0.1"));  // hex part
-  EXPECT_EQ(ResolveAddress("010.1"), V4("8.0.0.1"));         // octal part outside a quad
+  // A leading zero means decimal in every form, never octal.
+  EXPECT_EQ(ResolveAddress("010.1"), V4("10.0.0.1"));
+  EXPECT_EQ(ResolveAddress("010.91.514"), V4("10.91.2.2"));
+  EXPECT_EQ(ResolveAddress("::ffff:10.0.0.1"), V4("10.0.0.1")) << "mapped: pinged over IPv4";
   EXPECT_EQ(ResolveAddress("0.0.0.0"), IpAddress::V4(0));
   EXPECT_EQ(ResolveAddress("2001:DB8::7", AddressFamily::IPv4), *ParseAddress("2001:db8::7"))
       << "a written address decides its own family";
@@ -135,6 +139,67 @@ TEST(AddressLiteralTest, ZonesAreInterfacesByNameOrNumber) {
   // An index that names no interface here is written as the number.
   EXPECT_EQ(AddressText(*ParseAddress("fe80::1%999999")), "fe80::1%999999");
 }
+
+struct HostAddressCase {
+  std::string text;
+  HostAddressKind kind;
+  std::string stored;  // for accepted texts
+  AddressFault fault = AddressFault::None;
+};
+
+class HostAddressTest : public ::testing::TestWithParam<HostAddressCase> {};
+
+TEST_P(HostAddressTest, AcceptsOnlyWhatCanBeChecked) {
+  const HostAddressCase& c = GetParam();
+  const HostAddressCheck checked = CheckHostAddress(c.text);
+  EXPECT_EQ(checked.kind, c.kind) << '"' << c.text << '"';
+  EXPECT_EQ(checked.fault, c.fault) << '"' << c.text << '"';
+  if (c.kind != HostAddressKind::Refused) {
+    EXPECT_EQ(checked.text, c.stored);
+  } else {
+    EXPECT_FALSE(AddressFaultText(checked.fault).empty());
+  }
+}
+
+const std::string kLabel63(63, 'a');
+const std::string kName253 = kLabel63 + "." + kLabel63 + "." + kLabel63 + "." + std::string(61, 'b');
+using K = HostAddressKind;
+using F = AddressFault;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostAddressTest,
+    ::testing::Values(
+        HostAddressCase{"10.0.0.1", K::Address, "10.0.0.1"},
+        HostAddressCase{"010.91.2.2", K::Address, "10.91.2.2"},
+        HostAddressCase{"::ffff:10.0.0.1", K::Address, "10.0.0.1"},
+        HostAddressCase{"2001:DB8::7", K::Address, "2001:db8::7"},
+        HostAddressCase{"fe80::1%lo", K::Address, "fe80::1%lo"},
+        HostAddressCase{"server-1.example.com", K::Name, "server-1.example.com"},
+        HostAddressCase{"server-1.example.com.", K::Name, "server-1.example.com."},
+        HostAddressCase{"1.2.3.4x", K::Name, "1.2.3.4x"},
+        // 253 characters: three labels of 63 and one of 61; one more is too long.
+        HostAddressCase{kName253, K::Name, kName253},
+        HostAddressCase{kName253 + "b", K::Refused, "", F::TooLong},
+        HostAddressCase{"", K::Refused, "", F::Empty},
+        HostAddressCase{"1.2.3.4.5", K::Refused, "", F::BadIpv4},
+        HostAddressCase{"256.1.1.1", K::Refused, "", F::BadIpv4},
+        HostAddressCase{"010.91.514", K::Refused, "", F::BadIpv4},
+        HostAddressCase{"10.0.0.1.", K::Refused, "", F::BadIpv4},
+        HostAddressCase{" 10.0.0.1", K::Refused, "", F::Blank},
+        HostAddressCase{"10.0.0.1\t", K::Refused, "", F::Blank},
+        HostAddressCase{"a b", K::Refused, "", F::Blank},
+        HostAddressCase{"-5", K::Refused, "", F::HyphenAtEdge},
+        HostAddressCase{std::string(300, 'a'), K::Refused, "", F::TooLong},
+        HostAddressCase{kLabel63 + "a.example", K::Refused, "", F::LabelTooLong},
+        HostAddressCase{"255.255.255.255", K::Refused, "", F::NoAddressMark},
+        HostAddressCase{"::ffff:255.255.255.255", K::Refused, "", F::NoAddressMark},
+        HostAddressCase{"fe80::1%nosuchif", K::Refused, "", F::UnknownZone},
+        HostAddressCase{"fe80::1%999999", K::Refused, "", F::UnknownZone},
+        HostAddressCase{"fe80::1", K::Refused, "", F::ZoneNeeded},
+        HostAddressCase{"1::2::3", K::Refused, "", F::BadIpv6},
+        HostAddressCase{"my_pc", K::Refused, "", F::BadCharacter},
+        HostAddressCase{"a..b", K::Refused, "", F::EmptyLabel},
+        HostAddressCase{"host.1", K::Refused, "", F::NumericTopLabel}));
 
 // Runs `body` on a thread in a fresh, empty network namespace, so that a name
 // lookup that misses the hosts file cannot send a query anywhere.
