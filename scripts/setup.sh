@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   iproute2 procps
   python3-aiosmtpd
-  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev libxcb1-dev
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev libxcb1-dev qt6-translations-l10n
   xvfb xauth icewm xdotool x11-utils imagemagick fonts-dejavu-core
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   librsvg2-bin dpkg-dev

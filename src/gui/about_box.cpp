@@ -3,9 +3,11 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "gui/artwork.h"
+#include "settings/language_table.h"
 
 namespace sentrel {
 
@@ -16,30 +18,24 @@ constexpr int kTextColumns = 56;
 
 }  // namespace
 
-AboutBox::AboutBox(QWidget* parent) : QDialog(parent), files_(new QLabel(this)) {
+AboutBox::AboutBox(QWidget* parent)
+    : QDialog(parent), text_(new QLabel(this)), files_(new QLabel(this)) {
   setObjectName("AboutBox");
-  setWindowTitle("About Sentrel");
   auto* picture = new QLabel(this);
   picture->setPixmap(ProgramIcon().pixmap(48, 48));
-  auto* text = new QLabel(this);
-  text->setObjectName("AboutText");
-  text->setTextFormat(Qt::RichText);
-  text->setText(QString("<b>Sentrel</b> %1<br><br>"
-                        "Watches the hosts of your network with ICMP echo requests and raises an "
-                        "alarm when one stops answering or answers again.<br><br>"
-                        "Free software under the GNU General Public License, version 3 or "
-                        "later; it comes with no warranty.")
-                    .arg(SENTREL_VERSION));
-  text->setWordWrap(true);
+  text_->setObjectName("AboutText");
+  text_->setTextFormat(Qt::RichText);
+  text_->setWordWrap(true);
   files_->setObjectName("AboutFiles");
   files_->setTextFormat(Qt::PlainText);
   files_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   files_->setWordWrap(true);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  auto* buttons = buttons_;
   buttons->setObjectName("OkBtn");
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   auto* column = new QVBoxLayout;
-  column->addWidget(text);
+  column->addWidget(text_);
   column->addWidget(files_);
   auto* row = new QHBoxLayout;
   row->addWidget(picture, 0, Qt::AlignTop);
@@ -49,16 +45,31 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent), files_(new QLabel(this)) 
   layout->addWidget(buttons);
   // The wrapped texts decide the height from the width: a window of one
   // size, measured afresh for each opening, never cuts them.
-  text->setMinimumWidth(text->fontMetrics().averageCharWidth() * kTextColumns);
+  text_->setMinimumWidth(text_->fontMetrics().averageCharWidth() * kTextColumns);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  ApplyLanguage(std::nullopt);
+}
+
+void AboutBox::ApplyLanguage(const std::optional<IniFile>& file) {
+  language_ = file;
+  setWindowTitle(Text("AboutTitle"));
+  buttons_->button(QDialogButtonBox::Ok)
+      ->setText(QString::fromStdString(CaptionText(file, kButtonsSection, "Ok")));
+  text_->setText(QString("<b>Sentrel</b> %1<br><br>%2<br><br>%3")
+                     .arg(QString(SENTREL_VERSION), Text("AboutPurpose").toHtmlEscaped(),
+                          Text("AboutLicence").toHtmlEscaped()));
+}
+
+QString AboutBox::Text(const char* key) const {
+  return QString::fromStdString(CaptionText(language_, kMainFormSection, key));
 }
 
 void AboutBox::ShowModal(const UserFiles& files) {
   if (isVisible()) return;
-  files_->setText(QString("Host list: %1\nEvent log: %2\nSettings: %3")
-                      .arg(QString::fromStdString(files.dataFolder),
-                           QString::fromStdString(files.logFolder),
-                           QString::fromStdString(files.settingsFile)));
+  files_->setText(QString("%1 %2\n%3 %4\n%5 %6")
+                      .arg(Text("AboutHostList"), QString::fromStdString(files.dataFolder),
+                           Text("AboutEventLog"), QString::fromStdString(files.logFolder),
+                           Text("AboutSettings"), QString::fromStdString(files.settingsFile)));
   exec();
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <QDialog>
 
+#include "settings/ini_file.h"
+
+class QDialogButtonBox;
 class QLabel;
 
 namespace sentrel {
@@ -22,8 +26,15 @@ class AboutBox final : public QDialog {
   explicit AboutBox(QWidget* parent = nullptr);
   // Shows the box modally, unless it is already on the screen.
   void ShowModal(const UserFiles& files);
+  // The texts of the language file's MainForm section, or the built-in ones.
+  void ApplyLanguage(const std::optional<IniFile>& file);
 
  private:
+  QString Text(const char* key) const;
+
+  std::optional<IniFile> language_;
+  QLabel* text_;
+  QDialogButtonBox* buttons_ = nullptr;
   QLabel* files_;
 };
 

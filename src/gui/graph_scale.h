@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "history/history_types.h"
+
 namespace sentrel {
 
 // The arithmetic of the history graph, apart from the painting.
@@ -28,6 +30,14 @@ struct LightBand {
   int light = 1;
 };
 std::vector<LightBand> LightBands(const std::array<int32_t, 4>& lightTimes, int64_t topMs);
+
+// The stretches of minutes [from, to) that the buckets cover, consecutive
+// buckets joined: the time the host was watched. Buckets in time order.
+struct MinuteRun {
+  int64_t from = 0;
+  int64_t to = 0;
+};
+std::vector<MinuteRun> WatchedRuns(const std::vector<Bucket>& buckets);
 
 // A labelled mark of the time axis.
 struct TimeTick {

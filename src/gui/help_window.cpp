@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QTextBrowser>
 #include <QTextStream>
 #include <QVBoxLayout>
@@ -23,14 +24,22 @@ std::vector<std::string> HelpFolders(const std::string& programFolder) {
 }
 
 HelpWindow::HelpWindow(std::vector<std::string> folders, QWidget* parent)
-    : QDialog(parent), folders_(std::move(folders)), browser_(new QTextBrowser(this)) {
+    : QDialog(parent),
+      folders_(std::move(folders)),
+      untranslated_(new QLabel(this)),
+      browser_(new QTextBrowser(this)) {
   setWindowTitle("Sentrel Help");
   setObjectName("HelpWindow");
+  untranslated_->setObjectName("HelpNotTranslated");
+  untranslated_->setWordWrap(true);
+  untranslated_->setMargin(6);
+  untranslated_->hide();
   browser_->setObjectName("HelpText");
   browser_->setAccessibleName("Help");
   browser_->setOpenExternalLinks(true);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(untranslated_);
   layout->addWidget(browser_);
   resize(640, 520);
 }
@@ -56,13 +65,27 @@ void HelpWindow::LoadTopics() {
   }
 }
 
+void HelpWindow::ApplyLanguage(const QString& title, const QString& untranslated,
+                               const std::string& locale) {
+  setWindowTitle(title);
+  untranslated_->setText(untranslated);
+  locale_ = locale;
+}
+
+bool HelpWindow::SaysUntranslated() const { return !untranslated_->isHidden(); }
+
 bool HelpWindow::Show(int command, int context) {
   // Looked for on every call: pages installed while the program runs count.
+  // Pages in the window's language come first, from any folder.
   folder_.clear();
-  for (const std::string& folder : folders_) {
-    const QString candidate = QString::fromStdString(folder);
-    if (QFileInfo(candidate + "/index.html").isFile()) {
-      folder_ = candidate;
+  const QString translated = QString::fromStdString(locale_.empty() ? std::string() : "/" + locale_);
+  for (const QString& language : {translated, QString()}) {
+    for (const std::string& folder : folders_) {
+      const QString candidate = QString::fromStdString(folder) + language;
+      if (folder_.isEmpty() && QFileInfo(candidate + "/index.html").isFile()) folder_ = candidate;
+    }
+    if (!folder_.isEmpty()) {
+      untranslated_->setVisible(!translated.isEmpty() && language.isEmpty());
       break;
     }
   }

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QTextBrowser;
 
 namespace sentrel {
@@ -26,10 +27,20 @@ class HelpWindow final : public QDialog {
   // for the message that tells it is missing.
   std::string ContentsPath() const;
 
+  // The window's title, and the language of the pages to show: the pages
+  // of a folder named by `locale` beside the English ones when there are
+  // such, else the English pages under a line that says so
+  // (`untranslated`). An empty locale is English.
+  void ApplyLanguage(const QString& title, const QString& untranslated, const std::string& locale);
+  // Whether the line that the pages are English shows.
+  bool SaysUntranslated() const;
+
  private:
   void LoadTopics();
 
   std::vector<std::string> folders_;
+  std::string locale_;
+  QLabel* untranslated_;
   QString folder_;  // where the pages were found; empty when nowhere
   QTextBrowser* browser_;
   std::map<int, QString> topics_;

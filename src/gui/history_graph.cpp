@@ -19,6 +19,7 @@ const QColor kLightColours[5] = {QColor(), QColor(0x5c, 0xc8, 0x5f), QColor(0xb6
 const QColor kLost(0xf0, 0x56, 0x4f);
 const QColor kRange(0x3a, 0x78, 0xc8, 90);
 const QColor kAverage(0x1c, 0x3f, 0x8c);
+const QColor kUnwatched(0xd8, 0xd8, 0xd8);
 
 // Room around the plot for the axis labels, in pixels beyond the labels.
 constexpr int kGap = 6;
@@ -74,13 +75,21 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
     return plot.bottom() - plot.height() * std::clamp(ms / static_cast<double>(axis_.topMs), 0.0, 1.0);
   };
 
-  // The light colours as bands, faint, so that the line reads like the list.
-  for (const LightBand& band : LightBands(data_.lightTimes, axis_.topMs)) {
-    QColor colour = kLightColours[band.light];
-    colour.setAlpha(45);
-    p.fillRect(QRectF(QPointF(plot.left(), y(static_cast<double>(band.toMs))),
-                      QPointF(plot.right(), y(static_cast<double>(band.fromMs)))),
-               colour);
+  // Time the host was not watched (before it was added, while checks were
+  // stopped, still to come) is grey; the light colours as bands, faint,
+  // stand behind the watched time only, so that the line reads like the list.
+  p.fillRect(plot, kUnwatched);
+  const std::vector<LightBand> bands = LightBands(data_.lightTimes, axis_.topMs);
+  for (const MinuteRun& run : WatchedRuns(data_.buckets)) {
+    p.fillRect(QRectF(QPointF(x(run.from), plot.top()), QPointF(x(run.to), plot.bottom())),
+               palette().base());
+    for (const LightBand& band : bands) {
+      QColor colour = kLightColours[band.light];
+      colour.setAlpha(45);
+      p.fillRect(QRectF(QPointF(x(run.from), y(static_cast<double>(band.toMs))),
+                        QPointF(x(run.to), y(static_cast<double>(band.fromMs)))),
+                 colour);
+    }
   }
 
   // Grid and labels.

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -170,6 +171,15 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
   ApplyLanguage(std::nullopt);
 }
 
+void HistoryWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape closes it, as it closes the dialogs.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   language_ = file;
   ApplyCaptionsByName(*this, LanguageWindow::kHistoryForm, language_);
@@ -183,6 +193,13 @@ void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {
 
 QString HistoryWindow::Caption(const char* key) const {
   return Text(CaptionText(language_, kHistoryFormSection, key));
+}
+
+QString HistoryWindow::StatusText(uint32_t status) const {
+  // The number stays as the log writes it; its words are the language's.
+  const std::string key = "Status" + std::to_string(status);
+  const std::string words = CaptionText(language_, kHistoryFormSection, key);
+  return words.empty() ? Text(StatusName(status)) : QString::number(status) + " " + Text(words);
 }
 
 QString HistoryWindow::OpenFailure(const std::string& error) const {
@@ -289,12 +306,13 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     const double seconds = static_cast<double>(o.EffectiveEnd() - o.start);
     QString duration = Text(DurationText(seconds));
     if (!o.end) duration = Caption("AtLeast").replace("%1", duration);
-    if (o.interrupted) duration += " *";
+    // Said in words: a bare mark would leave the reader guessing.
+    if (o.interrupted) duration += " " + Caption("InterruptedMark");
     // The trace itself shows beside the table; here only whether there is one.
     const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
     const QString trace = o.trace.empty() ? QString() : QString::number(std::max<long>(hops, 0));
     const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now, endWords)), duration,
-                              Text(StatusName(o.status)), trace};
+                              StatusText(o.status), trace};
     for (int c = 0; c < 5; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
       if (o.interrupted && c == 2)

@@ -74,8 +74,14 @@ class HistoryWindow final : public QWidget {
   // The host shown, if any.
   std::optional<HistoryHost> Host() const { return host_; }
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   QString Caption(const char* key) const;
+  // A check's failure status: its number and its words in the window's
+  // language.
+  QString StatusText(uint32_t status) const;
   // Why the history cannot be shown, in the window's language; `error` is
   // the reader's reason.
   QString OpenFailure(const std::string& error) const;

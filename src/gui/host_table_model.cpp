@@ -200,13 +200,35 @@ bool HostTableModel::Refresh() {
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     const int row = static_cast<int>(i);
     const RowView view = ViewOfRow(hosts_.Host(i), rows_[i].ticked);
+    const bool rowLost = view.image == kLostImage;
     if (view.caption) SetCell(row, 0, Q(*view.caption));
-    if (view.avgTime) SetCell(row, 2, Q(*view.avgTime));
-    if (view.lastTime) SetCell(row, 3, Q(*view.lastTime));
+    // A lost host's times read in the window's language.
+    if (view.avgTime) SetCell(row, 2, rowLost ? lostText_ : Q(*view.avgTime));
+    if (view.lastTime) SetCell(row, 3, rowLost ? lostText_ : Q(*view.lastTime));
     SetImage(row, view.image);
-    if (view.image == 5) lost = true;
+    if (rowLost) lost = true;
   }
   return lost;
+}
+
+void HostTableModel::SetLostText(const QString& text) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].image != kLostImage) continue;
+    for (const int c : {2, 3}) {
+      if (rows_[i].text[static_cast<std::size_t>(c)] == lostText_) SetCell(static_cast<int>(i), c, text);
+    }
+  }
+  lostText_ = text;
+}
+
+HostCounts HostTableModel::Counts() const {
+  HostCounts counts;
+  counts.hosts = static_cast<int>(rows_.size());
+  for (const Row& row : rows_) {
+    if (!row.ticked) ++counts.disabled;
+    else if (row.image == kLostImage) ++counts.down;
+  }
+  return counts;
 }
 
 std::vector<std::size_t> HostTableModel::SortedOrder(int column, bool ascending) const {

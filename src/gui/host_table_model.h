@@ -13,6 +13,13 @@ namespace sentrel {
 
 class HostList;
 
+// What the status bar and the tray tooltip tell of the list.
+struct HostCounts {
+  int hosts = 0;
+  int down = 0;      // ticked and lost
+  int disabled = 0;  // not ticked
+};
+
 // The host list view's rows: the texts, image and check box that the view
 // shows for each host of the list, in the list's order. The entries' results
 // reach the rows only through Refresh (once a second), which touches only
@@ -22,6 +29,8 @@ class HostTableModel final : public QAbstractTableModel {
   static constexpr int kColumns = 5;
   // The index of a row's state image (column 0).
   static constexpr int kImageRole = Qt::UserRole;
+  // The state image of a lost host.
+  static constexpr int kLostImage = 5;
   // `images` are the nine state images (rows 0..5, headers 6..8).
   HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent = nullptr);
 
@@ -33,6 +42,10 @@ class HostTableModel final : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   void SetHeaderText(int column, const QString& text);
+  // The word the time columns of a lost host show; rows that show the old
+  // word take the new one at once.
+  void SetLostText(const QString& text);
+  HostCounts Counts() const;
 
   // Rebuilds every row from the list (after loading).
   void ResetFromList();
@@ -77,6 +90,7 @@ class HostTableModel final : public QAbstractTableModel {
   std::vector<QIcon> images_;
   std::vector<Row> rows_;
   std::array<QString, kColumns> headers_;
+  QString lostText_ = "Lost";
   SortState sort_;
   int lastChanges_ = 0;
 };

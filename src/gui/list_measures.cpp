@@ -60,7 +60,12 @@ ListMeasures MeasureHostList(const QMainWindow& window, const QTreeView& list,
     m.columnNeeded[static_cast<std::size_t>(c)] =
         std::max(content, header.sectionSizeHint(c));
   }
-  m.rowHeight = std::max(CellSize(list, "255.255.255.255", true).height(), 1);
+  // A row is as tall as its tallest cell: the address with its box and
+  // light, or a text whose letters reach further in some fonts.
+  m.rowHeight = CellSize(list, "255.255.255.255", true).height();
+  for (int c = 1; c < static_cast<int>(m.columnNeeded.size()); ++c)
+    m.rowHeight = std::max(m.rowHeight, CellSize(list, kColumnSamples[c], false).height());
+  m.rowHeight = std::max(m.rowHeight, 1);
   m.headerHeight = header.sizeHint().height();
   m.listFrameWidth = 2 * list.frameWidth() + list.verticalScrollBar()->sizeHint().width();
   m.listFrameHeight = 2 * list.frameWidth();

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
@@ -24,6 +25,7 @@
 #include "gui/dialogs/import_dialog.h"
 #include "gui/host_table_model.h"
 #include "gui/list_measures.h"
+#include "gui/qt/window_origin.h"
 #include "gui/log_pane_widget.h"
 #include "gui/wait_cursor.h"
 #include "platform/atomic_file.h"
@@ -38,7 +40,22 @@ namespace sentrel {
 namespace {
 
 // The commands that need a row, in the menu bar and in the context menu.
-constexpr const char* kRowCommands[] = {"EditItem", "DeleteItem", "PingNowItem"};
+constexpr const char* kRowCommands[] = {"EditItem", "DeleteItem", "PingNowItem", "TraceNowItem",
+                                        "HistoryItem"};
+
+// A new host starts with an empty address field: the built-in address is
+// none the operator chose, and typing into it would only extend it.
+class NewHostEditor final : public HostEditor {
+ public:
+  explicit NewHostEditor(HostEditor& editor) : editor_(editor) {}
+  bool EditHost(HostEntry& host) override {
+    if (host.HostIP.Get() == kDefaultHostIP) host.HostIP.Set("");
+    return editor_.EditHost(host);
+  }
+
+ private:
+  HostEditor& editor_;
+};
 
 // The usable areas of the screens, the primary one first.
 std::vector<ScreenRect> Screens() {
@@ -76,7 +93,8 @@ MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, Ev
       model_(new HostTableModel(monitor.Hosts(), StateImages(), this)),
       list_(new QTreeView(this)),
       pane_(new LogPaneWidget(this)),
-      splitter_(new QSplitter(Qt::Vertical, this)) {
+      splitter_(new QSplitter(Qt::Vertical, this)),
+      counts_(new QLabel(this)) {
   setObjectName("MainForm");
   setWindowTitle(kApplicationTitle);
   setWindowIcon(ProgramIcon());
@@ -115,13 +133,18 @@ MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, Ev
   splitter_->addWidget(list_);
   splitter_->addWidget(pane_);
   splitter_->setChildrenCollapsible(false);
-  splitter_->setStretchFactor(0, 0);
-  splitter_->setStretchFactor(1, 1);
+  // A taller window shows more hosts; the log keeps its height.
+  splitter_->setStretchFactor(0, 1);
+  splitter_->setStretchFactor(1, 0);
   setCentralWidget(splitter_);
 
-  // One blank pane, as the window always had; nothing else is written there.
   statusBar()->setObjectName("StatusBar");
-  statusBar()->showMessage(" ");
+  counts_->setObjectName("HostCounts");
+  statusBar()->addWidget(counts_, 1);
+  for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(model_, signal, this, [this] { ShowCounts(); });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { ShowCounts(); });
+  connect(model_, &QAbstractItemModel::dataChanged, this, [this] { ShowCounts(); });
 
   BuildMenus();
   BuildToolBar();
@@ -256,6 +279,7 @@ void MainWindow::BuildHostMenu() {
 void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   language_ = file;
   QString restore = "Restore";
+  QString trayHelp = "Help";
   std::vector<int> renamed;
   for (const CaptionRead& read : WindowCaptions(LanguageWindow::kMainForm)) {
     const std::string key(read.caption->key);
@@ -266,6 +290,12 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
       model_->SetHeaderText(column, text);
     } else if (key == "Restore") {
       restore = text;
+    } else if (key == "TrayHelp") {
+      trayHelp = text;
+    } else if (key == "Lost") {
+      model_->SetLostText(text);
+    } else if (key == "StatusCounts") {
+      countsText_ = text;
     } else if (QAction* action = Action(key.c_str())) {
       action->setText(text);
       // A toolbar button shows its caption as its tooltip.
@@ -277,6 +307,7 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   if (hooks_.setTrayCaptions) {
     TrayCaptions captions;
     captions.restore = restore;
+    captions.help = trayHelp;
     captions.ping = Caption("PingItem");
     captions.stop = Caption("StopItem");
     captions.stopSounds = Caption("StopWAVItem");
@@ -285,6 +316,19 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
     hooks_.setTrayCaptions(captions);
   }
   WidenColumnsToHeaders(renamed);
+  ShowCounts();
+}
+
+void MainWindow::ShowCounts() {
+  const HostCounts c = model_->Counts();
+  // Replaced rather than QString::arg: a translation may leave a number out.
+  const QString text = QString(countsText_)
+                           .replace("%1", QString::number(c.hosts))
+                           .replace("%2", QString::number(c.down))
+                           .replace("%3", QString::number(c.disabled));
+  if (text == counts_->text()) return;
+  counts_->setText(text);
+  if (hooks_.setCountsText) hooks_.setCountsText(text);
 }
 
 void MainWindow::WidenColumnsToHeaders(const std::vector<int>& columns) {
@@ -333,6 +377,7 @@ void MainWindow::ApplyFirstStartPlacement() {
   const ScreenRect& r = layout.window;
   setGeometry(r.left, r.top, r.width, r.height);
   splitter_->setSizes({layout.listHeight, layout.listHeight / 2});
+  pendingListHeight_ = layout.listHeight;
   for (int c = 0; c < HostTableModel::kColumns; ++c)
     list_->header()->resizeSection(c, layout.columns[static_cast<std::size_t>(c)]);
 }
@@ -341,14 +386,19 @@ void MainWindow::ApplyPlacement() {
   const std::vector<ScreenRect> screens = Screens();
   // An unusable stored place gives way to the first start's, given relative
   // to the primary screen's corner.
-  ScreenRect fallback = FirstStart().window;
+  const FirstStartLayout first = FirstStart();
+  ScreenRect fallback = first.window;
   if (!screens.empty()) {
     fallback.left -= screens.front().left;
     fallback.top -= screens.front().top;
   }
   const ScreenRect r = UsableWindowRect(placement_, screens, fallback);
   setGeometry(r.left, r.top, r.width, r.height);
-  splitter_->setSizes({std::max(placement_.ListHeight, 0), std::max(r.height, 1)});
+  // A list height never stored (a key holding only the running state) is
+  // the first start's, not a list squeezed to nothing.
+  const int listHeight = placement_.ListHeight > 0 ? placement_.ListHeight : first.listHeight;
+  splitter_->setSizes({listHeight, std::max(r.height, 1)});
+  pendingListHeight_ = listHeight;
   // The last column fills what the others leave; a stored width given to it
   // would become the least it could shrink to.
   for (int c = 0; c + 1 < HostTableModel::kColumns; ++c)
@@ -359,8 +409,18 @@ void MainWindow::ApplyPlacement() {
   if (list_->header()->sectionSize(0) < address) list_->header()->resizeSection(0, address);
 }
 
+void MainWindow::RememberNormalGeometry() {
+  if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+    return;
+  lastNormal_ = QRect(ClientOrigin(*this).value_or(geometry().topLeft()), size());
+}
+
 void MainWindow::CapturePlacement() {
-  const QRect g = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+  RememberNormalGeometry();
+  // Minimised, maximised or hidden: where it was when last shown normal.
+  const QRect g = lastNormal_.isValid() ? lastNormal_
+                  : (isMinimized() || isMaximized()) ? normalGeometry()
+                                                     : geometry();
   placement_.Left = g.x();
   placement_.Top = g.y();
   placement_.Width = g.width();
@@ -410,7 +470,8 @@ void MainWindow::SetPinging(bool on) {
 
 void MainWindow::Add() {
   if (editor_) {
-    if (monitor_.Hosts().AddHost(*editor_, desktop_)) SelectRow(model_->RowAppended());
+    NewHostEditor editor(*editor_);
+    if (monitor_.Hosts().AddHost(editor, desktop_)) SelectRow(model_->RowAppended());
   }
   UpdateCommands();
 }
@@ -457,7 +518,7 @@ void MainWindow::TraceNow() {
 }
 
 void MainWindow::History() {
-  if (!hooks_.showHistory) return;
+  if (!hooks_.showHistory || !Commands().edit) return;
   const auto row = SelectedRow();
   hooks_.showHistory(row ? std::optional<std::size_t>(static_cast<std::size_t>(*row)) : std::nullopt);
 }
@@ -582,8 +643,26 @@ void MainWindow::Minimised() {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  // The list takes exactly the height it was given, now that the window's
+  // real height is known; the log pane takes the rest.
+  if (pendingListHeight_ >= 0) {
+    const int shared = splitter_->height() - splitter_->handleWidth();
+    splitter_->setSizes({pendingListHeight_, std::max(shared - pendingListHeight_, 1)});
+    pendingListHeight_ = -1;
+  }
   UpdateCommands();
   list_->setFocus();
+  RememberNormalGeometry();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  RememberNormalGeometry();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  RememberNormalGeometry();
 }
 
 }  // namespace sentrel

@@ -18,6 +18,7 @@
 #include "settings/ini_file.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QSplitter;
 class QTreeView;
@@ -38,6 +39,9 @@ struct MainWindowHooks {
   // The tray menu's captions after the language was applied: Restore, then
   // Ping, Stop, Stop all sounds, About and Exit as the menu bar shows them.
   std::function<void(const TrayCaptions&)> setTrayCaptions;
+  // "N hosts, M down, K disabled" as the status bar shows it, for the tray
+  // icon's tooltip.
+  std::function<void(const QString&)> setCountsText;
   // Minimising goes to the tray (true) or to the taskbar (false).
   std::function<bool()> minimiseToTray;
   std::function<void()> editOptions;
@@ -118,6 +122,8 @@ class MainWindow final : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   // A text of the import section of the language file.
@@ -134,6 +140,10 @@ class MainWindow final : public QMainWindow {
   // The address column's texts, row by row.
   QStringList Addresses() const;
   void Minimised();
+  // The status bar's counts of hosts, lost hosts and unticked ones.
+  void ShowCounts();
+  // Notes the window's place and size while it is shown normal.
+  void RememberNormalGeometry();
 
   Monitor& monitor_;
   ROptions& options_;
@@ -147,6 +157,11 @@ class MainWindow final : public QMainWindow {
   QTreeView* list_;
   LogPaneWidget* pane_;
   QSplitter* splitter_;
+  QLabel* counts_;
+  QString countsText_ = "%1 hosts, %2 down, %3 disabled";
+  // The list's height to set once the window is shown; -1 when set.
+  int pendingListHeight_ = -1;
+  QRect lastNormal_;
   QMenu* hostMenu_ = nullptr;
   std::map<std::string, QAction*> actions_;
   QAction* toolPing_ = nullptr;

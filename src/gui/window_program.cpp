@@ -28,7 +28,7 @@
 #include "gui/dialogs/password_form.h"
 #include "gui/help_window.h"
 #include "gui/history_window.h"
-#include "gui/language_captions.h"
+#include "gui/library_translations.h"
 #include "gui/log_pane_widget.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
@@ -216,6 +216,9 @@ int RunWindowProgram(const WindowRunOptions& run) {
   MainWindowHooks hooks;
   hooks.setTrayImage = [&tray](TrayImage image) { tray.SetImage(image); };
   hooks.setTrayCaptions = [&tray](const TrayCaptions& captions) { tray.SetCaptions(captions); };
+  hooks.setCountsText = [&tray](const QString& counts) {
+    tray.SetToolTip(QString(kApplicationTitle) + "\n" + counts);
+  };
   hooks.minimiseToTray = [&tray] { return tray.MinimiseToTray(); };
   hooks.about = showAbout;
   hooks.closed = [&quit] { quit(); };
@@ -236,20 +239,28 @@ int RunWindowProgram(const WindowRunOptions& run) {
   PasswordStore passwords(registry);
   PasswordForm passwordForm(passwords, desktop, &mainWindow);
   passwordForm.SetNotice(toPane);
-  passwordForm.SetBeforeShow([&] {
-    ApplyCaptionsByName(passwordForm, LanguageWindow::kPasswordForm,
-                        LoadLanguage(options.Language, LanguageFolders()));
-  });
+  passwordForm.SetBeforeShow(
+      [&] { passwordForm.ApplyLanguage(LoadLanguage(options.Language, LanguageFolders())); });
 
   // Each window reads the file named by the options at the moment it runs;
   // the password dialog reads it before each showing.
   OptionsForm* optionsFormRef = nullptr;
+  LibraryTranslations libraryTranslations;
   const auto applyLanguages = [&] {
     const std::optional<IniFile> file = LoadLanguage(options.Language, LanguageFolders());
+    // First the toolkit's own texts, so that what the windows build from
+    // them (standard buttons) is in the same language.
+    libraryTranslations.Apply(file);
     mainWindow.ApplyLanguage(file);
     hostForm.ApplyLanguage(file);
     optionsFormRef->ApplyLanguage(file);
+    passwordForm.ApplyLanguage(file);
     if (historyWindow) historyWindow->ApplyLanguage(file);
+    about.ApplyLanguage(file);
+    const auto text = [&file](const char* key) {
+      return QString::fromStdString(CaptionText(file, kMainFormSection, key));
+    };
+    help.ApplyLanguage(text("HelpTitle"), text("HelpNotTranslated"), LanguageLocale(file));
   };
   OptionsForm optionsForm(
       {options, registry, desktop, passwordForm, dialUp, ListLanguageFiles(LanguageFolders()),

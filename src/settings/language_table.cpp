@@ -52,6 +52,25 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("HelpBtn", "Show help", "toolbar: tooltip of the Help button"),
     Label("Restore", "Restore", "tray menu: Restore"),
     Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
+    Label("Lost", "Lost", "list view: both time columns of a host that does not answer"),
+    Label("StatusCounts", "%1 hosts, %2 down, %3 disabled",
+          "status bar and tray tooltip: %1 hosts listed, %2 of them lost, %3 not checked"),
+    Label("TrayHelp", "Help", "tray menu: Help"),
+    Label("HelpTitle", "Sentrel Help", "help window: title"),
+    Label("HelpNotTranslated", "This help has no translation yet; it is shown in English.",
+          "help window: the line above help pages that exist only in English"),
+    Label("AboutTitle", "About Sentrel", "about box: title"),
+    Label("AboutPurpose",
+          "Watches the hosts of your network with ICMP echo requests and raises an alarm when one "
+          "stops answering or answers again.",
+          "about box: what the program is for"),
+    Label("AboutLicence",
+          "Free software under the GNU General Public License, version 3 or later; it comes with "
+          "no warranty.",
+          "about box: the licence"),
+    Label("AboutHostList", "Host list:", "about box: before the data folder"),
+    Label("AboutEventLog", "Event log:", "about box: before the log folder"),
+    Label("AboutSettings", "Settings:", "about box: before the settings file"),
     Label("ImportItem", "&Import hosts...", "menu bar: File, Import hosts"),
     Label("ExportItem", "&Export hosts...", "menu bar: File, Export hosts"),
     Label("DiscoverItem", "Dis&cover...", "menu bar: Hosts, Discover"),
@@ -111,6 +130,32 @@ constexpr auto kHostForm = std::to_array<Caption>({
     Item("Month", "every Month", "\"Check every\" item 1", CaptionList::kCheckEvery, 1),
     Item("Week", "every Week", "\"Check every\" item 2", CaptionList::kCheckEvery, 2),
     Item("Day", "every Day", "\"Check every\" item 3", CaptionList::kCheckEvery, 3),
+    Label("ErrorCaption", "Error...", "error box: title"),
+    Label("ErrorLead", "Please, check your settings. ", "error box: before every message"),
+    Label("IncorrectIP", "Incorrect IP address !!!", "error box: \"Ok\" with an address that is none"),
+    Label("CheckLight", "Check light settings !!!", "error box: thresholds out of order"),
+    Label("IncorrectInterval", "Incorrect ping interval !!!", "error box: \"Always\" without an interval"),
+    Label("IncorrectDay", "Incorrect day of months !!!", "error box: \"every Month\" without a day"),
+    Label("SetDayOfWeek", "Set day of week !!!", "error box: \"every Week\" without a day"),
+    Label("SetTime", "Set time!!!", "error box: a schedule without a time"),
+    Label("ThresholdTooHigh", "This value can't be more than the ping timeout!!!",
+          "error box: a light threshold typed above the time-out"),
+    Label("NoHostName", "Can't determine host name !!!", "error box: \">> Name\" found no name"),
+    Label("NoHostAddress", "Can't determine IP address !!!", "error box: \">> IP\" found no address"),
+    Label("IncorrectHostName", "Incorrect host name !!!",
+          "error box: \"Ok\" with a name that no lookup can take"),
+    Label("DoesNotResolveNow", "does not resolve now",
+          "message after a new name that has no address now; the name stands before it"),
+    Label("MailTestCaption", "Sentrel Error", "e-mail \"Test\": title of its refusals"),
+    Label("BadSmtpPort", "I'm sorry. The SMTP Port is incorrect!", "e-mail \"Test\": no port set"),
+    Label("BadToAddress", "I'm sorry. The \"To\" address is incorrect!", "e-mail \"Test\": no address"),
+    Label("DefaultSubject", "Sentrel Message!!!",
+          "subject fields: shown for an empty subject; left as it is, the subject stays empty"),
+    Label("SelectWAV", "Select WAV File", "WAV \"...\": title of the file chooser"),
+    Label("WAVFiles", "WAV Files", "WAV \"...\": filter"),
+    Label("SelectProgram", "Select program file", "program \"...\": title of the file chooser"),
+    Label("ExeFiles", "Exe files", "program \"...\": filter"),
+    Label("AllFiles", "All Files", "both file choosers: filter"),
 });
 
 constexpr auto kOptionsForm = std::to_array<Caption>({
@@ -176,6 +221,11 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Item("Week", "Week", "\"Send every\" item 1", CaptionList::kSendEvery, 1),
     Item("Day", "Day", "\"Send every\" item 2", CaptionList::kSendEvery, 2),
     Item("Never", "Never", "\"Send every\" item 3", CaptionList::kSendEvery, 3),
+    Item("SendViaLan", "Lan", "\"Send via:\" item 0", CaptionList::kSendVia, 0),
+    Item("SendViaEmail", "eMail", "\"Send via:\" item 1", CaptionList::kSendVia, 1),
+    Label("NoConnection", "None", "\"Connection:\" the item for no dial-up connection"),
+    // The chooser's title always was this one, whatever the language.
+    Label("FolderTitle", "Выберите каталог", "title of the folder chooser of both path fields"),
     Label("DaysOfWeek", "Days of week", "group; also in the host dialog"),
     Label("Sunday", "Sunday", "day check box; also in the host dialog"),
     Label("Monday", "Monday", "day check box; also in the host dialog"),
@@ -193,6 +243,8 @@ constexpr auto kPasswordForm = std::to_array<Caption>({
     Label("New_Password", "New Password:", "label"),
     Label("Input_Password", "Input Password:", "label"),
     Label("Confirm_Password", "Confirm New Password:", "label"),
+    Label("WrongPassword", "Wrong password", "message box: a password that is not the one set"),
+    Label("TryAnother", "Sorry, try another...", "message box: the new password and its confirmation differ"),
 });
 
 // The history window; the keys without a control of that name are texts
@@ -235,6 +287,29 @@ constexpr auto kHistoryForm = std::to_array<Caption>({
     Label("CsvFiles", "CSV files", "file chooser: filter"),
     Label("AllFiles", "All files", "file chooser: filter"),
     Label("ExportFailed", "The CSV file could not be written:", "message box, followed by the reason"),
+    Label("InterruptedMark", "(checks stopped)", "after the duration of an outage during which the checks stopped"),
+    Label("Status0", "answered", "status column: the words after the status number"),
+    Label("Status11001", "buffer too small", "status column"),
+    Label("Status11002", "network unreachable", "status column"),
+    Label("Status11003", "host unreachable", "status column"),
+    Label("Status11004", "protocol unreachable", "status column"),
+    Label("Status11005", "port unreachable", "status column"),
+    Label("Status11009", "packet too big", "status column"),
+    Label("Status11010", "timed out", "status column"),
+    Label("Status11012", "bad route", "status column"),
+    Label("Status11013", "TTL expired in transit", "status column"),
+    Label("Status11014", "TTL expired in reassembly", "status column"),
+    Label("Status11015", "parameter problem", "status column"),
+    Label("Status11016", "source quench", "status column"),
+    Label("Status11050", "general failure", "status column"),
+});
+
+// The names of the shipped languages in the options dialog's list, by the
+// file's name; a file of another name is listed by its name.
+constexpr auto kLanguageNames = std::to_array<Caption>({
+    Label("English", "English", "\"Language:\" the entry of English.lng"),
+    Label("German", "German", "\"Language:\" the entry of German.lng"),
+    Label("Russian", "Russian", "\"Language:\" the entry of Russian.lng"),
 });
 
 // The import preview; the outcome texts make up its last column, %1 being
@@ -327,6 +402,7 @@ constexpr auto kSections = std::to_array<CaptionSection>({
     {kPasswordFormSection, kPasswordForm},
     {kButtonsSection, kButtons},
     {kHistoryFormSection, kHistoryForm},
+    {kLanguageNamesSection, kLanguageNames},
     {kImportFormSection, kImportForm},
     {kDiscoverFormSection, kDiscoverForm},
 });
@@ -357,6 +433,7 @@ std::string_view ListSection(CaptionList list) {
       return kHostFormSection;
     case CaptionList::kLogDetail:
     case CaptionList::kSendEvery:
+    case CaptionList::kSendVia:
     case CaptionList::kEncryption:
       return kOptionsFormSection;
     case CaptionList::kNone:

@@ -23,6 +23,8 @@ inline constexpr std::string_view kButtonsSection = "Buttons";
 inline constexpr std::string_view kHistoryFormSection = "HistoryForm";
 inline constexpr std::string_view kImportFormSection = "ImportForm";
 inline constexpr std::string_view kDiscoverFormSection = "DiscoverForm";
+// The names the options dialog lists the language files by.
+inline constexpr std::string_view kLanguageNamesSection = "LanguageNames";
 // The key that captions a window's title bar (the password dialog's); a
 // window's own name as a key does the same.
 inline constexpr std::string_view kWindowTitleKey = "Caption";
@@ -38,6 +40,7 @@ enum class CaptionList {
   kCheckEvery,  // host dialog, "Check every": Always, Month, Week, Day
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never
+  kSendVia,     // options dialog, "Send via:": Lan, eMail
   kEncryption,  // options dialog, "Encryption:": the four SMTPSecurity values
 };
 
@@ -56,7 +59,8 @@ struct CaptionSection {
 };
 
 // The sections, in the order MainForm, HostForm, OptionsForm,
-// PasswordForm, Buttons, HistoryForm, ImportForm, DiscoverForm.
+// PasswordForm, Buttons, HistoryForm, LanguageNames, ImportForm,
+// DiscoverForm.
 std::span<const CaptionSection> CaptionSections();
 
 // The captions of `section` (letter case ignored) in table order; empty for

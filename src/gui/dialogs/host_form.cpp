@@ -192,7 +192,7 @@ HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& cha
     button->setDefault(false);
   }
   Connect();
-  Fill(FormValuesOf(HostSettings{}));
+  Fill(FormValuesOf(HostSettings{}, SubjectPlaceholder()));
   UpdateAccessibleNames();
   KeepCaptionsWhole(*this);
 }
@@ -233,10 +233,8 @@ QWidget* HostForm::BuildGeneralPage() {
   pingBy_ = new QComboBox;
   pingBy_->setObjectName("PingByCombo");
   pingBy_->addItems({"Address", "Name"});
-  // It shows how the host is pinged; the choice itself follows from the
-  // data file and cannot be changed here.
-  pingByLabel->setEnabled(false);
-  pingBy_->setEnabled(false);
+  // A host pinged by name follows its address when the name moves.
+  pingByLabel->setBuddy(pingBy_);
   auto* ipFamilyLabel = MakeLabel("IPFamily", "Address family:");
   ipFamily_ = new QComboBox;
   ipFamily_->setObjectName("IPFamilyCombo");
@@ -487,7 +485,7 @@ void HostForm::ConnectAlarmPage(AlarmPage& p) {
 
 bool HostForm::EditHost(HostEntry& host) {
   if (isVisible()) return false;
-  Fill(FormValuesOf(ReadHostSettings(host)));
+  Fill(FormValuesOf(ReadHostSettings(host), SubjectPlaceholder()));
   if (exec() != QDialog::Accepted) return false;
   WriteHostSettings(confirmed_, host);
   return true;
@@ -653,10 +651,17 @@ void HostForm::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+std::string HostForm::Text(std::string_view key) const {
+  return HostFormText(language_ ? &*language_ : nullptr, key);
+}
+
+std::string HostForm::SubjectPlaceholder() const { return Text("DefaultSubject"); }
+
 void HostForm::OkClicked() {
   for (QLineEdit* field : ClampedFields()) KeepBounds(field);
+  AcceptNameAlone();
   const HostFormValues values = Values();
-  const std::string report = OkCheckReport(values);
+  const std::string report = OkCheckReport(values, language_ ? &*language_ : nullptr);
   if (!report.empty()) {
     ShowError(report);
     return;
@@ -667,14 +672,33 @@ void HostForm::OkClicked() {
       CheckHostAddress(values.hostName).kind == HostAddressKind::Name &&
       IsNoAddress(services_.lookups.resolve(values.hostName,
                                            AddressFamilyOf(AddressFamilyOfItem(values.addressFamily)))))
-    desktop_.ShowMessage(values.hostName + ": " + std::string(kDoesNotResolveNow),
-                         std::string(kErrorBoxCaption), MessageIcon::Warning);
-  confirmed_ = SettingsFromForm(values);
+    desktop_.ShowMessage(values.hostName + ": " + Text("DoesNotResolveNow"), Text("ErrorCaption"),
+                         MessageIcon::Warning);
+  confirmed_ = SettingsFromForm(values, SubjectPlaceholder());
   accept();
 }
 
+void HostForm::AcceptNameAlone() {
+  // A host given by a name alone is checked by that name, when the name
+  // resolves: the address field then shows what it resolved to.
+  if (pingBy_->currentIndex() != 0 || !TrimBlanks(hostIP_->text().toStdString()).empty() ||
+      TrimBlanks(hostName_->text().toStdString()).empty())
+    return;
+  std::optional<std::string> address;
+  {
+    WaitCursor wait;
+    address = LookUpHostAddress(Kept(hostName_->text(), filled_.hostName),
+                                AddressFamilyOf(AddressFamilyOfItem(ipFamily_->currentIndex())),
+                                services_.lookups);
+  }
+  if (!address) return;
+  pingBy_->setCurrentIndex(1);
+  hostIP_->setText(Q(*address));
+}
+
 void HostForm::ShowError(std::string_view message) {
-  desktop_.ShowMessage(ErrorBoxText(message), std::string(kErrorBoxCaption), MessageIcon::None);
+  desktop_.ShowMessage(ErrorBoxText(message, language_ ? &*language_ : nullptr),
+                       Text("ErrorCaption"), MessageIcon::Error);
 }
 
 std::array<QLineEdit*, 5> HostForm::ClampedFields() const {
@@ -702,7 +726,7 @@ void HostForm::KeepBounds(QLineEdit* field) {
 void HostForm::CheckThreshold(QLineEdit* field) {
   if (filling_) return;
   if (ThresholdTooHigh(field->text().toStdString(), timeOut_->text().toStdString())) {
-    ShowError(kThresholdTooHigh);
+    ShowError(Text("ThresholdTooHigh"));
     // The value stays as typed; the field is where the user goes on.
     field->setFocus();
   }
@@ -717,7 +741,7 @@ void HostForm::LookUpName() {
   if (name) {
     hostName_->setText(Q(*name));
   } else {
-    ShowError(kNoHostName);
+    ShowError(Text("NoHostName"));
   }
 }
 
@@ -732,7 +756,7 @@ void HostForm::LookUpAddress() {
   if (address) {
     hostIP_->setText(Q(*address));
   } else {
-    ShowError(kNoHostAddress);
+    ShowError(Text("NoHostAddress"));
   }
 }
 
@@ -749,8 +773,9 @@ void HostForm::TestLan(const AlarmPage& p) {
 
 void HostForm::TestEmail(const AlarmPage& p) {
   const AlarmFormValues v = AlarmValues(p, &p == &renewal_ ? filled_.renewal : filled_.loss);
-  if (const auto refusal = MailTestRefusal(options_.Port, v.emailAddress)) {
-    desktop_.ShowMessage(*refusal, std::string(kMailTestCaption), MessageIcon::Error);
+  if (const auto refusal =
+          MailTestRefusal(options_.Port, v.emailAddress, language_ ? &*language_ : nullptr)) {
+    desktop_.ShowMessage(*refusal, Text("MailTestCaption"), MessageIcon::Error);
     return;
   }
   MailResult result;
@@ -765,8 +790,8 @@ void HostForm::TestEmail(const AlarmPage& p) {
 
 void HostForm::ChooseWav(AlarmPage& p) {
   FileChooserRequest request;
-  request.title = "Select WAV File";
-  request.filters = {"WAV Files (*.wav)", "All Files (*)"};
+  request.title = Q(Text("SelectWAV"));
+  request.filters = {Q(Text("WAVFiles")) + " (*.wav)", Q(Text("AllFiles")) + " (*)"};
   request.selectedFilter = request.filters.front();
   request.defaultSuffix = "wav";
   ChooseInto(p.wavFile, std::move(request));
@@ -774,8 +799,8 @@ void HostForm::ChooseWav(AlarmPage& p) {
 
 void HostForm::ChooseProgram(AlarmPage& p) {
   FileChooserRequest request;
-  request.title = "Select program file";
-  request.filters = {"Exe files(*.exe)", "All files(*)"};
+  request.title = Q(Text("SelectProgram"));
+  request.filters = {Q(Text("ExeFiles")) + " (*.exe)", Q(Text("AllFiles")) + " (*)"};
   // Programs here carry no extension: the list starts with every file.
   request.selectedFilter = request.filters.back();
   ChooseInto(p.programName, std::move(request));
@@ -801,7 +826,12 @@ bool HostForm::SetCaption(std::string_view section, std::string_view key, const 
 }
 
 void HostForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  // A subject left at the old language's placeholder takes the new one.
+  const std::string oldPlaceholder = SubjectPlaceholder();
   language_ = file;
+  for (AlarmPage* p : {&renewal_, &loss_}) {
+    if (p->subject->text() == Q(oldPlaceholder)) p->subject->setText(Q(SubjectPlaceholder()));
+  }
   for (const CaptionRead& read : HostCaptions()) {
     ShowCaption(*read.caption,
                 QString::fromStdString(CaptionText(file, read.section, read.caption->key)));

@@ -137,7 +137,13 @@ class HostForm final : public QDialog, public HostEditor {
   void ShowCaption(const Caption& caption, const QString& text);
   void UpdateAccessibleNames();
 
+  // The text of `key` (section HostForm) in the dialog's language.
+  std::string Text(std::string_view key) const;
+  std::string SubjectPlaceholder() const;
   void OkClicked();
+  // "Ping by" address with an empty address field and a name that
+  // resolves: the name is taken as it is, pinged by name.
+  void AcceptNameAlone();
   void ShowError(std::string_view message);
   std::array<QLineEdit*, 5> ClampedFields() const;
   // Puts a clamped field ("Day:", the trace route's buffer size and time to
@@ -158,7 +164,7 @@ class HostForm final : public QDialog, public HostEditor {
   Desktop& desktop_;
   AlarmChannels& channels_;
   HostFormServices services_;
-  // The language shown, kept for the mail test's report.
+  // The language shown: the messages and the mail test's report speak it.
   std::optional<IniFile> language_;
 
   // What Fill put into the controls: a text the user left as it was is

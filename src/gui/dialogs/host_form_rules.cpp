@@ -8,6 +8,8 @@
 #include "core/schedule.h"
 #include "platform/mailslot.h"
 #include "probes/address.h"
+#include "settings/ini_file.h"
+#include "settings/language_table.h"
 
 namespace sentrel {
 
@@ -63,7 +65,7 @@ void WriteAlarm(const AlarmSettings& a, AlarmSet& set) {
   Store(set.MesBody, a.MesBody);
 }
 
-AlarmFormValues AlarmValuesOf(const AlarmSettings& a) {
+AlarmFormValues AlarmValuesOf(const AlarmSettings& a, std::string_view subjectPlaceholder) {
   AlarmFormValues v;
   v.alarm = a.Alarm;
   v.repeatCount = std::to_string(a.RepeatCount);
@@ -78,12 +80,12 @@ AlarmFormValues AlarmValuesOf(const AlarmSettings& a) {
   v.programName = a.ProgramName;
   v.params = a.Params;
   v.runTraceRoute = a.RunTraceRoute;
-  v.subject = a.Subject.empty() ? std::string(kSubjectPlaceholder) : a.Subject;
+  v.subject = a.Subject.empty() ? std::string(subjectPlaceholder) : a.Subject;
   v.body = a.MesBody.empty() ? std::string(kBodyPlaceholder) : a.MesBody;
   return v;
 }
 
-AlarmSettings AlarmFromValues(const AlarmFormValues& v) {
+AlarmSettings AlarmFromValues(const AlarmFormValues& v, std::string_view subjectPlaceholder) {
   AlarmSettings a;
   a.Alarm = v.alarm;
   a.RepeatCount = ParseLenientInt(v.repeatCount);
@@ -98,7 +100,7 @@ AlarmSettings AlarmFromValues(const AlarmFormValues& v) {
   a.ProgramName = v.programName;
   a.Params = v.params;
   a.RunTraceRoute = v.runTraceRoute;
-  if (v.subject != kSubjectPlaceholder) a.Subject = v.subject;
+  if (v.subject != subjectPlaceholder) a.Subject = v.subject;
   if (v.body != kBodyPlaceholder) a.MesBody = v.body;
   return a;
 }
@@ -179,7 +181,15 @@ void WriteHostSettings(const HostSettings& s, HostEntry& host) {
   WriteAlarm(s.OnLoss, host.OnLoss);
 }
 
+std::string HostFormText(const IniFile* language, std::string_view key) {
+  return CaptionText(language, kHostFormSection, key);
+}
+
 HostFormValues FormValuesOf(const HostSettings& s) {
+  return FormValuesOf(s, FindCaption(kHostFormSection, "DefaultSubject")->text);
+}
+
+HostFormValues FormValuesOf(const HostSettings& s, std::string_view subjectPlaceholder) {
   HostFormValues v;
   v.hostIP = s.HostIP;
   v.hostName = s.HostName;
@@ -201,13 +211,17 @@ HostFormValues FormValuesOf(const HostSettings& s) {
   v.daysOfWeek = s.DaysOfWeek & kAllDays;
   v.times = s.Times & kSlotMask;
   v.pingInterval = Decimal(s.PingInterval);
-  v.renewal = AlarmValuesOf(s.OnRenewal);
-  v.loss = AlarmValuesOf(s.OnLoss);
+  v.renewal = AlarmValuesOf(s.OnRenewal, subjectPlaceholder);
+  v.loss = AlarmValuesOf(s.OnLoss, subjectPlaceholder);
   for (std::size_t i = 0; i < v.lightTimes.size(); ++i) v.lightTimes[i] = Decimal(s.LightTimes[i]);
   return v;
 }
 
 HostSettings SettingsFromForm(const HostFormValues& v) {
+  return SettingsFromForm(v, FindCaption(kHostFormSection, "DefaultSubject")->text);
+}
+
+HostSettings SettingsFromForm(const HostFormValues& v, std::string_view subjectPlaceholder) {
   HostSettings s;
   s.HostIP = v.hostIP;
   s.HostName = v.hostName;
@@ -234,52 +248,52 @@ HostSettings SettingsFromForm(const HostFormValues& v) {
   s.PingByIP = v.pingByAddress;
   s.IPFamily = AddressFamilyOfItem(v.addressFamily);
   s.UseAsDefault = v.useAsDefault;
-  s.OnRenewal = AlarmFromValues(v.renewal);
-  s.OnLoss = AlarmFromValues(v.loss);
+  s.OnRenewal = AlarmFromValues(v.renewal, subjectPlaceholder);
+  s.OnLoss = AlarmFromValues(v.loss, subjectPlaceholder);
   return s;
 }
 
-std::string OkCheckReport(const HostFormValues& v) {
+std::string OkCheckReport(const HostFormValues& v, const IniFile* language) {
   std::string report;
-  const auto fail = [&report](std::string_view message) {
-    report += message;
+  const auto fail = [&report, language](std::string_view key) {
+    report += HostFormText(language, key);
     report += "\r\n";
   };
   // Only what can be checked is accepted: a host pinged by name needs a
   // name that a lookup can take, or an address written out.
   if (v.pingByAddress && CheckHostAddress(v.hostIP).kind != HostAddressKind::Address)
-    fail("Incorrect IP address !!!");
+    fail("IncorrectIP");
   if (!v.pingByAddress && CheckHostAddress(v.hostName).kind == HostAddressKind::Refused)
-    fail(kIncorrectHostName);
+    fail("IncorrectHostName");
 
   std::array<int32_t, 4> t{};
   for (std::size_t i = 0; i < t.size(); ++i) t[i] = ParseLenientInt(v.lightTimes[i]);
   // Every non-zero threshold must lie above the one before it; a zero one
   // is not compared with the row below it.
   if ((t[3] != 0 && t[2] >= t[3]) || (t[2] != 0 && t[1] >= t[2]) || (t[1] != 0 && t[0] >= t[1]))
-    fail("Check light settings !!!");
+    fail("CheckLight");
 
   switch (v.checkEvery) {
     case kCheckAlways:
-      if (ParseTrimmedField(v.pingInterval) <= 0) fail("Incorrect ping interval !!!");
+      if (ParseTrimmedField(v.pingInterval) <= 0) fail("IncorrectInterval");
       break;
     case kCheckEveryMonth: {
       const int32_t day = ParseLenientInt(v.dayOfMonth);
-      if (day <= 0 || day >= 32) fail("Incorrect day of months !!!");
+      if (day <= 0 || day >= 32) fail("IncorrectDay");
       break;
     }
     case kCheckEveryWeek:
-      if ((v.daysOfWeek & kAllDays) == 0) fail("Set day of week !!!");
+      if ((v.daysOfWeek & kAllDays) == 0) fail("SetDayOfWeek");
       break;
     default:
       break;
   }
-  if (v.checkEvery != kCheckAlways && (v.times & kSlotMask) == 0) fail("Set time!!!");
+  if (v.checkEvery != kCheckAlways && (v.times & kSlotMask) == 0) fail("SetTime");
   return report;
 }
 
-std::string ErrorBoxText(std::string_view message) {
-  return std::string(kErrorBoxLead) + std::string(message);
+std::string ErrorBoxText(std::string_view message, const IniFile* language) {
+  return HostFormText(language, "ErrorLead") + std::string(message);
 }
 
 std::optional<std::string> KeptWithin(std::string_view text, int32_t low, int32_t high) {
@@ -324,9 +338,10 @@ int32_t HelpContextOfPage(int page) {
   return kContexts[static_cast<std::size_t>(page)];
 }
 
-std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address) {
-  if (port <= 0) return "I'm sorry. The SMTP Port is incorrect!";
-  if (address.empty()) return "I'm sorry. The \"To\" address is incorrect!";
+std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address,
+                                           const IniFile* language) {
+  if (port <= 0) return HostFormText(language, "BadSmtpPort");
+  if (address.empty()) return HostFormText(language, "BadToAddress");
   return std::nullopt;
 }
 

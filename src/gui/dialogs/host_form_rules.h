@@ -13,26 +13,24 @@
 
 namespace sentrel {
 
+class IniFile;
+
 // The rules of the host properties dialog, apart from its widgets: what the
 // controls show for a host, how their texts become settings again, which
 // controls are enabled, and the checks while typing and on "Ok".
 
-// What an empty Subject and an empty MesBody are shown as; the same texts
-// left in place store empty values again.
-inline constexpr std::string_view kSubjectPlaceholder = "Sentrel Message!!!";
+// What an empty MesBody is shown as; left in place it stores an empty body
+// again. An empty Subject shows the language's "DefaultSubject" the same way.
 inline constexpr std::string_view kBodyPlaceholder = "%StatusStr%";
 
-// The texts of the error box and of the test buttons.
-inline constexpr std::string_view kErrorBoxCaption = "Error...";
-inline constexpr std::string_view kErrorBoxLead = "Please, check your settings. ";
-inline constexpr std::string_view kThresholdTooHigh = "This value can't be more than the ping timeout!!!";
-inline constexpr std::string_view kNoHostName = "Can't determine host name !!!";
-inline constexpr std::string_view kNoHostAddress = "Can't determine IP address !!!";
-inline constexpr std::string_view kIncorrectHostName = "Incorrect host name !!!";
+// The texts of the test buttons' messages, which go out as they are.
 inline constexpr std::string_view kTestBody = "Test message from Sentrel!";
 inline constexpr std::string_view kLanTestSubject = "Lan Test";
 inline constexpr std::string_view kMailTestSubject = "Sentrel Test Message";
-inline constexpr std::string_view kMailTestCaption = "Sentrel Error";
+
+// The dialog's text for `key` of the HostForm section: the language file's
+// (`language` may be null), else the built-in English one.
+std::string HostFormText(const IniFile* language, std::string_view key);
 
 // The stored settings of one alarm direction, as plain values.
 struct AlarmSettings {
@@ -151,21 +149,24 @@ struct HostFormValues {
 };
 
 // Copy-in: strings as stored, numbers in decimal, the placeholders for an
-// empty Subject and MesBody.
+// empty Subject (`subjectPlaceholder`, the language's) and MesBody.
+HostFormValues FormValuesOf(const HostSettings& settings, std::string_view subjectPlaceholder);
 HostFormValues FormValuesOf(const HostSettings& settings);
 
 // Copy-back after a confirmed "Ok": strings as typed, the placeholders back
 // to empty, numbers parsed leniently (the general page's numbers and the
 // ping interval after blanks and control characters are cut from both
 // ends). Bits beyond the seven days and the 48 half-hours are dropped.
+HostSettings SettingsFromForm(const HostFormValues& values, std::string_view subjectPlaceholder);
 HostSettings SettingsFromForm(const HostFormValues& values);
 
-// The checks on "Ok", in their order: each failed check's message followed
-// by CR LF. Empty when everything passed.
-std::string OkCheckReport(const HostFormValues& values);
+// The checks on "Ok", in their order: each failed check's message in the
+// language of `language` (English without one) followed by CR LF. Empty
+// when everything passed.
+std::string OkCheckReport(const HostFormValues& values, const IniFile* language = nullptr);
 
 // The text the error box shows for `message` (a check or the whole report).
-std::string ErrorBoxText(std::string_view message);
+std::string ErrorBoxText(std::string_view message, const IniFile* language = nullptr);
 
 // Clamps, applied when the user leaves a field or confirms the dialog. Each
 // returns the text that replaces the field's when the field breaks its rule
@@ -206,7 +207,8 @@ int32_t HelpContextOfPage(int page);
 
 // The e-mail test's refusal, if any: a port not above 0, else an empty
 // address.
-std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address);
+std::optional<std::string> MailTestRefusal(int32_t port, std::string_view address,
+                                           const IniFile* language = nullptr);
 
 // The "Address family:" item of a stored family, and back.
 int AddressFamilyItem(int32_t family);

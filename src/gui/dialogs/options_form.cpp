@@ -32,6 +32,7 @@
 #include "gui/dialogs/password_form.h"
 #include "gui/dialogs/schedule_fields.h"
 #include "gui/dialogs/schedule_widgets.h"
+#include "gui/language_captions.h"
 #include "notify/dial_up.h"
 #include "notify/mail_message.h"
 #include "platform/desktop.h"
@@ -129,7 +130,6 @@ QString DefaultChooseFolder(QWidget* owner, const QString& title, const QString&
 
 }  // namespace
 
-const QString OptionsForm::kFolderTitle = QString::fromUtf8("Выберите каталог");
 
 OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
     : QDialog(parent), context_(std::move(context)), chooseFolder_(DefaultChooseFolder) {
@@ -177,9 +177,9 @@ OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
 QWidget* OptionsForm::BuildInterfacePage() {
   QWidget* page = Page("Interface", this);
   QLabel* languageLabel = Label("Language", "Language:", page);
-  QStringList languages;
-  for (const std::string& entry : context_.languages) languages << Q(entry);
-  language_ = List("LanguageList", languageLabel, languages, page);
+  // Listed by name in the window's language; each entry keeps its file's.
+  language_ = List("LanguageList", languageLabel, {}, page);
+  for (const std::string& entry : context_.languages) language_->addItem(Q(entry), Q(entry));
   // Picked with the mouse only; the dialog's own keys still pass.
   language_->installEventFilter(this);
 
@@ -450,7 +450,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
 }
 
 void OptionsForm::CopyBack(ROptions& o) const {
-  o.Language = S(language_->currentText());
+  o.Language = S(language_->currentData().toString());
   o.PathToData = NormalizeDataFolder(Kept(pathToData_->text(), o.PathToData));
   o.MinToTray = minToTray_->isChecked();
   o.AutoRun = autoRun_->isChecked();
@@ -475,7 +475,9 @@ void OptionsForm::CopyBack(ROptions& o) const {
   o.SMTPPassword = Kept(smtpPassword_->text(), o.SMTPPassword);
   o.AutoConnect = autoConnect_->isChecked();
   o.Disconnect = disconnect_->isChecked();
-  o.Connection = S(connection_->currentText());
+  // "None" in the window's language is stored as the word the channel knows.
+  o.Connection = connection_->currentIndex() == 0 ? std::string(kNoConnection)
+                                                  : S(connection_->currentText());
   o.Login = S(login_->text());
   o.Password = Kept(password_->text(), o.Password);
 
@@ -495,6 +497,22 @@ void OptionsForm::CopyBack(ROptions& o) const {
     if (times_->item(slot)->checkState() == Qt::Checked) times |= uint64_t{1} << slot;
   }
   o.Times = times;
+}
+
+QString OptionsForm::Text(std::string_view key) const {
+  return Q(CaptionText(languageFile_, kOptionsFormSection, key));
+}
+
+void OptionsForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  languageFile_ = file;
+  ApplyCaptionsByName(*this, LanguageWindow::kOptionsForm, file);
+  for (int i = 0; i < language_->count(); ++i) {
+    const std::string name = S(language_->itemData(i).toString());
+    // A language the table does not name shows its file's name.
+    const std::string shown = CaptionText(file, kLanguageNamesSection, name);
+    language_->setItemText(i, Q(shown.empty() ? name : shown));
+  }
+  if (connection_->count() > 0) connection_->setItemText(0, Text("NoConnection"));
 }
 
 void OptionsForm::showEvent(QShowEvent* event) {
@@ -521,6 +539,7 @@ void OptionsForm::FillConnections() {
   viaDialUp_->setEnabled(available);
   connection_->clear();
   for (const std::string& choice : choices) connection_->addItem(Q(choice));
+  connection_->setItemText(0, Text("NoConnection"));
   connection_->setCurrentIndex(
       static_cast<int>(ConnectionIndex(choices, context_.options.Connection)));
 }
@@ -562,7 +581,7 @@ void OptionsForm::CheckDayField() {
 
 void OptionsForm::ChooseFolder(QLineEdit* field) {
   const QString start = Q(TrimBlanks(S(field->text())));
-  const QString chosen = chooseFolder_(this, kFolderTitle, start);
+  const QString chosen = chooseFolder_(this, Text("FolderTitle"), start);
   if (!chosen.isEmpty()) field->setText(QDir::toNativeSeparators(chosen));
 }
 
@@ -581,11 +600,6 @@ void OptionsForm::ChooseCaFile() {
 void OptionsForm::SetMailTest(MailTest test) {
   runMailTest_ = std::move(test);
   mailTest_->setVisible(static_cast<bool>(runMailTest_));
-}
-
-void OptionsForm::ApplyLanguage(const std::optional<IniFile>& file) {
-  languageFile_ = file;
-  ApplyCaptionsByName(*this, LanguageWindow::kOptionsForm, languageFile_);
 }
 
 void OptionsForm::TestMail() {

@@ -65,8 +65,6 @@ class OptionsForm final : public QDialog {
  public:
   static constexpr int kResultOk = 1;
   static constexpr int kResultCancel = 2;
-  // The folder chooser's title, as it always was.
-  static const QString kFolderTitle;
 
   explicit OptionsForm(OptionsFormContext context, QWidget* parent = nullptr);
 
@@ -77,6 +75,12 @@ class OptionsForm final : public QDialog {
   // password is refused. Cancel or closing leaves the record untouched.
   bool EditOptions();
 
+  // Sets every caption from the language file (the built-in text for what
+  // it lacks): the named controls, the lists, the languages' names, the
+  // "None" connection and the folder chooser's title; the file is kept for
+  // the texts that the dialog puts together itself.
+  void ApplyLanguage(const std::optional<IniFile>& file);
+
   // Replaces the folder chooser (the library's by default).
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
 
@@ -85,10 +89,6 @@ class OptionsForm final : public QDialog {
   // one the button is hidden.
   using MailTest = std::function<MailResult(const ROptions& options, const std::string& to)>;
   void SetMailTest(MailTest test);
-
-  // Shows the captions of `file` (the built-in ones for nothing) and keeps
-  // it for the texts that the dialog puts together itself.
-  void ApplyLanguage(const std::optional<IniFile>& file);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -114,8 +114,11 @@ class OptionsForm final : public QDialog {
   // Asks for a recipient and reports how the test mail went.
   void TestMail();
   bool FilterPathKey(QLineEdit* field, QEvent* event);
+  // The text of `key` (section OptionsForm) in the dialog's language.
+  QString Text(std::string_view key) const;
 
   OptionsFormContext context_;
+  std::optional<IniFile> languageFile_;
   FolderChooser chooseFolder_;
 
   QTabWidget* pages_;
@@ -169,7 +172,6 @@ class OptionsForm final : public QDialog {
   QPushButton* help_;
 
   MailTest runMailTest_;
-  std::optional<IniFile> languageFile_;
   std::string lastTestTo_;  // the recipient of the last test, offered again
 
   // The path field in which Shift went down alone; the chooser opens when

@@ -7,7 +7,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "gui/language_captions.h"
 #include "platform/desktop.h"
+#include "settings/ini_file.h"
+#include "settings/language_table.h"
 #include "settings/password.h"
 
 namespace sentrel {
@@ -23,7 +26,7 @@ QLineEdit* MaskedField(const char* name, QLabel* label, QWidget* parent) {
   return field;
 }
 
-QLabel* Caption(const char* key, const QString& text, QWidget* parent) {
+QLabel* CaptionLabel(const char* key, const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(key);
   return label;
@@ -35,11 +38,11 @@ PasswordForm::PasswordForm(PasswordStore& store, Desktop& desktop, QWidget* pare
     : QDialog(parent),
       store_(store),
       desktop_(desktop),
-      newLabel_(Caption("New_Password", "New Password:", this)),
+      newLabel_(CaptionLabel("New_Password", "New Password:", this)),
       newEdit_(MaskedField("NewPasswordEdit", newLabel_, this)),
-      inputLabel_(Caption("Input_Password", "Input Password:", this)),
+      inputLabel_(CaptionLabel("Input_Password", "Input Password:", this)),
       inputEdit_(MaskedField("InputPasswordEdit", inputLabel_, this)),
-      confirmLabel_(Caption("Confirm_Password", "Confirm New Password:", this)),
+      confirmLabel_(CaptionLabel("Confirm_Password", "Confirm New Password:", this)),
       confirmEdit_(MaskedField("ConfirmPasswordEdit", confirmLabel_, this)),
       ok_(new QPushButton("Ok", this)),
       cancel_(new QPushButton("Cancel", this)) {
@@ -76,6 +79,12 @@ PasswordForm::PasswordForm(PasswordStore& store, Desktop& desktop, QWidget* pare
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void PasswordForm::ApplyLanguage(const std::optional<IniFile>& file) {
+  ApplyCaptionsByName(*this, LanguageWindow::kPasswordForm, file);
+  wrongPassword_ = CaptionText(file, kPasswordFormSection, "WrongPassword");
+  tryAnother_ = CaptionText(file, kPasswordFormSection, "TryAnother");
+}
+
 bool PasswordForm::CheckPassword() {
   if (!store_.IsSet()) return true;
   if (isVisible()) return false;
@@ -83,6 +92,9 @@ bool PasswordForm::CheckPassword() {
   const bool granted = AccessGranted(store_.StoredPassword(), result == kResultOk,
                                      inputEdit_->text().toStdString());
   inputEdit_->clear();
+  // Only a given password is wrong; "Cancel" needs no word.
+  if (!granted && result == kResultOk)
+    desktop_.ShowMessage(wrongPassword_, kApplicationTitle, MessageIcon::Warning, MessageButtons::Ok);
   return granted;
 }
 
@@ -124,7 +136,7 @@ void PasswordForm::reject() {
 
 void PasswordForm::OkClicked() {
   if (mode_ == Mode::Set && newEdit_->text() != confirmEdit_->text()) {
-    desktop_.ShowMessage("Sorry, try another...", kApplicationTitle, MessageIcon::None,
+    desktop_.ShowMessage(tryAnother_, kApplicationTitle, MessageIcon::None,
                          MessageButtons::Ok);
     return;
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <QDialog>
@@ -12,6 +13,7 @@ class QPushButton;
 namespace sentrel {
 
 class Desktop;
+class IniFile;
 class PasswordStore;
 
 // The password dialog ("PasswordForm"): asks for the access password before
@@ -33,8 +35,13 @@ class PasswordForm final : public QDialog {
   // Where a failure to store a new password is told (one line).
   void SetNotice(std::function<void(const std::string&)> notice) { notice_ = std::move(notice); }
 
+  // Sets the captions and the message texts from the language file (the
+  // built-in ones for what it lacks).
+  void ApplyLanguage(const std::optional<IniFile>& file);
+
   // True at once when no password is set. Otherwise asks for it and is true
-  // only for "Ok" with the right text; a wrong text gives no message. While
+  // only for "Ok" with the right text; a wrong text is told ("Wrong
+  // password") and refused. While
   // the dialog is already up (a second request), false: that request is
   // refused, the first one goes on.
   bool CheckPassword();
@@ -55,6 +62,8 @@ class PasswordForm final : public QDialog {
   PasswordStore& store_;
   Desktop& desktop_;
   std::function<void()> beforeShow_;
+  std::string wrongPassword_ = "Wrong password";
+  std::string tryAnother_ = "Sorry, try another...";
   std::function<void(const std::string&)> notice_;
   Mode mode_ = Mode::Input;
   QLabel* newLabel_;

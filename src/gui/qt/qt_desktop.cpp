@@ -1,5 +1,6 @@
 #include "gui/qt/qt_desktop.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 
@@ -27,6 +28,12 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// The buttons of a box carry their word alone: a style's pictures on them
+// (a tick on "OK") say nothing the word does not.
+void PlainButtons(QMessageBox& box) {
+  for (QAbstractButton* button : box.buttons()) button->setIcon(QIcon());
+}
+
 }  // namespace
 
 QtDesktop::QtDesktop(SoundPlayer& sound, HelpWindow& help) : sound_(sound), help_(help) {}
@@ -42,6 +49,7 @@ MessageResult QtDesktop::ShowMessage(const std::string& text, const std::string&
                                                    : QMessageBox::Ok,
                   owner != nullptr && owner->isVisible() ? owner : nullptr);
   box.setObjectName("MessageBox");
+  PlainButtons(box);
   // exec() runs a local event loop: the workers' hand-offs keep being served.
   const int answer = box.exec();
   if (buttons == MessageButtons::Ok) return MessageResult::Ok;
@@ -53,6 +61,7 @@ void QtDesktop::ShowAlert(const std::string& text, const std::string& caption,
   QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok);
   box.setObjectName("AlertBox");
+  PlainButtons(box);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   // exec() runs a local event loop: the workers' hand-offs keep being served,
   // so several alerts may be open at once.

@@ -16,7 +16,7 @@
 #include "gui/dialogs/options_form.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/history_window.h"
-#include "gui/language_captions.h"
+#include "gui/library_translations.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
 #include "platform/registry.h"
@@ -85,6 +85,7 @@ struct DialogGallery::Parts {
   OptionsForm optionsForm{{options, registry, desktop, password, dialUp,
                            ListLanguageFiles({folder}), {}, {}}};
   AboutBox about;
+  LibraryTranslations library;
   HistoryWindow history{{HistoryStore::PathIn(dir.Path()), clock,
                          [] { return std::vector<ListedHost>{}; }}};
 };
@@ -103,8 +104,10 @@ void DialogGallery::ApplyLanguage(const std::string& language) {
   const std::optional<IniFile> file = LoadLanguage(language, {p.folder});
   p.host.ApplyLanguage(file);
   p.optionsForm.ApplyLanguage(file);
-  ApplyCaptionsByName(p.password, LanguageWindow::kPasswordForm, file);
+  p.password.ApplyLanguage(file);
   p.history.ApplyLanguage(file);
+  p.about.ApplyLanguage(file);
+  p.library.Apply(file);
 }
 
 void DialogGallery::VisitPages(const PageVisitor& visit) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -128,6 +130,14 @@ TEST_F(HistoryWindowTest, DayShowsTheFiguresTheOutageAndItsTrace) {
     }
   }
   EXPECT_GT(red, 0);
+  // Before 10:00 the host was not watched: grey there, not a light's colour.
+  const QColor early = shot.pixelColor(shot.width() / 4, shot.height() * 3 / 5);
+  EXPECT_LT(std::abs(early.green() - early.red()), 10) << early.name().toStdString();
+  EXPECT_LT(early.green(), 235) << "not the plain background";
+  window.show();
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&window.OutageTable(), &escape);
+  EXPECT_FALSE(window.isVisible());  // Escape closes it
 }
 
 TEST_F(HistoryWindowTest, PeriodsHostsThatLeftTheListAndTheExport) {

@@ -205,6 +205,23 @@ TEST_F(HostFormTest, FailedChecksKeepTheDialogOpenWithTheInput) {
   EXPECT_EQ(host.HostName.Get(), "printer");
 }
 
+TEST_F(HostFormTest, ANameAloneThatResolvesIsTakenAndPingedByThatName) {
+  HostEntry host;
+  host.HostIP.Set("");  // a new host
+  EXPECT_TRUE(Edit(host, [&] {
+    EXPECT_EQ(Find<QLineEdit>("HostIPEdit")->text(), "");
+    Type("HostNameEdit", "nowhere");
+    Click("Ok");  // a name that does not resolve still needs an address
+    EXPECT_EQ(desktop.Calls().back(),
+              "box:Error...:Please, check your settings. Incorrect IP address !!!\r\n");
+    Type("HostNameEdit", "gate.lan");
+    Click("Ok");
+  }));
+  EXPECT_FALSE(host.PingByIP);
+  EXPECT_EQ(host.HostName.Get(), "gate.lan");
+  EXPECT_EQ(host.HostIP.Get(), "10.0.0.1");
+}
+
 TEST_F(HostFormTest, ClampsApplyOnLeavingAFieldOrOnOkAndThresholdsWhileTyping) {
   HostEntry host;
   host.OnLoss.Alarm = true;
@@ -265,7 +282,7 @@ TEST_F(HostFormTest, EnablingFollowsTheBoxes) {
     EXPECT_TRUE(Find<QLineEdit>("RenewalEmailAddressEdit")->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("RenewalWAVFileEdit")->isEnabled());
     EXPECT_FALSE(Find<QCheckBox>("ShowBox", "Onloss")->isEnabled());
-    EXPECT_FALSE(Find<QComboBox>("PingByCombo")->isEnabled());
+    EXPECT_TRUE(Find<QComboBox>("PingByCombo")->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("MaxNumHopsEdit")->isEnabled());
 
     Find<QComboBox>("CheckEveryCombo")->setCurrentIndex(2);

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QScreen>
 #include <QTreeView>
 
@@ -31,9 +32,11 @@ class ScriptedEditor final : public HostEditor {
   std::function<void(HostEntry&)> fill;
   int calls = 0;
   int seenInterval = 0;
+  std::string seenAddress;
   bool EditHost(HostEntry& host) override {
     ++calls;
     seenInterval = host.PingInterval;
+    seenAddress = host.HostIP.Get();
     if (fill) fill(host);
     return true;
   }
@@ -98,10 +101,13 @@ TEST_F(MainWindowTest, CommandsFollowTheRowsAndThePingingSwitch) {
   EXPECT_FALSE(c.stop);
   EXPECT_FALSE(window->Action("EditItem")->isEnabled());
   EXPECT_TRUE(window->Action("AddItem")->isEnabled());
-  EXPECT_TRUE(window->Action("TraceNowItem")->isEnabled());
+  // Nothing to trace on an empty list.
+  EXPECT_FALSE(window->Action("TraceNowItem")->isEnabled());
 
   AddThroughDialog("10.0.0.1", "one");
+  EXPECT_EQ(editor.seenAddress, "");  // a new host has no address until one is typed
   EXPECT_TRUE(window->Action("DeleteItem")->isEnabled());
+  EXPECT_TRUE(window->Action("TraceNowItem")->isEnabled());
   EXPECT_TRUE(window->Action("PingNowItem")->isEnabled());
   // Add saved the list at once (UpdateCommands saves a modified list).
   EXPECT_NE(testing::ReadFile(dir.Path() + "/sentrel.xml").find("10.0.0.1"), std::string::npos);
@@ -124,14 +130,15 @@ TEST_F(MainWindowTest, CommandsFollowTheRowsAndThePingingSwitch) {
 }
 
 TEST_F(MainWindowTest, HistoryOpensForTheSelectedRowFromBothMenus) {
-  // Always enabled: the history of hosts that left the list stays readable.
-  window->Action("HistoryItem")->trigger();
+  // An empty list has no history to show.
+  EXPECT_FALSE(window->Action("HistoryItem")->isEnabled());
+  window->History();
   AddThroughDialog("10.0.0.1", "one");
   AddThroughDialog("10.0.0.2", "two");
   window->SelectRow(1);
   ASSERT_NE(window->Action("HostHistoryItem"), nullptr);
   window->Action("HostHistoryItem")->trigger();
-  EXPECT_EQ(historyRows, (std::vector<std::optional<std::size_t>>{std::nullopt, 1}));
+  EXPECT_EQ(historyRows, (std::vector<std::optional<std::size_t>>{1}));
   EXPECT_TRUE(window->Action("HistoryItem")->isEnabled());
 }
 
@@ -221,8 +228,18 @@ TEST_F(MainWindowTest, RefreshShowsLightsLostAndGreyAndSwitchesTheTrayImage) {
   EXPECT_EQ(Image(2), 0);
   EXPECT_EQ(Cell(2, 2), "_");
   EXPECT_EQ(tray.back(), TrayImage::Lost);
+  const QLabel& counts = *window->findChild<QLabel*>("HostCounts");
+  EXPECT_EQ(counts.text(), "3 hosts, 1 down, 1 disabled");
   window->RefreshList();
   EXPECT_EQ(model.LastRefreshChanges(), 0);  // nothing changed, nothing touched
+  // The lost host's word and the counts follow the language at once.
+  window->ApplyLanguage(IniFile::Parse("[MainForm]\nLost=Verloren\nStatusCounts=%1 Hosts, %2 aus\n"));
+  EXPECT_EQ(Cell(1, 2), "Verloren");
+  EXPECT_EQ(Cell(1, 3), "Verloren");
+  EXPECT_EQ(counts.text(), "3 Hosts, 1 aus");
+  window->RefreshList();
+  EXPECT_EQ(Cell(1, 2), "Verloren");
+  window->ApplyLanguage(std::nullopt);
 
   // Stopped: the rows keep their last state.
   window->SetPinging(false);
@@ -259,6 +276,13 @@ TEST_F(MainWindowTest, FirstStartShowsTwelveRowsAndEveryColumnWhole) {
   const double share = static_cast<double>(list.height()) /
                        (list.height() + window->Pane().height());
   EXPECT_NEAR(share, 2.0 / 3, 0.05);
+  // A taller window shows more rows; the log pane keeps its height.
+  const int pane = window->Pane().height();
+  const int rows = list.height();
+  window->resize(window->width(), window->height() + 90);
+  QApplication::processEvents();
+  EXPECT_EQ(window->Pane().height(), pane);
+  EXPECT_EQ(list.height(), rows + 90);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   EXPECT_NEAR(window->geometry().center().x(), screen.center().x(), 2);
 }

@@ -366,7 +366,7 @@ TEST_F(OptionsFormTest, HelpShowsThePageTopicAndTheDialogReopensOnItsLastPage) {
   }));
 }
 
-TEST_F(OptionsFormTest, PasswordComesFirstAndARefusalShowsNothing) {
+TEST_F(OptionsFormTest, PasswordComesFirstAndARefusalOpensNothing) {
   Build();
   ASSERT_TRUE(passwords.Replace("letmein"));
   const auto answer = [this](const char* typed) {
@@ -388,7 +388,7 @@ TEST_F(OptionsFormTest, PasswordComesFirstAndARefusalShowsNothing) {
   QCoreApplication::processEvents();
   answer("letmein");
   EXPECT_TRUE(Edit([](OptionsForm& d) { Click(d, "Ok"); }));
-  EXPECT_TRUE(desktop.Calls().empty());  // no message for the wrong one
+  EXPECT_EQ(desktop.Calls(), std::vector<std::string>{"box:Sentrel:Wrong password"});
 }
 
 TEST_F(OptionsFormTest, EveryControlHasANameAndAnAccessibleName) {

@@ -84,15 +84,21 @@ TEST_F(PasswordFormTest, SettingAsksTwiceAndAMismatchKeepsTheDialogOpen) {
   EXPECT_EQ(Child<QLineEdit>(form, "ConfirmPasswordEdit").text(), "");
 }
 
-TEST_F(PasswordFormTest, OnlyTheRightTextWithOkGrantsAccessAndNoMessageIsShown) {
+TEST_F(PasswordFormTest, OnlyTheRightTextWithOkGrantsAccessAndAWrongOneIsTold) {
   ASSERT_TRUE(store.Replace("Right"));
   AnswerInput("right");
   EXPECT_FALSE(form.CheckPassword());
+  EXPECT_EQ(desktop.Calls(), std::vector<std::string>{"box:Sentrel:Wrong password"});
   AnswerInput("Right", "Cancel");
   EXPECT_FALSE(form.CheckPassword());
   AnswerInput("Right");
   EXPECT_TRUE(form.CheckPassword());
-  EXPECT_TRUE(desktop.Calls().empty());
+  // "Cancel" and the right text say nothing; the wording follows the language.
+  EXPECT_EQ(desktop.Calls().size(), 1u);
+  form.ApplyLanguage(IniFile::Parse("[PasswordForm]\r\nWrongPassword=Falsches Kennwort\r\n"));
+  AnswerInput("wrong");
+  EXPECT_FALSE(form.CheckPassword());
+  EXPECT_EQ(desktop.Calls().back(), "box:Sentrel:Falsches Kennwort");
   EXPECT_EQ(Child<QLineEdit>(form, "InputPasswordEdit").text(), "");  // gone after each answer
 }
 
