@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "notify/mail_result.h"
@@ -21,6 +22,15 @@ class AlarmChannels {
                               const std::string& subject) = 0;
   virtual bool SendMail(const std::string& to, const std::string& body,
                         const std::string& subject) = 0;
+  // The mail of an alarm or the status message: starts the transfer and
+  // returns; `done` runs on the window thread with whether the mail was
+  // accepted once the transfer has ended (or was dropped for leaving). A
+  // channel whose SendMail never waits may keep this default.
+  virtual void StartMail(const std::string& to, const std::string& body,
+                         const std::string& subject, std::function<void(bool accepted)> done) {
+    const bool accepted = SendMail(to, body, subject);
+    if (done) done(accepted);
+  }
   // The mail test of the dialogs: one mail through the SMTP settings of
   // `options` (the values being edited, not yet stored), with the
   // encryption and authentication it used or why it failed. Channels that
