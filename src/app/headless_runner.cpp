@@ -117,7 +117,6 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   if (const HostFileLoad load = monitor.LoadHosts(); !load.error.empty()) {
     // Monitoring nothing would look like a quiet network; the file stays as it is.
     std::fprintf(stderr, "sentrel: %s\n", load.error.c_str());
-    onStop.Set({});
     monitor.Shutdown();
     log.Close();
     StopSockets();
