@@ -19,7 +19,6 @@ import argparse
 import datetime
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -100,20 +99,14 @@ def main():
 
         command = ["ip", "netns", "exec", ns, args.sentrel, "-sl"]
         if args.window:
-            # Xvfb chooses a free display itself and writes its number to the
-            # pipe once it listens, so parallel tests never take the same one.
-            reader, writer = os.pipe()
-            procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(writer), "-screen", "0",
-                                           "1024x768x24", "-nolisten", "tcp"],
-                                          pass_fds=(writer,), stderr=subprocess.DEVNULL))
-            os.close(writer)
-            ready, _, _ = select.select([reader], [], [], 10)
-            display = os.read(reader, 32).decode().strip() if ready else ""
-            os.close(reader)
-            if not display:
-                print("FAILED: Xvfb did not start")
-                return 1
+            display = next(n for n in range(140, 180) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
+            procs.append(subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1024x768x24",
+                                           "-nolisten", "tcp"], stderr=subprocess.DEVNULL))
             env["DISPLAY"] = f":{display}"
+            for _ in range(100):
+                if os.path.exists(f"/tmp/.X11-unix/X{display}"):
+                    break
+                time.sleep(0.1)
         else:
             command.append("--headless")
         app = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
