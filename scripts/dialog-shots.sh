@@ -15,25 +15,18 @@ languages=(English German Russian)
 command -v Xvfb >/dev/null || { echo "dialog-shots: Xvfb is missing (scripts/setup.sh)" >&2; exit 1; }
 [ -x "$program" ] || cmake --build "$build" --target dialog_shots
 
-# A display number that nobody uses.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "dialog-shots: no free display" >&2; exit 1; }
-
 work=$(mktemp -d)
-Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
+xvfb_pid=""
 cleanup() {
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+source "$root/scripts/xvfb.sh"
+start_xvfb "$work" 1920x1080x24 || { echo "dialog-shots: Xvfb did not start" >&2; exit 1; }
 
-export DISPLAY=":$display" QT_QPA_PLATFORM=xcb HOME="$work" XDG_RUNTIME_DIR="$work"
+export QT_QPA_PLATFORM=xcb HOME="$work" XDG_RUNTIME_DIR="$work"
 mkdir -p "$out"
 for scale in 1 2; do
   QT_SCALE_FACTOR=$scale "$program" "$root/resources/lang" "$out" "${languages[@]}"

@@ -77,7 +77,9 @@ int DiscoverHosts(const CliCommand& command, const HostCommandContext& context,
 
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return RefuseCommand(context.err, load.error + "; nothing added", 1);
+  }
   std::size_t listed = 0;
   for (const SweepAnswer& answer : found) listed += ListedRowOf(list, answer.address) ? 1 : 0;
   const std::vector<std::size_t> added = AddFoundHosts(list, found);

@@ -37,25 +37,6 @@ namespace sentrel {
 
 namespace {
 
-// A step the stop request runs on the platform's thread besides ending the
-// loop: cuts a transfer short. Set once the channels exist, cleared before
-// they go.
-class StopStep {
- public:
-  void Set(std::function<void()> step) {
-    std::lock_guard lock(mutex_);
-    step_ = std::move(step);
-  }
-  void Run() {
-    std::lock_guard lock(mutex_);
-    if (step_) step_();
-  }
-
- private:
-  std::mutex mutex_;
-  std::function<void()> step_;
-};
-
 bool DiscardPlain(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
@@ -81,10 +62,8 @@ void PrintBanner(const Monitor& monitor, const std::string& logPath) {
 int RunHeadless(const HeadlessRunOptions& runOptions) {
   std::atomic<bool> stop{false};
   TaskQueueUiThread ui;
-  StopStep onStop;
   const auto requestStop = [&] {
     stop = true;
-    onStop.Run();
     ui.Wake();
   };
   StopRequests stopRequests(requestStop);
@@ -134,14 +113,20 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path(),
                        NotificationRecorder(services.recorder));
   Monitor monitor(services);
-  onStop.Set([&channels] { channels.Leave(); });
   monitor.SetPinging(pinging);
   if (runOptions.service) {
     runOptions.service({requestStop, [&ui, &monitor](bool paused) {
                           ui.Post([&monitor, paused] { monitor.SetPinging(!paused); });
                         }});
   }
-  monitor.LoadHosts();
+  if (const HostFileLoad load = monitor.LoadHosts(); !load.error.empty()) {
+    // Monitoring nothing would look like a quiet network; the file stays as it is.
+    std::fprintf(stderr, "sentrel: %s\n", load.error.c_str());
+    monitor.Shutdown();
+    log.Close();
+    StopSockets();
+    return 1;
+  }
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
   MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()),
                         LogMetricsNotice(log, clock, ui));
@@ -165,9 +150,12 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   }
 
   if (runOptions.service) runOptions.service({});
-  onStop.Set({});
   metrics.Stop();
   monitor.Shutdown();
+  // Alarms that were due still go out, for a moment; then a transfer that
+  // hangs is aborted.
+  ui.RunFor(kLeaveAlarmGrace, [&] { return !monitor.AlarmsInFlight(); });
+  channels.Leave();
   ui.RunPending();
   monitor.SaveHosts();
   SavePinging(monitor.Pinging(), registry);

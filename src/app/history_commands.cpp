@@ -17,6 +17,7 @@
 #include "history/period_figures.h"
 #include "probes/address.h"
 #include "platform/terminal.h"
+#include "settings/utf8_text.h"
 
 namespace sentrel {
 
@@ -49,10 +50,16 @@ std::string FiguresText(const PeriodFigures& f) {
   text += "Jitter        " + Figure(t.JitterMs(), "%.1f ms") + "\n";
   text += "Outages       " + std::to_string(f.outages) + ", " + DurationText(f.outageSeconds) +
           " in all\n";
-  return text;
+  text += "Monitored     " + DurationText(static_cast<double>(f.monitoredSeconds)) + " of " +
+          DurationText(static_cast<double>(f.monitoredSeconds + f.unmonitoredSeconds));
+  if (f.unmonitoredSeconds > 0) {
+    text += " (" + DurationText(static_cast<double>(f.unmonitoredSeconds)) +
+            " not monitored, not counted)";
+  }
+  return text + "\n";
 }
 
-std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond) {
+std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond, bool ipv6) {
   if (outages.empty()) return "No outages.\n";
   std::string text = "Outages:\n";
   for (const OutageRow& o : outages) {
@@ -60,10 +67,12 @@ std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecon
     if (o.end) {
       text += "to " + SecondText(*o.end) + "  " + DurationText(static_cast<double>(*o.end - o.start));
     } else {
-      text += OutageEndText(o, nowSecond) + ", down at least " +
+      // Going on: its length so far; else what is known of it.
+      text += OutageEndText(o, nowSecond) +
+              (OutageGoesOn(o, nowSecond) ? ", down " : ", down at least ") +
               DurationText(static_cast<double>(o.EffectiveEnd() - o.start));
     }
-    text += "  " + StatusName(o.status);
+    text += "  " + StatusName(o.status, ipv6);
     if (o.interrupted) text += "  (checks were stopped meanwhile)";
     text += "\n";
     if (!o.notified.empty()) text += "      notified: " + o.notified + "\n";
@@ -91,13 +100,19 @@ std::optional<HistoryHost> TargetOf(const CliCommand& command, const HistoryComm
   if (command.row > 0) {
     SystemClock clock;
     HostList list(clock);
-    LoadHosts(list, context.dataFolder);
+    if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+      code = Refuse(context, load.error, 1);
+      return std::nullopt;
+    }
     const auto row = ListRowOf(command, list, context.err, code);
     if (!row) return std::nullopt;
     return HistoryHostOf(list.Host(*row));
   }
   for (const StoredHost& stored : reader.Hosts()) {
-    if (SameAddress(stored.host.address, command.address) || stored.host.name == command.address)
+    // Names are compared as the system compares computer names: without
+    // regard to letter case, in any script.
+    if (SameAddress(stored.host.address, command.address) ||
+        FoldLetterCase(stored.host.name) == FoldLetterCase(command.address))
       return stored.host;
   }
   code = Refuse(context, "no history of " + command.address, 1);
@@ -129,7 +144,7 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
   const std::string text = "History of " + HostText(*host) + " from " +
                            SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
                            "\n\n" + FiguresText(period.figures) + "\n" +
-                           TimelineText(period.outages, period.toSecond);
+                           TimelineText(period.outages, period.toSecond, IsIpv6Host(*host));
   WriteTerminalText(context.out, TextForCodePage(text, context.terminalCodePage));
   return 0;
 }

@@ -90,12 +90,20 @@ std::string Column(const std::string& text, std::size_t width) {
 int ListHosts(const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error, 1);
+  }
+  // The address column is as wide as its longest address (an IPv6 address
+  // has up to 45 characters), so that the columns after it stay aligned.
+  std::size_t addressWidth = 15;
+  for (std::size_t row = 0; row < list.Count(); ++row) {
+    addressWidth = std::max(addressWidth, list.Host(row).HostIP.Get().size());
+  }
   for (std::size_t row = 0; row < list.Count(); ++row) {
     const HostEntry& host = list.Host(row);
     char head[32];
     std::snprintf(head, sizeof head, "%4zu [%c] ", row + 1, host.Enabled ? 'x' : ' ');
-    const std::string line = head + Column(host.HostIP.Get(), 15) + "  " +
+    const std::string line = head + Column(host.HostIP.Get(), addressWidth) + "  " +
                              Column(host.HostName.Get(), 24) + "  " +
                              Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
     WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
@@ -135,7 +143,9 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
 
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error + "; nothing changed", 1);
+  }
   if (command.kind == Kind::Add) {
     if (list.Full()) return Refuse(context, "Too many hosts!!!", 1);
     AddTo(list, command, checked);
@@ -206,7 +216,9 @@ int ImportHosts(const CliCommand& command, const HostCommandContext& context) {
   }
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error + "; nothing imported", 1);
+  }
   CheckImportAgainst(plan, list);
   LookUpImportNames(plan, context.resolves);
 
@@ -238,7 +250,9 @@ int ImportHosts(const CliCommand& command, const HostCommandContext& context) {
 int ExportHosts(const CliCommand& command, const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error, 1);
+  }
   std::string error;
   if (!WriteFileAtomically(command.file, ExportHostsCsv(list), "", &error))
     return Refuse(context, "cannot write " + command.file + ": " + error, 1);
@@ -251,7 +265,9 @@ int TraceHost(const CliCommand& command, const HostCommandContext& context,
               const IcmpContext& icmp) {
   SystemClock clock;
   HostList list(clock);
-  LoadHosts(list, context.dataFolder);
+  if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
+    return Refuse(context, load.error, 1);
+  }
   const auto settings = list.CreateHostFromDefault();
   TraceNowText(TraceSettingsOf(*settings), command.address, icmp, [&](const std::string& line) {
     WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "common/text.h"
-#include "core/host_worker.h"
+#include "core/worker_icmp.h"
 #include "notify/notify_target.h"
 #include "probes/address.h"
 #include "probes/trace_probe.h"
@@ -184,63 +187,177 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
   return actions;
 }
 
-void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
-              AlarmChannels& channels, ActivityCounters* counters) {
-  if (!actions.pendingTrace.empty()) log.Write(actions.pendingTrace);
-  if (!actions.alarm) return;
-  auto count = [&](AlarmAction action, ActionResult result) {
+namespace {
+
+// One alarm on its way through its actions.
+struct AlarmRun {
+  AlarmActions actions;
+  EventLog& log;
+  Desktop& desktop;
+  AlarmChannels& channels;
+  ActivityCounters* counters;
+  std::function<void()> finished;
+  std::size_t step = 0;
+
+  void Count(AlarmAction action, ActionResult result) const {
     if (counters) counters->CountAlarmAction(actions.direction, action, result);
-  };
-  auto outcome = [](bool ok) { return ok ? ActionResult::Ok : ActionResult::Failed; };
-  if (actions.sound) {
-    desktop.PlaySound(*actions.sound, actions.loopSound);
-    count(AlarmAction::Sound, ActionResult::Done);
   }
-  if (actions.lanRecipient) {
-    count(AlarmAction::Messenger,
-          outcome(channels.SendNetMessage(*actions.lanRecipient, actions.body, actions.subject)));
+};
+
+using AlarmRunPtr = std::shared_ptr<AlarmRun>;
+// An action: runs (or starts) and calls `next` once when it has ended, also
+// when it had nothing to do.
+using Next = std::function<void()>;
+struct AlarmStep {
+  void (*run)(const AlarmRunPtr& run, Next next);
+  // Left out once the program is leaving: nobody is there to see it.
+  bool local;
+};
+
+ActionResult Outcome(bool ok) { return ok ? ActionResult::Ok : ActionResult::Failed; }
+
+void PlayAlarmSound(const AlarmRunPtr& run, Next next) {
+  if (run->actions.sound) {
+    run->desktop.PlaySound(*run->actions.sound, run->actions.loopSound);
+    run->Count(AlarmAction::Sound, ActionResult::Done);
   }
-  if (actions.mailRecipient) {
-    count(AlarmAction::Mail,
-          outcome(channels.SendMail(*actions.mailRecipient, actions.body, actions.subject)));
-  }
-  // Right after the mail: the messages are only handed to the outbox here.
-  if (!actions.targets.empty()) channels.NotifyTargets(actions.targets, actions.targetEvent);
-  // Leaving the program cut the transfer short: no program start or box now.
-  if (channels.Leaving()) return;
-  if (actions.program) {
-    desktop.StartProgram(*actions.program, actions.params);
-    count(AlarmAction::Program, ActionResult::Done);
-  }
-  if (actions.showBox) {
-    // Counted before the box: it waits for the operator.
-    count(AlarmAction::MessageBox, ActionResult::Done);
-    desktop.ShowAlert(actions.body, actions.subject, MessageIcon::Error);
-  }
+  next();
 }
 
-void AlarmTrace(HostEntry& host, const IcmpContext& icmp) {
+void SendAlarmNetMessage(const AlarmRunPtr& run, Next next) {
+  const AlarmActions& a = run->actions;
+  if (a.lanRecipient) {
+    run->Count(AlarmAction::Messenger,
+               Outcome(run->channels.SendNetMessage(*a.lanRecipient, a.body, a.subject)));
+  }
+  next();
+}
+
+void SendAlarmMail(const AlarmRunPtr& run, Next next) {
+  const AlarmActions& a = run->actions;
+  if (!a.mailRecipient) return next();
+  run->channels.StartMail(*a.mailRecipient, a.body, a.subject,
+                          [run, next = std::move(next)](bool accepted) {
+                            run->Count(AlarmAction::Mail, Outcome(accepted));
+                            next();
+                          });
+}
+
+// Only hands the messages to the outbox, which sends them on threads of its
+// own: a target that never answers holds back no later step.
+void NotifyAlarmTargets(const AlarmRunPtr& run, Next next) {
+  const AlarmActions& a = run->actions;
+  if (!a.targets.empty()) run->channels.NotifyTargets(a.targets, a.targetEvent);
+  next();
+}
+
+void StartAlarmProgram(const AlarmRunPtr& run, Next next) {
+  if (run->actions.program) {
+    run->desktop.StartProgram(*run->actions.program, run->actions.params);
+    run->Count(AlarmAction::Program, ActionResult::Done);
+  }
+  next();
+}
+
+void OpenAlarmBox(const AlarmRunPtr& run, Next next) {
+  if (!run->actions.showBox) return next();
+  // Counted when it opens: it waits for the operator.
+  run->Count(AlarmAction::MessageBox, ActionResult::Done);
+  run->desktop.OpenAlert(run->actions.body, run->actions.subject, MessageIcon::Error,
+                         std::move(next));
+}
+
+// The alarm's actions in their order. Another channel joins as one more row
+// at its place in the order; one that waits for a peer calls `next` from its
+// completion, as the mail does.
+constexpr std::array<AlarmStep, 6> kAlarmSteps{{
+    {PlayAlarmSound, false},
+    {SendAlarmNetMessage, false},
+    {SendAlarmMail, false},
+    {NotifyAlarmTargets, false},
+    {StartAlarmProgram, true},
+    {OpenAlarmBox, true},
+}};
+
+void Continue(const AlarmRunPtr& run) {
+  while (run->step < kAlarmSteps.size()) {
+    const AlarmStep& step = kAlarmSteps[run->step++];
+    if (step.local && run->channels.Leaving()) continue;
+    // A step that ends at once calls `next` before it returns; the loop
+    // then goes on here instead of nesting one call per step.
+    auto ended = std::make_shared<bool>(false);
+    auto returned = std::make_shared<bool>(false);
+    step.run(run, [run, ended, returned] {
+      *ended = true;
+      if (*returned) Continue(run);
+    });
+    *returned = true;
+    if (!*ended) return;  // the step calls back later
+  }
+  if (auto finished = std::move(run->finished)) finished();
+}
+
+}  // namespace
+
+void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
+              AlarmChannels& channels, ActivityCounters* counters,
+              std::function<void()> finished) {
+  if (!actions.pendingTrace.empty()) log.Write(actions.pendingTrace);
+  auto run = std::make_shared<AlarmRun>(
+      AlarmRun{actions, log, desktop, channels, counters, std::move(finished)});
+  // Without the master switch only the trace goes to the log.
+  if (!actions.alarm) run->step = kAlarmSteps.size();
+  Continue(run);
+}
+
+AlarmTraceEnd AlarmTrace(HostEntry& host, const IcmpContext& icmp,
+                         std::chrono::milliseconds budget) {
   const std::string target = TraceTarget(host);
   host.TraceText.Set(TraceHeader(target));
-  std::unique_ptr<TraceProbe> own;
-  TraceProbe* tracer = host.Tracer.get();
-  if (!OnHostWorker()) {
-    own = std::make_unique<TraceProbe>(icmp);
-    tracer = own.get();
-  }
-  if (tracer == nullptr) return;
-  tracer->dataSize = host.TraceBufferSize;
-  tracer->timeout = host.TraceTimeOut;
-  tracer->ttl = host.TraceTTL;
-  tracer->targetText = target;
-  tracer->family = AddressFamilyOf(host.IPFamily);
+  std::stop_source cut;
+  // The deadline's own thread: the trace's request may wait far longer
+  // than the time left. A plain condition variable: a wait tied to a stop
+  // token can hang where the system has no futex.
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool traced = false;
+  std::thread deadline([&] {
+    std::unique_lock lock(mutex);
+    if (!finished.wait_for(lock, budget, [&] { return traced; })) cut.request_stop();
+  });
+  const IcmpContext context = CuttableIcmpContext(icmp, cut.get_token());
+  TraceProbe tracer(context);
+  tracer.dataSize = host.TraceBufferSize;
+  tracer.timeout = host.TraceTimeOut;
+  tracer.ttl = host.TraceTTL;
+  tracer.targetText = target;
+  tracer.family = AddressFamilyOf(host.IPFamily);
+  tracer.maxSilentHops = kAlarmTraceSilentHops;
   std::string text = TraceHeader(target);
-  tracer->OnHop = [&text](TraceProbe&, int32_t hop, const IpAddress& address, uint32_t rtt) {
-    text += HopLine(hop, address, rtt);
+  const std::stop_token cutToken = cut.get_token();
+  tracer.OnHop = [&text, &cutToken](TraceProbe&, int32_t hop, const IpAddress& address,
+                                    uint32_t rtt) {
+    // Past the deadline no reverse lookup may hold the alarm any longer.
+    text += cutToken.stop_requested() ? HopLine(hop, rtt, AddressText(address), AddressText(address))
+                                      : HopLine(hop, address, rtt);
   };
-  tracer->Run();
-  tracer->OnHop = nullptr;
+  tracer.Run();
+  {
+    std::lock_guard lock(mutex);
+    traced = true;
+  }
+  finished.notify_one();
+  deadline.join();
+  AlarmTraceEnd end = AlarmTraceEnd::Complete;
+  if (cut.stop_requested()) {
+    text += kTraceCutLine;
+    end = AlarmTraceEnd::CutShort;
+  } else if (tracer.endedInSilence()) {
+    text += kTraceSilentLine;
+    end = AlarmTraceEnd::Silent;
+  }
   host.TraceText.Set(std::move(text));
+  return end;
 }
 
 }  // namespace sentrel

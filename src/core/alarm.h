@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,17 +106,37 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
                           const DateTextFormats& formats,
                           const HistoryFigures* figures = nullptr);
 // Runs the actions in their fixed order: log the trace, then (alarm on) sound,
-// messenger message, e-mail, program, message box. Each action run is
-// counted in `counters` when given. Window thread.
+// messenger message, e-mail, program, message box. Each action starts the
+// next one when it has ended: the mail once its transfer has reported back,
+// the box once it is closed; the window thread serves its queue meanwhile,
+// never inside a nested loop of this alarm. When the program is leaving by
+// the time the mail has ended, program and box are left out. `finished`
+// runs on the window thread after the last action. Each action run is
+// counted in `counters` when given. The references must outlive the alarm;
+// the host is not read again. Window thread.
 void RunAlarm(const AlarmActions& actions, EventLog& log, Desktop& desktop,
-              AlarmChannels& channels, ActivityCounters* counters = nullptr);
+              AlarmChannels& channels, ActivityCounters* counters = nullptr,
+              std::function<void()> finished = {});
+
+// How long an alarm trace may hold its alarm: the loss alarm then goes out
+// with the hops found so far, well within half a minute of being due (a
+// reverse lookup in progress still ends first).
+inline constexpr std::chrono::seconds kAlarmTraceBudget{25};
+// TTLs in a row without an answer after which an alarm trace ends.
+inline constexpr int32_t kAlarmTraceSilentHops = 3;
+// The closing lines of an alarm trace that did not reach its end.
+inline constexpr const char* kTraceSilentLine = "trace ended: 3 hops in a row without an answer\r\n";
+inline constexpr const char* kTraceCutLine = "trace cut short: the alarm goes out now\r\n";
+
+enum class AlarmTraceEnd { Complete, Silent, CutShort };
 
 // The alarm trace on the calling thread, before the alarm is handed to the
 // window thread: TraceText gets the header and one line per hop, with the
-// host's trace settings; blocks for the whole trace. On the host's worker it
-// uses the host's Tracer; on any other thread ("Ping now", raw-socket
-// results) a tracer of its own on `icmp`, so that two threads never share one
-// probe. A worker without a Tracer sets only the header.
-void AlarmTrace(HostEntry& host, const IcmpContext& icmp);
+// host's trace settings, on a probe of its own over `icmp`. It ends after
+// kAlarmTraceSilentHops silent TTLs in a row, or when `budget` has passed;
+// either adds its closing line. Blocks until then. Ending the worker ends
+// it too, through the worker's echo context.
+AlarmTraceEnd AlarmTrace(HostEntry& host, const IcmpContext& icmp,
+                         std::chrono::milliseconds budget = kAlarmTraceBudget);
 
 }  // namespace sentrel

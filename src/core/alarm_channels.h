@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ class AlarmChannels {
                               const std::string& subject) = 0;
   virtual bool SendMail(const std::string& to, const std::string& body,
                         const std::string& subject) = 0;
+  // The mail of an alarm or the status message: starts the transfer and
+  // returns; `done` runs on the window thread with whether the mail was
+  // accepted once the transfer has ended (or was dropped for leaving). A
+  // channel whose SendMail never waits may keep this default.
+  virtual void StartMail(const std::string& to, const std::string& body,
+                         const std::string& subject, std::function<void(bool accepted)> done) {
+    const bool accepted = SendMail(to, body, subject);
+    if (done) done(accepted);
+  }
   // Hands `event` to each named notification target (through the outbox:
   // returns at once, the messages go out on threads of their own). False
   // when the program has no targets to give them to.

@@ -1,9 +1,12 @@
 #include "core/data_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "common/lenient_int.h"
 #include "core/folder_question.h"
@@ -75,11 +78,22 @@ void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
   w.TextIfAny(p + "HK", a.Targets);
 }
 
-// A text field as UTF-8; legacy bytes are decoded and remembered.
+// Every text tag of a block, so that a file's legacy texts can be weighed
+// together before any of them is decoded.
+constexpr std::string_view kTextTags[] = {"HIP", "HN",  "HDS", "WWN", "WLN",  "WEA", "WPN",
+                                          "WCL", "WSBJ", "WMB", "DWN", "DLN", "DEA", "DPN",
+                                          "DCL", "DSBJ", "DMB"};
+
+void CollectTexts(std::string_view block, std::vector<std::string>& texts) {
+  for (const std::string_view tag : kTextTags) texts.push_back(ReadTag(block, tag, ""));
+}
+
+// A text field as UTF-8; legacy bytes are decoded in the file's code page
+// and remembered.
 std::string ReadText(std::string_view text, std::string_view tag, std::string_view defaultValue,
-                     HostEntry& host) {
+                     HostEntry& host, int codePage) {
   std::string bytes = ReadTag(text, tag, defaultValue);
-  std::string decoded = DecodeOutsideText(bytes);
+  std::string decoded = DecodeOutsideText(bytes, codePage);
   if (decoded == bytes) return decoded;
   host.LegacyTexts.insert_or_assign(std::string(tag), LegacyText{std::move(bytes), decoded});
   return decoded;
@@ -93,33 +107,50 @@ int32_t ReadInt(std::string_view text, std::string_view tag, std::string_view de
   return ParseLenientInt(ReadTag(text, tag, defaultValue));
 }
 
-void ReadAlarm(std::string_view text, char side, AlarmSet& a, HostEntry& host) {
+void ReadAlarm(std::string_view text, char side, AlarmSet& a, HostEntry& host, int codePage) {
   const std::string p(1, side);
   a.Alarm = ReadFlag(text, p + "IA", "F");
   a.ShowBox = ReadFlag(text, p + "ISB", "F");
   a.PlayWAV = ReadFlag(text, p + "IPW", "F");
-  a.WAVFile.Set(ReadText(text, p + "WN", "", host));
+  a.WAVFile.Set(ReadText(text, p + "WN", "", host, codePage));
   a.SendLan = ReadFlag(text, p + "ISL", "F");
-  a.LanName.Set(ReadText(text, p + "LN", "", host));
+  a.LanName.Set(ReadText(text, p + "LN", "", host, codePage));
   a.SendEmail = ReadFlag(text, p + "ISE", "F");
-  a.EmailAddress.Set(ReadText(text, p + "EA", "", host));
+  a.EmailAddress.Set(ReadText(text, p + "EA", "", host, codePage));
   a.RepeatCount = ReadInt(text, p + "RC", "1");
   a.RunPrg = ReadFlag(text, p + "IR", "F");
-  a.ProgramName.Set(ReadText(text, p + "PN", "", host));
-  a.Params.Set(ReadText(text, p + "CL", "", host));
-  a.Subject.Set(ReadText(text, p + "SBJ", "", host));
-  a.MesBody.Set(ReadText(text, p + "MB", "", host));
-  a.Targets.Set(ReadText(text, p + "HK", "", host));
+  a.ProgramName.Set(ReadText(text, p + "PN", "", host, codePage));
+  a.Params.Set(ReadText(text, p + "CL", "", host, codePage));
+  a.Subject.Set(ReadText(text, p + "SBJ", "", host, codePage));
+  a.MesBody.Set(ReadText(text, p + "MB", "", host, codePage));
+  a.Targets.Set(ReadText(text, p + "HK", "", host, codePage));
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+// The whole file; 0 on success, else the reason (ENOENT: no file).
+int ReadWholeFile(const std::string& path, std::string& bytes) {
+  errno = 0;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                         &std::fclose);
-  if (!file) return false;
+  if (!file) return errno != 0 ? errno : EIO;
   char buffer[65536];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, n);
-  return std::ferror(file.get()) == 0;
+  if (std::ferror(file.get()) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+// The text of every block, in order, up to the first block without its end.
+std::vector<std::string_view> SplitBlocks(std::string_view rest) {
+  std::vector<std::string_view> blocks;
+  while (!rest.empty()) {
+    const std::size_t open = rest.find(kBlockOpen);
+    const std::size_t close = rest.find(kBlockClose);
+    if (open == std::string_view::npos || close == std::string_view::npos) break;
+    const std::size_t start = open + kBlockOpen.size();
+    blocks.push_back(close > start ? rest.substr(start, close - start) : std::string_view());
+    rest.remove_prefix(close + kBlockClose.size());
+  }
+  return blocks;
 }
 
 }  // namespace
@@ -190,12 +221,17 @@ std::string FormatHostFile(const HostList& list) {
   return out;
 }
 
-void ParseHostBlock(std::string_view text, HostEntry& host) {
+void ParseHostBlock(std::string_view text, HostEntry& host, int codePage) {
+  if (codePage == 0) {
+    std::vector<std::string> texts;
+    CollectTexts(text, texts);
+    codePage = CommonCodePage(texts);
+  }
   host.LegacyTexts.clear();
   host.Enabled = ReadFlag(text, "CHK", "F");
-  host.HostIP.Set(ReadText(text, "HIP", kDefaultHostIP, host));
-  host.HostName.Set(ReadText(text, "HN", "", host));
-  host.HostDesc.Set(ReadText(text, "HDS", "", host));
+  host.HostIP.Set(ReadText(text, "HIP", kDefaultHostIP, host, codePage));
+  host.HostName.Set(ReadText(text, "HN", "", host, codePage));
+  host.HostDesc.Set(ReadText(text, "HDS", "", host, codePage));
   host.CheckEvery = ReadInt(text, "CHS", "0");
   host.DayOfMonth = ReadInt(text, "DOM", "0");
   host.DaysOfWeek = ReadInt(text, "DOW", "0");
@@ -220,39 +256,48 @@ void ParseHostBlock(std::string_view text, HostEntry& host) {
   // counts as automatic.
   host.IPFamily = static_cast<int32_t>(AddressFamilyOf(ReadInt(text, "IPF", "0")));
   host.UseAsDefault = ReadFlag(text, "DFLT", "F");
-  ReadAlarm(text, 'W', host.OnRenewal, host);
-  ReadAlarm(text, 'D', host.OnLoss, host);
+  ReadAlarm(text, 'W', host.OnRenewal, host, codePage);
+  ReadAlarm(text, 'D', host.OnLoss, host, codePage);
   host.OnLoss.RunTraceRoute = ReadFlag(text, "DRTR", "F");
 }
 
-std::size_t LoadHosts(HostList& list, const std::string& folder) {
+HostFileLoad LoadHosts(HostList& list, const std::string& folder) {
   list.SetLoading(true);
-  std::size_t loaded = 0;
+  HostFileLoad result;
   std::string bytes;
   // Without a folder there is no file (not one in the working directory).
-  if (!folder.empty() && ReadWholeFile(HostFilePath(folder), bytes)) {
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-      const std::size_t open = rest.find(kBlockOpen);
-      const std::size_t close = rest.find(kBlockClose);
-      if (open == std::string_view::npos || close == std::string_view::npos) break;
-      const std::size_t start = open + kBlockOpen.size();
-      const std::string_view block =
-          close > start ? rest.substr(start, close - start) : std::string_view();
-      rest.remove_prefix(close + kBlockClose.size());
+  const std::string path = folder.empty() ? std::string() : HostFilePath(folder);
+  const int err = path.empty() ? ENOENT : ReadWholeFile(path, bytes);
+  if (err != 0 && err != ENOENT) {
+    result.error = "Can't read the host list \"" + path + "\": " + std::strerror(err);
+    list.SetLoadError(result.error);
+  }
+  if (err == 0) {
+    const std::vector<std::string_view> blocks = SplitBlocks(bytes);
+    std::vector<std::string> texts;
+    for (const std::string_view block : blocks) CollectTexts(block, texts);
+    const int codePage = CommonCodePage(texts);
+    for (const std::string_view block : blocks) {
       if (list.Full()) break;  // the blocks after the last host taken are skipped
       auto host = list.CreateHost();
-      ParseHostBlock(block, *host);
-      if (list.AdoptLoadedHost(std::move(host))) ++loaded;
+      ParseHostBlock(block, *host, codePage);
+      if (list.AdoptLoadedHost(std::move(host))) ++result.loaded;
     }
   }
   list.SetLoading(false);
   list.SetModified(false);
-  return loaded;
+  return result;
 }
 
 SaveResult SaveHosts(HostList& list, const std::string& folder, Desktop& desktop) {
   if (!list.Modified()) return SaveResult::NotModified;
+  // The file holds hosts that could not be read: writing this list over it
+  // would lose them.
+  if (!list.LoadError().empty()) {
+    desktop.ShowMessage(list.LoadError() + "\nThe host list is not saved, so that the file stays as it is.",
+                        kApplicationTitle, MessageIcon::Error);
+    return SaveResult::Failed;
+  }
   if (folder.empty()) {
     desktop.ShowMessage("Can't save the host list: no data folder is set.", kApplicationTitle,
                         MessageIcon::Error);

@@ -34,16 +34,24 @@ std::string FormatHostBlock(const HostEntry& host);
 // Every host's block, in row order: the whole file.
 std::string FormatHostFile(const HostList& list);
 // Reads the settings of one host from the text between "<H>" and "</H>";
-// missing or damaged values take their defaults; texts are decoded.
+// missing or damaged values take their defaults; legacy texts are decoded in
+// `codePage` (0: the one CommonCodePage chooses for this block's texts).
 // Run-time fields and the renewal side's RunTraceRoute are not touched.
-void ParseHostBlock(std::string_view text, HostEntry& host);
+void ParseHostBlock(std::string_view text, HostEntry& host, int codePage = 0);
 
-// Fills `list` (empty at start-up) from the file in `folder`. A missing or
-// unreadable file gives no hosts; a damaged file gives the hosts before the
-// damage; blocks after the kMaxHosts-th are skipped. Loading is set while it
-// runs; afterwards the list matches the file, so Modified is clear. Returns
-// the number of hosts loaded.
-std::size_t LoadHosts(HostList& list, const std::string& folder);
+struct HostFileLoad {
+  std::size_t loaded = 0;
+  std::string error;  // empty unless the file exists but could not be read
+};
+
+// Fills `list` (empty at start-up) from the file in `folder`. A missing file
+// gives no hosts; a damaged file gives the hosts before the damage; blocks
+// after the kMaxHosts-th are skipped. Every legacy text of the file is read
+// in one code page (CommonCodePage). A file that exists but cannot be read
+// (a link loop, no permission, a read error) gives no hosts and an error,
+// which the list keeps (HostList::LoadError) so that no save replaces the
+// file. Loading is set while it runs; afterwards Modified is clear.
+HostFileLoad LoadHosts(HostList& list, const std::string& folder);
 
 enum class SaveResult {
   NotModified,  // nothing to do
@@ -52,7 +60,8 @@ enum class SaveResult {
   Failed,       // the file could not be written (reported); Modified kept
 };
 
-// Writes the list to `folder` when Modified is set, crash-safe: the new file
+// Writes the list to `folder` when Modified is set (and its file was read,
+// see LoadHosts; else the error is shown and nothing written), crash-safe: the new file
 // is complete on disk before it replaces the old one, whose copy becomes the
 // single backup. A missing folder is created, with its parents, only after the
 // user agreed. Errors go to the user through `desktop`. Window thread only.

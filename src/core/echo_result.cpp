@@ -1,6 +1,7 @@
 #include "core/echo_result.h"
 
 #include <chrono>
+#include <memory>
 
 #include "core/alarm.h"
 #include "core/host_worker.h"
@@ -25,26 +26,45 @@ bool CountTowardsAlarm(AlarmSet& set) {
 
 void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices& services,
                std::stop_token stop) {
+  // The result of a request that ending the worker cut short is no outage.
+  if (stop.stop_requested()) return;
+  // Without an engine around (a result handled alone) nobody counts them.
+  const std::shared_ptr<AlarmTally> tally =
+      services.alarms ? services.alarms : std::make_shared<AlarmTally>();
+  ++tally->inFlight;
   const AlarmSet& set = direction == AlarmDirection::Loss ? host.OnLoss : host.OnRenewal;
   if (set.RunTraceRoute) {
-    // Off the host's worker ("Ping now") the trace gives up as the check's
-    // thread is ended.
-    AlarmTrace(host, OnHostWorker() ? services.icmp : WorkerIcmpContext(services.icmp, services.ui));
+    AlarmTrace(host, WorkerIcmpContext(services.icmp, services.ui));
+    // Leaving the program mid-trace: the alarm goes out without it.
+    if (stop.stop_requested()) host.TraceText.Set({});
     if (direction == AlarmDirection::Loss && services.recorder)
       services.recorder->RecordTrace(HistoryHostOf(host), services.clock.Now(), host.TraceText.Get());
   }
   const MonitorServices* s = &services;
   HostEntry* h = &host;
-  CallOnUiThread(
-      services.ui,
-      [h, direction, s] {
-        // Everything is read from the host before the first action: a
-        // message box may let the window thread delete the host meanwhile.
-        const AlarmActions actions =
-            PrepareAlarm(*h, direction, s->options, s->formats, s->figures);
-        RunAlarm(actions, s->log, s->desktop, s->channels, s->counters);
-      },
-      stop);
+  auto dispatch = [h, direction, s, tally](const StepDone& done) {
+    if (tally->engineGone) return;
+    // Everything is read from the host before the first action: the host
+    // may be deleted while its mail goes or its box is open.
+    const AlarmActions actions = PrepareAlarm(*h, direction, s->options, s->formats, s->figures);
+    RunAlarm(actions, s->log, s->desktop, s->channels, s->counters, [tally, done] {
+      --tally->inFlight;
+      if (done) done();
+    });
+  };
+  // The worker waits for its alarm, as it does for its log line; the window
+  // thread does not: it runs the actions as a chain of continuations.
+  if (!stop.stop_requested() &&
+      AwaitOnUiThread(services.ui, dispatch, stop) != HandOffEnd::NeverRan)
+    return;
+  // Ended before the window thread took the alarm up: leaving the program
+  // still sends it, nobody waiting; a deleted host's alarm is dropped.
+  if (!tally->leaving) {
+    --tally->inFlight;
+    return;
+  }
+  std::lock_guard lock(tally->mutex);
+  tally->leftBehind.push_back([dispatch] { dispatch({}); });
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include "core/host_worker.h"
 #include "probes/ping_probe.h"
-#include "probes/trace_probe.h"
 
 namespace sentrel {
 
@@ -14,7 +13,6 @@ void HostEntry::ReleaseActiveObjects() {
   Worker.reset();
   ManualProbe.reset();
   Engine.reset();
-  Tracer.reset();
 }
 
 std::array<int32_t, 4> LightTimesOf(const HostEntry& host) {

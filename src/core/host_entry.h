@@ -16,7 +16,6 @@ namespace sentrel {
 
 class HostWorker;
 class PingProbe;
-class TraceProbe;
 
 // Every field of a host may be read by one thread while another writes it:
 // the window thread edits settings while the host's worker runs a check, and
@@ -123,11 +122,11 @@ struct HostEntry {
   std::atomic<DateTime> LastCheck{0};
   EchoCounters Counters;
 
-  // The host's active objects, destroyed with it. The monitoring engine
+  // The host's active objects, destroyed with it (an alarm trace makes a
+  // probe of its own for as long as it runs). The monitoring engine
   // creates them when the host joins its list; a host that is only being
   // edited (or read by the command line) has none.
   std::unique_ptr<PingProbe> Engine;
-  std::unique_ptr<TraceProbe> Tracer;
   // "Ping now"'s probe, kept after the command only while a raw-socket reply
   // may still arrive for it.
   std::unique_ptr<PingProbe> ManualProbe;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "common/clock.h"
@@ -77,6 +79,10 @@ class HostList {
   void SetModified(bool modified) { modified_ = modified; }
   bool Loading() const { return loading_; }
   void SetLoading(bool loading) { loading_ = loading; }
+  // Why the data file could not be read at start; empty when it was read
+  // (or did not exist). While set, the file is never written over.
+  const std::string& LoadError() const { return loadError_; }
+  void SetLoadError(std::string error) { loadError_ = std::move(error); }
 
   // A host with every default and its NextCheck computed for now.
   std::unique_ptr<HostEntry> CreateHost() const;
@@ -139,6 +145,7 @@ class HostList {
   std::vector<std::shared_ptr<HostEntry>> hosts_;
   std::atomic<std::shared_ptr<const HostSnapshot>> snapshot_{std::make_shared<const HostSnapshot>()};
   int defaultIndex_ = 0;
+  std::string loadError_;
   bool modified_ = false;
   bool loading_ = false;
 };

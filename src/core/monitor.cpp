@@ -35,15 +35,36 @@ bool RawMode(IcmpMode mode) {
 
 }  // namespace
 
+namespace {
+
+MonitorServices WithAlarmTally(MonitorServices services) {
+  if (!services.alarms) services.alarms = std::make_shared<AlarmTally>();
+  return services;
+}
+
+}  // namespace
+
 Monitor::Monitor(MonitorServices services)
-    : services_(std::move(services)),
+    : services_(WithAlarmTally(std::move(services))),
       workerIcmp_(WorkerIcmpContext(services_.icmp, services_.ui)),
       manual_(services_.ui),
       hosts_(services_.clock, this) {}
 
 Monitor::~Monitor() {
   Shutdown();
+  services_.alarms->engineGone = true;
   hosts_.Clear();
+}
+
+bool Monitor::AlarmsInFlight() const { return services_.alarms->inFlight.load() > 0; }
+
+void Monitor::StartLeftBehindAlarms() {
+  std::vector<std::function<void()>> alarms;
+  {
+    std::lock_guard lock(services_.alarms->mutex);
+    alarms.swap(services_.alarms->leftBehind);
+  }
+  for (const auto& alarm : alarms) alarm();
 }
 
 void Monitor::SetPinging(bool on) {
@@ -64,10 +85,10 @@ void Monitor::SetPinging(bool on) {
   if (hosts_.Modified()) SaveHosts();
 }
 
-std::size_t Monitor::LoadHosts() {
-  const std::size_t count = sentrel::LoadHosts(hosts_, services_.options.PathToData);
+HostFileLoad Monitor::LoadHosts() {
+  HostFileLoad result = sentrel::LoadHosts(hosts_, services_.options.PathToData);
   hosts_.SetModified(false);
-  return count;
+  return result;
 }
 
 SaveResult Monitor::SaveHosts() {
@@ -116,11 +137,13 @@ void Monitor::Removing(HostEntry& host) {
 }
 
 void Monitor::Leave() {
+  services_.alarms->leaving = true;
   if (manual_.Closed()) return;
   // The log closes soon: a trace cut short keeps what it had found.
   if (tracing_) services_.log.WriteToFile(traceShown_);
   manual_.Close();
   manual_.WaitForJob();
+  StartLeftBehindAlarms();
 }
 
 std::string Monitor::TraceNow(std::size_t row,
@@ -169,7 +192,7 @@ void Monitor::CheckStatusReport(DateTime now) {
   const ROptions& o = services_.options;
   if (!StatusReportDue({o.SendEvery, o.DayOfMonth, o.DaysOfWeek, o.Times}, now)) return;
   if (o.SendVia != 0) {
-    services_.channels.SendMail(o.StatAddress, o.StatusBody, kStatusTitle);
+    services_.channels.StartMail(o.StatAddress, o.StatusBody, kStatusTitle, {});
   } else {
     services_.channels.SendNetMessage(o.StatAddress, o.StatusBody, kStatusTitle);
   }
@@ -186,6 +209,8 @@ void Monitor::CheckStatusReport(DateTime now) {
 
 void Monitor::Shutdown() {
   shutDown_ = true;
+  // An alarm that a worker has not yet handed on still goes out.
+  services_.alarms->leaving = true;
   // Every worker is told first, so that the waits overlap: the whole stop
   // takes as long as the slowest request in flight, not the sum of them.
   for (std::size_t row = 0; row < hosts_.Count(); ++row) {
@@ -194,6 +219,7 @@ void Monitor::Shutdown() {
   for (std::size_t row = 0; row < hosts_.Count(); ++row) {
     if (auto& worker = hosts_.Host(row).Worker) worker->Join();
   }
+  StartLeftBehindAlarms();
 }
 
 void Monitor::Attach(HostEntry& host) {
@@ -201,7 +227,6 @@ void Monitor::Attach(HostEntry& host) {
     host.Engine = std::make_unique<PingProbe>(workerIcmp_);
     host.Engine->OnEcho = ResultHandlerOf(host, services_);
   }
-  if (!host.Tracer) host.Tracer = std::make_unique<TraceProbe>(workerIcmp_);
   if (!host.Worker && !shutDown_) {
     HostEntry* h = &host;
     host.Worker = std::make_unique<HostWorker>(

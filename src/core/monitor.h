@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -39,8 +40,9 @@ class Monitor final : public HostListObserver {
 
   // Reads the host list from the options' data folder (start-up only). Hosts
   // that are enabled start checking at once when Pinging is already on.
-  // Leaves Modified clear. Returns the number of hosts loaded.
-  std::size_t LoadHosts();
+  // Leaves Modified clear. Returns the number of hosts loaded, or why the
+  // file could not be read (then nothing is ever saved over it).
+  HostFileLoad LoadHosts();
   // Writes the list to the options' data folder when it is modified.
   SaveResult SaveHosts();
 
@@ -62,7 +64,8 @@ class Monitor final : public HostListObserver {
   bool Tracing() const { return tracing_; }
   // Ends a running "Trace now" after the request in flight. Any thread.
   void StopTrace();
-  // The program is leaving: a manual ping or trace in progress is cut short
+  // The program is leaving: alarms due from now on go out without waiting
+  // for their trace, and a manual ping or trace in progress is cut short
   // (waited for, so that the hosts may go right after; a trace's lines so
   // far go to the log file) and no new one starts. Idempotent.
   void Leave();
@@ -74,8 +77,11 @@ class Monitor final : public HostListObserver {
   // Ends every worker: all are told to stop first, then each is waited for,
   // so it takes about as long as the slowest request in flight. Idempotent;
   // afterwards no host is checked again. Results arriving meanwhile are
-  // dropped.
+  // dropped; an alarm that was due (also one whose trace this cut short)
+  // is started here without its trace, to finish before the channels close.
   void Shutdown();
+  // Whether an alarm is still running its actions (or waits to start them).
+  bool AlarmsInFlight() const;
 
   // HostListObserver: the list's operations reach the workers through these.
   void ApplySettings(HostEntry& host) override;
@@ -84,6 +90,8 @@ class Monitor final : public HostListObserver {
   void Removing(HostEntry& host) override;
 
  private:
+  // Starts the alarms that workers ended by leaving could not hand on.
+  void StartLeftBehindAlarms();
   // Gives a host its probes and its paused worker when it has none yet.
   void Attach(HostEntry& host);
 
@@ -102,6 +110,11 @@ class Monitor final : public HostListObserver {
   // Last, so that every worker has ended before anything above goes.
   HostList hosts_;
 };
+
+// How long leaving the program gives the alarms still on their way (one
+// whose trace was cut short, one whose mail is in flight) before the
+// channels close and abort what is left.
+inline constexpr std::chrono::milliseconds kLeaveAlarmGrace{700};
 
 // The trace settings of a host, read once before a trace starts.
 struct TraceSettings {

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "common/clock.h"
 #include "core/activity_counters.h"
@@ -28,6 +33,21 @@ struct WorkerTiming {
   int waitsPerCycle = 99;
 };
 
+// The alarms on their way, shared by the engine and the steps it hands to
+// the window thread: leaving the program lets them finish before the
+// channels close, and a step that runs after the engine has gone does
+// nothing.
+struct AlarmTally {
+  std::atomic<int> inFlight{0};
+  std::atomic<bool> leaving{false};
+  bool engineGone = false;  // window thread only
+  // Alarms of workers ended while leaving, before the window thread took
+  // them up; the engine starts them once its workers have ended, while
+  // their hosts still exist.
+  std::mutex mutex;
+  std::vector<std::function<void()>> leftBehind;
+};
+
 // What the engine needs of the program around it. Every reference must
 // outlive the Monitor.
 struct MonitorServices {
@@ -46,6 +66,8 @@ struct MonitorServices {
   const HistoryFigures* figures = nullptr;
   // Counts of the alarms' actions for the metrics endpoint, when it runs.
   ActivityCounters* counters = nullptr;
+  // Made by the Monitor when not given.
+  std::shared_ptr<AlarmTally> alarms = nullptr;
 };
 
 }  // namespace sentrel

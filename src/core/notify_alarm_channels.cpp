@@ -1,5 +1,6 @@
 #include "core/notify_alarm_channels.h"
 
+#include <memory>
 #include <utility>
 
 #include "core/hand_off_desktop.h"
@@ -22,36 +23,73 @@ NotifyAlarmChannels::NotifyAlarmChannels(const ROptions& options, const MailCont
 
 bool NotifyAlarmChannels::SendNetMessage(const std::string& recipient, const std::string& body,
                                          const std::string& subject) {
-  return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger_);
+  MessengerSettings messenger = messenger_;
+  messenger.codePage = options_.NetMessageCodePage;
+  return sentrel::SendNetMessage(recipient, body, subject, desktop_, messenger);
 }
 
 MailResult NotifyAlarmChannels::RunTransfer(const ROptions& options, const std::string& to,
                                             const std::string& body, const std::string& subject,
                                             std::stop_token stop) {
+  // A retry from the outbox and a first attempt from the queue never
+  // overlap: they share the dial-up line and the transfer log.
   std::lock_guard lock(transferMutex_);
   HandOffDesktop desktop(desktop_, ui_, stop);
   const MailContext context{desktop,           mail_.clock,         mail_.dialUp,
                             mail_.transferLog, mail_.programFolder, mail_.replyTimeout};
-  MailResult result = sentrel::SendMail(options, context, to, body, subject, stop);
-  if (counters_) counters_->CountMailTransfer(result.Accepted());
-  return result;
+  return sentrel::SendMail(options, context, to, body, subject, stop);
 }
 
-MailResult NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
-                                         const std::string& body, const std::string& subject) {
-  MailResult result;
-  result.status = MailStatus::kRetryable;
-  result.reason = "transfer aborted";
-  transfers_.Run(
-      [&](std::stop_token stop) { result = RunTransfer(options, to, body, subject, stop); });
-  return result;
+void NotifyAlarmChannels::Transfer(const ROptions& options, const std::string& to,
+                                   const std::string& body, const std::string& subject,
+                                   std::function<void(const MailResult&)> done) {
+  // Filled on the transfer's thread, read on the window thread once it has
+  // reported back.
+  auto result = std::make_shared<MailResult>();
+  result->status = MailStatus::kRetryable;
+  result->reason = "transfer aborted";
+  transfers_.Add(
+      [this, result, options, to, body, subject](std::stop_token stop) {
+        *result = RunTransfer(options, to, body, subject, stop);
+        return result->Accepted();
+      },
+      [this, result, done = std::move(done)](bool) {
+        if (counters_) counters_->CountMailTransfer(result->Accepted());
+        if (done) done(*result);
+      });
 }
 
 bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& body,
                                    const std::string& subject) {
+  struct Outcome {
+    bool ended = false;
+    bool accepted = false;
+  };
+  // Shared: the wait below ends early when the program leaves, and the
+  // answer may come after this frame has gone.
+  auto outcome = std::make_shared<Outcome>();
+  StartMail(to, body, subject, [this, outcome](bool accepted) {
+    outcome->ended = true;
+    outcome->accepted = accepted;
+    ui_.Post([] {});  // the waiting loop looks again
+  });
+  ui_.ServeUntil([&outcome] { return outcome->ended; });
+  return outcome->accepted;
+}
+
+void NotifyAlarmChannels::StartMail(const std::string& to, const std::string& body,
+                                    const std::string& subject,
+                                    std::function<void(bool accepted)> done) {
   // A copy: the options dialog may change the options while the mail goes.
   const ROptions options = options_;
-  if (!outbox_) return Transfer(options, to, body, subject).Accepted();
+  if (!outbox_) {
+    Transfer(options, to, body, subject, [done = std::move(done)](const MailResult& result) {
+      if (done) done(result.Accepted());
+    });
+    return;
+  }
+  // Kept in the outbox before its first attempt, which still goes through
+  // the queue in the alarm's order; the outbox retries it only after that.
   OutboxMessage message;
   message.mail = true;
   message.kind = "mail";
@@ -59,19 +97,37 @@ bool NotifyAlarmChannels::SendMail(const std::string& to, const std::string& bod
   message.body = body;
   message.subject = subject;
   const std::string id = outbox_->Post(std::move(message), true);
-  const MailResult result = Transfer(options, to, body, subject);
-  // Cut short by leaving: it stays in the outbox for the next start.
-  outbox_->Settle(id, Leaving() && !result.Accepted()
-                          ? DeliveryOutcome{DeliveryResult::Aborted, result.reason, {}}
-                          : MailDeliveryOutcome(result));
-  return result.Accepted();
+  Transfer(options, to, body, subject,
+           [this, id, done = std::move(done)](const MailResult& result) {
+             // Cut short or never started for leaving: it stays in the
+             // outbox for the next start.
+             outbox_->Settle(id, Leaving() && !result.Accepted()
+                                     ? DeliveryOutcome{DeliveryResult::Aborted, result.reason, {}}
+                                     : MailDeliveryOutcome(result));
+             if (done) done(result.Accepted());
+           });
 }
 
 MailResult NotifyAlarmChannels::TestMail(const ROptions& options, const std::string& to,
                                          const std::string& body, const std::string& subject) {
   // A test shows its answer now; it is not kept for later.
-  return Transfer(options, to, body, subject);
+  struct Outcome {
+    bool ended = false;
+    MailResult result;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  outcome->result.status = MailStatus::kRetryable;
+  outcome->result.reason = "transfer aborted";
+  Transfer(options, to, body, subject, [this, outcome](const MailResult& result) {
+    outcome->ended = true;
+    outcome->result = result;
+    ui_.Post([] {});
+  });
+  ui_.ServeUntil([&outcome] { return outcome->ended; });
+  return outcome->result;
 }
+}
+
 
 DeliveryOutcome MailDeliveryOutcome(const MailResult& result) {
   switch (result.status) {
@@ -109,6 +165,7 @@ DeliveryOutcome NotifyAlarmChannels::DeliverMail(const OutboxMessage& message,
   }
   const MailResult result = RunTransfer(options, message.to, message.body, message.subject, stop);
   if (stop.stop_requested() && !result.Accepted()) return {DeliveryResult::Aborted, "aborted", {}};
+  if (counters_) counters_->CountMailTransfer(result.Accepted());
   return MailDeliveryOutcome(result);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -8,8 +9,8 @@
 #include "core/activity_counters.h"
 #include "core/alarm_channels.h"
 #include "core/event_log.h"
-#include "core/job_lane.h"
 #include "core/result_recorder.h"
+#include "core/transfer_queue.h"
 #include "core/ui_thread.h"
 #include "notify/outbox.h"
 #include "notify/send_mail.h"
@@ -21,9 +22,10 @@ namespace sentrel {
 
 // The channels of the program: e-mail through the options' SMTP server, the
 // messenger datagram and the notification targets. A mail transfer (with its
-// dial-up wait) runs on a helper thread while the window thread serves its
-// loop; transfers never overlap. Every mail transfer, alarm or not, is
-// counted in `counters` when given. Every reference must outlive this object.
+// dial-up wait) runs on a helper thread and reports back to the window
+// thread, which never waits for it; transfers never overlap. Every mail
+// transfer, alarm or not, is counted in `counters` when given. Every
+// reference must outlive this object.
 //
 // Once StartOutbox has run, every mail and target message goes through the
 // outbox: a mail is written there before its first attempt, which runs in
@@ -37,12 +39,16 @@ class NotifyAlarmChannels final : public AlarmChannels {
 
   bool SendNetMessage(const std::string& recipient, const std::string& body,
                       const std::string& subject) override;
-  // Returns when the transfer has ended or was aborted (false then).
+  // Returns when the transfer has ended or was aborted (false then),
+  // serving the window thread meanwhile: for the operator's test mail.
   bool SendMail(const std::string& to, const std::string& body,
                 const std::string& subject) override;
+  void StartMail(const std::string& to, const std::string& body, const std::string& subject,
+                 std::function<void(bool accepted)> done) override;
   bool NotifyTargets(const std::vector<std::string>& names, const TargetEvent& event) override;
-  // Through the same lane as every other transfer, with `options` in place
-  // of the program's.
+  // Through the same queue as every other transfer, with `options` in
+  // place of the program's; returns when it has ended, serving the window
+  // thread meanwhile.
   MailResult TestMail(const ROptions& options, const std::string& to, const std::string& body,
                       const std::string& subject) override;
   bool Leaving() const override { return transfers_.Closed(); }
@@ -60,8 +66,8 @@ class NotifyAlarmChannels final : public AlarmChannels {
 
   // Any thread: the program is leaving. A transfer in progress is aborted
   // within about a tenth of a second (a name lookup runs to its end), which
-  // the log says, and no new one starts; the outbox stops, keeping what it
-  // holds for the next start. Idempotent.
+  // the log says, mails still waiting are dropped and no new one starts;
+  // the outbox stops, keeping what it holds for the next start. Idempotent.
   void Leave();
 
  private:
@@ -69,10 +75,10 @@ class NotifyAlarmChannels final : public AlarmChannels {
   // at once.
   MailResult RunTransfer(const ROptions& options, const std::string& to, const std::string& body,
                          const std::string& subject, std::stop_token stop);
-  // RunTransfer on the lane's helper thread while the window thread serves
-  // its loop.
-  MailResult Transfer(const ROptions& options, const std::string& to, const std::string& body,
-                      const std::string& subject);
+  // RunTransfer queued behind the transfers before it; `done` gets its
+  // result on the window thread.
+  void Transfer(const ROptions& options, const std::string& to, const std::string& body,
+                const std::string& subject, std::function<void(const MailResult&)> done);
   DeliveryOutcome DeliverMail(const OutboxMessage& message, std::stop_token stop);
   DeliveryOutcome DeliverTarget(const OutboxMessage& message, std::stop_token stop) const;
 
@@ -85,7 +91,7 @@ class NotifyAlarmChannels final : public AlarmChannels {
   ActivityCounters* counters_;
   std::string registryPath_;
   std::mutex transferMutex_;
-  JobLane transfers_;
+  TransferQueue transfers_;  // its thread ends before the members above go
   std::unique_ptr<Outbox> outbox_;  // last: its lanes use the members above
 };
 

@@ -21,26 +21,52 @@ bool CallOnUiThread(UiThread& ui, std::function<void()> step, std::stop_token st
     step();
     return true;
   }
+  return AwaitOnUiThread(
+             ui,
+             [step = std::move(step)](const StepDone& done) {
+               step();
+               done();
+             },
+             std::move(stop)) == HandOffEnd::Done;
+}
+
+HandOffEnd AwaitOnUiThread(UiThread& ui, std::function<void(StepDone done)> step,
+                           std::stop_token stop) {
   auto handOff = std::make_shared<HandOff>();
-  ui.Post([handOff, step = std::move(step)] {
+  StepDone done = [handOff] {
+    {
+      std::lock_guard lock(handOff->mutex);
+      if (handOff->state != StepState::Running) return;
+      handOff->state = StepState::Done;
+    }
+    handOff->changed.notify_all();
+  };
+  if (ui.IsUiThread()) {
+    // Nobody can wait here for a step that ends later: it just starts.
+    handOff->state = StepState::Running;
+    step(std::move(done));
+    return HandOffEnd::Done;
+  }
+  ui.Post([handOff, step = std::move(step), done = std::move(done)] {
     {
       std::lock_guard lock(handOff->mutex);
       if (handOff->state == StepState::Abandoned) return;
       handOff->state = StepState::Running;
     }
-    step();
-    {
-      std::lock_guard lock(handOff->mutex);
-      handOff->state = StepState::Done;
-    }
-    handOff->changed.notify_all();
+    step(done);
   });
 
   std::unique_lock lock(handOff->mutex);
   handOff->changed.wait(lock, stop, [&] { return handOff->state == StepState::Done; });
-  if (handOff->state == StepState::Done) return true;
-  if (handOff->state == StepState::Queued) handOff->state = StepState::Abandoned;
-  return false;
+  switch (handOff->state) {
+    case StepState::Done:
+      return HandOffEnd::Done;
+    case StepState::Queued:
+      handOff->state = StepState::Abandoned;
+      return HandOffEnd::NeverRan;
+    default:
+      return HandOffEnd::LeftRunning;
+  }
 }
 
 TaskQueueUiThread::TaskQueueUiThread() : owner_(std::this_thread::get_id()) {}
@@ -56,13 +82,27 @@ void TaskQueueUiThread::Post(std::function<void()> task) {
 bool TaskQueueUiThread::IsUiThread() const { return std::this_thread::get_id() == owner_; }
 
 int TaskQueueUiThread::RunPending() {
-  std::deque<std::function<void()>> batch;
+  std::size_t queued = 0;
   {
     std::lock_guard lock(mutex_);
-    batch.swap(tasks_);
+    queued = tasks_.size();
   }
-  for (auto& task : batch) task();
-  return static_cast<int>(batch.size());
+  int ran = 0;
+  // Only what was queued when the call began, so that a worker posting
+  // without pause cannot hold the caller here; a nested loop may have taken
+  // some of them meanwhile.
+  for (; queued > 0; --queued) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(mutex_);
+      if (tasks_.empty()) break;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+    ++ran;
+  }
+  return ran;
 }
 
 void TaskQueueUiThread::RunFor(std::chrono::milliseconds timeout,

@@ -37,6 +37,21 @@ class UiThread {
 // has entered a nested event loop.
 bool CallOnUiThread(UiThread& ui, std::function<void()> step, std::stop_token stop);
 
+// The hand-off of a step that ends later than it returns (an alarm whose
+// actions continue when its transfer has ended): `step` runs on the window
+// thread and calls `done` (on the window thread, once) when it has finished;
+// the caller waits until then. Gives up as CallOnUiThread does; a step that
+// has started then runs on to its end, and its late `done` does nothing.
+// Called on the window thread it starts the step and returns at once.
+using StepDone = std::function<void()>;
+enum class HandOffEnd {
+  Done,         // the step ran and called `done`
+  NeverRan,     // given up while queued: the step will never run
+  LeftRunning,  // given up while the step was running; it runs on alone
+};
+HandOffEnd AwaitOnUiThread(UiThread& ui, std::function<void(StepDone done)> step,
+                           std::stop_token stop);
+
 // A window thread made of a plain task queue: the thread that constructs it
 // is the window thread and serves the queue with RunPending / RunFor.
 class TaskQueueUiThread final : public UiThread {
@@ -47,7 +62,10 @@ class TaskQueueUiThread final : public UiThread {
   bool IsUiThread() const override;
   bool ServeUntil(const std::function<bool()>& done) override;
 
-  // Runs every task queued so far; returns how many ran. Window thread only.
+  // Runs the tasks queued so far, taking them from the queue one by one, so
+  // that a task which serves the queue in a nested loop runs the later ones
+  // there instead of leaving them to wait behind it. Returns how many this
+  // call ran itself. Window thread only.
   int RunPending();
   // Serves the queue until `timeout` has passed or `done()` is true.
   // Window thread only.

@@ -45,10 +45,12 @@ class StoppableChannel final : public IcmpChannel {
   std::unique_ptr<IcmpChannel> inner_;
 };
 
+// Refuses new requests once `finish` is requested; with `cutInFlight` the
+// request in flight is interrupted then too.
 class FinishableChannel final : public IcmpChannel {
  public:
-  FinishableChannel(std::unique_ptr<IcmpChannel> inner, std::stop_token finish)
-      : inner_(std::move(inner)), finish_(std::move(finish)) {}
+  FinishableChannel(std::unique_ptr<IcmpChannel> inner, std::stop_token finish, bool cutInFlight)
+      : inner_(std::move(inner)), finish_(std::move(finish)), cutInFlight_(cutInFlight) {}
 
   int SendEcho(uint32_t address, std::span<const uint8_t> data, const IcmpEchoOptions& options,
                IcmpEchoReply& reply, int timeoutMs) override {
@@ -56,7 +58,20 @@ class FinishableChannel final : public IcmpChannel {
       reply = IcmpEchoReply{address, kIpRequestTimedOut, 0};
       return 0;
     }
+    if (!cutInFlight_) return inner_->SendEcho(address, data, options, reply, timeoutMs);
+    const std::stop_callback interrupt(finish_, [this] { inner_->Interrupt(); });
     return inner_->SendEcho(address, data, options, reply, timeoutMs);
+  }
+
+  int SendEcho6(const IpAddress& address, std::span<const uint8_t> data,
+                const IcmpEchoOptions& options, Icmp6EchoReply& reply, int timeoutMs) override {
+    if (finish_.stop_requested()) {
+      reply = Icmp6EchoReply{address, kIpRequestTimedOut, 0, 0};
+      return 0;
+    }
+    if (!cutInFlight_) return inner_->SendEcho6(address, data, options, reply, timeoutMs);
+    const std::stop_callback interrupt(finish_, [this] { inner_->Interrupt(); });
+    return inner_->SendEcho6(address, data, options, reply, timeoutMs);
   }
 
   void Interrupt() override { inner_->Interrupt(); }
@@ -64,6 +79,7 @@ class FinishableChannel final : public IcmpChannel {
  private:
   std::unique_ptr<IcmpChannel> inner_;
   std::stop_token finish_;
+  bool cutInFlight_;
 };
 
 // A library whose channels are wrapped by `wrap`.
@@ -99,15 +115,28 @@ IcmpContext WorkerIcmpContext(const IcmpContext& base, UiThread& ui) {
   return context;
 }
 
-IcmpContext FinishableIcmpContext(const IcmpContext& base, std::stop_token finish) {
+namespace {
+
+IcmpContext StopAwareContext(const IcmpContext& base, std::stop_token finish, bool cutInFlight) {
   IcmpContext context = base;
   if (base.library) {
     context.library = std::make_shared<WrappingLibrary>(
-        base.library, [finish = std::move(finish)](std::unique_ptr<IcmpChannel> channel) {
-          return std::make_unique<FinishableChannel>(std::move(channel), finish);
+        base.library,
+        [finish = std::move(finish), cutInFlight](std::unique_ptr<IcmpChannel> channel) {
+          return std::make_unique<FinishableChannel>(std::move(channel), finish, cutInFlight);
         });
   }
   return context;
+}
+
+}  // namespace
+
+IcmpContext FinishableIcmpContext(const IcmpContext& base, std::stop_token finish) {
+  return StopAwareContext(base, std::move(finish), false);
+}
+
+IcmpContext CuttableIcmpContext(const IcmpContext& base, std::stop_token cut) {
+  return StopAwareContext(base, std::move(cut), true);
 }
 
 }  // namespace sentrel

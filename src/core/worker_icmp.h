@@ -20,4 +20,8 @@ IcmpContext WorkerIcmpContext(const IcmpContext& base, UiThread& ui);
 // flight still runs to its end and is recorded.
 IcmpContext FinishableIcmpContext(const IcmpContext& base, std::stop_token finish);
 
+// `base` for a trace that must end by a deadline: once `cut` is requested no
+// new request goes out and the one in flight ends at once, unanswered.
+IcmpContext CuttableIcmpContext(const IcmpContext& base, std::stop_token cut);
+
 }  // namespace sentrel

@@ -197,7 +197,11 @@ QString HistoryWindow::Caption(const char* key) const {
 
 QString HistoryWindow::StatusText(uint32_t status) const {
   // The number stays as the log writes it; its words are the language's.
-  const std::string key = "Status" + std::to_string(status);
+  // An IPv6 host's codes name the ICMPv6 error behind them.
+  std::string key = "Status" + std::to_string(status);
+  if (host_ && IsIpv6Host(*host_)) {
+    if (const auto words = Ipv6StatusWords(status)) key = std::string(words->key);
+  }
   const std::string words = CaptionText(language_, kHistoryFormSection, key);
   return words.empty() ? Text(StatusName(status)) : QString::number(status) + " " + Text(words);
 }

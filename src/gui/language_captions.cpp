@@ -18,6 +18,7 @@ namespace {
 const std::map<CaptionList, const char*> kListBoxes{
     {CaptionList::kLogDetail, "LogDetailList"},
     {CaptionList::kSendEvery, "SendEveryList"},
+    {CaptionList::kNetMessageCodePage, "NetMessageCodePageList"},
     {CaptionList::kSendVia, "SendViaList"},
     {CaptionList::kEncryption, "SMTPSecurityList"},
 };

@@ -345,7 +345,7 @@ void MainWindow::WidenColumnsToHeaders(const std::vector<int>& columns) {
 
 void MainWindow::Start() {
   HostList& hosts = monitor_.Hosts();
-  monitor_.LoadHosts();
+  const HostFileLoad load = monitor_.LoadHosts();
   model_->ResetFromList();
   // Placed once the rows exist: the address column fits their addresses.
   if (placement_.PlacementLoaded) {
@@ -357,6 +357,12 @@ void MainWindow::Start() {
   if (!hosts.Empty()) SelectRow(0);
   hosts.SetModified(false);
   refresh_.start();
+  // An empty list here would be a lie that a later save writes over the
+  // file; the list refuses that save, and the operator learns why now.
+  if (!load.error.empty()) {
+    pane_->Append(load.error + "\r\n");
+    desktop_.ShowMessage(load.error, kApplicationTitle, MessageIcon::Error);
+  }
 }
 
 QStringList MainWindow::Addresses() const {

@@ -48,7 +48,7 @@ WindowPlacement LoadPlacement(const Registry& registry, bool& pinging) {
 
 void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
   const auto put = [&](const char* name, int32_t value) {
-    registry.SetString(kMainFormKey, name, std::to_string(value));
+    registry.SetString(kMainFormKey, name, std::to_string(value), RegistryWrite::kAlways);
   };
   put("Left", p.Left);
   put("Top", p.Top);
@@ -56,7 +56,7 @@ void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
   put("Height", p.Height);
   put("ListHeight", p.ListHeight);
   for (std::size_t i = 0; i < kColumnNames.size(); ++i) put(kColumnNames[i], p.ColWidth[i]);
-  registry.SetString(kMainFormKey, "Visible", p.Visible ? "1" : "0");
+  registry.SetString(kMainFormKey, "Visible", p.Visible ? "1" : "0", RegistryWrite::kAlways);
   SavePinging(pinging, registry);
 }
 

@@ -6,8 +6,11 @@
 #include <memory>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QSessionManager>
+#include <QThread>
 #include <QTimer>
 
 #include "common/clock.h"
@@ -61,6 +64,17 @@ bool DiscardToTrash(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
   return !ec;
+}
+
+// The window thread's loop has ended: the alarms still on their way get
+// their moment, served by hand since no loop runs any more.
+void FinishAlarms(const Monitor& monitor) {
+  QElapsedTimer waited;
+  waited.start();
+  while (monitor.AlarmsInFlight() && waited.elapsed() < kLeaveAlarmGrace.count()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
 }
 
 }  // namespace
@@ -162,11 +176,15 @@ int RunWindowProgram(const WindowRunOptions& run) {
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
   monitor.SetPinging(pinging);
-  // A transfer or manual trace in progress is cut short, then every local
+  // A manual ping or trace in progress is cut short and the workers end;
+  // the alarms that were due get their moment, then a transfer still in
+  // flight is aborted, while the log is open to say so. Then every local
   // loop ends (QCoreApplication::quit ends them all).
   const auto leave = [&] {
-    channels.Leave();
     monitor.Leave();
+    monitor.Shutdown();
+    FinishAlarms(monitor);
+    channels.Leave();
   };
   quit = [&] {
     leave();
@@ -329,8 +347,11 @@ int RunWindowProgram(const WindowRunOptions& run) {
   const int code = app.exec();
   if (!ended) storeState();
   metrics.Stop();
-  log.Close();
   monitor.Shutdown();
+  FinishAlarms(monitor);
+  channels.Leave();
+  QCoreApplication::sendPostedEvents();  // the alarms whose mail was dropped end
+  log.Close();
   StopSockets();
   return code;
 }

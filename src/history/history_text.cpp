@@ -13,17 +13,40 @@ std::string HostText(const HistoryHost& host) {
 }
 
 std::string OutageEndText(const OutageRow& outage, int64_t nowSecond, const OutageEndWords& words) {
-  // The host's latest minute is written once it is over, so a host checked
-  // every few minutes still counts as watched for a while.
-  constexpr int64_t kStillWatched = 15 * 60;
   if (outage.end) return SecondText(*outage.end);
-  if (nowSecond - outage.knownUntil <= kStillWatched) return words.goingOn;
+  if (OutageGoesOn(outage, nowSecond)) return words.goingOn;
   std::string text = words.noChecksSince;
   ReplaceEvery(text, "%1", SecondText(outage.knownUntil));
   return text;
 }
 
-std::string StatusName(uint32_t status) {
+bool OutageGoesOn(const OutageRow& outage, int64_t nowSecond) {
+  // The host's latest minute is written once it is over, so a host checked
+  // every few minutes still counts as watched for a while.
+  return !outage.end && nowSecond - outage.knownUntil <= kWatchedGapSeconds;
+}
+
+std::optional<StatusWordsV6> Ipv6StatusWords(uint32_t status) {
+  // The ICMPv6 errors behind each code (see IpStatusFromIcmp6), where the
+  // IPv4 words would tell something else; 11004 in particular is never a
+  // protocol that the target lacks.
+  switch (status) {
+    case kIpDestNetUnreachable: return StatusWordsV6{"Status11002v6", "no route to destination"};
+    case kIpDestHostUnreachable: return StatusWordsV6{"Status11003v6", "address unreachable"};
+    case kIpDestProtocolUnreachable:
+      return StatusWordsV6{"Status11004v6", "administratively prohibited"};
+    case kIpTtlExpiredTransit: return StatusWordsV6{"Status11013v6", "hop limit exceeded"};
+    case kIpTtlExpiredReassembly:
+      return StatusWordsV6{"Status11014v6", "reassembly time exceeded"};
+    default: return std::nullopt;
+  }
+}
+
+std::string StatusName(uint32_t status, bool ipv6) {
+  const std::string number = std::to_string(status);
+  if (ipv6) {
+    if (const auto words = Ipv6StatusWords(status)) return number + " " + std::string(words->english);
+  }
   const char* words = nullptr;
   switch (status) {
     case kIpSuccess: words = "answered"; break;
@@ -42,8 +65,11 @@ std::string StatusName(uint32_t status) {
     case kIpGeneralFailure: words = "general failure"; break;
     default: break;
   }
-  const std::string number = std::to_string(status);
   return words ? number + " " + words : number;
+}
+
+bool IsIpv6Host(const HistoryHost& host) {
+  return host.address.find(':') != std::string::npos;
 }
 
 }  // namespace sentrel

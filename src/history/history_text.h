@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/result_recorder.h"
 #include "history/history_types.h"
@@ -26,8 +28,26 @@ struct OutageEndWords {
 std::string OutageEndText(const OutageRow& outage, int64_t nowSecond,
                           const OutageEndWords& words = {});
 
+// An open outage whose host is still being checked (its last minute is
+// recent): its length runs up to now.
+bool OutageGoesOn(const OutageRow& outage, int64_t nowSecond);
+
 // The failure status of a check in words: "11010 timed out",
 // "11003 host unreachable", or the number alone for a code without a name.
-std::string StatusName(uint32_t status);
+// The codes are the same for IPv6, whose errors have other names: for an
+// IPv6 host the words are those of the ICMPv6 error behind the code
+// ("11004 administratively prohibited", "11013 hop limit exceeded").
+std::string StatusName(uint32_t status, bool ipv6 = false);
+
+// The ICMPv6 words of a code whose IPv4 words would mislead, and the
+// language key that translates them (section HistoryForm).
+struct StatusWordsV6 {
+  std::string_view key;
+  std::string_view english;
+};
+std::optional<StatusWordsV6> Ipv6StatusWords(uint32_t status);
+
+// Whether the history host is an IPv6 one (its address has colons).
+bool IsIpv6Host(const HistoryHost& host);
 
 }  // namespace sentrel

@@ -41,6 +41,11 @@ struct OutageChange {
   bool interrupted = false;
 };
 
+// How long a checked minute vouches for the minutes after it that hold no
+// request: a host checked every few minutes is watched between its checks.
+// An outage whose host was checked this recently is still going on.
+inline constexpr int64_t kWatchedGapSeconds = 15 * 60;
+
 // A host as the history knows it.
 struct StoredHost {
   int64_t id = 0;

@@ -130,11 +130,14 @@ std::vector<uint8_t> BuildMailslotDatagram(const MailslotDatagram& d) {
   const unsigned dataOffset = kSmbHeaderSize + 1 + 2 * kWordCount + 2 +
                               static_cast<unsigned>(name.size());
   const std::string sourceName = EncodeNetbiosName(d.sourceName, 0x00);
-  const std::string destinationName = EncodeNetbiosName(d.destinationName, 0x03);
+  // A broadcast goes to the wildcard name, "*" padded with zero bytes.
+  const std::string destinationName =
+      d.broadcast ? EncodeNetbiosName(std::string(1, '*') + std::string(15, '\0'), 0x00)
+                  : EncodeNetbiosName(d.destinationName, 0x03);
 
   std::vector<uint8_t> out;
   out.reserve(14 + 68 + dataOffset + dataLength);
-  PutByte(out, 0x10);  // direct unique datagram
+  PutByte(out, d.broadcast ? 0x12 : 0x10);  // broadcast or direct unique datagram
   PutByte(out, 0x02);  // first fragment, sent by a B node
   PutBigEndian16(out, d.datagramId);
   // The address is already in network byte order: copy its bytes as they lie.

@@ -49,6 +49,9 @@ struct MailslotDatagram {
   std::string sourceName;      // this computer
   std::string destinationName; // the recipient computer
   std::string payload;
+  // To every computer of the network (recipient "*"): a broadcast datagram
+  // to the wildcard name; destinationName is not used.
+  bool broadcast = false;
 };
 
 // The UDP payload of a remote mailslot write: a NetBIOS direct unique

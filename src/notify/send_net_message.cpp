@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "notify/messenger_datagram.h"
+#include "settings/code_page.h"
 #include "settings/text_model.h"
 
 namespace sentrel {
@@ -22,7 +23,7 @@ bool SendNetMessage(const std::string& recipient, const std::string& body,
                     const MessengerSettings& settings) {
   if (recipient.empty()) return false;
 
-  RemoteMailslot mailslot(settings.port);
+  RemoteMailslot mailslot(settings.port, settings.broadcastAddress);
   if (!mailslot.Open(recipient)) {
     desktop.ShowMessage("Error", kApplicationTitle, MessageIcon::None);
     return false;
@@ -36,9 +37,12 @@ bool SendNetMessage(const std::string& recipient, const std::string& body,
   // The messenger service reads all three strings, and the names, in one OEM
   // code page: the one that covers the text.
   const std::string text = MessengerText(subject, body);
-  const int oem = MessengerCodePage(computer + recipient + text);
+  const int oem = IsReceiverCodePage(settings.codePage)
+                      ? settings.codePage
+                      : MessengerCodePage(computer + recipient + text);
   datagram.sourceName = OemNetbiosName(computer, oem);
   datagram.destinationName = OemNetbiosName(recipient, oem);
+  datagram.broadcast = recipient == kAllComputers;
   datagram.payload =
       BuildMessengerPayload(TextForCodePage(computer, oem), TextForCodePage(recipient, oem),
                             TextForCodePage(text, oem));

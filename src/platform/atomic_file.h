@@ -31,4 +31,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const std::string& backupPath, std::string* error,
                          unsigned mode = 0644);
 
+// The same for a file that holds secrets: it is written with mode 0600 also
+// when it existed with a wider mode (and so is its backup).
+bool WritePrivateFileAtomically(const std::string& path, std::string_view bytes,
+                                const std::string& backupPath, std::string* error);
+
 }  // namespace sentrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace sentrel {
@@ -26,6 +27,14 @@ class Desktop {
   // ShowMessage, which it is where there are no windows.
   virtual void ShowAlert(const std::string& text, const std::string& caption, MessageIcon icon) {
     ShowMessage(text, caption, icon, MessageButtons::Ok);
+  }
+  // The alarm's box: shows it and returns; `closed` runs on the window
+  // thread once the operator has closed it. Where boxes are modal anyway it
+  // is ShowAlert followed by `closed`.
+  virtual void OpenAlert(const std::string& text, const std::string& caption, MessageIcon icon,
+                         std::function<void()> closed) {
+    ShowAlert(text, caption, icon);
+    if (closed) closed();
   }
   // Starts playback of a WAV file; loop = repeat until StopSounds.
   virtual void PlaySound(const std::string& wavFile, bool loop) = 0;

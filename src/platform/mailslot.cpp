@@ -1,5 +1,7 @@
 #include "platform/mailslot.h"
 
+#include <string_view>
+
 #include "platform/tcp_client.h"
 
 namespace sentrel {
@@ -18,6 +20,19 @@ bool IsValidHostName(const std::string& name) {
     if (!ok || ++label > 63) return false;
   }
   return true;
+}
+
+bool IsValidMailslotComputer(const std::string& name) {
+  if (name == kAllComputers || IsValidHostName(name)) return true;
+  std::size_t characters = 0;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+    if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) return false;
+    // A UTF-8 letter is one character of the name (one OEM byte on the wire).
+    if ((byte & 0xC0) != 0x80) ++characters;
+  }
+  return characters >= 1 && characters <= 15;
 }
 
 std::string LocalComputerName() {

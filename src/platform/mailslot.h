@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sentrel {
@@ -13,14 +14,18 @@ class RemoteMailslot {
   static constexpr uint16_t kNetbiosDatagramPort = 138;
 
   // `port` is the destination port; tests use an unprivileged one.
-  explicit RemoteMailslot(uint16_t port = kNetbiosDatagramPort) : port_(port) {}
+  // `broadcastAddress` is where a write to "*" goes (dotted IPv4).
+  explicit RemoteMailslot(uint16_t port = kNetbiosDatagramPort,
+                          std::string broadcastAddress = "255.255.255.255")
+      : port_(port), broadcastAddress_(std::move(broadcastAddress)) {}
   ~RemoteMailslot();
   RemoteMailslot(const RemoteMailslot&) = delete;
   RemoteMailslot& operator=(const RemoteMailslot&) = delete;
 
-  // Resolves `computer` to an IPv4 address and prepares a socket towards it.
-  // False when the name is not a valid host name or does not resolve; names
-  // holding characters a host name cannot have are refused without a lookup.
+  // Resolves `computer` to an IPv4 address and prepares a socket towards it;
+  // "*" stands for every computer of the network (a broadcast). False when
+  // the name does not resolve; names that are neither host names nor NetBIOS
+  // names are refused without a lookup (IsValidMailslotComputer).
   bool Open(const std::string& computer);
 
   // Our address on the route to the computer, network byte order (after Open).
@@ -34,6 +39,7 @@ class RemoteMailslot {
 
  private:
   uint16_t port_;
+  std::string broadcastAddress_;
   int fd_ = -1;
   uint32_t localAddress_ = 0;
 };
@@ -41,6 +47,15 @@ class RemoteMailslot {
 // True when `name` can be looked up as a host name: letters, digits, "-", "_"
 // and dots, labels of 1..63 characters, 253 characters in all.
 bool IsValidHostName(const std::string& name);
+
+// The recipient of a messenger message that names every computer of the
+// network (the domain, where there is one).
+inline constexpr const char* kAllComputers = "*";
+
+// True for "*", for a host name, and for a NetBIOS computer name: 1..15
+// characters, none a control character or one of \ / : * ? " < > |
+// (blanks, "$", "'", "!", "&", "#", "{" and the like are allowed).
+bool IsValidMailslotComputer(const std::string& name);
 
 // This computer's name as other computers address it: the host name up to
 // its first dot.

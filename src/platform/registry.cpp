@@ -59,8 +59,9 @@ std::optional<std::string> Registry::GetString(std::string_view key, std::string
   return found->value.data;
 }
 
-bool Registry::SetString(std::string_view key, std::string_view name, std::string_view value) {
-  return SetValue(key, name, kRegString, value);
+bool Registry::SetString(std::string_view key, std::string_view name, std::string_view value,
+                         RegistryWrite write) {
+  return SetValue(key, name, kRegString, value, write);
 }
 
 std::optional<RegistryValue> Registry::GetValue(std::string_view key, std::string_view name) const {
@@ -70,20 +71,61 @@ std::optional<RegistryValue> Registry::GetValue(std::string_view key, std::strin
   return found->value;
 }
 
-bool Registry::SetValue(std::string_view key, std::string_view name, uint32_t type,
-                        std::string_view data) {
-  std::lock_guard lock(mutex_);
-  return Put(key, name, RegistryValue{type, std::string(data)});
-}
-
-bool Registry::DeleteValue(std::string_view key, std::string_view name) {
-  std::lock_guard lock(mutex_);
+bool Registry::Erase(std::string_view key, std::string_view name) {
   const auto path = CleanRegistryKey(key);
   if (!path) return false;
   const auto found = keys_.find(AsciiLower(*path));
   if (found == keys_.end()) return false;
   return std::erase_if(found->second.values,
                        [&](const Value& v) { return EqualsIgnoringCase(v.name, name); }) > 0;
+}
+
+void Registry::Record(std::string_view key, std::string_view name,
+                      std::optional<RegistryValue> value) {
+  // The spelling held (the first one given) is the one the store gets.
+  std::string path = *CleanRegistryKey(key);
+  std::string spelling(name);
+  if (const auto held = keys_.find(AsciiLower(path)); held != keys_.end()) {
+    path = held->second.name;
+    for (const Value& v : held->second.values) {
+      if (EqualsIgnoringCase(v.name, name)) spelling = v.name;
+    }
+  }
+  for (Change& change : changes_) {
+    if (EqualsIgnoringCase(change.key, path) && EqualsIgnoringCase(change.name, name)) {
+      change.value = std::move(value);
+      return;
+    }
+  }
+  changes_.push_back(Change{std::move(path), std::move(spelling), std::move(value)});
+}
+
+void Registry::ApplyChanges() {
+  for (const Change& change : changes_) {
+    if (change.value) {
+      Put(change.key, change.name, *change.value);
+    } else {
+      Erase(change.key, change.name);
+    }
+  }
+}
+
+bool Registry::SetValue(std::string_view key, std::string_view name, uint32_t type,
+                        std::string_view data, RegistryWrite write) {
+  std::lock_guard lock(mutex_);
+  RegistryValue value{type, std::string(data)};
+  const Value* held = Find(key, name);
+  if (write == RegistryWrite::kIfChanged && held && held->value == value) return true;
+  if (!Put(key, name, value)) return false;
+  Record(key, name, std::move(value));
+  return true;
+}
+
+bool Registry::DeleteValue(std::string_view key, std::string_view name) {
+  std::lock_guard lock(mutex_);
+  if (!Erase(key, name)) return false;
+  Record(key, name, std::nullopt);
+  return true;
 }
 
 std::vector<std::string> Registry::ValueNames(std::string_view key) const {

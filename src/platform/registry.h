@@ -19,9 +19,16 @@ enum RegistryType : uint32_t {
   kRegDword = 4,
 };
 
+// Whether storing a value equal to the one held is a change that Save
+// writes: settings are written only when changed; the program's own state
+// at exit (window placement, running state) is written as it is.
+enum class RegistryWrite { kIfChanged, kAlways };
+
 struct RegistryValue {
   uint32_t type = kRegString;
   std::string data;  // raw bytes; may hold zero bytes
+
+  friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
 };
 
 // The current user's registry. On Windows it is the system's own: Load reads
@@ -33,8 +40,12 @@ struct RegistryValue {
 // "SOFTWARE\Sentrel\Options"; key paths and value names are compared without
 // ASCII letter case and keep the spelling they were first given.
 //
-// Changes stay in memory until Save. One instance may be shared by several
-// threads: every member takes an internal lock.
+// Changes stay in memory until Save, and Save writes back only those: a
+// value that another program (or the person editing the file) changed while
+// this one ran keeps that change unless this program set the same value
+// itself. Storing a value equal to the one held is no change unless written
+// with RegistryWrite::kAlways. One instance
+// may be shared by several threads: every member takes an internal lock.
 class Registry {
  public:
   // The per-user file: GetConfigFolder() + "/registry.reg".
@@ -52,20 +63,26 @@ class Registry {
   // describes the first damaged line, if any.
   bool Load(std::string* warning = nullptr);
 
-  // Rewrites the whole file atomically (mode 0600 when new; the folder is
-  // created with mode 0700). On failure the old file is left as it was and
-  // `error` says why.
-  bool Save(std::string* error = nullptr) const;
+  // Writes the values set or deleted since the last Load or Save into the
+  // store as it is now. The file is read afresh, the changes are applied to
+  // it and it is rewritten atomically with mode 0600 (also when it had a
+  // wider mode: it holds passwords; the folder is created with mode 0700);
+  // afterwards this instance holds what was written. On failure (the file
+  // cannot be read or written) the old file is left as it was, the changes
+  // stay pending and `error` says why. On Windows only the changed values
+  // are written to the registry.
+  bool Save(std::string* error = nullptr);
 
   // A string value (type 1 or 2). Nothing when missing or of another type.
   std::optional<std::string> GetString(std::string_view key, std::string_view name) const;
   // Stores a string value (type 1). False when the key or name cannot be
   // written to the file (empty key, or a control character in either).
-  bool SetString(std::string_view key, std::string_view name, std::string_view value);
+  bool SetString(std::string_view key, std::string_view name, std::string_view value,
+                 RegistryWrite write = RegistryWrite::kIfChanged);
 
   std::optional<RegistryValue> GetValue(std::string_view key, std::string_view name) const;
   bool SetValue(std::string_view key, std::string_view name, uint32_t type,
-                std::string_view data);
+                std::string_view data, RegistryWrite write = RegistryWrite::kIfChanged);
 
   // True when the value existed.
   bool DeleteValue(std::string_view key, std::string_view name);
@@ -92,17 +109,29 @@ class Registry {
     std::string name;
     std::vector<Value> values;
   };
+  // A value set (value present) or deleted (none) since the last Load or Save.
+  struct Change {
+    std::string key;  // cleaned path
+    std::string name;
+    std::optional<RegistryValue> value;
+  };
 
   // Callers hold mutex_.
   const Value* Find(std::string_view key, std::string_view name) const;
   bool Put(std::string_view key, std::string_view name, RegistryValue value);
+  bool Erase(std::string_view key, std::string_view name);
+  void Record(std::string_view key, std::string_view name, std::optional<RegistryValue> value);
+  void ApplyChanges();
+  bool LoadLocked(std::string* warning);
   void Parse(std::string_view text, std::string* warning);
   std::string Serialize() const;
 
   std::string path_;
   mutable std::mutex mutex_;
   std::map<std::string, Key> keys_;  // by lower-cased key path
-  mutable bool damaged_ = false;     // the loaded file had invalid lines
+  // In the order made, one per value; applied by Save.
+  std::vector<Change> changes_;
+  bool damaged_ = false;  // the loaded file had invalid lines
 };
 
 }  // namespace sentrel

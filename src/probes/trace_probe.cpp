@@ -30,6 +30,7 @@ TraceProbe::TraceProbe(const IcmpContext& context) : EchoProbe(context) {
 
 void TraceProbe::Run() {
   stopRequested_ = false;
+  endedInSilence_ = false;
   ResolveTarget();
   hopLines_.clear();
   switch (context_.mode) {
@@ -48,7 +49,8 @@ void TraceProbe::Run() {
   std::vector<uint8_t> data(dataSize, 0xA7);
   const IpAddress target = targetAddress();
   int32_t hop = 0;
-  int sends = 0;  // requests sent with the current TTL
+  int sends = 0;   // requests sent with the current TTL
+  int silent = 0;  // TTLs in a row without any answer
   while (hop < ttl && !stopRequested()) {
     IcmpEchoOptions options{static_cast<uint8_t>(hop + 1), 0};
     Icmp6EchoReply reply;
@@ -56,8 +58,13 @@ void TraceProbe::Run() {
     if (SendRequest(target, data, options, reply) != 1) {
       ++hop;
       sends = 0;
+      if (maxSilentHops > 0 && ++silent >= maxSilentHops) {
+        endedInSilence_ = true;
+        break;
+      }
       continue;
     }
+    silent = 0;
     if (reply.Status == kIpSuccess && reply.Address.SameHost(target)) {
       stopRequested_ = true;
       Record(++hop, reply);

@@ -27,6 +27,9 @@ class TraceProbe final : public EchoProbe {
   explicit TraceProbe(const IcmpContext& context);
 
   HopHandler OnHop;
+  // When above 0: the trace ends once this many TTLs in a row got no answer
+  // at all, since nothing further along the path answers either.
+  int32_t maxSilentHops = 0;
 
   // Blocks for the whole trace: at most ttl * kMaxSendsPerTtl requests, each
   // waiting up to `timeout`. OnHop runs on the calling thread. Without the
@@ -36,11 +39,14 @@ class TraceProbe final : public EchoProbe {
 
   // One address text (AddressText) per recorded hop of the last trace, in hop order.
   const std::vector<std::string>& hopLines() const { return hopLines_; }
+  // Whether the last trace ended for maxSilentHops silent TTLs in a row.
+  bool endedInSilence() const { return endedInSilence_; }
 
  private:
   void Record(int32_t hop, const Icmp6EchoReply& reply);
 
   std::vector<std::string> hopLines_;
+  bool endedInSilence_ = false;
 };
 
 }  // namespace sentrel

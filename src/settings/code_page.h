@@ -9,8 +9,15 @@ namespace sentrel {
 // The Windows 8-bit code pages in which a language file may be written:
 // 1250 Central European, 1251 Cyrillic, 1252 Western, 1253 Greek,
 // 1254 Turkish, 1257 Baltic; and the OEM code pages of the console and the
-// messenger service: 437 US, 850 Western European, 866 Cyrillic. Code pages
-// are named by their Windows numbers.
+// messenger service: 437 US, 850 Western European, 866 Cyrillic, and for
+// receivers set up for them 737 Greek, 775 Baltic, 852 Central European,
+// 855 Cyrillic (old), 857 Turkish. Code pages are named by their Windows
+// numbers.
+
+// The OEM code pages a messenger receiver may be fixed to, in the order the
+// options offer them.
+inline constexpr int kReceiverCodePages[] = {437, 850, 852, 866, 737, 775, 855, 857};
+bool IsReceiverCodePage(int code_page);
 
 // Whether `code_page` is one of the Windows 8-bit code pages above (not an
 // OEM one): the ones that text from outside may be written in.

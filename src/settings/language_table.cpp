@@ -228,6 +228,17 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Label("TargetKind", "&Kind:", "target dialog: label"),
     Label("TargetUrl", "&URL:", "target dialog: label"),
     Label("TargetValues", "&Values (KEY=VALUE, one a line):", "target dialog: label"),
+    Label("NetMessageCodePageLabel", "Messenger code page:",
+          "label (the OEM code page of the computers that receive messages)"),
+    Item("CodePageAuto", "Automatic", "messenger code page item 0", CaptionList::kNetMessageCodePage, 0),
+    Item("CodePage437", "437 (US)", "messenger code page item 1", CaptionList::kNetMessageCodePage, 1),
+    Item("CodePage850", "850 (Western European)", "messenger code page item 2", CaptionList::kNetMessageCodePage, 2),
+    Item("CodePage852", "852 (Central European)", "messenger code page item 3", CaptionList::kNetMessageCodePage, 3),
+    Item("CodePage866", "866 (Cyrillic)", "messenger code page item 4", CaptionList::kNetMessageCodePage, 4),
+    Item("CodePage737", "737 (Greek)", "messenger code page item 5", CaptionList::kNetMessageCodePage, 5),
+    Item("CodePage775", "775 (Baltic)", "messenger code page item 6", CaptionList::kNetMessageCodePage, 6),
+    Item("CodePage855", "855 (Cyrillic, old)", "messenger code page item 7", CaptionList::kNetMessageCodePage, 7),
+    Item("CodePage857", "857 (Turkish)", "messenger code page item 8", CaptionList::kNetMessageCodePage, 8),
     Label("SendEveryLabel", "Send every", "label"),
     Item("Month", "Month", "\"Send every\" item 0", CaptionList::kSendEvery, 0),
     Item("Week", "Week", "\"Send every\" item 1", CaptionList::kSendEvery, 1),
@@ -300,6 +311,12 @@ constexpr auto kHistoryForm = std::to_array<Caption>({
     Label("CsvFiles", "CSV files", "file chooser: filter"),
     Label("AllFiles", "All files", "file chooser: filter"),
     Label("ExportFailed", "The CSV file could not be written:", "message box, followed by the reason"),
+    Label("Status11002v6", "no route to destination", "outage status of an IPv6 host, after 11002"),
+    Label("Status11003v6", "address unreachable", "outage status of an IPv6 host, after 11003"),
+    Label("Status11004v6", "administratively prohibited",
+          "outage status of an IPv6 host, after 11004 (a router or firewall refused)"),
+    Label("Status11013v6", "hop limit exceeded", "outage status of an IPv6 host, after 11013"),
+    Label("Status11014v6", "reassembly time exceeded", "outage status of an IPv6 host, after 11014"),
     Label("InterruptedMark", "(checks stopped)", "after the duration of an outage during which the checks stopped"),
     Label("Status0", "answered", "status column: the words after the status number"),
     Label("Status11001", "buffer too small", "status column"),
@@ -446,6 +463,7 @@ std::string_view ListSection(CaptionList list) {
       return kHostFormSection;
     case CaptionList::kLogDetail:
     case CaptionList::kSendEvery:
+    case CaptionList::kNetMessageCodePage:
     case CaptionList::kSendVia:
     case CaptionList::kEncryption:
       return kOptionsFormSection;

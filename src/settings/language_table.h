@@ -40,6 +40,7 @@ enum class CaptionList {
   kCheckEvery,  // host dialog, "Check every": Always, Month, Week, Day
   kLogDetail,   // options dialog, "Log detail:": LogLevel1..LogLevel3
   kSendEvery,   // options dialog, "Send every": Month, Week, Day, Never
+  kNetMessageCodePage,  // options dialog, messenger code page: automatic, then kReceiverCodePages
   kSendVia,     // options dialog, "Send via:": Lan, eMail
   kEncryption,  // options dialog, "Encryption:": the four SMTPSecurity values
 };

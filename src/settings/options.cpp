@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "common/lenient_int.h"
 #include "common/text.h"
@@ -52,6 +53,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("Times", o.Times);
   visit("StatusTargets", o.StatusTargets);
   visit("MetricsListen", o.MetricsListen);
+  visit("NetMessageCodePage", o.NetMessageCodePage);
 }
 
 std::string ToText(bool value) { return value ? "1" : "0"; }
@@ -69,6 +71,7 @@ bool KeptAsBytes(std::string_view name) {
 }
 
 void FromText(const std::string& text, std::string& field) { field = text; }
+
 void FromText(const std::string& text, int32_t& field) { field = ParseLenientInt(text); }
 void FromText(const std::string& text, RelaxedAtomic<int32_t>& field) {
   field = ParseLenientInt(text);
@@ -116,6 +119,37 @@ void StoreOption(Registry& registry, std::string_view name, const std::string& t
   }
 }
 
+// One code page for every legacy text of the store: the program that wrote
+// them wrote them all in one, and a guess per value would read one name in
+// Cyrillic and the next in Western letters.
+int OptionsCodePage(const Registry& registry) {
+  std::vector<std::string> texts;
+  for (const std::string& name : registry.ValueNames(kOptionsKey)) {
+    if (KeptAsBytes(name)) continue;
+    if (auto text = StoredOption(registry, name)) texts.push_back(std::move(*text));
+  }
+  return CommonCodePage(texts);
+}
+
+std::string ReadField(const std::string& stored, std::string_view name, int codePage) {
+  return KeptAsBytes(name) ? stored : DecodeOutsideText(stored, codePage);
+}
+
+// Whether the stored text reads as `field` (a flag stored as "5" is still true).
+template <typename Field>
+bool StoredEquals(const std::string& stored, std::string_view name, int codePage,
+                  const Field& field) {
+  if constexpr (std::is_same_v<Field, std::string>) {
+    return ReadField(stored, name, codePage) == field;
+  } else if constexpr (std::is_same_v<Field, RelaxedAtomic<int32_t>>) {
+    return ParseLenientInt(stored) == field.Load();
+  } else {
+    Field read{};
+    FromText(stored, read);
+    return read == field;
+  }
+}
+
 }  // namespace
 
 void SetDefaultOptions(ROptions& options) {
@@ -126,6 +160,7 @@ void SetDefaultOptions(ROptions& options) {
 
 void LoadOptions(ROptions& options, const Registry& registry) {
   SetDefaultOptions(options);
+  const int codePage = OptionsCodePage(registry);
   // Options stored before encryption existed went out in the clear, and
   // their server may not speak TLS: they keep doing so until changed.
   if (!registry.ValueNames(kOptionsKey).empty()) options.SMTPSecurity = 0;
@@ -133,14 +168,19 @@ void LoadOptions(ROptions& options, const Registry& registry) {
     const auto text = StoredOption(registry, name);
     if (!text) return;
     if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
-      if (!KeptAsBytes(name)) return FromText(DecodeOutsideText(*text), field);
+      return FromText(ReadField(*text, name, codePage), field);
     }
     FromText(*text, field);
   });
 }
 
 bool SaveOptions(const ROptions& options, Registry& registry, std::string* error) {
+  const int codePage = OptionsCodePage(registry);
   VisitFields(options, [&](const char* name, const auto& field) {
+    // A legacy text that still reads as the field keeps its bytes: only what
+    // changed is written back, and as UTF-8.
+    const auto stored = StoredOption(registry, name);
+    if (stored && StoredEquals(*stored, name, codePage, field)) return;
     StoreOption(registry, name, ToText(field));
   });
   return registry.Save(error);
@@ -157,7 +197,8 @@ bool LoadPinging(const Registry& registry) {
 }
 
 void SavePinging(bool pinging, Registry& registry) {
-  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0");
+  // The state at exit, written whatever the file says meanwhile.
+  registry.SetString(kMainFormKey, "isPinging", pinging ? "1" : "0", RegistryWrite::kAlways);
 }
 
 }  // namespace sentrel

@@ -59,6 +59,9 @@ struct ROptions {
   std::string StatusTargets;
   // Where the metrics endpoint listens, "ADDRESS:PORT"; empty = no endpoint.
   std::string MetricsListen;
+  // The OEM code page that this site's messenger receivers read (one of
+  // kReceiverCodePages); 0 = chosen per message by what covers its text.
+  int32_t NetMessageCodePage = 0;
 
   friend bool operator==(const ROptions&, const ROptions&) = default;
 };

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/system_code_page.h"
 #include "settings/code_page.h"
 #include "settings/utf8_text.h"
 
@@ -21,6 +22,20 @@ bool IsHigh(char c) { return static_cast<unsigned char>(c) >= 0x80; }
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+// A capital letter in both Windows-1251 and Windows-1252: "ДЦЬ" is "ÄÖÜ".
+bool IsCapitalInBoth(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0xC0 && byte <= 0xDE && byte != 0xD7;
+}
+
+// Where nothing in the text decides: the language's code page, else the
+// system's.
+int FallbackCodePage() {
+  if (const int language = GetLanguageCodePage().code_page; language != 0) return language;
+  const int system = SystemCodePage();
+  return IsKnownCodePage(system) ? system : kWestern;
+}
+
 }  // namespace
 
 void SetLanguageCodePage(LanguageCodePage language) {
@@ -37,37 +52,51 @@ std::string DecodeOutsideText(std::string_view bytes, int code_page) {
   if (IsValidUtf8(bytes)) return std::string(bytes);
   if (!HasCodePage(code_page)) {
     const LanguageCodePage language = GetLanguageCodePage();
-    code_page = language.named ? language.code_page
-                               : DetectCodePage(bytes, language.code_page ? language.code_page
-                                                                          : kWestern);
+    code_page = language.named ? language.code_page : DetectCodePage(bytes, FallbackCodePage());
   }
   return CodePageToUtf8(bytes, code_page);
 }
 
 int DetectCodePage(std::string_view bytes, int undecided) {
+  // Weights in halves, so that an ambiguous byte can count half.
   std::size_t cyrillic = 0;
   std::size_t western = 0;
   for (std::size_t at = 0; at < bytes.size();) {
-    if (!IsHigh(bytes[at])) {
+    if (!IsHigh(bytes[at]) && !IsAsciiLetter(bytes[at])) {
       ++at;
       continue;
     }
-    std::size_t end = at;
-    while (end < bytes.size() && IsHigh(bytes[end])) ++end;
-    const std::size_t length = end - at;
-    const bool next_to_letter = (at > 0 && IsAsciiLetter(bytes[at - 1])) ||
-                                (end < bytes.size() && IsAsciiLetter(bytes[end]));
-    if (length >= 3) {
-      cyrillic += length;
-    } else if (next_to_letter) {
-      western += length;
-    } else if (length == 2) {
-      cyrillic += length;
+    std::size_t high = 0, ascii = 0;
+    bool capitalsInBoth = true;
+    for (; at < bytes.size() && (IsHigh(bytes[at]) || IsAsciiLetter(bytes[at])); ++at) {
+      if (!IsHigh(bytes[at])) {
+        ++ascii;
+        continue;
+      }
+      ++high;
+      capitalsInBoth = capitalsInBoth && IsCapitalInBoth(bytes[at]);
     }
-    at = end;
+    if (high == 0) continue;
+    if (ascii > 0) {
+      western += 4 * high;
+    } else if (high >= 2) {
+      cyrillic += capitalsInBoth ? high : 2 * high;
+    }
   }
   if (cyrillic == western) return undecided;
   return cyrillic > western ? kCyrillic : kWestern;
+}
+
+int CommonCodePage(const std::vector<std::string>& texts) {
+  const LanguageCodePage language = GetLanguageCodePage();
+  if (language.named) return language.code_page;
+  std::string legacy;
+  for (const std::string& text : texts) {
+    if (IsValidUtf8(text)) continue;
+    legacy += text;
+    legacy += '\n';  // keeps the words of two texts apart
+  }
+  return DetectCodePage(legacy, FallbackCodePage());
 }
 
 bool HasCyrillic(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sentrel {
 
@@ -35,26 +36,34 @@ inline constexpr int kUtf8CodePage = 65001;
 
 // Bytes from outside as UTF-8 (always valid). Valid UTF-8 stays as it is.
 // Other bytes are legacy 8-bit text, read in:
-// - `code_page` when it is one of code_page.h's (the terminal's, say);
+// - `code_page` when it is one of code_page.h's (the terminal's, or the one
+//   CommonCodePage chose for the whole file the text comes from);
 // - else the code page that the language file names, since letters cannot
 //   tell, say, Windows-1250 from Windows-1252;
 // - else Windows-1251 or Windows-1252 as DetectCodePage tells them apart by
-//   the letters, and where the letters say nothing, the language's code page
-//   (Windows-1252 without one).
+//   the letters, and where the letters say nothing, the language's code page,
+//   else the system's (Windows-1252 when that is none of code_page.h's).
 std::string DecodeOutsideText(std::string_view bytes, int code_page = 0);
 
 // Tells a text in Windows-1251 (Cyrillic) from one in Windows-1252 (Western)
-// by the shape of its 8-bit letters. A Cyrillic word is a run of 8-bit
-// letters with no ASCII letter in it, while a Western word is mostly ASCII
-// letters with an accented one here and there. Every run of bytes of 0x80
-// and above is judged by its length and its neighbours:
-// - three or more in a row: Cyrillic;
-// - one or two next to an ASCII letter: Western;
-// - two standing alone ("на", "не"): Cyrillic;
-// - one standing alone ("и", "à") says nothing.
-// Each run counts with its length; the heavier side wins. A text without
-// such evidence, or with as much for either side, gives `undecided`.
+// by the shape of its words (runs of ASCII letters and bytes of 0x80 and
+// above). A Cyrillic word has no ASCII letter in it, while a Western word is
+// mostly ASCII letters with an accented one here and there:
+// - a word with ASCII letters and 8-bit bytes: Western, twice its 8-bit bytes;
+// - a word of two or more 8-bit bytes alone: Cyrillic, its length; only half
+//   of it when every byte is a capital in both code pages ("ÄÖÜ" is "ДЦЬ");
+// - one 8-bit byte standing alone ("и", "à") says nothing.
+// The heavier side wins. A text without such evidence, or with as much for
+// either side, gives `undecided`.
 int DetectCodePage(std::string_view bytes, int undecided = 1252);
+
+// The one code page in which to read every legacy text of one file (the
+// data file, the registry file): a program wrote them all in one, and a
+// guess per text would read one name in Cyrillic and the next in Western
+// letters. The code page the language file names; else DetectCodePage over
+// all the texts that are not UTF-8 together, the language's or the system's
+// code page deciding a tie.
+int CommonCodePage(const std::vector<std::string>& texts);
 
 // Whether the UTF-8 `text` holds a Cyrillic letter.
 bool HasCyrillic(std::string_view text);

@@ -130,4 +130,54 @@ std::size_t Utf8PrefixBytes(std::string_view text, std::size_t characters) {
   return text.size();
 }
 
+namespace {
+
+// Pairs in which the capital comes first and the small letter follows it.
+bool EvenCapital(char32_t c) {
+  return (c >= 0x100 && c <= 0x137 && c != 0x130) || (c >= 0x14A && c <= 0x177) ||
+         (c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F);
+}
+
+// Pairs in which the small letter comes first.
+bool OddCapital(char32_t c) {
+  return (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) || (c >= 0x4C1 && c <= 0x4CE);
+}
+
+char32_t SmallLetter(char32_t c) {
+  if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;  // Greek
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;                // Cyrillic
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  if (EvenCapital(c)) return c % 2 == 0 ? c + 1 : c;
+  if (OddCapital(c)) return c % 2 == 1 ? c + 1 : c;
+  switch (c) {
+    case 0x178: return 0xFF;   // Ÿ
+    case 0x386: return 0x3AC;  // Ά
+    case 0x388: case 0x389: case 0x38A: return c + 0x25;
+    case 0x38C: return 0x3CC;
+    case 0x38E: case 0x38F: return c + 0x3F;
+    case 0x4C0: return 0x4CF;  // Ӏ
+    default: return c;
+  }
+}
+
+}  // namespace
+
+std::string FoldLetterCase(std::string_view text) {
+  std::string folded;
+  folded.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8PrefixBytes(text.substr(at), 1);
+    const std::string_view character = text.substr(at, length);
+    at += length;
+    const std::u32string points = Utf8CodePoints(character);
+    if (points.size() != 1 || !IsValidUtf8(character)) {
+      folded.append(character);
+      continue;
+    }
+    AppendUtf8(folded, SmallLetter(points[0]));
+  }
+  return folded;
+}
+
 }  // namespace sentrel

@@ -33,6 +33,11 @@ std::u32string Utf8CodePoints(std::string_view text);
 // U+10FFFF appends U+FFFD.
 void AppendUtf8(std::string& text, char32_t code_point);
 
+// `text` with every capital letter of the Latin, Greek and Cyrillic
+// alphabets made small, so that two names that differ only in letter case
+// compare equal ("ЦОД-Север" and "цод-север"). Invalid bytes stay.
+std::string FoldLetterCase(std::string_view text);
+
 // The number of bytes of the first `characters` characters of `text`, a
 // character being any byte other than a continuation byte (10xxxxxx) with the
 // continuation bytes that follow it; so a cut there never splits a valid

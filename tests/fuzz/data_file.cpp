@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   testing::FakeClock clock(EncodeDateTime({2026, 12, 7, 10, 0, 0, 0}));
   testing::FakeDesktop desktop;
   HostList first(clock);
-  const std::size_t loaded = LoadHosts(first, folder);
+  const std::size_t loaded = LoadHosts(first, folder).loaded;
   FUZZ_CHECK(loaded == first.Count());
   FUZZ_CHECK(!first.Modified() && !first.Loading());
   FUZZ_CHECK(first.DefaultIndex() >= 0 && first.DefaultIndex() <= static_cast<int>(loaded));
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FUZZ_CHECK(ReadWhole(backup) == bytes);
 
   HostList second(clock);
-  FUZZ_CHECK(LoadHosts(second, folder) == loaded);
+  FUZZ_CHECK(LoadHosts(second, folder).loaded == loaded);
   bool clean = true;
   for (std::size_t row = 0; row < loaded; ++row) {
     HostEntry& host = first.Host(row);

@@ -117,8 +117,8 @@ void CheckClientStream(std::string_view sent) {
     sent.remove_prefix(end + 2);
     switch (part) {
       case Part::Commands:
-        FUZZ_CHECK(StartsWithAny(line, {"EHLO ", "HELO ", "AUTH LOGIN", "AUTH CRAM-MD5",
-                                        "MAIL FROM:<", "RCPT TO:<", "DATA", "QUIT", "*"}) ||
+        FUZZ_CHECK(StartsWithAny(line, {"EHLO ", "HELO ", "STARTTLS", "AUTH LOGIN", "AUTH CRAM-MD5",
+                                        "AUTH PLAIN ", "MAIL FROM:<", "RCPT TO:<", "DATA", "QUIT", "*"}) ||
                    IsBase64Text(line));
         if (line == "DATA" && !sent.starts_with("QUIT\r\n")) part = Part::Data;
         break;

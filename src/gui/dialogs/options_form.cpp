@@ -37,6 +37,8 @@
 #include "notify/mail_message.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
+#include "settings/code_page.h"
+#include "settings/ini_file.h"
 #include "settings/language_table.h"
 #include "settings/options.h"
 
@@ -359,6 +361,11 @@ QWidget* OptionsForm::BuildStatusPage() {
   metricsListen_ = Field("MetricsListenEdit", metricsLabel, page);
   metricsListen_->setPlaceholderText("127.0.0.1:9639");
   metricsListen_->setToolTip("Address and port of the Prometheus endpoint; empty: no endpoint");
+  QLabel* codePageLabel = Label("NetMessageCodePageLabel", "Messenger code page:", page);
+  QStringList codePages;
+  for (const std::string& item : ListCaptions(static_cast<const IniFile*>(nullptr), CaptionList::kNetMessageCodePage))
+    codePages << QString::fromStdString(item);
+  netMessageCodePage_ = List("NetMessageCodePageList", codePageLabel, codePages, page);
   QLabel* everyLabel = Label("SendEveryLabel", "Send every", page);
   sendEvery_ = List("SendEveryList", everyLabel, {"Month", "Week", "Day", "Never"}, page);
   connect(sendEvery_, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
@@ -390,6 +397,8 @@ QWidget* OptionsForm::BuildStatusPage() {
   fields->addWidget(times_, 5, 1, 1, 3, Qt::AlignLeft | Qt::AlignTop);
   fields->addWidget(metricsLabel, 6, 0);
   fields->addWidget(metricsListen_, 6, 1, 1, 3);
+  fields->addWidget(codePageLabel, 7, 0);
+  fields->addLayout(Row({netMessageCodePage_}, true), 7, 1, 1, 3);
   fields->setColumnStretch(3, 1);
 
   auto* layout = new QVBoxLayout(page);
@@ -451,6 +460,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
   sendVia_->setCurrentIndex(ItemIndex(sendVia_, o.SendVia));
   statAddress_->setText(Q(o.StatAddress));
   metricsListen_->setText(Q(o.MetricsListen));
+  netMessageCodePage_->setCurrentIndex(CodePageItem(o.NetMessageCodePage));
   sendEvery_->setCurrentIndex(ItemIndex(sendEvery_, o.SendEvery));
   dayOfMonth_->setText(QString::number(o.DayOfMonth));
   for (std::size_t i = 0; i < dayBoxes_.size(); ++i)
@@ -496,6 +506,9 @@ void OptionsForm::CopyBack(ROptions& o) const {
   if (sendVia_->currentIndex() >= 0) o.SendVia = sendVia_->currentIndex();
   o.StatAddress = S(statAddress_->text());
   o.MetricsListen = std::string(TrimBlanksView(S(metricsListen_->text())));
+  // An unknown stored value stays unless another item was chosen.
+  if (netMessageCodePage_->currentIndex() != CodePageItem(o.NetMessageCodePage))
+    o.NetMessageCodePage = CodePageOfItem(netMessageCodePage_->currentIndex());
   if (sendEvery_->currentIndex() >= 0) o.SendEvery = sendEvery_->currentIndex();
   o.DayOfMonth = ParseOptionNumber(S(dayOfMonth_->text()));
   int32_t days = 0;

@@ -162,6 +162,7 @@ class OptionsForm final : public QDialog {
   QLineEdit* metricsListen_;
   // Notifications
   NotificationsPage* notifications_;
+  QComboBox* netMessageCodePage_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;
   QLineEdit* dayOfMonth_;

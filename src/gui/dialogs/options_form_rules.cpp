@@ -1,8 +1,10 @@
 #include "gui/dialogs/options_form_rules.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/text.h"
+#include "settings/code_page.h"
 
 namespace sentrel {
 
@@ -32,6 +34,18 @@ OptionsEnabling EnablingFor(bool dialUpSelected, int sendEvery) {
 int HelpContextForPage(int page) {
   // Pages outside the five (there are none) fall back to the first topic.
   return page >= 0 && page <= 4 ? 30 + 10 * page : 30;
+}
+
+int CodePageItem(int netMessageCodePage) {
+  for (std::size_t i = 0; i < std::size(kReceiverCodePages); ++i) {
+    if (kReceiverCodePages[i] == netMessageCodePage) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+int CodePageOfItem(int item) {
+  if (item < 1 || static_cast<std::size_t>(item) > std::size(kReceiverCodePages)) return 0;
+  return kReceiverCodePages[static_cast<std::size_t>(item) - 1];
 }
 
 std::optional<std::string> FollowingPort(std::string_view portText, int security) {

@@ -31,6 +31,12 @@ std::size_t ConnectionIndex(const std::vector<std::string>& choices, std::string
 // Items of "Send every".
 enum SendEveryItem { kSendMonth = 0, kSendWeek = 1, kSendDay = 2, kSendNever = 3 };
 
+// Items of the messenger code page list: 0 automatic, then the receivers'
+// code pages in kReceiverCodePages order. An option value of no item reads
+// as automatic.
+int CodePageItem(int netMessageCodePage);
+int CodePageOfItem(int item);
+
 // Which controls are enabled, from the two controls that rule them.
 struct OptionsEnabling {
   bool dialUpOptions = false;  // "Disconnect after transfer", connection, login, password

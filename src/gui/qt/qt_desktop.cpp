@@ -68,6 +68,26 @@ void QtDesktop::ShowAlert(const std::string& text, const std::string& caption,
   box.exec();
 }
 
+void QtDesktop::OpenAlert(const std::string& text, const std::string& caption,
+                          MessageIcon icon, std::function<void()> closed) {
+  auto* box = new QMessageBox(ToQt(icon), QString::fromStdString(caption),
+                              QString::fromStdString(text), QMessageBox::Ok);
+  box->setObjectName("AlertBox");
+  box->setWindowFlag(Qt::WindowStaysOnTopHint);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  QObject::connect(box, &QMessageBox::finished, box, [closed = std::move(closed)] {
+    if (closed) closed();
+  });
+  std::erase_if(alerts_, [](const QPointer<QWidget>& open) { return open.isNull(); });
+  alerts_.emplace_back(box);
+  box->show();
+}
+
+QtDesktop::~QtDesktop() {
+  for (const QPointer<QWidget>& box : alerts_) delete box.data();
+}
+
 void QtDesktop::PlaySound(const std::string& wavFile, bool loop) { sound_.Play(wavFile, loop); }
 
 void QtDesktop::StopSounds() { sound_.StopAll(); }

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <vector>
 
 #include "platform/desktop.h"
 
@@ -16,6 +17,10 @@ class SoundPlayer;
 class QtDesktop final : public Desktop {
  public:
   QtDesktop(SoundPlayer& sound, HelpWindow& help);
+  // Closes the alarm boxes still open.
+  ~QtDesktop() override;
+  QtDesktop(const QtDesktop&) = delete;
+  QtDesktop& operator=(const QtDesktop&) = delete;
 
   // Message boxes are owned by this window once it exists.
   void SetOwner(QWidget* owner) { owner_ = owner; }
@@ -23,6 +28,10 @@ class QtDesktop final : public Desktop {
   MessageResult ShowMessage(const std::string& text, const std::string& caption,
                             MessageIcon icon, MessageButtons buttons) override;
   void ShowAlert(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  // Not modal: the window thread runs no local loop for an alarm's box, so
+  // closing one box never waits for another opened after it.
+  void OpenAlert(const std::string& text, const std::string& caption, MessageIcon icon,
+                 std::function<void()> closed) override;
   void PlaySound(const std::string& wavFile, bool loop) override;
   void StopSounds() override;
   void Beep() override;
@@ -33,6 +42,7 @@ class QtDesktop final : public Desktop {
   SoundPlayer& sound_;
   HelpWindow& help_;
   QPointer<QWidget> owner_;
+  std::vector<QPointer<QWidget>> alerts_;  // open alarm boxes
 };
 
 }  // namespace sentrel

@@ -239,9 +239,11 @@ int ReadAll(const std::string& path, std::string* bytes) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
-                         const std::string& backupPath, std::string* error,
-                         unsigned mode) {
+namespace {
+
+bool WriteAtomically(const std::string& linkOrPath, std::string_view bytes,
+                     const std::string& backupPath, std::string* error, unsigned mode,
+                     bool keepOldMode) {
   if (linkOrPath.empty()) {
     if (error) *error = "No file name given";
     return false;
@@ -254,7 +256,7 @@ bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
     if (error) *error = "\"" + path + "\" is not a regular file";
     return false;
   }
-  const unsigned fileMode = exists ? (old.st_mode & 07777) : (mode & 07777);
+  const unsigned fileMode = exists && keepOldMode ? (old.st_mode & 07777) : (mode & 07777);
 
   // The new file is complete on disk before anything else changes, so a
   // failed write leaves both the file and its backup as they were.
@@ -285,6 +287,18 @@ bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
     }
   }
   return Commit(temp, folder, path, error);
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         const std::string& backupPath, std::string* error, unsigned mode) {
+  return WriteAtomically(path, bytes, backupPath, error, mode, true);
+}
+
+bool WritePrivateFileAtomically(const std::string& path, std::string_view bytes,
+                                const std::string& backupPath, std::string* error) {
+  return WriteAtomically(path, bytes, backupPath, error, 0600, false);
 }
 
 }  // namespace sentrel

@@ -21,20 +21,31 @@ void RemoteMailslot::Close() {
 
 bool RemoteMailslot::Open(const std::string& computer) {
   Close();
-  if (!IsValidHostName(computer)) return false;
+  if (!IsValidMailslotComputer(computer)) return false;
 
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(computer.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return false;
   sockaddr_in target{};
-  target = *reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-  freeaddrinfo(list);
+  target.sin_family = AF_INET;
+  const bool broadcast = computer == kAllComputers;
+  if (broadcast) {
+    if (inet_pton(AF_INET, broadcastAddress_.c_str(), &target.sin_addr) != 1) return false;
+  } else {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(computer.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return false;
+    target = *reinterpret_cast<const sockaddr_in*>(list->ai_addr);
+    freeaddrinfo(list);
+  }
   target.sin_port = htons(port_);
 
   fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
+  const int on = 1;
+  if (broadcast && setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+    Close();
+    return false;
+  }
   if (port_ == kNetbiosDatagramPort) {
     // Windows sends from the datagram service's own port; that needs
     // privileges (and a free port), so an ephemeral port is the fallback.

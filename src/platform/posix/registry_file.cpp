@@ -224,11 +224,16 @@ std::string Registry::DefaultPath() {
 }
 
 bool Registry::Load(std::string* warning) {
+  std::lock_guard lock(mutex_);
+  changes_.clear();
+  return LoadLocked(warning);
+}
+
+bool Registry::LoadLocked(std::string* warning) {
   std::ifstream in(path_, std::ios::binary);
   if (!in) {
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0 && errno == ENOENT) {
-      std::lock_guard lock(mutex_);
       keys_.clear();
       damaged_ = false;
       return true;
@@ -246,7 +251,6 @@ bool Registry::Load(std::string* warning) {
     if (warning) *warning = "Cannot read \"" + path_ + "\"";
     return false;
   }
-  std::lock_guard lock(mutex_);
   keys_.clear();
   damaged_ = false;
   if (text.size() > kMaxFileSize) {
@@ -360,7 +364,7 @@ std::string Registry::Serialize() const {
   return text;
 }
 
-bool Registry::Save(std::string* error) const {
+bool Registry::Save(std::string* error) {
   if (path_.empty()) {
     if (error) *error = "No folder for the settings (neither XDG_CONFIG_HOME nor HOME is set)";
     return false;
@@ -370,9 +374,16 @@ bool Registry::Save(std::string* error) const {
     return false;
   }
   std::lock_guard lock(mutex_);
+  // What others wrote since the last read stays; only our own changes go on top.
+  if (std::string reason; !LoadLocked(&reason)) {
+    if (error) *error = reason;
+    return false;
+  }
+  ApplyChanges();
   // A damaged file is kept aside once, so that what could not be read is not lost.
   const std::string aside = damaged_ ? path_ + ".damaged" : std::string();
-  if (!WriteFileAtomically(path_, Serialize(), aside, error, 0600)) return false;
+  if (!WritePrivateFileAtomically(path_, Serialize(), aside, error)) return false;
+  changes_.clear();
   damaged_ = false;
   return true;
 }

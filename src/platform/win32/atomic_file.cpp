@@ -181,4 +181,11 @@ bool WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes,
   return Commit(temp, path, exists, error);
 }
 
+// The file keeps the access list of its folder, which on Windows is the
+// user's own profile; there are no permission bits to narrow.
+bool WritePrivateFileAtomically(const std::string& path, std::string_view bytes,
+                                const std::string& backupPath, std::string* error) {
+  return WriteFileAtomically(path, bytes, backupPath, error);
+}
+
 }  // namespace sentrel

@@ -25,12 +25,13 @@ void RemoteMailslot::Close() {
   localAddress_ = 0;
 }
 
-// The messenger mailslot of the named computer, through the redirector. A
+// The messenger mailslot of the named computer, through the redirector ("*"
+// is the system's own name for every computer of the primary domain). A
 // remote mailslot opens whether anyone listens or not; only a name that
 // cannot be a computer name fails here.
 bool RemoteMailslot::Open(const std::string& computer) {
   Close();
-  if (!IsValidHostName(computer)) return false;
+  if (!IsValidMailslotComputer(computer)) return false;
   const std::wstring path = Widen("\\\\" + computer + "\\mailslot\\messngr");
   HANDLE slot = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -39,6 +39,11 @@ std::string Registry::DefaultPath() { return {}; }
 // are held relative to it.
 bool Registry::Load(std::string* warning) {
   std::lock_guard lock(mutex_);
+  changes_.clear();
+  return LoadLocked(warning);
+}
+
+bool Registry::LoadLocked(std::string* warning) {
   keys_.clear();
   damaged_ = false;
   const std::string top = path_.empty() ? std::string(kProgramKey) : std::string();
@@ -70,28 +75,28 @@ bool Registry::Load(std::string* warning) {
   return true;
 }
 
-bool Registry::Save(std::string* error) const {
+// Only the values set or deleted here go to the registry, each on its own:
+// values that another program changed meanwhile keep their change.
+bool Registry::Save(std::string* error) {
   std::lock_guard lock(mutex_);
   std::string failures;
-  for (const auto& [lower, key] : keys_) {
-    const std::string full = path_.empty() ? key.name : Below(path_, key.name);
-    const RegistryKey open(full, true);
-    if (!open.IsOpen()) {
-      failures += "HKEY_CURRENT_USER\\" + full + ": " + SystemErrorText(open.Error()) + "\n";
+  for (auto it = changes_.begin(); it != changes_.end();) {
+    const Change& change = *it;
+    const std::string full = path_.empty() ? change.key : Below(path_, change.key);
+    const RegistryKey open(full, change.value.has_value());
+    LONG result = open.Error();
+    if (open.IsOpen()) {
+      result = change.value ? open.Set(change.name, *change.value) : open.Delete(change.name);
+    }
+    // A value to delete whose key or value is gone already is deleted.
+    const bool gone = !change.value && (result == ERROR_FILE_NOT_FOUND);
+    if (result != ERROR_SUCCESS && !gone) {
+      failures += "HKEY_CURRENT_USER\\" + full + "\\" + change.name + ": " +
+                  SystemErrorText(static_cast<DWORD>(result)) + "\n";
+      ++it;  // stays pending for the next Save
       continue;
     }
-    // Values deleted here since the last Load go from the registry too.
-    for (const std::string& stored : Names(open.Handle(), false)) {
-      bool held = false;
-      for (const Value& value : key.values) held = held || EqualsIgnoringCase(value.name, stored);
-      if (!held) open.Delete(stored);
-    }
-    for (const Value& value : key.values) {
-      if (const LONG result = open.Set(value.name, value.value); result != ERROR_SUCCESS) {
-        failures += "HKEY_CURRENT_USER\\" + full + "\\" + value.name + ": " +
-                    SystemErrorText(static_cast<DWORD>(result)) + "\n";
-      }
-    }
+    it = changes_.erase(it);
   }
   if (failures.empty()) return true;
   failures.pop_back();

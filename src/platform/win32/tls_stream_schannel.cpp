@@ -35,9 +35,9 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
 
-// SECURITY_FLAG_IGNORE_UNKNOWN_CA and SECURITY_FLAG_IGNORE_CERT_CN_INVALID
-// of the SSL policy (declared in the WinINet header, which the policy does
-// not need otherwise).
+// The SSL policy's flags that leave the unknown-root and the name check to
+// the caller (declared in the WinINet header, which the policy does not need
+// otherwise); each is passed only after this file has made that check itself.
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
 constexpr DWORD kIgnoreNameInvalid = 0x00001000;
 

@@ -16,13 +16,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for n in $(seq 40 69); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
-done
-export DISPLAY=":$display"
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+source "$(dirname "$0")/../../../scripts/xvfb.sh"
+start_xvfb "$work" 1280x800x24 || { echo "Xvfb did not start" >&2; exit 1; }
+pids+=("$xvfb_pid")
 
 export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_CONFIG_HOME/Sentrel" "$XDG_RUNTIME_DIR" "$work/hosts"

@@ -29,6 +29,8 @@ printf '%s\r\n' '<H>' '<CHK>T</CHK>' "<HIP>$target</HIP>" '<HN>tgt</HN>' '<PI>1<
   '<DEA>ops@example.test</DEA>' '<DSBJ>%HostName% lost (%HostIP%)</DSBJ>' \
   '<DMB>Down: %StatusStr%</DMB>' '</H>' >"$work/hosts/sentrel.xml"
 cp "$work/hosts/sentrel.xml" "$work/hosts.before"
+# Readable by others, as an older version or a person may have left it.
+chmod 0644 "$XDG_CONFIG_HOME/Sentrel/registry.reg"
 
 ip netns exec "$cli" "$sentrel" --headless --ping -sl >"$work/out" 2>"$work/err" &
 runner=$!
@@ -37,6 +39,9 @@ runner=$!
 wait_for 15 test -f "$work/mail/1.data" || fail "no renewal mail after the first reply"
 grep -q '^Subject: tgt is back' "$work/mail/1.data" || fail "renewal subject"
 grep -q "$target (tgt) is online (" "$work/mail/1.data" || fail "renewal body"
+
+# A value edited while the runner runs must survive its stop.
+sed -i 's/^"LogDetail"="1"/"LogDetail"="2"/' "$XDG_CONFIG_HOME/Sentrel/registry.reg"
 
 # The target stops answering: loss mail 2 after two failed checks.
 ip netns exec "$tgt" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
@@ -71,3 +76,5 @@ echo "runner ended ${elapsed} ms after SIGTERM"
 
 cmp -s "$work/hosts/sentrel.xml" "$work/hosts.before" || fail "host file changed"
 grep -q '"isPinging"="1"' "$XDG_CONFIG_HOME/Sentrel/registry.reg" || fail "isPinging not stored"
+grep -q '"LogDetail"="2"' "$XDG_CONFIG_HOME/Sentrel/registry.reg" || fail "edited value lost at stop"
+[ "$(stat -c %a "$XDG_CONFIG_HOME/Sentrel/registry.reg")" = 600 ] || fail "registry file not 0600"

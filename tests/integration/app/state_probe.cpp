@@ -29,6 +29,6 @@ int main(int argc, char** argv) {
               registry.GetString("SOFTWARE\\Sentrel\\MainForm", "isPinging").value_or("-").c_str());
   SystemClock clock;
   HostList list(clock);
-  std::printf("hosts %zu\n", LoadHosts(list, argv[2]));
+  std::printf("hosts %zu\n", LoadHosts(list, argv[2]).loaded);
   return 0;
 }

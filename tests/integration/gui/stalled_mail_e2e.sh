@@ -22,13 +22,13 @@ xvfb=""
 bus=""
 app=""
 peer=""
-display=""
 cleanup() {
-  for pid in "$app" "$peer" "$bus" "$xvfb"; do
+  for pid in "$app" "$peer" "$bus"; do
     [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null || true
   done
+  # Terminated, the server removes its own lock and socket files.
+  [ -n "$xvfb" ] && kill -TERM "$xvfb" 2>/dev/null || true
   wait 2>/dev/null || true
-  [ -n "$display" ] && rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -43,14 +43,9 @@ fail() {
 
 source "$root/tests/integration/wait_for.sh"
 
-for n in $(seq 100 139); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
-done
-[ -n "$display" ] || fail "no free display number"
-export DISPLAY=":$display"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-wait_for 10 test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+source "$root/scripts/xvfb.sh"
+start_xvfb "$work" 1024x768x24 || fail "Xvfb did not start"
+xvfb=$xvfb_pid
 
 # The desktop's session bus, as every session has one.
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"

@@ -12,8 +12,9 @@
 # and a left click on the icon brings the window back without a taskbar
 # button. Exit from the menu must store the placement.
 #
-# Everything runs inside the test's client namespace: the display, the
-# session bus, the accessibility bus, the window manager and the program.
+# Everything runs inside the test's client namespace: the session bus, the
+# accessibility bus, the window manager and the program; only the X server
+# runs out here (scripts/xvfb.sh says why) and is reached by its socket file.
 #
 # Usage: window_e2e.sh SENTREL_BINARY SOURCE_ROOT. Exit 77 = skipped.
 set -euo pipefail
@@ -41,10 +42,8 @@ cleanup() {
   wait 2>/dev/null || true
   "$root/scripts/netns-topology.sh" down "$prefix" || true
   rm -rf "/etc/netns/$prefix-cli"
-  rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
   rm -rf "$work"
 }
-display=""
 trap cleanup EXIT
 
 fail() {
@@ -84,14 +83,9 @@ export XDG_RUNTIME_DIR="$work/run" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSI
 mkdir -p "$HOME" "$XDG_CONFIG_HOME/Sentrel" "$XDG_RUNTIME_DIR" "$work/hosts"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-for n in $(seq 70 99); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
-done
-[ -n "$display" ] || fail "no free display number"
-export DISPLAY=":$display"
-"${in_ns[@]}" Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+source "$root/scripts/xvfb.sh"
+start_xvfb "$work" 1280x800x24 || fail "Xvfb did not start"
+pids+=("$xvfb_pid")
 
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
 "${in_ns[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &

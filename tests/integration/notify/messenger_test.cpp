@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -15,7 +16,9 @@
 #include "fakes/text_samples.h"
 #include "notify/messenger_datagram.h"
 #include "notify/send_net_message.h"
+#include "platform/mailslot.h"
 #include "settings/code_page.h"
+#include "settings/text_model.h"
 
 namespace sentrel {
 namespace {
@@ -190,9 +193,52 @@ TEST_F(MessengerTest, NamesAreUpperCasedInTheCodePageOfTheText) {
   }
 }
 
+// With the receivers' code page set, every message goes in it, whatever its
+// text; "*" goes to every computer as a broadcast to the wildcard name.
+TEST_F(MessengerTest, FixedCodePageForEveryMessageAndAStarForEveryComputer) {
+  settings_.codePage = 850;
+  for (const char* text : {"Zürich-Gerät", "Сервер Zürich"}) {
+    SendNetMessage("127.0.0.1", text, "###", desktop_, settings_);
+    const auto d = Parse(Receive());
+    ASSERT_TRUE(d.has_value());
+    EXPECT_EQ(d->text, TextForCodePage(text, 850)) << text;
+  }
+  EXPECT_EQ(CodePageToUtf8(TextForCodePage("Zürich-Gerät", 850), 850), "Zürich-Gerät");
+
+  const int all = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(settings_.port);
+  inet_pton(AF_INET, "127.255.255.255", &address.sin_addr);
+  ASSERT_EQ(bind(all, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  settings_.broadcastAddress = "127.255.255.255";
+  EXPECT_TRUE(SendNetMessage("*", "to all", "###", desktop_, settings_));
+  pollfd p{all, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 1000), 1);
+  std::string bytes(65536, '\0');
+  bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(0, recv(all, bytes.data(), bytes.size(), 0))));
+  close(all);
+  const auto d = Parse(bytes);
+  ASSERT_TRUE(d.has_value());
+  EXPECT_EQ(d->type, 0x12);
+  EXPECT_EQ(d->destinationName, "*" + std::string(15, '\0'));
+  EXPECT_EQ(d->recipient, "*");
+  EXPECT_EQ(d->text, "to all");
+  EXPECT_TRUE(desktop_.Calls().empty());
+}
+
+TEST(MailslotComputer, NetbiosNamesHostNamesAndTheStar) {
+  for (const char* good : {"*", "PC-1", "O'BRIEN$", "LAB PC #2", "büro{1}", "host.example.org"}) {
+    EXPECT_TRUE(IsValidMailslotComputer(good)) << good;
+  }
+  for (const char* bad : {"", "a*b", "a\\b", "a:b", "a?b", "x|y", "sixteen chars 16", "a\tb"}) {
+    EXPECT_FALSE(IsValidMailslotComputer(bad)) << bad;
+  }
+}
+
 TEST_F(MessengerTest, UnresolvableRecipientShowsErrorAndEmptyOneIsIgnored) {
-  // Blanks make it no host name at all: refused before any lookup leaves
-  // the machine.
+  // Sixteen characters with blanks are neither a host name nor a NetBIOS
+  // name: refused before any lookup leaves the machine.
   SendNetMessage("no such computer", "x", "y", desktop_, settings_);
   SendNetMessage("", "x", "y", desktop_, settings_);
   EXPECT_EQ(desktop_.Calls(), std::vector<std::string>{"box:Sentrel:Error"});

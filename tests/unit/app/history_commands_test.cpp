@@ -106,6 +106,29 @@ TEST_F(HistoryCommands, CsvOfTheMinutesAndHostsThatLeftTheList) {
   EXPECT_NE(Drain(out).find("History of 10.0.0.9 from"), std::string::npos);
 }
 
+// A host that left the list is found by its name in any letter case; an
+// IPv6 host's code is told in ICMPv6 words, and an outage that goes on is
+// as long as it is now.
+TEST_F(HistoryCommands, NamesMatchInAnyCaseAndIpv6OutagesInTheirOwnWords) {
+  {
+    testing::FakeClock clock(At(11, 50));
+    HistoryStoreSettings settings;
+    settings.path = HistoryStore::PathIn(dir.Path());
+    HistoryStore store(settings, clock);
+    const HistoryHost host{"2001:db8::7", "ЦОД-Север"};
+    store.Record({host, At(11, 50), 11004, 0, true, 11004, -1});
+    store.Record({host, At(11, 59), 11004, 0, false, 11004, 11004});
+    store.Flush();
+  }
+  ASSERT_EQ(Run({"--history", "цод-СЕВЕР"}), 0);
+  const std::string text = Drain(out);
+  EXPECT_NE(text.find("Availability  0.00 %\nLoss          100.00 % (2 of 2"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("going on, down 0:10:00  11004 administratively prohibited"),
+            std::string::npos)
+      << text;
+}
+
 TEST_F(HistoryCommands, UnknownRowsHostsAndMissingHistoryAreRefused) {
   EXPECT_EQ(Run({"--history", "5"}), 2);
   EXPECT_EQ(Drain(err), "sentrel: no row 5 (the list has 1)\n");

@@ -151,6 +151,30 @@ TEST_F(HostCommands, RefusalsLeaveTheFileUntouched) {
   EXPECT_EQ(ReadFile(DataFile()), before);
 }
 
+// Full-length IPv6 addresses widen the address column for every row; a data
+// file that cannot be read is an error, and no command writes over it.
+TEST_F(HostCommands, ListKeepsItsColumnsAndRefusesAnUnreadableFile) {
+  ASSERT_EQ(Run({"--add", "2001:db8:1234:5678:9abc:def0:1234:5678", "--name", "six"}), 0);
+  ASSERT_EQ(Run({"--add", "10.0.0.5", "--name", "four"}), 0);
+  const std::string listed = List();
+  const auto six = listed.find("six"), four = listed.find("four");
+  ASSERT_NE(four, std::string::npos);
+  EXPECT_EQ(six - listed.rfind('\n', six), four - listed.rfind('\n', four)) << listed;
+
+  fs::remove(DataFile());
+  bool loop = true;
+  try {
+    fs::create_symlink("sentrel.xml", DataFile());
+  } catch (const fs::filesystem_error&) {
+    loop = false;  // no links here: a folder in its place
+    fs::create_directory(DataFile());
+  }
+  EXPECT_EQ(ListHosts(Context()), 1);
+  EXPECT_NE(Drain(err_).find("sentrel.xml"), std::string::npos);
+  EXPECT_EQ(Run({"--add", "10.0.0.6"}), 1);
+  EXPECT_EQ(loop ? fs::is_symlink(DataFile()) : fs::is_directory(DataFile()), true);
+}
+
 TEST(ScheduleText, NamesEveryKind) {
   HostEntry host;
   EXPECT_EQ(ScheduleText(host), "always, every 60 s");

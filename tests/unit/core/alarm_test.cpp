@@ -148,9 +148,18 @@ class DispatchTest : public ::testing::Test {
       leaving = leaveDuringMail;
       return false;
     }
+    // With holdMail the transfer reports back only when the test says so.
+    void StartMail(const std::string& to, const std::string& body, const std::string& subject,
+                   std::function<void(bool)> done) override {
+      if (!holdMail) return AlarmChannels::StartMail(to, body, subject, std::move(done));
+      calls.push_back("mail started");
+      heldMail = std::move(done);
+    }
     bool Leaving() const override { return leaving; }
     bool leaveDuringMail = false;
     bool leaving = false;
+    bool holdMail = false;
+    std::function<void(bool)> heldMail;
   };
 
   DispatchTest() {
@@ -194,6 +203,24 @@ TEST_F(DispatchTest, RunsEveryActionInItsOrderWithTheBoxLast) {
       std::string("alert:web1 lost:") + kStatus + ":error",
   };
   EXPECT_EQ(recorder.calls, expected);
+}
+
+// The alarm goes on where its transfer left it, once the transfer reports
+// back; until then nothing of it waits on the caller.
+TEST_F(DispatchTest, ProgramAndBoxFollowTheMailWhenItsTransferHasEnded) {
+  recorder.holdMail = true;
+  bool finished = false;
+  RunAlarm(PrepareAlarm(host, AlarmDirection::Loss, options, kFormats), log, recorder, recorder,
+           nullptr, [&] { finished = true; });
+  ASSERT_EQ(recorder.calls.size(), 3u);
+  EXPECT_EQ(recorder.calls.back(), "mail started");
+  EXPECT_FALSE(finished);
+  ASSERT_TRUE(recorder.heldMail);
+  recorder.heldMail(true);
+  ASSERT_EQ(recorder.calls.size(), 5u);
+  EXPECT_EQ(recorder.calls[3], "run:/bin/prog -x");
+  EXPECT_EQ(recorder.calls[4].rfind("alert:", 0), 0u);
+  EXPECT_TRUE(finished);
 }
 
 TEST_F(DispatchTest, LeavingTheProgramDuringTheMailDropsProgramAndBox) {
@@ -298,6 +325,33 @@ TEST_F(TraceTest, AlarmTraceKeepsItsHopsInTraceTextAndTracesTheAddressOfANameles
   EXPECT_EQ(host.TraceText.Get(), Expected("127.0.0.1"));
   ASSERT_FALSE(fake->Requests().empty());
   EXPECT_EQ(fake->Requests()[0].address, kTarget);
+}
+
+// A silent path: the router at TTL 1 answers, nothing beyond it does.
+TEST_F(TraceTest, AlarmTraceEndsAfterThreeSilentHopsAndSaysSo) {
+  fake = std::make_shared<testing::ScriptedEchoLibrary>();
+  icmp.library = fake;
+  fake->SetRule([](uint32_t, const IcmpEchoOptions&) { return testing::ScriptedEchoLibrary::Answer{}; });
+  fake->Queue({IcmpEchoReply{kRouter, kIpTtlExpiredTransit, 3}, {}});
+  EXPECT_EQ(AlarmTrace(host, icmp), AlarmTraceEnd::Silent);
+  EXPECT_TRUE(host.TraceText.Get().ends_with(kTraceSilentLine));
+  EXPECT_EQ(fake->Requests().size(), 1u + kAlarmTraceSilentHops) << "TTL 1 answered, then 3 silent";
+}
+
+// Requests that would each wait out a long time-out: the budget cuts the
+// one in flight, and the text says the trace was cut short.
+TEST_F(TraceTest, AlarmTraceEndsWhenItsTimeIsUp) {
+  using namespace std::chrono_literals;
+  fake = std::make_shared<testing::ScriptedEchoLibrary>();
+  icmp.library = fake;
+  fake->SetRule([](uint32_t address, const IcmpEchoOptions&) {
+    return testing::ScriptedEchoLibrary::Answer{IcmpEchoReply{address, kIpTtlExpiredTransit, 1}, 20s};
+  });
+  host.TraceTimeOut = 60'000;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(AlarmTrace(host, icmp, 150ms), AlarmTraceEnd::CutShort);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(host.TraceText.Get().ends_with(kTraceCutLine));
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ TEST_F(DataFileTest, LoaderTakesWhatTheBlocksHold) {
   for (const Case& c : cases) {
     WriteHostFile(c.bytes);
     HostList list(clock_);
-    const std::size_t loaded = LoadHosts(list, dir());
+    const std::size_t loaded = LoadHosts(list, dir()).loaded;
     EXPECT_EQ(loaded, list.Count());
     EXPECT_EQ(Ips(list), c.ips) << c.bytes;
     EXPECT_EQ(list.DefaultIndex(), c.defaultIndex) << c.bytes;
@@ -180,13 +180,13 @@ TEST_F(DataFileTest, LoaderTakesWhatTheBlocksHold) {
   }
   fs::remove(folder_ / "sentrel.xml");
   HostList none(clock_);
-  EXPECT_EQ(LoadHosts(none, dir()), 0u);
+  EXPECT_EQ(LoadHosts(none, dir()).loaded, 0u);
 
   std::string many;
   for (int i = 0; i < 1030; ++i) many += "<H><HN>h" + std::to_string(i) + "</HN><CHK>T</CHK></H>";
   WriteHostFile(many);
   HostList full(clock_);
-  EXPECT_EQ(LoadHosts(full, dir()), kMaxHosts);
+  EXPECT_EQ(LoadHosts(full, dir()).loaded, kMaxHosts);
   EXPECT_EQ(full.Host(kMaxHosts - 1).HostName.Get(), "h1023");
   EXPECT_TRUE(full.Host(0).Enabled);
   EXPECT_FALSE(full.Modified());
@@ -202,7 +202,7 @@ TEST_F(DataFileTest, SavedListLoadsBackFieldByField) {
   EXPECT_FALSE(list.Modified());
 
   HostList loaded(clock_);
-  ASSERT_EQ(LoadHosts(loaded, dir()), 3u);
+  ASSERT_EQ(LoadHosts(loaded, dir()).loaded, 3u);
   EXPECT_EQ(loaded.DefaultIndex(), 1);
   for (std::size_t row = 0; row < 3; ++row) {
     EXPECT_EQ(BlockLines(loaded.Host(row)), BlockLines(list.Host(row)));
@@ -226,7 +226,7 @@ TEST_P(DataFileTextTest, UntouchedFieldsKeepTheirBytesAndEditedOnesBecomeUtf8) {
   WriteHostFile(file);
 
   HostList list(clock_);
-  ASSERT_EQ(LoadHosts(list, dir()), 1u);
+  ASSERT_EQ(LoadHosts(list, dir()).loaded, 1u);
   HostEntry& host = list.Host(0);
   EXPECT_EQ(host.HostName.Get(), text);
   EXPECT_EQ(host.HostDesc.Get(), text);
@@ -367,7 +367,7 @@ TEST_F(DataFileTest, DamagedFilesNeverBreakTheLoader) {
     }
     WriteHostFile(bytes);
     HostList list(clock_);
-    const std::size_t loaded = LoadHosts(list, dir());
+    const std::size_t loaded = LoadHosts(list, dir()).loaded;
     std::size_t closings = 0;
     for (std::size_t pos = 0; (pos = bytes.find("</H>", pos)) != std::string::npos; ++pos) {
       ++closings;
@@ -375,6 +375,73 @@ TEST_F(DataFileTest, DamagedFilesNeverBreakTheLoader) {
     ASSERT_LE(loaded, closings);
     ASSERT_LE(list.DefaultIndex(), static_cast<int>(loaded));
   }
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+// A file is written in one code page: its fields are read in the one that
+// all of them together point to, never field by field; bytes go back as read.
+TEST_F(DataFileTest, LegacyFileIsReadInOneCodePageAndWrittenBackByteForByte) {
+  struct Case {
+    std::string file;
+    std::vector<std::string> names, descs;
+  };
+  const Case cases[] = {
+      // Windows-1252: "ÄÖÜ-Büro" and "Élysée ÀÉÎ" alone would look Cyrillic.
+      {"<H><HN>\xC4\xD6\xDC-B\xFCro</HN><HDS>\xC9lys\xE9" "e \xC0\xC9\xCE</HDS></H>\r\n"
+       "<H><HN>Z\xFCrich</HN><HDS>Ger\xE4t</HDS><DMB>\xC0 \xE9t\xE9</DMB></H>\r\n",
+       {"ÄÖÜ-Büro", "Zürich"}, {"Élysée ÀÉÎ", "Gerät"}},
+      // Windows-1251: "Я1" alone says nothing, "ЦОД" could be Western capitals.
+      {"<H><HN>\xDF" "1</HN><HDS>\xD6\xCE\xC4</HDS></H>\r\n"
+       "<H><HN>\xD1\xE5\xF0\xE2\xE5\xF0</HN><HDS>\xEA\xEE\xEC\xED\xE0\xF2\xE0 5</HDS></H>\r\n",
+       {"Я1", "Сервер"}, {"ЦОД", "комната 5"}},
+  };
+  for (const Case& c : cases) {
+    WriteHostFile(c.file);
+    HostList list(clock_);
+    ASSERT_EQ(LoadHosts(list, dir()).loaded, 2u);
+    for (std::size_t row = 0; row < 2; ++row) {
+      EXPECT_EQ(list.Host(row).HostName.Get(), c.names[row]);
+      EXPECT_EQ(list.Host(row).HostDesc.Get(), c.descs[row]);
+    }
+    const std::string written = FormatHostFile(list);
+    for (const std::string_view tag : {"<HN>", "<HDS>", "<DMB>"}) {
+      for (std::size_t at = c.file.find(tag); at != std::string::npos; at = c.file.find(tag, at + 1)) {
+        const std::string element = c.file.substr(at, c.file.find('<', at + 1) - at);
+        EXPECT_NE(written.find(element), std::string::npos) << element;
+      }
+    }
+  }
+}
+
+// A file that exists but cannot be read is no empty list: the load says
+// why, and no later save writes over it.
+TEST_F(DataFileTest, UnreadableFileIsAnErrorAndNeverOverwritten) {
+  try {
+    fs::create_symlink("sentrel.xml", folder_ / "sentrel.xml");  // a link to itself
+  } catch (const fs::filesystem_error&) {
+    fs::create_directory(folder_ / "sentrel.xml");  // no links here: a folder in its place
+  }
+  HostList list(clock_);
+  const HostFileLoad load = LoadHosts(list, dir());
+  EXPECT_EQ(load.loaded, 0u);
+  EXPECT_NE(load.error.find("sentrel.xml"), std::string::npos) << load.error;
+  EXPECT_EQ(list.LoadError(), load.error);
+
+  // Whatever the file holds by the time of a save stays.
+  fs::remove(folder_ / "sentrel.xml");
+  WriteHostFile("<H><HIP>10.0.0.1</HIP></H>");
+
+  Append(list, "1.1.1.1");
+  EXPECT_EQ(SaveHosts(list, dir(), desktop_), SaveResult::Failed);
+  EXPECT_EQ(Read(folder_ / "sentrel.xml"), "<H><HIP>10.0.0.1</HIP></H>");
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].icon, MessageIcon::Error);
+  EXPECT_TRUE(list.Modified());
 }
 
 }  // namespace

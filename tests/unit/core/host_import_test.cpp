@@ -110,7 +110,7 @@ TEST(HostImportTest, AThousandRowInventoryAddsTheRightHostsAndRoundTrips) {
   ASSERT_EQ(SaveHosts(list, dir.Path(), desktop), SaveResult::Saved);
   const std::string saved = ReadFile(HostFilePath(dir.Path()));
   HostList reloaded(clock);
-  ASSERT_EQ(LoadHosts(reloaded, dir.Path()), 970u);
+  ASSERT_EQ(LoadHosts(reloaded, dir.Path()).loaded, 970u);
   reloaded.SetModified(true);
   ASSERT_EQ(SaveHosts(reloaded, dir.Path(), desktop), SaveResult::Saved);
   EXPECT_EQ(ReadFile(HostFilePath(dir.Path())), saved);

@@ -1,10 +1,14 @@
 #include "core/job_lane.h"
+#include "core/transfer_queue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace sentrel {
 namespace {
@@ -62,6 +66,49 @@ TEST_F(JobLaneTest, ClosingAbortsTheJobInFlightAndRefusesLaterOnes) {
   bool ran = false;
   EXPECT_FALSE(lane.Run([&](std::stop_token) { ran = true; }));
   EXPECT_FALSE(ran);
+}
+
+// Transfers queued one after the other run alone and in order, each
+// reporting back on the window thread; closing aborts the one in flight and
+// drops the one waiting.
+TEST(TransferQueueTest, TransfersRunOneAtATimeAndClosingEndsThemAll) {
+  TaskQueueUiThread ui;
+  TransferQueue queue(ui);
+  std::atomic<int> running{0};
+  std::atomic<int> overlaps{0};
+  std::vector<std::string> ends;
+  auto job = [&](bool ok) {
+    return [&, ok](std::stop_token) {
+      if (++running > 1) ++overlaps;
+      std::this_thread::sleep_for(5ms);
+      --running;
+      return ok;
+    };
+  };
+  queue.Add(job(true), [&](bool ok) { ends.push_back(ok ? "1 ok" : "1 failed"); });
+  queue.Add(job(false), [&](bool ok) { ends.push_back(ok ? "2 ok" : "2 failed"); });
+  EXPECT_TRUE(queue.Busy());
+  ui.RunFor(5s, [&] { return ends.size() == 2; });
+  EXPECT_EQ(ends, (std::vector<std::string>{"1 ok", "2 failed"}));
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_FALSE(queue.Busy());
+
+  ends.clear();
+  std::atomic<bool> started{false};
+  queue.Add(
+      [&](std::stop_token stop) {
+        started = true;
+        ui.Wake();
+        return !WaitForStop(stop, 5s);
+      },
+      [&](bool ok) { ends.push_back(ok ? "stalled ok" : "stalled aborted"); });
+  queue.Add(job(true), [&](bool ok) { ends.push_back(ok ? "waiting ok" : "waiting dropped"); });
+  ui.RunFor(5s, [&] { return started.load(); });
+  queue.Close();
+  queue.Add(job(true), [&](bool ok) { ends.push_back(ok ? "late ok" : "late refused"); });
+  ui.RunFor(5s, [&] { return ends.size() == 3; });
+  std::sort(ends.begin(), ends.end());
+  EXPECT_EQ(ends, (std::vector<std::string>{"late refused", "stalled aborted", "waiting dropped"}));
 }
 
 }  // namespace

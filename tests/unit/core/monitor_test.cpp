@@ -244,7 +244,7 @@ TEST_F(MonitorTest, LoadedEnabledHostsStartCheckingWhenChecksRun) {
   }
   Monitor& m = Make();
   m.SetPinging(true);
-  ASSERT_EQ(m.LoadHosts(), 2u);
+  ASSERT_EQ(m.LoadHosts().loaded, 2u);
   EXPECT_FALSE(m.Hosts().Modified());
   ASSERT_TRUE(ServeUntil([&] { return m.Hosts().Host(0).WasChecked.load(); }));
   ServeUntil([] { return false; }, 50ms);
@@ -299,6 +299,34 @@ TEST_F(MonitorTest, DeletingAHostWhoseAlarmWaitsInTheQueueDropsTheAlarm) {
 // and off, rows are unticked and ticked, and hosts are deleted with their
 // hand-offs still queued. Nothing may hang, every line must arrive whole,
 // and once the list holds still, every request must give exactly one line.
+// Leaving the program while a loss alarm's trace crawls along a silent path
+// still raises the alarm, without the trace, and does not wait for it.
+TEST_F(MonitorTest, LeavingDuringAnAlarmTraceStillRaisesTheAlarmWithoutTheTrace) {
+  Monitor& m = Make();
+  HostEntry& host = m.Hosts().Host(AddHost("web1"));
+  host.TimeOut = 100;
+  host.TraceTimeOut = 30'000;
+  host.OnLoss.Alarm = true;
+  host.OnLoss.ShowBox = true;
+  host.OnLoss.RunTraceRoute = true;
+  host.OnLoss.Subject.Set("L");
+  std::atomic<bool> tracing{false};
+  // Checks fail at once; trace requests hang on.
+  env.library->SetRule([&](uint32_t, const IcmpEchoOptions& options) {
+    if (options.Ttl == 255) return ScriptedEchoLibrary::Answer{};
+    tracing = true;
+    return ScriptedEchoLibrary::Answer{std::nullopt, 30s};
+  });
+  m.SetPinging(true);
+  ASSERT_TRUE(ServeUntil([&] { return tracing.load(); }));
+  const auto start = std::chrono::steady_clock::now();
+  m.Shutdown();
+  ASSERT_TRUE(ServeUntil([&] { return !m.AlarmsInFlight(); }, 2s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(env.BoxesCaptioned("L").size(), 1u);
+  for (const std::string& text : env.pane.Texts()) EXPECT_EQ(text.find("=== Trace"), std::string::npos);
+}
+
 TEST_F(MonitorTest, ThousandHostsSwitchedAndDeletedWhileHandingOff) {
   env.options.LogDetail = 2;
   env.library->RecordRequests(false);

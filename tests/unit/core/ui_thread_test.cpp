@@ -72,5 +72,38 @@ TEST(HandOff, ManyWorkersEachGetTheirOwnStepRun) {
   for (int count : slots) EXPECT_EQ(count, 20);
 }
 
+// A task that waits in a nested loop (a modal box, a manual trace) must not
+// hold back the tasks queued behind it: they run inside that loop.
+TEST(TaskQueue, ANestedLoopRunsTheTasksQueuedBehindItsOwn) {
+  TaskQueueUiThread ui;
+  bool later = false;
+  bool seenInside = false;
+  ui.Post([&] {
+    ui.RunFor(2s, [&] { return later; });
+    seenInside = later;
+  });
+  ui.Post([&] { later = true; });
+  ui.RunPending();
+  EXPECT_TRUE(seenInside);
+}
+
+// A step that ends later than it returns: the worker waits for its `done`.
+TEST(HandOff, AWorkerWaitsForAStepThatEndsLater) {
+  TaskQueueUiThread ui;
+  StepDone finish;
+  std::atomic<int> end{-1};
+  std::jthread worker([&](std::stop_token stop) {
+    end = static_cast<int>(AwaitOnUiThread(ui, [&](StepDone done) { finish = std::move(done); }, stop));
+  });
+  ui.RunFor(5s, [&] { return static_cast<bool>(finish); });
+  ASSERT_TRUE(finish);
+  ui.RunFor(30ms);
+  EXPECT_EQ(end.load(), -1) << "returned before the step was done";
+  finish();
+  worker.join();
+  EXPECT_EQ(end.load(), static_cast<int>(HandOffEnd::Done));
+
+}
+
 }  // namespace
 }  // namespace sentrel

@@ -111,29 +111,43 @@ TEST(AggregationTest, HourRowIsTheRollUpOfItsMinutes) {
     EXPECT_EQ(hour.*field, sum.*field);
   }
 
-  const PeriodFigures figures = FiguresOf(hours, {}, from * 60, (from + 60) * 60);
+  const PeriodFigures figures = FiguresOf(hours, {}, {}, from * 60, (from + 60) * 60);
   EXPECT_NEAR(*figures.traffic.LossPercent(), 200.0 / 7, 1e-9);
   EXPECT_DOUBLE_EQ(*figures.traffic.AverageRttMs(), 19.0);
   EXPECT_DOUBLE_EQ(*figures.traffic.JitterMs(), 9.0);
-  EXPECT_DOUBLE_EQ(*figures.availability, 100.0);
+  EXPECT_DOUBLE_EQ(*figures.availability, 75.0) << "one of four monitored minutes had no reply";
   EXPECT_EQ(figures.outages, 0);
 }
 
-TEST(AggregationTest, AvailabilityCountsOutagesWithinTheWatchedTime) {
-  // Watched 10:00-11:00 (two half-hour stretches); down 10:15-10:30.
-  std::vector<Bucket> buckets(2);
-  buckets[0].startMinute = MinuteOfSecond(At(0));
-  buckets[0].spanMinutes = 30;
-  buckets[0].stats.AddRequest(true, 5);
-  buckets[1] = buckets[0];
-  buckets[1].startMinute += 30;
-  OutageRow outage;
-  outage.start = At(900);
-  outage.end = At(1800);
-  const PeriodFigures figures = FiguresOf(buckets, {outage}, At(-3600), At(3600));
-  EXPECT_DOUBLE_EQ(*figures.availability, 75.0) << "the hour before was not watched";
-  EXPECT_EQ(figures.outages, 1);
-  EXPECT_EQ(figures.outageSeconds, 900);
+// Availability and loss come from the same monitored minutes; the time
+// before the host was first checked and a pause of the checks count for
+// neither, and nothing is counted beyond now.
+TEST(AggregationTest, FiguresComeFromTheMonitoredMinutesUpToNow) {
+  // Checked 10:00-10:04 and again from 10:30 (a minute row each, never a
+  // reply); now is 10:31:15, the period began at 09:00.
+  std::vector<Bucket> rows;
+  for (const int64_t minute : {0, 1, 2, 3, 30, 31}) {
+    Bucket row{MinuteOfSecond(At(0)) + minute, 1, {}};
+    row.stats.AddRequest(false, 0);
+    row.stats.CountAsMinute();
+    rows.push_back(row);
+  }
+  const int64_t now = At(31 * 60 + 15);
+  const auto monitored = MonitoredStretches(rows, At(-3600), now);
+  EXPECT_EQ(monitored, (std::vector<TimeStretch>{{At(0), At(3 * 60 + kWatchedGapSeconds)},
+                                                 {At(30 * 60), now}}));
+  EXPECT_EQ(Gaps(monitored, At(-3600), now),
+            (std::vector<TimeStretch>{{At(-3600), At(0)}, {At(18 * 60), At(30 * 60)}}));
+  OutageRow outage;  // lost at 10:00:20, still open
+  outage.start = At(20);
+  outage.knownUntil = At(32 * 60);  // the end of the last minute: after now
+  const PeriodFigures figures = FiguresOf(rows, {outage}, monitored, At(-3600), now);
+  EXPECT_DOUBLE_EQ(*figures.availability, 0.0);
+  EXPECT_DOUBLE_EQ(*figures.traffic.LossPercent(), 100.0);
+  EXPECT_EQ(figures.outageSeconds, now - At(20));
+  EXPECT_EQ(figures.monitoredSeconds, 18 * 60 + 75);
+  EXPECT_EQ(figures.unmonitoredSeconds, 3600 + 12 * 60);
+  EXPECT_FALSE(FiguresOf({}, {}, {}, At(0), now).availability) << "nothing monitored";
 }
 
 TEST(AggregationTest, AnOpenOutageGoesOnOnlyWhileItsHostIsChecked) {

@@ -36,7 +36,7 @@ class RegistryTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Saves `written`, then reads the file into a fresh instance.
-  std::unique_ptr<Registry> SaveAndReload(const Registry& written) {
+  std::unique_ptr<Registry> SaveAndReload(Registry& written) {
     std::string error;
     EXPECT_TRUE(written.Save(&error)) << error;
     auto read = std::make_unique<Registry>(file_);
@@ -198,6 +198,40 @@ TEST_F(RegistryTest, FileIsPrivateMissingFileIsEmptyUnreadableFileFails) {
   std::string warning;
   EXPECT_FALSE(registry.Load(&warning));
   EXPECT_FALSE(warning.empty());
+}
+
+// Only what this instance changed is written: a value another program
+// changed meanwhile keeps its change, and the file ends 0600 even when it
+// was readable by others before.
+TEST_F(RegistryTest, SaveWritesOnlyChangedValuesIntoTheFileAsItIsNow) {
+  Registry seed(file_);
+  seed.SetString(kKey, "Port", "25");
+  seed.SetString(kKey, "ServerName", "old.example");
+  seed.SetString(kKey, "Login", "gone");
+  ASSERT_TRUE(seed.Save());
+  ::chmod(file_.c_str(), 0644);
+
+  Registry running(file_);
+  ASSERT_TRUE(running.Load());
+  Registry editor(file_);
+  ASSERT_TRUE(editor.Load());
+  editor.SetString(kKey, "ServerName", "new.example");
+  editor.SetString(kKey, "StatusBody", "added");
+  ASSERT_TRUE(editor.Save());
+
+  running.SetString(kKey, "ServerName", "old.example");  // as read: no change
+  running.SetString(kKey, "Port", "2525");
+  running.DeleteValue(kKey, "Login");
+  ASSERT_TRUE(running.Save());
+  EXPECT_EQ(running.GetString(kKey, "ServerName"), "new.example");
+  const auto read = SaveAndReload(running);
+  EXPECT_EQ(read->GetString(kKey, "ServerName"), "new.example");
+  EXPECT_EQ(read->GetString(kKey, "StatusBody"), "added");
+  EXPECT_EQ(read->GetString(kKey, "Port"), "2525");
+  EXPECT_FALSE(read->GetString(kKey, "Login"));
+  struct stat st {};
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // Random and mutated files must load without failing, and whatever loaded

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "fakes/test_files.h"
 #include "platform/registry.h"
 
 namespace sentrel {
@@ -56,6 +57,7 @@ ROptions Changed() {
   o.Language = "Français";
   o.PathToData = "/srv/sentrel data";
   o.MetricsListen = "[::1]:9100";
+  o.NetMessageCodePage = 852;
   o.MultPlayWAV = true;
   o.PathToLog = " /var/log/sentrel ";
   o.LogDetail = 2;
@@ -109,7 +111,7 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
                 "SMTPPassword", "SMTPSecurity", "SMTPCAFile", "StatusBody", "SendVia", "StatAddress", "SendEvery",
-                "DayOfMonth", "DaysOfWeek", "Times", "StatusTargets", "MetricsListen"}));
+                "DayOfMonth", "DaysOfWeek", "Times", "StatusTargets", "MetricsListen", "NetMessageCodePage"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
   }
@@ -147,6 +149,30 @@ TEST_F(OptionsTest, StoredTextIsReadLenientlyAndMissingValuesKeepDefaults) {
   // A fresh installation asks for STARTTLS where the server offers it.
   LoadOptions(options, Registry(File() + ".none"));
   EXPECT_EQ(options.SMTPSecurity, 1);
+}
+
+// The store's legacy texts are read in one code page, chosen by all of them;
+// confirming the options without a change writes back no byte of them.
+TEST_F(OptionsTest, LegacyTextsShareOneCodePageAndStayUntilChanged) {
+  Registry registry(File());
+  registry.SetString(kOptionsKey, "StatAddress", "\xDF" "1");                          // Я1
+  registry.SetString(kOptionsKey, "StatusBody", "\xC2\xF1\xB8 \xF0\xE0\xE1\xEE\xF2\xE0\xE5\xF2");  // Всё работает
+  registry.SetString(kOptionsKey, "LogDetail", "+2");
+  ASSERT_TRUE(registry.Save());
+  ASSERT_TRUE(registry.Load());
+  ROptions options;
+  LoadOptions(options, registry);
+  EXPECT_EQ(options.StatAddress, "Я1");
+  EXPECT_EQ(options.StatusBody, "Всё работает");
+
+  ASSERT_TRUE(SaveOptions(options, registry));
+  const std::string after = testing::ReadFile(File());
+  EXPECT_NE(after.find("\"StatAddress\"=hex(1):df,31,00"), std::string::npos) << after;
+  EXPECT_NE(after.find("\"LogDetail\"=\"+2\""), std::string::npos) << after;
+  options.StatAddress = "Я2";
+  ASSERT_TRUE(SaveOptions(options, registry));
+  EXPECT_EQ(registry.GetString(kOptionsKey, "StatAddress"), "Я2");
+  EXPECT_EQ(registry.GetString(kOptionsKey, "StatusBody"), "\xC2\xF1\xB8 \xF0\xE0\xE1\xEE\xF2\xE0\xE5\xF2");
 }
 
 // Numbers may be stored as 32-bit numbers and paths as expandable strings,

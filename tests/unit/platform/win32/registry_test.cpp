@@ -73,5 +73,26 @@ TEST_F(Win32RegistryTest, DeletedValuesLeaveTheRegistryAndMissingKeysAreEmpty) {
   EXPECT_EQ(key.Get("Keep")->data, "k");
 }
 
+// Save writes only what this instance changed: a value another program set
+// meanwhile keeps its change.
+TEST_F(Win32RegistryTest, SaveWritesOnlyTheChangedValues) {
+  Registry seed(root_);
+  seed.SetString("SOFTWARE\\Sentrel\\Options", "Port", "25");
+  seed.SetString("SOFTWARE\\Sentrel\\Options", "ServerName", "old");
+  ASSERT_TRUE(seed.Save());
+  Registry running(root_);
+  ASSERT_TRUE(running.Load());
+  seed.SetString("SOFTWARE\\Sentrel\\Options", "ServerName", "new");
+  ASSERT_TRUE(seed.Save());
+
+  running.SetString("SOFTWARE\\Sentrel\\Options", "ServerName", "old");  // as read
+  running.SetString("SOFTWARE\\Sentrel\\Options", "Port", "2525");
+  ASSERT_TRUE(running.Save());
+  Registry stored(root_);
+  ASSERT_TRUE(stored.Load());
+  EXPECT_EQ(stored.GetString("SOFTWARE\\Sentrel\\Options", "ServerName"), "new");
+  EXPECT_EQ(stored.GetString("SOFTWARE\\Sentrel\\Options", "Port"), "2525");
+}
+
 }  // namespace
 }  // namespace sentrel
