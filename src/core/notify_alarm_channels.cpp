@@ -126,8 +126,6 @@ MailResult NotifyAlarmChannels::TestMail(const ROptions& options, const std::str
   ui_.ServeUntil([&outcome] { return outcome->ended; });
   return outcome->result;
 }
-}
-
 
 DeliveryOutcome MailDeliveryOutcome(const MailResult& result) {
   switch (result.status) {

@@ -82,7 +82,6 @@ NotificationsPage::NotificationsPage(Desktop& desktop, QWidget* parent)
   QLabel* statusLabel = Label("StatusTargetsLabel", "Status message also to:", this);
   statusTargets_ = new QLineEdit(this);
   statusTargets_->setObjectName("StatusTargetsEdit");
-  statusTargets_->setPlaceholderText("ops, pager");
   statusLabel->setBuddy(statusTargets_);
 
   auto* buttons = new QVBoxLayout;

@@ -36,7 +36,7 @@ def check(condition, message):
 class Program:
     """One user's Sentrel: its own registry, data folder and host list."""
 
-    def __init__(self, name, hosts=""):
+    def __init__(self, name, hosts="", options=()):
         self.home = os.path.join(WORK, name)
         self.data = os.path.join(self.home, "hosts")
         self.outbox = os.path.join(self.data, "outbox")
@@ -47,7 +47,7 @@ class Program:
         with open(self.home + "/config/Sentrel/registry.reg", "w", newline="") as f:
             f.write("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Sentrel\\Options]\r\n"
                     '"PathToData"="%s"\r\n"PathToLog"="%s"\r\n"LogDetail"="2"\r\n'
-                    % (self.data, self.data))
+                    % (self.data, self.data) + "".join(line + "\r\n" for line in options))
         with open(os.path.join(self.data, "sentrel.xml"), "w", newline="") as f:
             f.write(hosts)
         self.process = None
@@ -164,6 +164,41 @@ def retries_and_give_up():
     gone.close()
 
 
+def mail_retry():
+    """An alarm mail that the server defers (451) is kept in the outbox and
+    retried: it arrives once, and both attempts are in the transfer log."""
+    store = os.path.join(WORK, "smtp")
+    os.makedirs(store)
+    peer = subprocess.Popen(["/usr/bin/python3", os.path.join(ROOT, "tests/integration/notify/smtp_peer.py"),
+                             "--store", store, "--defer", "1"],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        port = int(peer.stdout.readline().split()[1])
+        block = host_block("127.0.0.1", "self").replace(
+            "</H>", "<WIA>T</WIA>\r\n<WISE>T</WISE>\r\n<WEA>ops@example.org</WEA>\r\n</H>")
+        program = Program("mail", block, ('"ServerName"="127.0.0.1"', '"Port"="%d"' % port,
+                                          '"From"="Sentrel <sentrel@monitor.test>"'))
+        program.start(extra=("-sl",))
+        delivered = os.path.join(store, "1.data")
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not os.path.exists(delivered):
+            time.sleep(0.2)
+        time.sleep(1)
+        program.stop()
+        check(os.path.exists(delivered) and not os.path.exists(os.path.join(store, "2.data")),
+              "the deferred mail arrives once")
+        with open(os.path.join(store, "rcpt.log")) as rcpt:
+            check(rcpt.read().splitlines() == ["ops@example.org"] * 2, "first attempt and one retry")
+        check(program.waiting() == [], "outbox empty after the retry")
+        with open(os.path.join(program.data, "smtp.log"), errors="replace") as transfers:
+            conversation = transfers.read()
+        check("451 4.3.0" in conversation and conversation.count("250 Message accepted") == 1,
+              "both attempts in smtp.log")
+    finally:
+        peer.stdin.close()
+        peer.wait(timeout=10)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -273,7 +308,8 @@ try:
     if "--namespace" in sys.argv:
         in_namespace(sys.argv[sys.argv.index("--namespace") + 1])
     else:
-        for part in (kinds, retries_and_give_up, restart_and_kill, silent_receiver, loss_and_renewal):
+        for part in (kinds, retries_and_give_up, mail_retry, restart_and_kill, silent_receiver,
+                     loss_and_renewal):
             part()
 finally:
     shutil.rmtree(WORK, ignore_errors=True)
