@@ -237,7 +237,7 @@ std::size_t Outbox::Start() {
       }
       // An id of this run must sort after every one left.
       lastStamp_ = std::max<long long>(lastStamp_, ParseLenientInt64(message->id));
-      Enqueue(Entry{std::move(*message), false, true});
+      Enqueue(Entry{std::move(*message), false, true, true});
       ++loaded;
     }
   }
@@ -254,11 +254,60 @@ std::string Outbox::Post(OutboxMessage message, bool held) {
   message.next = message.created;
   message.attempts = 0;
   const std::string id = message.id;
-  // Written while the lock is held, so that no lane can send it before its
-  // file exists.
-  const bool onDisk = Store(message);
-  Enqueue(Entry{std::move(message), held, onDisk});
+  if (stopped_) {
+    // Leaving: no writer any more, and the next start must find it.
+    const bool onDisk = Store(message);
+    Enqueue(Entry{std::move(message), held, onDisk, true});
+    return id;
+  }
+  Enqueue(Entry{std::move(message), held, false, false});
+  if (!writer_.joinable()) writer_ = std::jthread([this](std::stop_token stop) { Write(stop); });
   return id;
+}
+
+Outbox::Entry* Outbox::Unwritten() {
+  Entry* oldest = nullptr;
+  for (auto& [key, lane] : lanes_) {
+    for (Entry& entry : lane->queue) {
+      if (!entry.written && (!oldest || entry.message.id < oldest->message.id)) oldest = &entry;
+    }
+  }
+  return oldest;
+}
+
+Outbox::Entry* Outbox::Find(const std::string& id) {
+  for (auto& [key, lane] : lanes_) {
+    for (Entry& entry : lane->queue) {
+      if (entry.message.id == id) return &entry;
+    }
+  }
+  return nullptr;
+}
+
+void Outbox::Write(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    changed_.wait(lock, stop, [this] { return Unwritten() != nullptr; });
+    Entry* entry = Unwritten();
+    if (!entry) {
+      if (stop.stop_requested()) return;
+      continue;
+    }
+    const OutboxMessage message = entry->message;
+    lock.unlock();
+    const bool stored = Store(message);
+    lock.lock();
+    if (Entry* now = Find(message.id)) {
+      now->onDisk = stored || now->onDisk;
+      // Changed meanwhile (a first attempt was counted): written again.
+      if (now->message == message) now->written = true;
+    } else if (stored) {
+      // It left the outbox while its file was being written.
+      std::error_code error;
+      std::filesystem::remove(PathOf(message.id), error);
+    }
+    changed_.notify_all();
+  }
 }
 
 void Outbox::Enqueue(Entry entry) {
@@ -345,16 +394,16 @@ void Outbox::Apply(Lane& lane, const std::string& id, const DeliveryOutcome& out
   entry.message.next = now + Delay(entry.message.attempts, outcome);
   // The file learns the count and the time, so a restart keeps the pace and
   // the 24 hours; it never goes back to an attempt already made.
-  entry.onDisk = Store(entry.message) || entry.onDisk;
+  entry.written = false;
   changed_.notify_all();
 }
 
 void Outbox::Run(Lane& lane, std::stop_token stop) {
   std::unique_lock lock(mutex_);
   while (!stop.stop_requested()) {
-    if (lane.queue.empty() || lane.queue.front().held) {
+    if (lane.queue.empty() || lane.queue.front().held || !lane.queue.front().written) {
       changed_.wait(lock, stop, [&] {
-        return !lane.queue.empty() && !lane.queue.front().held;
+        return !lane.queue.empty() && !lane.queue.front().held && lane.queue.front().written;
       });
       continue;
     }
@@ -404,6 +453,11 @@ void Outbox::Stop() {
         lane->thread.request_stop();
         threads.push_back(std::move(lane->thread));
       }
+    }
+    // It writes what is left, then ends.
+    if (writer_.joinable()) {
+      writer_.request_stop();
+      threads.push_back(std::move(writer_));
     }
   }
   changed_.notify_all();

@@ -48,7 +48,9 @@ std::optional<OutboxMessage> ParseOutboxMessage(std::string_view text);
 // file of its own in the outbox folder (atomically) before its first
 // attempt, and the file is removed once the message is delivered or given
 // up, so a message survives an exit, a crash or a kill -9 and is sent after
-// the next start, and a message delivered is never sent again.
+// the next start, and a message delivered is never sent again. The files
+// are written by a thread of the outbox's own, in posting order: a poster
+// (the window thread) never waits for the disk.
 //
 // Messages of one lane (one target, or the mail) go out in the order they
 // were posted, each lane on a thread of its own, so a target that never
@@ -97,11 +99,14 @@ class Outbox {
   // as ".bad".
   std::size_t Start();
 
-  // Writes `message` to its file and queues it. A message whose file cannot
-  // be written is queued all the same (and the failure logged), so the
-  // alarm still goes out while the program runs. Returns its id. `held`: the
-  // caller makes the first attempt itself and reports it with Settle; the
-  // lane waits for that before it sends anything after it.
+  // Queues `message` and has it written to its file, which its lane waits
+  // for before the first attempt. A message whose file cannot be written is
+  // sent all the same (and the failure logged), so the alarm still goes out
+  // while the program runs. Once stopped, the file is written before Post
+  // returns. Returns its id. `held`: the caller makes the first attempt
+  // itself (which may end before the file is written: the file is then
+  // removed again) and reports it with Settle; the lane waits for that
+  // before it sends anything after it.
   std::string Post(OutboxMessage message, bool held = false);
   // The outcome of a held message's first attempt: delivered or given up
   // removes it, a retry hands it to its lane.
@@ -120,7 +125,8 @@ class Outbox {
   struct Entry {
     OutboxMessage message;
     bool held = false;
-    bool onDisk = false;
+    bool onDisk = false;   // a file of it exists
+    bool written = false;  // the file holds the message as it is now (or cannot be written)
   };
   struct Lane {
     std::vector<Entry> queue;  // in posting order
@@ -138,6 +144,12 @@ class Outbox {
   void Apply(Lane& lane, const std::string& id, const DeliveryOutcome& outcome,
              std::unique_lock<std::mutex>& lock);
   void Run(Lane& lane, std::stop_token stop);
+  // The writer thread: writes every entry not written yet, oldest first;
+  // once stopped, the ones left, then it ends.
+  void Write(std::stop_token stop);
+  // The oldest entry not written; nullptr when there is none. Callers hold mutex_.
+  Entry* Unwritten();
+  Entry* Find(const std::string& id);
   long long Delay(int attempts, const DeliveryOutcome& outcome) const;
   std::string NewId();
 
@@ -149,6 +161,7 @@ class Outbox {
   long long lastStamp_ = 0;
   unsigned sequence_ = 0;
   bool stopped_ = false;
+  std::jthread writer_;  // last: it uses the members above
 };
 
 // Unix milliseconds now.

@@ -101,6 +101,25 @@ TEST(OutboxTest, KeepsOrderPerTargetWhileAnotherTargetNeverAnswers) {
   EXPECT_EQ(later.sent, (std::vector<std::string>{"silent:s"}));
 }
 
+// The files are written off the poster's thread; stopping still leaves every
+// message posted, before and after, for the next start.
+TEST(OutboxTest, StoppingKeepsEveryMessageNotYetWrittenForTheNextStart) {
+  TempDir dir;
+  Script script;
+  script.answer = [](const OutboxMessage&, std::stop_token stop) {
+    while (!stop.stop_requested()) std::this_thread::sleep_for(5ms);
+    return Outcome(DeliveryResult::Aborted);
+  };
+  Outbox outbox(script.Settings(dir.Path()));
+  outbox.Start();
+  for (int i = 0; i < 40; ++i) outbox.Post(ToTarget("t" + std::to_string(i % 4), std::to_string(i)));
+  outbox.Stop();
+  outbox.Post(ToTarget("late", "after the stop"));
+  Script later;
+  Outbox next(later.Settings(dir.Path()));
+  EXPECT_EQ(next.Start(), 41u);
+}
+
 TEST(OutboxTest, GivesUpPermanentFailuresAndExpiredMessagesWithTheReason) {
   TempDir dir;
   Script script;
