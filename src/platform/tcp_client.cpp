@@ -162,6 +162,20 @@ bool TcpClient::ReadLine(std::string& line, std::chrono::milliseconds timeout,
   }
 }
 
+bool TcpClient::ReadSome(std::string& data, std::size_t most, std::chrono::milliseconds timeout) {
+  if (fd_ < 0) return Fail(ENOTCONN);
+  if (buffer_.empty()) {
+    if (const int rc = ReceiveMore(most, Clock::now() + timeout); rc != 0) {
+      return tls_ && rc != ECONNRESET ? FailTls() : Fail(rc);
+    }
+  }
+  const std::size_t n = std::min(most, buffer_.size());
+  data.append(buffer_, 0, n);
+  buffer_.erase(0, n);
+  error_ = 0;
+  return true;
+}
+
 int TcpClient::ReceiveMore(std::size_t room, Clock::time_point deadline) {
   char chunk[4096];
   room = std::min(sizeof chunk, room);

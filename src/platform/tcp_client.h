@@ -58,6 +58,11 @@ class TcpClient {
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout,
                 std::size_t maxLine = kDefaultMaxLine);
 
+  // Appends to `data` what has arrived, at most `most` bytes, waiting
+  // within `timeout` for some when nothing is there yet. The end of the
+  // stream fails with ECONNRESET, as in ReadLine.
+  bool ReadSome(std::string& data, std::size_t most, std::chrono::milliseconds timeout);
+
   // Turns the open connection into a TLS session (StartTls of a protocol,
   // or TLS from the first byte right after Connect): the handshake and the
   // certificate checks within `timeout`. Later sends and reads go through

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/direct_http.h"
 #include "platform/http_client.h"
 #include "platform/win32/text_wide.h"
 
@@ -89,9 +90,16 @@ HINTERNET OpenSession() {
 
 }  // namespace
 
-// The per-target CA file is not applied here: WinHTTP trusts the Windows
-// certificate store, where a private CA is added for the whole system.
 HttpResponse SendHttpRequest(const HttpRequest& request, std::stop_token stop) {
+  // WinHTTP trusts the system's certificate store alone, and tells its
+  // server's certificate only once the request is on its way. A target with
+  // a CA file of its own goes through the program's own TLS stream, which
+  // checks the server against the system's roots and that file before the
+  // request leaves.
+  if (!request.caFile.empty()) {
+    const auto url = ParseHttpUrl(request.url);
+    if (url && url->secure) return SendDirectHttpRequest(request, std::move(stop));
+  }
   const std::wstring url = Widen(request.url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
