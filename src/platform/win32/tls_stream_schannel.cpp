@@ -343,6 +343,12 @@ class SchannelStream final : public TlsStream {
   }
 
   bool Verify(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT leaf) {
+    // A chain that reaches no root ends at no trusted certificate; not every
+    // system's SSL policy says so itself (Wine's accepts it).
+    if ((chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+      return Fail(TlsFailure::kUnknownIssuer, EPROTO,
+                  StatusText("certificate", static_cast<long>(CERT_E_CHAINING)));
+    }
     const std::wstring name = Widen(name_);
     DWORD checked = 0;
     if (IsAddressLiteral(name_)) {

@@ -3,8 +3,8 @@
 # whose certificate chain engine is its crypt32): `sentrel --mail-test`
 # against the aiosmtpd peer of the mail tests, with a CA made here and named
 # by the SMTPCAFile option. STARTTLS required and TLS from the first byte
-# deliver; an expired certificate and one for another name are refused
-# before MAIL FROM.
+# deliver; an expired certificate, one for another name and one of an unknown
+# issuer are refused before MAIL FROM.
 #
 # Usage: windows_mail_e2e.sh SENTREL_EXE WINE_LOADER PEER_SCRIPT. Runs in
 # $WINEPREFIX (made by scripts/windows-test.sh); exit 77 = skipped.
@@ -54,6 +54,12 @@ sign() {
   sign good 127.0.0.1 IP:127.0.0.1,DNS:localhost 30 2
   sign expired 127.0.0.1 IP:127.0.0.1,DNS:localhost -1 3
   sign other other.test DNS:other.test 30 4
+  # Signed by a CA that neither the system nor the CA file knows.
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout stranger-ca.key \
+    -out stranger-ca.pem -days 30 -subj "/CN=Stranger CA"
+  key stranger 127.0.0.1 && printf 'subjectAltName=IP:127.0.0.1\n' > stranger.ext
+  openssl x509 -req -in stranger.csr -CA stranger-ca.pem -CAkey stranger-ca.key -set_serial 5 -days 30 \
+    -extfile stranger.ext -out stranger.pem
 } >/dev/null 2>&1 || fail "openssl could not make the certificates"
 
 # start_peer MODE CERT: the peer on a free port; sets $port.
@@ -95,7 +101,7 @@ for case in "required 2 STARTTLS" "smtps 3 TLS"; do
   stop_peer
 done
 
-for case in "expired expired" "other another"; do
+for case in "expired expired" "other another" "stranger unknown"; do
   set -- $case
   start_peer required "$1"
   reg Port "$port"
@@ -105,4 +111,4 @@ for case in "expired expired" "other another"; do
   [ ! -e store/mail.log ] || fail "$1: MAIL FROM went to a refused server"
   stop_peer
 done
-echo "passed: STARTTLS required and TLS from the first byte delivered; expired and misnamed certificates refused"
+echo "passed: STARTTLS required and TLS from the first byte delivered; expired, misnamed and unknown-issuer certificates refused"
