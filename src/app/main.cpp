@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     case Kind::Add:
     case Kind::Remove:
     case Kind::Enable:
+    case Kind::SetParent:
     case Kind::Disable:
       return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Import:

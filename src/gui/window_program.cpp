@@ -273,6 +273,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
          taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
+         monitor.SetUplinkHosts(options.UplinkHosts);
          // Restarted only when the address changed (a restart drops the
          // scrapes in progress), or when the endpoint is not running: "OK"
          // then means "try now" rather than waiting for the next retry.

@@ -53,6 +53,9 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("Restore", "Restore", "tray menu: Restore"),
     Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
     Label("Lost", "Lost", "list view: both time columns of a host that does not answer"),
+    Label("Unreachable", "Unreachable",
+          "list view: both time columns of a host that does not answer while a host it is "
+          "reached through (or this computer's uplink) is down"),
     Label("StatusCounts", "%1 hosts, %2 down, %3 disabled",
           "status bar and tray tooltip: %1 hosts listed, %2 of them lost, %3 not checked"),
     Label("TrayHelp", "Help", "tray menu: Help"),
@@ -216,6 +219,9 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Label("SendViaLabel", "Send via:", "label"),
     Label("StatAddressLabel", "Address:", "label"),
     Label("MetricsListenLabel", "Metrics on:", "label (address:port of the Prometheus endpoint)"),
+    Label("UplinkHostsLabel", "Uplink hosts:",
+          "label (the addresses this computer reaches the network through; none answering holds "
+          "every loss alarm)"),
     Label("NetMessageCodePageLabel", "Messenger code page:",
           "label (the OEM code page of the computers that receive messages)"),
     Item("CodePageAuto", "Automatic", "messenger code page item 0", CaptionList::kNetMessageCodePage, 0),

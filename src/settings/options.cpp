@@ -53,6 +53,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("Times", o.Times);
   visit("MetricsListen", o.MetricsListen);
   visit("NetMessageCodePage", o.NetMessageCodePage);
+  visit("UplinkHosts", o.UplinkHosts);
 }
 
 std::string ToText(bool value) { return value ? "1" : "0"; }

@@ -159,6 +159,7 @@ class OptionsForm final : public QDialog {
   QComboBox* sendVia_;
   QLineEdit* statAddress_;
   QLineEdit* metricsListen_;
+  QLineEdit* uplinkHosts_;
   QComboBox* netMessageCodePage_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;
