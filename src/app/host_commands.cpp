@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
-#include <iterator>
 
 #include "common/clock.h"
 #include "core/data_file.h"
@@ -136,8 +135,13 @@ namespace {
 HostStates RunningStates(const HostCommandContext& context) {
   InstanceLock lock(context.lockPath);
   if (lock.TryAcquire()) return {};
-  std::ifstream in(StateFilePath(context.dataFolder), std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ifstream in(StateFilePath(context.dataFolder), std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  // A line per host: anything far larger is no state file.
+  if (size <= 0 || size > (1 << 20)) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) return {};
   return ParseHostStates(text);
 }
 

@@ -232,6 +232,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   pane = &mainWindow.Pane();
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
+  hostServices.hosts = &monitor.Hosts();
   hostServices.programFolder = run.programFolder;
   HostForm hostForm(options, desktop, channels, hostServices, &mainWindow);
   mainWindow.SetHostEditor(&hostForm);

@@ -102,6 +102,10 @@ constexpr auto kHostForm = std::to_array<Caption>({
     Label("TTL", "Time to live:", "trace route label"),
     Label("MaxNumHops", "Max. number of hops to search for target:", "label"),
     Label("Default", "Use as default", "check box"),
+    Label("Parent", "Reached through:",
+          "label (the host this one is reached through; while it is down, this host's loss alarm "
+          "waits)"),
+    Label("NoParent", "(directly)", "\"Reached through:\" item 0: no host in between"),
     Label("WakeUp", "&Alarm when host wakes up", "check box, page \"On renewal\""),
     Label("Counts", "Count of repeats befor alarm:", "label, both alarm pages"),
     Label("ShowBox", "&Show  message box", "check box, both alarm pages"),
