@@ -167,7 +167,9 @@ bool AlarmHolds::CheckUplink(std::stop_token stop, bool mayCheck) {
   std::unique_lock lock(uplinkMutex_);
   if (uplinkHosts_.empty()) return false;
   const auto now = std::chrono::steady_clock::now();
-  const bool fresh = uplinkKnown_ && now - uplinkCheckedAt_ < uplinkResultLife_;
+  // Only a "down" stands for a while: it cost the time-outs, and a loss of
+  // the uplink must never hide behind an "up" of a moment ago.
+  const bool fresh = uplinkKnown_ && uplinkDown_ && now - uplinkCheckedAt_ < uplinkResultLife_;
   if (!mayCheck || fresh) return uplinkDown_;
   if (uplinkChecking_) {
     // Another host is checking it: its result stands for this one too. The

@@ -69,8 +69,8 @@ class AlarmHolds {
   // `hosts` is read through its Snapshot from any thread; every reference
   // must outlive the holds. `check` null: no immediate checks can be made,
   // and the hosts' latest states decide.
-  // `uplinkResultLife`: how long one uplink result stands for every host
-  // that asks, so that many hosts going down together share one check.
+  // `uplinkResultLife`: how long an uplink found down stays so for every
+  // host that asks, so that many hosts going down together share one check.
   AlarmHolds(const HostList& hosts, const MonitorServices& services, AnswerCheck check,
              CheckAtOnce checkAtOnce,
              std::chrono::milliseconds uplinkResultLife = std::chrono::seconds(5));
@@ -93,7 +93,7 @@ class AlarmHolds {
 
  private:
   // Checks the uplink (one check at a time; callers meanwhile share its
-  // result, and a recent result is reused). True when it is down.
+  // result, and a recent "down" is reused). True when it is down.
   bool CheckUplink(std::stop_token stop, bool mayCheck);
   void UplinkWentDown(std::stop_token stop);
   void UplinkCameBack(std::stop_token stop);

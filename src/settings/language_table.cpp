@@ -372,6 +372,7 @@ constexpr auto kImportForm = std::to_array<Caption>({
     Label("BadEnabled", "enabled is not yes or no", "reason"),
     Label("UnsafeText", "control characters, '<' and '>' are not allowed in host texts", "reason"),
     Label("UnclosedQuote", "a quote is not closed", "reason"),
+    Label("UnknownParent", "the host it is reached through is neither on the list nor in the file", "reason"),
     Label("ListFull", "the list holds at most 1024 hosts", "reason"),
     Label("FaultEmpty", "no address or host name", "reason"),
     Label("FaultBlank", "blanks and control characters are not allowed in an address or host name",
