@@ -19,9 +19,12 @@
 #include "core/ui_thread.h"
 #include "export/monitor_metrics.h"
 #include "notify/dial_up.h"
+#include "notify/notify_target.h"
+#include "notify/outbox.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
 #include "platform/instance_lock.h"
+#include "platform/paths.h"
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
@@ -137,6 +140,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   services.counters = &counters;
   // The history of every result; its notices reach the log on this thread.
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path(),
+                       NotificationRecorder(services.recorder));
   Monitor monitor(services);
   monitor.SetPinging(pinging);
   if (runOptions.service) {
@@ -153,7 +158,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     return 1;
   }
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()),
+                        LogMetricsNotice(log, clock, ui));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
@@ -183,6 +189,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   ui.RunPending();
   monitor.SaveHosts();
   SavePinging(monitor.Pinging(), registry);
+  KeepStoredTargets(registry);
   std::string error;
   if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
   log.Close();

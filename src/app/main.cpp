@@ -9,6 +9,7 @@
 #include "app/history_commands.h"
 #include "app/host_commands.h"
 #include "app/mail_test_command.h"
+#include "app/target_commands.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "gui/window_program.h"
@@ -127,6 +128,18 @@ int main(int argc, char** argv) {
     }
     case Kind::MailTest:
       return RunMailTest({command.address, GetProgramFolder(), stdout, stderr});
+    case Kind::Targets:
+    case Kind::TargetAdd:
+    case Kind::TargetRemove:
+    case Kind::TargetTest: {
+      Registry registry;
+      std::string warning;
+      if (!registry.Load(&warning)) {
+        std::fprintf(stderr, "sentrel: %s\n", warning.c_str());
+        return 1;
+      }
+      return RunTargetCommand(command, registry, stdout, stderr);
+    }
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
