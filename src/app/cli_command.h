@@ -18,8 +18,8 @@ class HostList;
 struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
-    Import, Export, Discover, MailTest, InstallService, UninstallService, Service,
-    SetParent
+    Targets, TargetAdd, TargetRemove, TargetTest, Import, Export, Discover, MailTest,
+    InstallService, UninstallService, Service, SetParent
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -38,6 +38,9 @@ struct CliCommand {
   int row = 0;  // --remove/--enable/--disable/--set-parent/--history ROW, 1-based
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
+  // --target-add NAME KIND URL [KEY=VALUE ...], --target-remove NAME,
+  // --target-test NAME: the words after the command, in order.
+  std::vector<std::string> targetArgs;
   std::string file;          // --import FILE, --export FILE
   std::string range;         // --discover RANGE
   bool addFound = false;     // --discover RANGE --add

@@ -1,11 +1,14 @@
 #include "core/alarm_holds.h"
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
 #include "core/date_text.h"
 #include "core/host_parents.h"
 #include "core/ui_thread.h"
+#include "notify/notify_target.h"
+#include "notify/target_message.h"
 #include "probes/address.h"
 #include "probes/ping_probe.h"
 
@@ -20,6 +23,11 @@ constexpr int32_t kUplinkRequests = 2;
 bool KnownDown(const HostEntry& host) {
   const int32_t state = host.State;
   return host.WasChecked && state != 0 && state != -1;
+}
+
+std::string TrimmedLine(std::string text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return text;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -213,17 +221,33 @@ void AlarmHolds::UplinkWentDown(std::stop_token stop) {
   const std::string line =
       DateTimeText(services_.clock.Now(), services_.formats) + " " + kUplinkDownText + "\r\n";
   WriteLog(line, stop);
-  // The uplink's own alarm, where the status message goes.
+  // The uplink's own alarm, where the status message goes: its address
+  // and its targets. Both keep it in the outbox until the way out is back.
   const MonitorServices* s = &services_;
   const std::shared_ptr<AlarmTally> tally = services_.alarms;
-  services_.ui.Post([s, tally, line] {
+  const long long unixSeconds = static_cast<long long>(std::time(nullptr));
+  services_.ui.Post([s, tally, line, unixSeconds] {
     if (tally && tally->engineGone) return;
     const ROptions& o = s->options;
-    if (o.StatAddress.empty()) return;
-    if (o.SendVia != 0) {
-      s->channels.StartMail(o.StatAddress, line, kUplinkSubject, {});
-    } else {
-      s->channels.SendNetMessage(o.StatAddress, line, kUplinkSubject);
+    const std::string text = TrimmedLine(line);
+    if (!o.StatAddress.empty()) {
+      if (o.SendVia != 0) {
+        s->channels.StartMail(o.StatAddress, line, kUplinkSubject, {});
+      } else {
+        s->channels.SendNetMessage(o.StatAddress, line, kUplinkSubject);
+      }
+    }
+    if (const auto targets = SplitTargetNames(o.StatusTargets); !targets.empty()) {
+      TargetEvent event;
+      event.event = "loss";
+      event.address = o.UplinkHosts;
+      event.name = kUplinkHold;
+      event.status = text;
+      event.code = static_cast<int>(kIpRequestTimedOut);
+      event.time = IsoUtcTime(unixSeconds);
+      event.subject = kUplinkSubject;
+      event.text = text;
+      s->channels.NotifyTargets(targets, event);
     }
   });
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QDialog>
 
@@ -49,6 +50,9 @@ struct HostFormServices {
   std::function<QString(QWidget* owner, const FileChooserRequest& request)> chooseFile;
   // The list whose hosts "Reached through:" offers; none offered without it.
   const HostList* hosts = nullptr;
+  // The names of the notification targets stored now, read each time the
+  // dialog is filled; none when not set.
+  std::function<std::vector<std::string>()> targetNames;
 };
 
 // The host properties dialog: every stored setting of one host on six pages,
@@ -116,6 +120,8 @@ class HostForm final : public QDialog, public HostEditor {
     QLabel* paramsLabel = nullptr;
     QLineEdit* params = nullptr;
     QCheckBox* runTraceRoute = nullptr;
+    QLabel* notifyLabel = nullptr;
+    QListWidget* notify = nullptr;  // one checkable item per target
     // On the template page.
     QGroupBox* templateBox = nullptr;
     QLineEdit* subject = nullptr;
@@ -134,7 +140,7 @@ class HostForm final : public QDialog, public HostEditor {
   void Fill(const HostFormValues& values);
   // "Reached through:" offers `choices` besides item 0.
   void SetParentChoices(const std::vector<ParentChoice>& choices);
-  static void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
+  void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
   AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
   void ApplyEnablingRules();
   static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);

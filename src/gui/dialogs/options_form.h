@@ -25,6 +25,7 @@ namespace sentrel {
 
 class Desktop;
 class DialUp;
+class NotificationsPage;
 class PasswordForm;
 class Registry;
 struct ROptions;
@@ -160,6 +161,8 @@ class OptionsForm final : public QDialog {
   QLineEdit* statAddress_;
   QLineEdit* metricsListen_;
   QLineEdit* uplinkHosts_;
+  // Notifications
+  NotificationsPage* notifications_;
   QComboBox* netMessageCodePage_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;

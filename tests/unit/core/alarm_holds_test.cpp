@@ -153,6 +153,7 @@ TEST_F(AlarmHoldsTest, ParentChainIsCheckedNearestFirstAndTheTopmostSilentOneIsB
 TEST_F(AlarmHoldsTest, UplinkDownHoldsEveryLossAlarmWithOneLineAndOneAlarmOfItsOwn) {
   env.options.StatAddress = "ops@example.org";
   env.options.SendVia = 1;
+  env.options.StatusTargets = "pager";
   holds.SetUplinkHosts(" 198.18.9.1, gw.example ,");
   answers["198.18.1.1"] = true;
   Result(Host(0), false);
@@ -162,16 +163,17 @@ TEST_F(AlarmHoldsTest, UplinkDownHoldsEveryLossAlarmWithOneLineAndOneAlarmOfItsO
   EXPECT_EQ(checks["198.18.9.1"], 2);
   EXPECT_EQ(checks["gw.example"], 2);
   EXPECT_EQ(LogLines(kUplinkDownText), 1u);
-  const auto mails = env.channels.Calls();
-  ASSERT_EQ(mails.size(), 1u);
-  EXPECT_EQ(mails[0].rfind("mail:ops@example.org|Sentrel Uplink|", 0), 0u);
+  const auto sent = env.channels.Calls();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].rfind("mail:ops@example.org|Sentrel Uplink|", 0), 0u);
+  EXPECT_EQ(sent[1], "targets:loss|pager|Sentrel Uplink");
 
   // One uplink host answers again: the held hosts are checked at once.
   answers["gw.example"] = true;
   Result(Host(2), true);
   EXPECT_EQ(LogLines(kUplinkBackText), 1u);
   EXPECT_EQ(checkedAtOnce, (std::vector<std::string>{"router", "a"}));
-  EXPECT_EQ(env.channels.Calls().size(), 1u);
+  EXPECT_EQ(env.channels.Calls().size(), 2u);
 }
 
 TEST(HostParents, LoopsAreRefusedAndPARIsWrittenOnlyWhenSet) {
