@@ -11,6 +11,7 @@
 #include "app/program_history.h"
 #include "common/clock.h"
 #include "common/command_line.h"
+#include "core/date_text.h"
 #include "core/event_log.h"
 #include "core/notify_alarm_channels.h"
 #include "core/monitor.h"
@@ -29,13 +30,25 @@
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
 #include "platform/stop_requests.h"
+#include "platform/system_log.h"
 #include "platform/terminal.h"
+#include "probes/icmp_mode.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
 
 namespace sentrel {
 
 namespace {
+
+// How long a service waits for the ICMP library at its start.
+constexpr std::chrono::seconds kServiceIcmpWait{60};
+
+bool ToSystemLog(MessageIcon icon, const std::string& line) {
+  const SystemLogLevel level = icon == MessageIcon::Error     ? SystemLogLevel::Error
+                               : icon == MessageIcon::Warning ? SystemLogLevel::Warning
+                                                              : SystemLogLevel::Information;
+  return WriteSystemLog(level, line);
+}
 
 bool DiscardPlain(const std::string& path) {
   std::error_code ec;
@@ -89,17 +102,34 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   const bool transferLog = HasCommandLineSwitch("sl");
   SystemClock clock;
-  HeadlessDesktop desktop;
+  // A service's message boxes would reach nobody on standard error.
+  HeadlessDesktop desktop(stderr, runOptions.service ? UnattendedMessages(ToSystemLog) : nullptr);
   StdoutLogPane pane;
   EventLog log;
   log.SetPane(&pane);
   log.Open({options.PathToLog, options.LogSize, transferLog, runOptions.programFolder}, desktop,
            DiscardPlain);
 
+  // A service takes its stop from here on, also while it waits for the
+  // ICMP library; pausing waits for the monitor.
+  if (runOptions.service) runOptions.service({requestStop, {}});
   PollSocketNotifier notifier;
-  IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
+  IcmpLibraryLoader loadLibrary = [] { return LoadIcmpLibrary(); };
+  if (runOptions.service) {
+    // Started with the system, a service may come before the library is
+    // ready to hand out a handle.
+    loadLibrary = PatientIcmpLoader(std::move(loadLibrary), kServiceIcmpWait,
+                                    std::chrono::milliseconds(250), [&stop] { return stop.load(); });
+  }
+  IcmpContext icmp = DetectIcmpMode(loadLibrary, OpenRawIcmpSocket);
   icmp.desktop = &desktop;
   icmp.notifier = &notifier;
+  if (icmp.mode == IcmpMode::None && !stop) {
+    // Said once where it is read; every check would only repeat it.
+    log.Write(DateTimeText(clock.Now(), DateTextFormats{}) +
+              " No ICMP available: neither the ICMP library nor a raw socket can be opened; "
+              "no host is checked.\r\n");
+  }
 
   DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
@@ -134,7 +164,12 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
   auto nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
+  auto nextStates = std::chrono::steady_clock::now();
   while (!stop) {
+    if (std::chrono::steady_clock::now() >= nextStates) {
+      monitor.PublishStates();
+      nextStates = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    }
     if (std::chrono::steady_clock::now() >= nextTick) {
       monitor.CheckStatusReport(clock.Now());
       nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());

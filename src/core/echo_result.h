@@ -33,9 +33,14 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
 // does not exceed; 1 when it exceeds them all.
 int Light(const HostEntry& host);
 
+// The row of a host that is down while its loss alarm is held: a parent of
+// it, or this computer's uplink, is down.
+inline constexpr int kUnreachableImage = 9;  // after the three header images
+inline constexpr const char* kUnreachableText = "Unreachable";
+
 // What the list refresh shows in a row. Unset texts stay as they are.
 struct RowView {
-  int image = 0;  // 0 not checked, 1..4 lights, 5 not available
+  int image = 0;  // 0 not checked, 1..4 lights, 5 not available, 9 unreachable
   std::optional<std::string> avgTime;
   std::optional<std::string> lastTime;
   std::optional<std::string> caption;  // the resolved HostIP of a host pinged by name

@@ -68,6 +68,8 @@ void CopyDefaults(const HostEntry& from, HostEntry& to) {
   }
   to.PingByIP = from.PingByIP.load();
   to.IPFamily = from.IPFamily.load();
+  // Hosts added at a site are usually reached through the same router.
+  to.Parent = from.Parent;
   CopyAlarmSettings(from.OnRenewal, to.OnRenewal);
   CopyAlarmSettings(from.OnLoss, to.OnLoss);
 }

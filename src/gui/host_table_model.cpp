@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 
 #include "core/echo_result.h"
 #include "core/host_list.h"
@@ -25,6 +26,8 @@ QString StateDescription(int image) {
       return "answers, light 4 of 4 (slowest)";
     case 5:
       return "lost";
+    case kUnreachableImage:
+      return "unreachable: a host it is reached through is down";
     default:
       return "not checked";
   }
@@ -201,12 +204,17 @@ bool HostTableModel::Refresh() {
     const int row = static_cast<int>(i);
     const RowView view = ViewOfRow(hosts_.Host(i), rows_[i].ticked);
     const bool rowLost = view.image == kLostImage;
+    const bool unreachable = view.image == kUnreachableImage;
     if (view.caption) SetCell(row, 0, Q(*view.caption));
     // A lost host's times read in the window's language.
-    if (view.avgTime) SetCell(row, 2, rowLost ? lostText_ : Q(*view.avgTime));
-    if (view.lastTime) SetCell(row, 3, rowLost ? lostText_ : Q(*view.lastTime));
+    const auto times = [&](const std::optional<std::string>& text) {
+      return rowLost ? lostText_ : unreachable ? unreachableText_ : Q(*text);
+    };
+    if (view.avgTime) SetCell(row, 2, times(view.avgTime));
+    if (view.lastTime) SetCell(row, 3, times(view.lastTime));
     SetImage(row, view.image);
-    if (rowLost) lost = true;
+    // Unreachable is down as well: the tray and the counts say so.
+    if (rowLost || unreachable) lost = true;
   }
   return lost;
 }
@@ -221,12 +229,23 @@ void HostTableModel::SetLostText(const QString& text) {
   lostText_ = text;
 }
 
+void HostTableModel::SetUnreachableText(const QString& text) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].image != kUnreachableImage) continue;
+    for (const int c : {2, 3}) {
+      if (rows_[i].text[static_cast<std::size_t>(c)] == unreachableText_)
+        SetCell(static_cast<int>(i), c, text);
+    }
+  }
+  unreachableText_ = text;
+}
+
 HostCounts HostTableModel::Counts() const {
   HostCounts counts;
   counts.hosts = static_cast<int>(rows_.size());
   for (const Row& row : rows_) {
     if (!row.ticked) ++counts.disabled;
-    else if (row.image == kLostImage) ++counts.down;
+    else if (row.image == kLostImage || row.image == kUnreachableImage) ++counts.down;
   }
   return counts;
 }

@@ -31,7 +31,8 @@ class HostTableModel final : public QAbstractTableModel {
   static constexpr int kImageRole = Qt::UserRole;
   // The state image of a lost host.
   static constexpr int kLostImage = 5;
-  // `images` are the nine state images (rows 0..5, headers 6..8).
+  // `images` are the ten state images (rows 0..5, headers 6..8, then the
+  // unreachable row's 9).
   HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -45,6 +46,8 @@ class HostTableModel final : public QAbstractTableModel {
   // The word the time columns of a lost host show; rows that show the old
   // word take the new one at once.
   void SetLostText(const QString& text);
+  // The same for a host that is down while its parent or the uplink is.
+  void SetUnreachableText(const QString& text);
   HostCounts Counts() const;
 
   // Rebuilds every row from the list (after loading).
@@ -91,6 +94,7 @@ class HostTableModel final : public QAbstractTableModel {
   std::vector<Row> rows_;
   std::array<QString, kColumns> headers_;
   QString lostText_ = "Lost";
+  QString unreachableText_ = "Unreachable";
   SortState sort_;
   int lastChanges_ = 0;
 };

@@ -294,6 +294,8 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
       trayHelp = text;
     } else if (key == "Lost") {
       model_->SetLostText(text);
+    } else if (key == "Unreachable") {
+      model_->SetUnreachableText(text);
     } else if (key == "StatusCounts") {
       countsText_ = text;
     } else if (QAction* action = Action(key.c_str())) {
@@ -607,6 +609,7 @@ void MainWindow::Contents() { desktop_.ShowHelp(1, 0); }
 void MainWindow::RefreshList() {
   if (!monitor_.Pinging()) return;
   const bool lost = model_->Refresh();
+  monitor_.PublishStates();
   if (hooks_.setTrayImage) hooks_.setTrayImage(lost ? TrayImage::Lost : TrayImage::Checking);
 }
 
