@@ -18,7 +18,8 @@ class HostList;
 struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
-    Import, Export, Discover, MailTest, InstallService, UninstallService, Service
+    Import, Export, Discover, MailTest, InstallService, UninstallService, Service,
+    SetDegradation
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -30,7 +31,14 @@ struct CliCommand {
   std::string desc;          // --desc
   int32_t interval = 0;      // --interval SECONDS; 0 = keep the seeded value
   bool hasInterval = false;
-  int row = 0;               // --remove/--enable/--disable/--history ROW, 1-based
+  int row = 0;               // --remove/--enable/--disable/--history/--set-degradation ROW, 1-based
+  // --degraded-latency MS, --degraded-loss PERCENT, --degraded-checks N and
+  // --degraded-notify NAMES, with --add or --set-degradation; unset ones
+  // stay as they are.
+  std::optional<int32_t> degradedLatency;
+  std::optional<int32_t> degradedLoss;
+  std::optional<int32_t> degradedChecks;
+  std::optional<std::string> degradedTargets;
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
   std::string file;          // --import FILE, --export FILE

@@ -43,6 +43,13 @@ int Refuse(const HostCommandContext& context, const std::string& message, int co
   return RefuseCommand(context.err, message, code);
 }
 
+void ApplyDegradation(const CliCommand& command, HostEntry& host) {
+  if (command.degradedLatency) host.DegradedLatency = *command.degradedLatency;
+  if (command.degradedLoss) host.DegradedLoss = *command.degradedLoss;
+  if (command.degradedChecks) host.DegradedChecks = *command.degradedChecks;
+  if (command.degradedTargets) host.DegradedTargets.Set(*command.degradedTargets);
+}
+
 void AddTo(HostList& list, const CliCommand& command, const HostAddressCheck& checked) {
   auto host = list.CreateHostFromDefault();
   if (checked.kind == HostAddressKind::Address) {
@@ -55,6 +62,7 @@ void AddTo(HostList& list, const CliCommand& command, const HostAddressCheck& ch
   }
   host->HostDesc.Set(command.desc);
   if (command.hasInterval) host->PingInterval = command.interval;
+  ApplyDegradation(command, *host);
   host->Enabled = true;
   list.AppendHost(std::move(host));
 }
@@ -115,6 +123,9 @@ int ListHosts(const HostCommandContext& context) {
 int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
   using Kind = CliCommand::Kind;
   HostAddressCheck checked;
+  if (command.degradedTargets && !SafeFieldText(*command.degradedTargets)) {
+    return Refuse(context, "control characters, '<' and '>' are not allowed in host texts", 2);
+  }
   if (command.kind == Kind::Add) {
     for (const std::string* text : {&command.address, &command.name, &command.desc}) {
       if (!SafeFieldText(*text)) {
@@ -155,6 +166,9 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
     if (!row) return code;
     if (command.kind == Kind::Remove) {
       list.DeleteHost(*row);
+    } else if (command.kind == Kind::SetDegradation) {
+      ApplyDegradation(command, list.Host(*row));
+      list.SetModified(true);
     } else {
       list.SetRowChecked(*row, command.kind == Kind::Enable);
     }

@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
     case Kind::Remove:
     case Kind::Enable:
     case Kind::Disable:
+    case Kind::SetDegradation:
       return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Import:
       return ImportHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});

@@ -38,6 +38,12 @@ void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to) {
   to.MesBody = from.MesBody;
 }
 
+DegradationLimits DegradationLimitsOf(const HostEntry& host) {
+  return {host.DegradedLatency.load(), host.DegradedLoss.load(), host.DegradedChecks.load()};
+}
+
+bool IsDegradedNow(const HostEntry& host) { return host.Degraded && host.State == 0; }
+
 Schedule ScheduleOf(const HostEntry& host) {
   return {host.CheckEvery.load(), host.DayOfMonth.load(), host.DaysOfWeek.load(),
           host.Times.load()};
@@ -67,6 +73,10 @@ void CopyDefaults(const HostEntry& from, HostEntry& to) {
   }
   to.PingByIP = from.PingByIP.load();
   to.IPFamily = from.IPFamily.load();
+  to.DegradedLatency = from.DegradedLatency.load();
+  to.DegradedLoss = from.DegradedLoss.load();
+  to.DegradedChecks = from.DegradedChecks.load();
+  to.DegradedTargets = from.DegradedTargets;
   CopyAlarmSettings(from.OnRenewal, to.OnRenewal);
   CopyAlarmSettings(from.OnLoss, to.OnLoss);
 }

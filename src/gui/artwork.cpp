@@ -32,7 +32,8 @@ QIcon TrayIconImage(TrayImage image) {
 std::vector<QIcon> StateImages() {
   return {Own("state-0-unchecked"), Own("state-1-light"), Own("state-2-light"),
           Own("state-3-light"),     Own("state-4-light"), Own("state-5-lost"),
-          Own("header-none"),       Own("header-ascending"), Own("header-descending")};
+          Own("header-none"),       Own("header-ascending"), Own("header-descending"),
+          Own("state-9-degraded")};
 }
 
 std::vector<QIcon> HostDialogLights() {

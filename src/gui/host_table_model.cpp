@@ -25,6 +25,8 @@ QString StateDescription(int image) {
       return "answers, light 4 of 4 (slowest)";
     case 5:
       return "lost";
+    case kDegradedRowImage:
+      return "degraded: answers, but slower or lossier than its thresholds";
     default:
       return "not checked";
   }
@@ -203,7 +205,9 @@ bool HostTableModel::Refresh() {
     const bool rowLost = view.image == kLostImage;
     if (view.caption) SetCell(row, 0, Q(*view.caption));
     // A lost host's times read in the window's language.
-    if (view.avgTime) SetCell(row, 2, rowLost ? lostText_ : Q(*view.avgTime));
+    if (view.avgTime) {
+      SetCell(row, 2, rowLost ? lostText_ : view.degraded ? degradedText_ : Q(*view.avgTime));
+    }
     if (view.lastTime) SetCell(row, 3, rowLost ? lostText_ : Q(*view.lastTime));
     SetImage(row, view.image);
     if (rowLost) lost = true;
@@ -219,6 +223,14 @@ void HostTableModel::SetLostText(const QString& text) {
     }
   }
   lostText_ = text;
+}
+
+void HostTableModel::SetDegradedText(const QString& text) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].image == kDegradedRowImage && rows_[i].text[2] == degradedText_)
+      SetCell(static_cast<int>(i), 2, text);
+  }
+  degradedText_ = text;
 }
 
 HostCounts HostTableModel::Counts() const {

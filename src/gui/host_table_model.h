@@ -31,7 +31,7 @@ class HostTableModel final : public QAbstractTableModel {
   static constexpr int kImageRole = Qt::UserRole;
   // The state image of a lost host.
   static constexpr int kLostImage = 5;
-  // `images` are the nine state images (rows 0..5, headers 6..8).
+  // `images` are the state images (rows 0..5, headers 6..8, degraded row 9).
   HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -45,6 +45,8 @@ class HostTableModel final : public QAbstractTableModel {
   // The word the time columns of a lost host show; rows that show the old
   // word take the new one at once.
   void SetLostText(const QString& text);
+  // The word the average time column of a degraded host shows.
+  void SetDegradedText(const QString& text);
   HostCounts Counts() const;
 
   // Rebuilds every row from the list (after loading).
@@ -91,6 +93,7 @@ class HostTableModel final : public QAbstractTableModel {
   std::vector<Row> rows_;
   std::array<QString, kColumns> headers_;
   QString lostText_ = "Lost";
+  QString degradedText_ = "Degraded";
   SortState sort_;
   int lastChanges_ = 0;
 };

@@ -294,6 +294,8 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
       trayHelp = text;
     } else if (key == "Lost") {
       model_->SetLostText(text);
+    } else if (key == "Degraded") {
+      model_->SetDegradedText(text);
     } else if (key == "StatusCounts") {
       countsText_ = text;
     } else if (QAction* action = Action(key.c_str())) {

@@ -39,7 +39,7 @@ namespace sentrel {
 namespace {
 
 constexpr auto kPageKeys = std::to_array<const char*>(
-    {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
+    {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light", "Degradation"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
 // around), what an IPv4 or IPv6 address with a zone is written with, and at
@@ -171,6 +171,7 @@ HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& cha
                 "On &loss");
   tabs_->addTab(BuildTemplatePage(), "Message &Template");
   tabs_->addTab(BuildLightPage(), "L&ight");
+  tabs_->addTab(BuildDegradationPage(), "&Degradation");
 
   ok_ = MakeButton("Ok", "Ok");
   cancel_ = MakeButton("Cancel", "Cancel");
@@ -452,6 +453,52 @@ QWidget* HostForm::BuildLightPage() {
   return page;
 }
 
+QWidget* HostForm::BuildDegradationPage() {
+  auto* page = new QWidget;
+  page->setObjectName(kPageKeys[6]);
+  auto* intro = MakeLabel("DegradedIntro",
+                          "A host that answers, but on average slower or with more loss than set "
+                          "here, is degraded. It is normal again once both figures are below 80 % "
+                          "of their thresholds.");
+  intro->setWordWrap(true);
+  degradedLatency_ = MakeEdit("DegradedLatencyEdit", kDigits, kNumberWidth);
+  degradedLoss_ = MakeEdit("DegradedLossEdit", "[0-9]{0,3}", kNumberWidth);
+  degradedChecks_ = MakeEdit("DegradedChecksEdit", "[0-9]{0,4}", kNumberWidth);
+  degradedTargets_ = MakeEdit("DegradedTargetsEdit");
+  auto* grid = new QGridLayout;
+  const auto addRow = [grid](int row, QLabel* label, QLineEdit* field, QLabel* unit) {
+    grid->addWidget(label, row, 0);
+    grid->addWidget(field, row, 1);
+    if (unit) grid->addWidget(unit, row, 2);
+    label->setBuddy(field);
+  };
+  degradedLatencyUnit_ = MakeLabel("DegradedMs", "ms (0 = off)");
+  degradedLossUnit_ = MakeLabel("DegradedPercent", "% (0 = off)");
+  degradedChecksUnit_ = MakeLabel("DegradedChecksUnit", "echo requests");
+  addRow(0, MakeLabel("DegradedLatency", "Average reply time above:"), degradedLatency_,
+         degradedLatencyUnit_);
+  addRow(1, MakeLabel("DegradedLoss", "Loss above:"), degradedLoss_, degradedLossUnit_);
+  addRow(2, MakeLabel("DegradedChecks", "Judged over the latest:"), degradedChecks_,
+         degradedChecksUnit_);
+  grid->setColumnStretch(3, 1);
+  auto* targetsLabel = MakeLabel("DegradedTargets", "Notify targets:");
+  targetsLabel->setBuddy(degradedTargets_);
+  auto* targetsHint = MakeLabel("DegradedTargetsHint",
+                                "Names of notification targets, comma-separated; they are told "
+                                "\"degraded\" and \"recovered\".");
+  targetsHint->setWordWrap(true);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(intro);
+  layout->addSpacing(8);
+  layout->addLayout(grid);
+  layout->addSpacing(8);
+  layout->addWidget(targetsLabel);
+  layout->addWidget(degradedTargets_);
+  layout->addWidget(targetsHint);
+  layout->addStretch(1);
+  return page;
+}
+
 void HostForm::Connect() {
   connect(checkEvery_, &QComboBox::currentIndexChanged, this, [this] { ApplyEnablingRules(); });
   // The bounds are kept once the field is left (or "Ok" clicked), so that
@@ -523,6 +570,10 @@ void HostForm::Fill(const HostFormValues& v) {
   FillAlarm(renewal_, v.renewal);
   FillAlarm(loss_, v.loss);
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) lightTimes_[i]->setText(Q(v.lightTimes[i]));
+  degradedLatency_->setText(Q(v.degradedLatency));
+  degradedLoss_->setText(Q(v.degradedLoss));
+  degradedChecks_->setText(Q(v.degradedChecks));
+  degradedTargets_->setText(Q(v.degradedTargets));
   filling_ = false;
   ApplyEnablingRules();
 }
@@ -579,6 +630,10 @@ HostFormValues HostForm::Values() const {
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
     v.lightTimes[i] = Kept(lightTimes_[i]->text(), filled_.lightTimes[i]);
   }
+  v.degradedLatency = Kept(degradedLatency_->text(), filled_.degradedLatency);
+  v.degradedLoss = Kept(degradedLoss_->text(), filled_.degradedLoss);
+  v.degradedChecks = Kept(degradedChecks_->text(), filled_.degradedChecks);
+  v.degradedTargets = Kept(degradedTargets_->text(), filled_.degradedTargets);
   return v;
 }
 
@@ -901,6 +956,12 @@ void HostForm::UpdateAccessibleNames() {
     for (QLabel* label : p->templateBox->findChildren<QLabel*>()) {
       if (label->buddy()) label->buddy()->setAccessibleName(Plain(label->text()) + " (" + group + ")");
     }
+  }
+  // The degradation fields say their unit too: "0 = off" matters.
+  for (auto [field, unit] : {std::pair{degradedLatency_, degradedLatencyUnit_},
+                             std::pair{degradedLoss_, degradedLossUnit_},
+                             std::pair{degradedChecks_, degradedChecksUnit_}}) {
+    field->setAccessibleName(field->accessibleName() + " " + Plain(unit->text()));
   }
   const QString lightPage = Plain(tabs_->tabText(5));
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) {

@@ -49,7 +49,7 @@ struct HostFormServices {
   std::function<QString(QWidget* owner, const FileChooserRequest& request)> chooseFile;
 };
 
-// The host properties dialog: every stored setting of one host on six pages,
+// The host properties dialog: every stored setting of one host on seven pages,
 // with lookups, tests of three alarm actions, file choosers and help. It is
 // made once and shown again for each edit; it edits a copy of the settings and
 // writes them into the host only on a confirmed "Ok". Every control's object
@@ -126,6 +126,7 @@ class HostForm final : public QDialog, public HostEditor {
                           const QString& masterText);
   QWidget* BuildTemplatePage();
   QWidget* BuildLightPage();
+  QWidget* BuildDegradationPage();
   void Connect();
   void ConnectAlarmPage(AlarmPage& page);
 
@@ -209,6 +210,14 @@ class HostForm final : public QDialog, public HostEditor {
   std::array<QLabel*, 4> timeStr_{};
   std::array<QLineEdit*, 4> lightTimes_{};
   std::array<QLabel*, 4> msStr_{};
+  // Degradation
+  QLineEdit* degradedLatency_ = nullptr;
+  QLabel* degradedLatencyUnit_ = nullptr;
+  QLineEdit* degradedLoss_ = nullptr;
+  QLabel* degradedLossUnit_ = nullptr;
+  QLineEdit* degradedChecks_ = nullptr;
+  QLabel* degradedChecksUnit_ = nullptr;
+  QLineEdit* degradedTargets_ = nullptr;
   // Buttons
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;

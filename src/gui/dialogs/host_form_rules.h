@@ -80,6 +80,10 @@ struct HostSettings {
   bool UseAsDefault = false;
   AlarmSettings OnRenewal;
   AlarmSettings OnLoss;
+  int32_t DegradedLatency = 0;
+  int32_t DegradedLoss = 0;
+  int32_t DegradedChecks = kDefaultDegradationChecks;
+  std::string DegradedTargets;
 
   friend bool operator==(const HostSettings&, const HostSettings&) = default;
 };
@@ -144,6 +148,11 @@ struct HostFormValues {
   AlarmFormValues loss;
   // Light
   std::array<std::string, 4> lightTimes;
+  // Degradation
+  std::string degradedLatency;
+  std::string degradedLoss;
+  std::string degradedChecks;
+  std::string degradedTargets;
 
   friend bool operator==(const HostFormValues&, const HostFormValues&) = default;
 };
