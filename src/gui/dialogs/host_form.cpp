@@ -456,11 +456,13 @@ QWidget* HostForm::BuildLightPage() {
 QWidget* HostForm::BuildDegradationPage() {
   auto* page = new QWidget;
   page->setObjectName(kPageKeys[6]);
+  // Two short lines rather than a wrapped paragraph: a wrapped label's
+  // height depends on the width it is first laid out at, so the dialog
+  // would not open at the same size in every language.
   auto* intro = MakeLabel("DegradedIntro",
-                          "A host that answers, but on average slower or with more loss than set "
-                          "here, is degraded. It is normal again once both figures are below 80 % "
-                          "of their thresholds.");
-  intro->setWordWrap(true);
+                          "A host that answers slower or loses more than set here is degraded.");
+  auto* intro2 = MakeLabel("DegradedIntro2",
+                           "It is normal again once both figures are below 80 % of their thresholds.");
   degradedLatency_ = MakeEdit("DegradedLatencyEdit", kDigits, kNumberWidth);
   degradedLoss_ = MakeEdit("DegradedLossEdit", "[0-9]{0,3}", kNumberWidth);
   degradedChecks_ = MakeEdit("DegradedChecksEdit", "[0-9]{0,4}", kNumberWidth);
@@ -483,12 +485,11 @@ QWidget* HostForm::BuildDegradationPage() {
   grid->setColumnStretch(3, 1);
   auto* targetsLabel = MakeLabel("DegradedTargets", "Notify targets:");
   targetsLabel->setBuddy(degradedTargets_);
-  auto* targetsHint = MakeLabel("DegradedTargetsHint",
-                                "Names of notification targets, comma-separated; they are told "
-                                "\"degraded\" and \"recovered\".");
-  targetsHint->setWordWrap(true);
+  auto* targetsHint = MakeLabel(
+      "DegradedTargetsHint", "Target names, comma-separated; told \"degraded\" and \"recovered\".");
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(intro);
+  layout->addWidget(intro2);
   layout->addSpacing(8);
   layout->addLayout(grid);
   layout->addSpacing(8);
