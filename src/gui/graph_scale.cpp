@@ -71,16 +71,4 @@ std::vector<TimeTick> TimeTicks(int64_t fromMinute, int64_t toMinute) {
   return ticks;
 }
 
-std::vector<MinuteRun> WatchedRuns(const std::vector<Bucket>& buckets) {
-  std::vector<MinuteRun> runs;
-  for (const Bucket& b : buckets) {
-    if (!runs.empty() && b.startMinute <= runs.back().to) {
-      runs.back().to = std::max(runs.back().to, b.EndMinute());
-    } else {
-      runs.push_back({b.startMinute, b.EndMinute()});
-    }
-  }
-  return runs;
-}
-
 }  // namespace sentrel

@@ -31,14 +31,6 @@ struct LightBand {
 };
 std::vector<LightBand> LightBands(const std::array<int32_t, 4>& lightTimes, int64_t topMs);
 
-// The stretches of minutes [from, to) that the buckets cover, consecutive
-// buckets joined: the time the host was watched. Buckets in time order.
-struct MinuteRun {
-  int64_t from = 0;
-  int64_t to = 0;
-};
-std::vector<MinuteRun> WatchedRuns(const std::vector<Bucket>& buckets);
-
 // A labelled mark of the time axis.
 struct TimeTick {
   int64_t minute = 0;

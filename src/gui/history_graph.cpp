@@ -75,21 +75,26 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
     return plot.bottom() - plot.height() * std::clamp(ms / static_cast<double>(axis_.topMs), 0.0, 1.0);
   };
 
-  // Time the host was not watched (before it was added, while checks were
-  // stopped, still to come) is grey; the light colours as bands, faint,
-  // stand behind the watched time only, so that the line reads like the list.
-  p.fillRect(plot, kUnwatched);
-  const std::vector<LightBand> bands = LightBands(data_.lightTimes, axis_.topMs);
-  for (const MinuteRun& run : WatchedRuns(data_.buckets)) {
-    p.fillRect(QRectF(QPointF(x(run.from), plot.top()), QPointF(x(run.to), plot.bottom())),
-               palette().base());
-    for (const LightBand& band : bands) {
-      QColor colour = kLightColours[band.light];
-      colour.setAlpha(45);
-      p.fillRect(QRectF(QPointF(x(run.from), y(static_cast<double>(band.toMs))),
-                        QPointF(x(run.to), y(static_cast<double>(band.fromMs)))),
-                 colour);
-    }
+  // The light colours as bands, faint, so that the line reads like the
+  // list; time the host was not watched (before it was added, while checks
+  // were stopped, still to come) covers them in grey, the same stretches
+  // that the figures leave out.
+  p.fillRect(plot, palette().base());
+  for (const LightBand& band : LightBands(data_.lightTimes, axis_.topMs)) {
+    QColor colour = kLightColours[band.light];
+    colour.setAlpha(45);
+    p.fillRect(QRectF(QPointF(plot.left(), y(static_cast<double>(band.toMs))),
+                      QPointF(plot.right(), y(static_cast<double>(band.fromMs)))),
+               colour);
+  }
+  const auto xOfSecond = [&](int64_t second) {
+    return plot.left() + plot.width() * (static_cast<double>(second) / 60.0 -
+                                         static_cast<double>(data_.fromMinute)) / span;
+  };
+  for (const TimeStretch& stretch : data_.unwatched) {
+    const double left = std::clamp(xOfSecond(stretch.fromSecond), plot.left(), plot.right());
+    const double right = std::clamp(xOfSecond(stretch.toSecond), plot.left(), plot.right());
+    if (right > left) p.fillRect(QRectF(QPointF(left, plot.top()), QPointF(right, plot.bottom())), kUnwatched);
   }
 
   // Grid and labels.

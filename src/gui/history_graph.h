@@ -7,16 +7,18 @@
 #include <QWidget>
 
 #include "gui/graph_scale.h"
-#include "history/history_types.h"
+#include "history/period_figures.h"
 
 namespace sentrel {
 
-// What the graph shows: the buckets of a period (missing ones are gaps) and
-// the host's light limits.
+// What the graph shows: the buckets of a period (missing ones are gaps), the
+// stretches in which the host was not watched (PeriodHistory::unmonitored and
+// what is still to come) and the host's light limits.
 struct GraphData {
   std::vector<Bucket> buckets;
   int64_t fromMinute = 0;
   int64_t toMinute = 0;
+  std::vector<TimeStretch> unwatched;  // in history seconds
   std::array<int32_t, 4> lightTimes{};
 };
 

@@ -45,7 +45,7 @@ struct FigureName {
 constexpr FigureName kFigureNames[] = {
     {"Availability", "AvailabilityLabel"}, {"Loss", "LossLabel"},       {"Average", "AverageLabel"},
     {"Jitter", "JitterLabel"},             {"Range", "RangeLabel"},     {"Outages", "OutagesLabel"},
-    {"Outage time", "OutageTimeLabel"},
+    {"Outage time", "OutageTimeLabel"},    {"Monitored", "MonitoredLabel"},
 };
 
 QString Number(std::optional<double> value, const char* suffix, int decimals = 1) {
@@ -113,8 +113,14 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
     value->setObjectName(QString("Figure") + QString(name).remove(' '));
     value->setAccessibleName(name);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    figures->addWidget(caption, column % 2, column / 2 * 2);
-    figures->addWidget(value, column % 2, column / 2 * 2 + 1);
+    if (QString(name) == "Monitored") {
+      // A row of its own: its words are the longest, in every language.
+      figures->addWidget(caption, 2, 0);
+      figures->addWidget(value, 2, 1, 1, 7);
+    } else {
+      figures->addWidget(caption, column % 2, column / 2 * 2);
+      figures->addWidget(value, column % 2, column / 2 * 2 + 1);
+    }
     figures_[name] = value;
     ++column;
   }
@@ -270,8 +276,10 @@ void HistoryWindow::Reload() {
                   : id == 0  ? Caption("NothingRecorded")
                              : QString());
   ShowFigures(shown.figures);
-  ShowOutages(shown.outages);
+  ShowOutages(shown.outages, shown.toSecond);
   graph.buckets = std::move(shown.buckets);
+  graph.unwatched = std::move(shown.unmonitored);
+  graph.unwatched.push_back({shown.toSecond, span.toMinute * 60});  // still to come
   graph_->SetData(std::move(graph));
 }
 
@@ -292,14 +300,23 @@ void HistoryWindow::ShowFigures(const PeriodFigures& f) {
                                             : QString("-"));
   figures_["Outages"]->setText(QString::number(f.outages));
   figures_["Outage time"]->setText(Text(DurationText(static_cast<double>(f.outageSeconds))));
+  // The time the figures stand on, and what they leave out, as --history says.
+  QString monitored = Caption("MonitoredOf")
+                          .replace("%1", Text(DurationText(static_cast<double>(f.monitoredSeconds))))
+                          .replace("%2", Text(DurationText(static_cast<double>(
+                                             f.monitoredSeconds + f.unmonitoredSeconds))));
+  if (f.unmonitoredSeconds > 0) {
+    monitored += " " + Caption("NotMonitored")
+                           .replace("%1", Text(DurationText(static_cast<double>(f.unmonitoredSeconds))));
+  }
+  figures_["Monitored"]->setText(monitored);
 }
 
-void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
+void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages, int64_t now) {
   // The minute's refresh keeps the outage the operator is reading.
   std::optional<int64_t> selectedStart;
   if (const OutageRow* selected = SelectedOutage()) selectedStart = selected->start;
   shownOutages_ = outages;
-  const int64_t now = HistorySecond(services_.clock.Now());
   const OutageEndWords endWords{Caption("GoingOn").toStdString(), Caption("NoChecksSince").toStdString()};
   outages_->setRowCount(0);
   // The newest first: the question is usually about the last one.
@@ -309,7 +326,9 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages) {
     outages_->insertRow(row);
     const double seconds = static_cast<double>(o.EffectiveEnd() - o.start);
     QString duration = Text(DurationText(seconds));
-    if (!o.end) duration = Caption("AtLeast").replace("%1", duration);
+    // One going on has its true length so far; one whose host is no longer
+    // checked lasted at least until the last check.
+    if (!o.end && !OutageGoesOn(o, now)) duration = Caption("AtLeast").replace("%1", duration);
     // Said in words: a bare mark would leave the reader guessing.
     if (o.interrupted) duration += " " + Caption("InterruptedMark");
     // The trace itself shows beside the table; here only whether there is one.

@@ -69,7 +69,7 @@ class HistoryWindow final : public QWidget {
   HistoryGraph& Graph() { return *graph_; }
   QTableWidget& OutageTable() { return *outages_; }
   // The value shown beside a figure: "Availability", "Loss", "Average",
-  // "Jitter", "Range", "Outages", "Outage time".
+  // "Jitter", "Range", "Outages", "Outage time", "Monitored".
   QString FigureText(const QString& name) const;
   // The host shown, if any.
   std::optional<HistoryHost> Host() const { return host_; }
@@ -87,7 +87,8 @@ class HistoryWindow final : public QWidget {
   QString OpenFailure(const std::string& error) const;
   void ChooseExport();
   void ShowFigures(const PeriodFigures& figures);
-  void ShowOutages(const std::vector<OutageRow>& outages);
+  // `now` is the moment the outages were read up to.
+  void ShowOutages(const std::vector<OutageRow>& outages, int64_t now);
   void ShowTrace();
   const OutageRow* SelectedOutage() const;
 

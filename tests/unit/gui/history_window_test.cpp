@@ -140,6 +140,51 @@ TEST_F(HistoryWindowTest, DayShowsTheFiguresTheOutageAndItsTrace) {
   EXPECT_FALSE(window.isVisible());  // Escape closes it
 }
 
+// 10.0.0.7 was added at 11:00 and has never answered: nothing of it is
+// available, the time before it was added is neither good nor counted, and
+// its outage runs to now at its true length until its checks stop.
+TEST_F(HistoryWindowTest, AHostThatNeverAnsweredIsNeverAvailable) {
+  const HistoryHost silent{"10.0.0.7", ""};
+  {
+    testing::FakeClock writer(At(11, 0));
+    HistoryStoreSettings settings;
+    settings.path = path;
+    HistoryStore store(settings, writer);
+    for (int minute = 0; minute < 60; ++minute) {
+      store.Record({silent, At(11, minute), 11010, 0, true, 11010, minute == 0 ? -1 : 11010});
+    }
+    writer.Set(At(12, 5));
+    store.Flush();
+  }
+  HistoryWindow window(Services());
+  window.ShowHost(silent);
+  EXPECT_EQ(window.FigureText("Availability").toStdString(), "0.00 %");
+  EXPECT_EQ(window.FigureText("Loss").toStdString(), "100.00 % (60 of 60)");
+  EXPECT_EQ(window.FigureText("Monitored").toStdString(),
+            "1:00:00 of 23:58:00 (22:58:00 not monitored, not counted)");
+  QTableWidget& table = window.OutageTable();
+  ASSERT_EQ(table.rowCount(), 1);
+  EXPECT_EQ(table.item(0, 1)->text(), "going on");
+  EXPECT_EQ(table.item(0, 2)->text(), "1:00:00") << "its length so far, not a lower bound";
+  EXPECT_EQ(window.FigureText("Outage time").toStdString(), "1:00:00");
+
+  // Before 11:00 the graph is grey, never a light's green.
+  window.Graph().resize(720, 240);
+  const QImage shot = window.Graph().grab().toImage();
+  for (const int x : {shot.width() / 4, shot.width() * 3 / 4}) {
+    const QColor c = shot.pixelColor(x, shot.height() * 3 / 5);
+    EXPECT_LT(std::abs(c.green() - c.red()), 10) << x << " " << c.name().toStdString();
+    EXPECT_LT(c.green(), 235) << x << " not the plain background";
+  }
+
+  // Half an hour without checks: known only up to the last one.
+  clock.Set(At(12, 30));
+  window.Reload();
+  EXPECT_EQ(table.item(0, 1)->text(), "no checks since 2026-03-02 12:00:00");
+  EXPECT_EQ(table.item(0, 2)->text(), "at least 1:00:00");
+  EXPECT_EQ(window.FigureText("Availability").toStdString(), "0.00 %");
+}
+
 TEST_F(HistoryWindowTest, PeriodsHostsThatLeftTheListAndTheExport) {
   HistoryWindow window(Services());
   window.ShowHost(router);
