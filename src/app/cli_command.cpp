@@ -36,6 +36,8 @@ constexpr CommandWord kCommands[] = {
     {"--install-service", Kind::InstallService, false},
     {"--uninstall-service", Kind::UninstallService, false},
     {"--service", Kind::Service, false},
+    {"--targets", Kind::Targets, false},   {"--target-add", Kind::TargetAdd, false},
+    {"--target-remove", Kind::TargetRemove, false}, {"--target-test", Kind::TargetTest, false},
     {"--set-degradation", Kind::SetDegradation, true},
 };
 
@@ -94,6 +96,20 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
       if (haveCommand) return fail("only one command may be given: " + arg);
       haveCommand = true;
       cmd.kind = c->kind;
+      if (c->kind == Kind::TargetAdd || c->kind == Kind::TargetRemove ||
+          c->kind == Kind::TargetTest) {
+        // NAME, then KIND URL and the KEY=VALUE words of --target-add.
+        const std::size_t fixed = c->kind == Kind::TargetAdd ? 3 : 1;
+        while (i + 1 < args.size() && !IsTransferLogSwitch(args[i + 1]) &&
+               (cmd.targetArgs.size() < fixed || args[i + 1].find('=') != std::string::npos)) {
+          cmd.targetArgs.push_back(DecodeOutsideText(args[++i], terminalCodePage));
+        }
+        if (cmd.targetArgs.size() < fixed) {
+          return fail(c->kind == Kind::TargetAdd ? "--target-add needs NAME KIND URL"
+                                                 : arg + " needs a target name");
+        }
+        continue;
+      }
       if (!c->takesValue) continue;
       std::string v;
       if (!value(v)) return fail(arg + " needs a value");
@@ -276,6 +292,14 @@ std::string CliUsage() {
          "                        Pausing the service stops the checks, continuing\n"
          "                        starts them again; stopping it saves as --headless does\n"
          "  --uninstall-service   Windows: stop and remove that service\n"
+         "  --targets             list the notification targets\n"
+         "  --target-add NAME KIND URL [KEY=VALUE ...]\n"
+         "                        add or replace a notification target; KIND is\n"
+         "                        webhook, slack, teams, discord, telegram, ntfy or\n"
+         "                        gotify; values such as Token=, ChatId=, Topic=,\n"
+         "                        Priority=, Body= (a template) and CAFile=\n"
+         "  --target-remove NAME  remove a notification target\n"
+         "  --target-test NAME    send a test message to a target and show the answer\n"
          "  --help                print this text\n"
          "  -sl, /sl              write the mail transfer log smtp.log\n"
          "\n"

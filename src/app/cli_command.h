@@ -18,8 +18,8 @@ class HostList;
 struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
-    Import, Export, Discover, MailTest, InstallService, UninstallService, Service,
-    SetDegradation
+    Targets, TargetAdd, TargetRemove, TargetTest, Import, Export, Discover, MailTest,
+    InstallService, UninstallService, Service, SetDegradation
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -41,6 +41,9 @@ struct CliCommand {
   std::optional<std::string> degradedTargets;
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
+  // --target-add NAME KIND URL [KEY=VALUE ...], --target-remove NAME,
+  // --target-test NAME: the words after the command, in order.
+  std::vector<std::string> targetArgs;
   std::string file;          // --import FILE, --export FILE
   std::string range;         // --discover RANGE
   bool addFound = false;     // --discover RANGE --add

@@ -36,8 +36,19 @@ MessageResult HeadlessDesktop::ShowMessage(const std::string& text, const std::s
                                            MessageIcon icon, MessageButtons buttons) {
   std::string line = std::string(IconWord(icon)) + " [" + caption + "] " + WithoutLineEnd(text);
   if (buttons == MessageButtons::YesNo) line += " -> Yes";
-  Line(line);
+  if (!unattended_ || !KeptUnattended(icon, line)) Line(line);
   return buttons == MessageButtons::YesNo ? MessageResult::Yes : MessageResult::Ok;
+}
+
+bool HeadlessDesktop::KeptUnattended(MessageIcon icon, const std::string& line) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (line == lastUnattended_ && now - lastUnattendedAt_ < kRepeatQuiet) return true;
+    lastUnattended_ = line;
+    lastUnattendedAt_ = now;
+  }
+  return unattended_(icon, line);
 }
 
 // The line says what the alarm asked for, also where the system plays it.

@@ -11,6 +11,7 @@
 #include "app/program_history.h"
 #include "common/clock.h"
 #include "common/command_line.h"
+#include "core/date_text.h"
 #include "core/event_log.h"
 #include "core/notify_alarm_channels.h"
 #include "core/monitor.h"
@@ -18,21 +19,36 @@
 #include "core/ui_thread.h"
 #include "export/monitor_metrics.h"
 #include "notify/dial_up.h"
+#include "notify/notify_target.h"
+#include "notify/outbox.h"
 #include "notify/send_mail.h"
 #include "platform/icmp_library.h"
 #include "platform/instance_lock.h"
+#include "platform/paths.h"
 #include "platform/raw_icmp_socket.h"
 #include "platform/registry.h"
 #include "platform/socket_notifier_poll.h"
 #include "platform/sockets.h"
 #include "platform/stop_requests.h"
+#include "platform/system_log.h"
 #include "platform/terminal.h"
+#include "probes/icmp_mode.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
 
 namespace sentrel {
 
 namespace {
+
+// How long a service waits for the ICMP library at its start.
+constexpr std::chrono::seconds kServiceIcmpWait{60};
+
+bool ToSystemLog(MessageIcon icon, const std::string& line) {
+  const SystemLogLevel level = icon == MessageIcon::Error     ? SystemLogLevel::Error
+                               : icon == MessageIcon::Warning ? SystemLogLevel::Warning
+                                                              : SystemLogLevel::Information;
+  return WriteSystemLog(level, line);
+}
 
 bool DiscardPlain(const std::string& path) {
   std::error_code ec;
@@ -86,17 +102,34 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   const bool transferLog = HasCommandLineSwitch("sl");
   SystemClock clock;
-  HeadlessDesktop desktop;
+  // A service's message boxes would reach nobody on standard error.
+  HeadlessDesktop desktop(stderr, runOptions.service ? UnattendedMessages(ToSystemLog) : nullptr);
   StdoutLogPane pane;
   EventLog log;
   log.SetPane(&pane);
   log.Open({options.PathToLog, options.LogSize, transferLog, runOptions.programFolder}, desktop,
            DiscardPlain);
 
+  // A service takes its stop from here on, also while it waits for the
+  // ICMP library; pausing waits for the monitor.
+  if (runOptions.service) runOptions.service({requestStop, {}});
   PollSocketNotifier notifier;
-  IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);
+  IcmpLibraryLoader loadLibrary = [] { return LoadIcmpLibrary(); };
+  if (runOptions.service) {
+    // Started with the system, a service may come before the library is
+    // ready to hand out a handle.
+    loadLibrary = PatientIcmpLoader(std::move(loadLibrary), kServiceIcmpWait,
+                                    std::chrono::milliseconds(250), [&stop] { return stop.load(); });
+  }
+  IcmpContext icmp = DetectIcmpMode(loadLibrary, OpenRawIcmpSocket);
   icmp.desktop = &desktop;
   icmp.notifier = &notifier;
+  if (icmp.mode == IcmpMode::None && !stop) {
+    // Said once where it is read; every check would only repeat it.
+    log.Write(DateTimeText(clock.Now(), DateTextFormats{}) +
+              " No ICMP available: neither the ICMP library nor a raw socket can be opened; "
+              "no host is checked.\r\n");
+  }
 
   DialUp dialUp{OpenDialUpLines()};
   MailContext mail{desktop, clock, dialUp, transferLog, runOptions.programFolder};
@@ -107,6 +140,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   services.counters = &counters;
   // The history of every result; its notices reach the log on this thread.
   const auto history = HookUpHistory(services, options.PathToData, ui, log, clock);
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path(),
+                       NotificationRecorder(services.recorder));
   Monitor monitor(services);
   monitor.SetPinging(pinging);
   if (runOptions.service) {
@@ -123,7 +158,8 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
     return 1;
   }
   PrintBanner(monitor, log.IsOpen() ? EventLog::LogPath(options.PathToLog) : std::string());
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()),
+                        LogMetricsNotice(log, clock, ui));
   metrics.Apply(runOptions.metricsListen.value_or(options.MetricsListen));
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
@@ -153,6 +189,7 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
   ui.RunPending();
   monitor.SaveHosts();
   SavePinging(monitor.Pinging(), registry);
+  KeepStoredTargets(registry);
   std::string error;
   if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
   log.Close();

@@ -75,6 +75,7 @@ std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecon
     text += "  " + StatusName(o.status, ipv6);
     if (o.interrupted) text += "  (checks were stopped meanwhile)";
     text += "\n";
+    if (!o.notified.empty()) text += "      notified: " + o.notified + "\n";
     // The trace as the log shows it, one hop a line, indented.
     for (const std::string_view line : SplitAtLineBreaks(o.trace)) {
       if (!line.empty()) text.append("      ").append(line).append("\n");

@@ -9,6 +9,7 @@
 #include "app/history_commands.h"
 #include "app/host_commands.h"
 #include "app/mail_test_command.h"
+#include "app/target_commands.h"
 #include "common/clock.h"
 #include "common/command_line.h"
 #include "gui/window_program.h"
@@ -18,6 +19,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sockets.h"
+#include "platform/system_log.h"
 #include "platform/terminal.h"
 #include "probes/icmp_mode.h"
 #include "settings/language_files.h"
@@ -71,6 +73,13 @@ int main(int argc, char** argv) {
       if (command.metrics) serviceCommand += " --metrics \"" + *command.metrics + "\"";
       const std::string error = InstallService(serviceCommand);
       if (!error.empty()) return RefuseCommand(stderr, error, 1);
+      // The service's message boxes go to the event log, which reads their
+      // texts through the program's message table once it knows the source.
+      if (const std::string note = RegisterSystemLogSource(); !note.empty()) {
+        WriteTerminalText(stderr, "sentrel: " + note +
+                                      "; the event log will call the source of the service's "
+                                      "entries unknown\n");
+      }
       WriteTerminalText(stdout,
                         "The service Sentrel is installed and starts with the system; "
                         "\"net start Sentrel\" starts it now.\n");
@@ -79,6 +88,9 @@ int main(int argc, char** argv) {
     case Kind::UninstallService: {
       const std::string error = UninstallService();
       if (!error.empty()) return RefuseCommand(stderr, error, 1);
+      if (const std::string note = UnregisterSystemLogSource(); !note.empty()) {
+        WriteTerminalText(stderr, "sentrel: " + note + "\n");
+      }
       WriteTerminalText(stdout, "The service Sentrel is removed; its data stays.\n");
       return 0;
     }
@@ -117,6 +129,18 @@ int main(int argc, char** argv) {
     }
     case Kind::MailTest:
       return RunMailTest({command.address, GetProgramFolder(), stdout, stderr});
+    case Kind::Targets:
+    case Kind::TargetAdd:
+    case Kind::TargetRemove:
+    case Kind::TargetTest: {
+      Registry registry;
+      std::string warning;
+      if (!registry.Load(&warning)) {
+        std::fprintf(stderr, "sentrel: %s\n", warning.c_str());
+        return 1;
+      }
+      return RunTargetCommand(command, registry, stdout, stderr);
+    }
     case Kind::Trace: {
       StartSockets();
       IcmpContext icmp = DetectIcmpMode([] { return LoadIcmpLibrary(); }, OpenRawIcmpSocket);

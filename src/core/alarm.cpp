@@ -5,12 +5,14 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "common/text.h"
 #include "core/worker_icmp.h"
+#include "notify/notify_target.h"
 #include "probes/address.h"
 #include "probes/trace_probe.h"
 
@@ -119,6 +121,37 @@ std::string TraceTarget(const HostEntry& host) {
   return name.empty() ? host.HostIP.Get() : name;
 }
 
+TargetEvent HostTargetEvent(const HostEntry& host, const std::string& event,
+                            const std::string& subject, const std::string& text,
+                            const DateTextFormats& formats, const HistoryFigures* figures) {
+  TargetEvent result;
+  result.event = event;
+  result.address = host.HostIP.Get();
+  result.name = host.HostName.Get();
+  result.description = host.HostDesc.Get();
+  result.status = TrimControls(host.StatusStr.Get());
+  result.code = host.State.load();
+  result.time = IsoUtcTime(static_cast<long long>(std::time(nullptr)));
+  result.recordAddress = HistoryHostOf(host).address;
+  result.subject = subject;
+  result.text = text;
+  // Each value alone, so that one never expands inside another.
+  const DateTime when = host.LastCheck.load();
+  result.placeholders = {
+      {"%Date%", TrimControls(ShortDateText(when, formats))},
+      {"%Time%", TrimControls(TimeText(when, formats))},
+      {"%StatusStr%", result.status},
+      {"%HostIP%", result.address},
+      {"%HostName%", result.name},
+  };
+  for (const char* history : {"%Loss%", "%Outage%"}) {
+    std::string value = history;
+    ExpandHistoryFigures(host, value, when, figures);
+    result.placeholders.emplace_back(history, value);
+  }
+  return result;
+}
+
 AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROptions& options,
                           const DateTextFormats& formats, const HistoryFigures* figures) {
   AlarmActions actions;
@@ -145,6 +178,12 @@ AlarmActions PrepareAlarm(HostEntry& host, AlarmDirection direction, const ROpti
   actions.showBox = set.ShowBox;
   actions.subject = ExpandSubject(host, set.Subject.Get(), formats, figures);
   actions.body = ExpandBody(host, set.MesBody.Get(), formats, figures);
+  actions.targets = SplitTargetNames(set.Targets.Get());
+  if (!actions.targets.empty()) {
+    actions.targetEvent =
+        HostTargetEvent(host, direction == AlarmDirection::Loss ? "loss" : "renewal",
+                        actions.subject, actions.body, formats, figures);
+  }
   return actions;
 }
 
@@ -204,6 +243,14 @@ void SendAlarmMail(const AlarmRunPtr& run, Next next) {
                           });
 }
 
+// Only hands the messages to the outbox, which sends them on threads of its
+// own: a target that never answers holds back no later step.
+void NotifyAlarmTargets(const AlarmRunPtr& run, Next next) {
+  const AlarmActions& a = run->actions;
+  if (!a.targets.empty()) run->channels.NotifyTargets(a.targets, a.targetEvent);
+  next();
+}
+
 void StartAlarmProgram(const AlarmRunPtr& run, Next next) {
   if (run->actions.program) {
     run->desktop.StartProgram(*run->actions.program, run->actions.params);
@@ -223,10 +270,11 @@ void OpenAlarmBox(const AlarmRunPtr& run, Next next) {
 // The alarm's actions in their order. Another channel joins as one more row
 // at its place in the order; one that waits for a peer calls `next` from its
 // completion, as the mail does.
-constexpr std::array<AlarmStep, 5> kAlarmSteps{{
+constexpr std::array<AlarmStep, 6> kAlarmSteps{{
     {PlayAlarmSound, false},
     {SendAlarmNetMessage, false},
     {SendAlarmMail, false},
+    {NotifyAlarmTargets, false},
     {StartAlarmProgram, true},
     {OpenAlarmBox, true},
 }};

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/ip_address.h"
 #include "core/activity_counters.h"
@@ -83,7 +84,20 @@ struct AlarmActions {
   bool showBox = false;
   std::string subject;  // expanded
   std::string body;     // expanded
+  // The notification targets of the alarm and what they are told.
+  std::vector<std::string> targets;
+  TargetEvent targetEvent;
 };
+
+// What the notification targets are told of `host`: `event` ("loss",
+// "renewal", "degraded", "recovered"), the host's address, name,
+// description, status line and code, the time now, the expanded subject and
+// text, and the values of the mail placeholders for a target's template.
+// Window thread (it reads the host as a hand-off step may).
+TargetEvent HostTargetEvent(const HostEntry& host, const std::string& event,
+                            const std::string& subject, const std::string& text,
+                            const DateTextFormats& formats,
+                            const HistoryFigures* figures = nullptr);
 
 // Takes the pending trace text of the host (clearing it when it goes to the
 // log, at LogDetail 1 or 2) and the actions of the direction's alarm set.

@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "notify/mail_result.h"
+#include "notify/target_message.h"
 #include "settings/options.h"
 
 namespace sentrel {
@@ -30,6 +32,14 @@ class AlarmChannels {
                          const std::string& subject, std::function<void(bool accepted)> done) {
     const bool accepted = SendMail(to, body, subject);
     if (done) done(accepted);
+  }
+  // Hands `event` to each named notification target (through the outbox:
+  // returns at once, the messages go out on threads of their own). False
+  // when the program has no targets to give them to.
+  virtual bool NotifyTargets(const std::vector<std::string>& names, const TargetEvent& event) {
+    (void)names;
+    (void)event;
+    return false;
   }
   // The mail test of the dialogs: one mail through the SMTP settings of
   // `options` (the values being edited, not yet stored), with the

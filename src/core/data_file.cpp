@@ -75,6 +75,7 @@ void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
   const std::string p(1, side);
   w.TextIfAny(p + "SBJ", a.Subject);
   w.TextIfAny(p + "MB", a.MesBody);
+  w.TextIfAny(p + "HK", a.Targets);
 }
 
 // Every text tag of a block, so that a file's legacy texts can be weighed
@@ -122,6 +123,7 @@ void ReadAlarm(std::string_view text, char side, AlarmSet& a, HostEntry& host, i
   a.Params.Set(ReadText(text, p + "CL", "", host, codePage));
   a.Subject.Set(ReadText(text, p + "SBJ", "", host, codePage));
   a.MesBody.Set(ReadText(text, p + "MB", "", host, codePage));
+  a.Targets.Set(ReadText(text, p + "HK", "", host, codePage));
 }
 
 // The whole file; 0 on success, else the reason (ENOENT: no file).

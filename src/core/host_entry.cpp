@@ -36,6 +36,7 @@ void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to) {
   to.RunTraceRoute = from.RunTraceRoute.load();
   to.Subject = from.Subject;
   to.MesBody = from.MesBody;
+  to.Targets = from.Targets;
 }
 
 DegradationLimits DegradationLimitsOf(const HostEntry& host) {

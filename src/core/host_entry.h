@@ -56,6 +56,8 @@ struct AlarmSet {
   std::atomic<bool> RunTraceRoute{false};
   SyncString Subject;  // empty: "Sentrel Message!!!"
   SyncString MesBody;  // empty: the host's status line
+  // Names of the notification targets told of this alarm, comma-separated.
+  SyncString Targets;
 };
 
 // Copies every setting of an alarm set, RunTraceRoute included; the run-time

@@ -1,5 +1,6 @@
 #include "core/monitor.h"
 
+#include <ctime>
 #include <memory>
 #include <utility>
 
@@ -8,6 +9,7 @@
 #include "core/host_worker.h"
 #include "core/status_report.h"
 #include "core/worker_icmp.h"
+#include "notify/notify_target.h"
 #include "probes/ping_probe.h"
 #include "probes/trace_probe.h"
 
@@ -193,6 +195,15 @@ void Monitor::CheckStatusReport(DateTime now) {
     services_.channels.StartMail(o.StatAddress, o.StatusBody, kStatusTitle, {});
   } else {
     services_.channels.SendNetMessage(o.StatAddress, o.StatusBody, kStatusTitle);
+  }
+  if (const auto targets = SplitTargetNames(o.StatusTargets); !targets.empty()) {
+    TargetEvent event;
+    event.event = "status";
+    event.status = o.StatusBody;
+    event.time = IsoUtcTime(static_cast<long long>(std::time(nullptr)));
+    event.subject = kStatusTitle;
+    event.text = o.StatusBody;
+    services_.channels.NotifyTargets(targets, event);
   }
 }
 

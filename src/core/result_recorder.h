@@ -54,6 +54,12 @@ class ResultRecorder {
     (void)when;
     (void)degraded;
   }
+  // A notification of `host`'s latest outage has left the outbox: `text`
+  // says which and how ("loss > ops: delivered"). Any thread.
+  virtual void RecordNotification(const HistoryHost& host, const std::string& text) {
+    (void)host;
+    (void)text;
+  }
 };
 
 }  // namespace sentrel

@@ -257,6 +257,25 @@ void ProcessFamilies(Writer& w, const ProcessFigures& process, std::size_t hostC
     w.Sample("sentrel_mail_transfers_total", ok ? "{result=\"ok\"" : "{result=\"failed\"",
              Whole(process.counters ? static_cast<int64_t>(process.counters->MailTransfers(ok)) : 0));
   }
+  // Every kind and result from the start, so that rates work from the first scrape.
+  Outbox::Counts notifications = process.outbox ? process.outbox->CountsSnapshot() : Outbox::Counts{};
+  for (const std::string_view kind : kTargetKinds) {
+    for (const char* result : {"delivered", "retry", "given_up"}) {
+      notifications.try_emplace({std::string(kind), result}, 0);
+    }
+  }
+  for (const char* result : {"delivered", "retry", "given_up"}) notifications.try_emplace({"mail", result}, 0);
+  w.Family("sentrel_notifications_total", "counter",
+           "Attempts to deliver mail and target notifications from the outbox, by kind and result "
+           "(retry: failed, tried again later; given_up: failed for good).");
+  for (const auto& [key, attempts] : notifications) {
+    w.Sample("sentrel_notifications_total",
+             "{kind=\"" + EscapeLabelValue(key.first) + "\",result=\"" + key.second + "\"",
+             Whole(static_cast<int64_t>(attempts)));
+  }
+  w.Family("sentrel_outbox_messages", "gauge", "Mail and notifications waiting in the outbox.");
+  w.Sample("sentrel_outbox_messages", {},
+           Whole(process.outbox ? static_cast<int64_t>(process.outbox->Pending()) : 0));
   w.Family("sentrel_build_info", "info", "The running program's version.");
   w.Sample("sentrel_build_info", "{version=\"" + EscapeLabelValue(process.version) + "\"", Whole(1));
   ProcessUsageFamilies(w, process.usage);

@@ -5,6 +5,7 @@
 
 #include "core/activity_counters.h"
 #include "core/host_list.h"
+#include "notify/outbox.h"
 #include "platform/process_usage.h"
 
 namespace sentrel {
@@ -27,6 +28,7 @@ struct ProcessFigures {
   const ActivityCounters* counters = nullptr;  // null: every count is 0
   std::string version;
   ProcessUsage usage;  // the standard process_* families; unset figures are left out
+  const Outbox* outbox = nullptr;  // null: no notification counts, no messages waiting
 };
 
 // The label value as the exposition formats require it: backslash, double

@@ -5,10 +5,12 @@
 
 namespace sentrel {
 
-MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters) {
-  return [&monitor, &counters](ExpositionFormat format) {
+MetricsSource MonitorMetricsSource(const Monitor& monitor, const ActivityCounters& counters,
+                                   const Outbox* outbox) {
+  return [&monitor, &counters, outbox](ExpositionFormat format) {
     const std::shared_ptr<const HostSnapshot> hosts = monitor.Hosts().Snapshot();
-    return RenderMetrics(*hosts, {monitor.Pinging(), &counters, SENTREL_VERSION, ReadProcessUsage()}, format);
+    return RenderMetrics(*hosts, {monitor.Pinging(), &counters, SENTREL_VERSION, ReadProcessUsage(), outbox},
+                         format);
   };
 }
 

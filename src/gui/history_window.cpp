@@ -73,7 +73,7 @@ HistoryWindow::HistoryWindow(HistoryWindowServices services, QWidget* parent)
       chooser_(new QComboBox(this)),
       periods_(new QButtonGroup(this)),
       graph_(new HistoryGraph(this)),
-      outages_(new QTableWidget(0, 5, this)),
+      outages_(new QTableWidget(0, 6, this)),
       trace_(new QPlainTextEdit(this)),
       state_(new QLabel(this)) {
   setObjectName("HistoryForm");
@@ -191,7 +191,7 @@ void HistoryWindow::ApplyLanguage(const std::optional<IniFile>& file) {
   ApplyCaptionsByName(*this, LanguageWindow::kHistoryForm, language_);
   outages_->setHorizontalHeaderLabels({Caption("StartColumn"), Caption("EndColumn"),
                                        Caption("DurationColumn"), Caption("StatusColumn"),
-                                       Caption("TraceColumn")});
+                                       Caption("TraceColumn"), Caption("NotifiedColumn")});
   trace_->setPlaceholderText(Caption("TraceHint"));
   graph_->SetEmptyText(Caption("NoHistory"));
   if (isVisible()) Reload();
@@ -334,9 +334,9 @@ void HistoryWindow::ShowOutages(const std::vector<OutageRow>& outages, int64_t n
     // The trace itself shows beside the table; here only whether there is one.
     const auto hops = std::count(o.trace.begin(), o.trace.end(), '\n') - 1;
     const QString trace = o.trace.empty() ? QString() : QString::number(std::max<long>(hops, 0));
-    const QString cells[5] = {Text(SecondText(o.start)), Text(OutageEndText(o, now, endWords)), duration,
-                              StatusText(o.status), trace};
-    for (int c = 0; c < 5; ++c) {
+    const QString cells[6] = {Text(SecondText(o.start)), Text(OutageEndText(o, now, endWords)), duration,
+                              StatusText(o.status), trace, Text(o.notified)};
+    for (int c = 0; c < 6; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
       if (o.interrupted && c == 2)
         item->setToolTip(Caption("Interrupted"));

@@ -39,6 +39,7 @@
 #include "gui/taskbar_listing.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
+#include "notify/notify_target.h"
 #include "notify/send_mail.h"
 #include "platform/autostart.h"
 #include "platform/display.h"
@@ -166,8 +167,11 @@ int RunWindowProgram(const WindowRunOptions& run) {
   services.recorder = &history;
   services.figures = &history;
   services.counters = &counters;
+  channels.StartOutbox(JoinPath(options.PathToData, kOutboxFolder), registry.Path(),
+                       NotificationRecorder(&history));
   Monitor monitor(services);
-  MetricsServer metrics(MonitorMetricsSource(monitor, counters), LogMetricsNotice(log, clock, ui));
+  MetricsServer metrics(MonitorMetricsSource(monitor, counters, channels.Box()),
+                        LogMetricsNotice(log, clock, ui));
   std::string metricsListen = options.MetricsListen;
   // Known before the hosts are loaded, so that every enabled host starts
   // checking as soon as it is loaded.
@@ -233,6 +237,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
   hostServices.programFolder = run.programFolder;
+  hostServices.targetNames = [path = registry.Path()] { return StoredTargetNames(path); };
   HostForm hostForm(options, desktop, channels, hostServices, &mainWindow);
   mainWindow.SetHostEditor(&hostForm);
 
@@ -319,6 +324,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   const auto storeState = [&] {
     if (CaptureAtSessionEnd(placement, mainWindow.isVisible())) mainWindow.CapturePlacement();
     SavePlacement(placement, monitor.Pinging(), registry);
+    KeepStoredTargets(registry);
     std::string error;
     if (!registry.Save(&error)) std::fprintf(stderr, "sentrel: %s\n", error.c_str());
   };

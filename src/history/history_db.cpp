@@ -45,7 +45,8 @@ CREATE TABLE IF NOT EXISTS outages(
   end_second INTEGER,
   status INTEGER NOT NULL,
   interrupted INTEGER NOT NULL DEFAULT 0,
-  trace TEXT);
+  trace TEXT,
+  notified TEXT);
 CREATE INDEX IF NOT EXISTS outages_by_host ON outages(host, start_second);
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 )sql";
@@ -121,6 +122,13 @@ int HistoryDb::CreateSchema(int64_t nowSecond, int64_t storedVersion) {
   // are carried over as microseconds, in the same transaction as the new
   // version number, so a crash leaves either all of them or none converted.
   if (code == SQLITE_OK && storedVersion == 1) code = db_.Exec(kMillisecondsToMicroseconds);
+  // Before version 3 the outages had no notifications.
+  if (code == SQLITE_OK && storedVersion >= 1 && storedVersion <= 2) {
+    SqlStatement probe;
+    if (db_.Prepare("SELECT notified FROM outages LIMIT 0", probe) != SQLITE_OK) {
+      code = db_.Exec("ALTER TABLE outages ADD COLUMN notified TEXT");
+    }
+  }
   if (code == SQLITE_OK) {
     SqlStatement seed;
     code = db_.Prepare("INSERT OR IGNORE INTO meta(key, value) VALUES(?1, ?2)", seed);
@@ -153,6 +161,9 @@ int HistoryDb::PrepareAll() {
        "VALUES(?1, ?2, ?3, ?4, ?5)"},
       {&statements_.setTrace,
        "UPDATE outages SET trace = ?2 WHERE id = "
+       "(SELECT id FROM outages WHERE host = ?1 ORDER BY start_second DESC LIMIT 1)"},
+      {&statements_.addNotification,
+       "UPDATE outages SET notified = coalesce(notified || ', ', '') || ?2 WHERE id = "
        "(SELECT id FROM outages WHERE host = ?1 ORDER BY start_second DESC LIMIT 1)"},
       {&statements_.rollUp, kRollUp},
       {&statements_.getMeta, "SELECT value FROM meta WHERE key = ?1"},
@@ -262,6 +273,13 @@ int HistoryDb::SetTrace(const HistoryHost& host, const std::string& text) {
   const int code = HostId(host, id);
   if (code != SQLITE_OK) return code;
   return statements_.setTrace.Bind(1, id).Bind(2, text).Run();
+}
+
+int HistoryDb::AddNotification(const HistoryHost& host, const std::string& text) {
+  int64_t id = 0;
+  const int code = HostId(host, id);
+  if (code != SQLITE_OK) return code;
+  return statements_.addNotification.Bind(1, id).Bind(2, text).Run();
 }
 
 int HistoryDb::RollUp(int64_t nowSecond) {

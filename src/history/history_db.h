@@ -30,7 +30,8 @@ struct HistoryRetention {
 class HistoryDb {
  public:
   // 2: round trips and jitter in microseconds (1 kept whole milliseconds).
-  static constexpr int kSchemaVersion = 2;
+  // 3: outages.notified.
+  static constexpr int kSchemaVersion = 3;
 
   // Opens or creates the database at `path` with the schema in place. A new
   // database starts its roll-up with the hour of `nowSecond`.
@@ -51,6 +52,8 @@ class HistoryDb {
   int ApplyOutage(const HistoryHost& host, const OutageChange& change);
   // Sets the trace text of the host's latest outage.
   int SetTrace(const HistoryHost& host, const std::string& text);
+  // Adds `text` to the notifications of the host's latest outage.
+  int AddNotification(const HistoryHost& host, const std::string& text);
   // Rolls every hour that ended at least two minutes before `nowSecond` and
   // is not rolled up yet into its hour rows, from the stored minutes.
   int RollUp(int64_t nowSecond);
@@ -78,7 +81,7 @@ class HistoryDb {
   // would keep the connection, and the file, open.
   struct Statements {
     SqlStatement findHost, addHost, upsertMinute, beginOutage, endOutage, goOnOutage,
-        insertOutage, setTrace, rollUp, getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
+        insertOutage, setTrace, addNotification, rollUp, getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
         pruneHosts;
   } statements_;
   std::string lastError_;

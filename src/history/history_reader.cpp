@@ -155,10 +155,15 @@ std::vector<Bucket> HistoryReader::Minutes(int64_t host, int64_t fromMinute, int
 std::vector<OutageRow> HistoryReader::Outages(int64_t host, int64_t fromSecond, int64_t toSecond) {
   std::vector<OutageRow> outages;
   SqlStatement rows;
-  if (db_.Prepare("SELECT start_second, end_second, status, interrupted, coalesce(trace, '') "
-                  "FROM outages WHERE host = ?1 AND start_second < ?3 "
-                  "AND (end_second IS NULL OR end_second > ?2) ORDER BY start_second",
-                  rows) != SQLITE_OK) {
+  const auto query = [](const char* notified) {
+    return std::string("SELECT start_second, end_second, status, interrupted, coalesce(trace, ''), ") +
+           notified +
+           " FROM outages WHERE host = ?1 AND start_second < ?3 "
+           "AND (end_second IS NULL OR end_second > ?2) ORDER BY start_second";
+  };
+  // A database that no newer program has opened yet has no notifications.
+  if (db_.Prepare(query("coalesce(notified, '')"), rows) != SQLITE_OK &&
+      db_.Prepare(query("''"), rows) != SQLITE_OK) {
     return outages;
   }
   rows.Bind(1, host).Bind(2, fromSecond).Bind(3, toSecond);
@@ -171,6 +176,7 @@ std::vector<OutageRow> HistoryReader::Outages(int64_t host, int64_t fromSecond, 
     outage.status = static_cast<uint32_t>(rows.Int(2));
     outage.interrupted = rows.Int(3) != 0;
     outage.trace = rows.Text(4);
+    outage.notified = rows.Text(5);
     if (!outage.end) {
       if (!lastMinuteRead) {
         SqlStatement last;

@@ -65,6 +65,11 @@ void HistoryStore::RecordTrace(const HistoryHost& host, DateTime when, const std
   Push({Item::Kind::Trace, host, HistorySecond(when), 0, 0, {}, text});
 }
 
+void HistoryStore::RecordNotification(const HistoryHost& host, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  Push({Item::Kind::Notification, host, 0, 0, 0, {}, text});
+}
+
 std::optional<double> HistoryStore::LossLastHour(const HistoryHost& host, DateTime now) const {
   std::lock_guard lock(mutex_);
   return live_.LossLastHour(host, MinuteOfSecond(HistorySecond(now)));
@@ -153,6 +158,7 @@ void HistoryStore::WriteRound(bool all) {
     if (code != SQLITE_OK) break;
     if (item.kind == Item::Kind::Outage) code = db_.ApplyOutage(item.host, item.change);
     if (item.kind == Item::Kind::Trace) code = db_.SetTrace(item.host, item.text);
+    if (item.kind == Item::Kind::Notification) code = db_.AddNotification(item.host, item.text);
   }
   batch_.clear();
   // The roll-up goes before the pruning: after a long pause the minutes of

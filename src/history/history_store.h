@@ -76,6 +76,7 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
   // ResultRecorder: any thread; a short lock, no I/O, no waiting for the writer.
   void Record(const ResultRecord& result) override;
   void RecordTrace(const HistoryHost& host, DateTime when, const std::string& text) override;
+  void RecordNotification(const HistoryHost& host, const std::string& text) override;
 
   // HistoryFigures: any thread.
   std::optional<double> LossLastHour(const HistoryHost& host, DateTime now) const override;
@@ -94,7 +95,7 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
 
  private:
   struct Item {
-    enum class Kind : uint8_t { Result, Outage, Trace };
+    enum class Kind : uint8_t { Result, Outage, Trace, Notification };
     Kind kind = Kind::Result;
     HistoryHost host;
     int64_t second = 0;

@@ -62,6 +62,8 @@ struct OutageRow {
   uint32_t status = 0;
   bool interrupted = false;
   std::string trace;
+  // The notifications that left the outbox for it ("loss > ops: delivered, ...").
+  std::string notified;
 
   int64_t EffectiveEnd() const { return end ? *end : std::max(knownUntil, start); }
 };

@@ -139,4 +139,43 @@ std::vector<std::string> Registry::ValueNames(std::string_view key) const {
   return names;
 }
 
+std::vector<std::string> Registry::SubKeyNames(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> names;
+  const auto path = CleanRegistryKey(key);
+  if (!path) return names;
+  const std::string prefix = AsciiLower(*path) + "\\";
+  // The map is ordered by lower-cased path, so the children are sorted too.
+  for (auto it = keys_.lower_bound(prefix); it != keys_.end() && it->first.rfind(prefix, 0) == 0;
+       ++it) {
+    const std::string rest = it->second.name.substr(prefix.size());
+    if (rest.find('\\') == std::string::npos && !it->second.values.empty()) names.push_back(rest);
+  }
+  return names;
+}
+
+bool Registry::ClearKey(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  const auto path = CleanRegistryKey(key);
+  if (!path) return false;
+  const auto found = keys_.find(AsciiLower(*path));
+  if (found == keys_.end() || found->second.values.empty()) return false;
+  found->second.values.clear();
+  return true;
+}
+
+void Registry::TakeKeysBelow(std::string_view key, const Registry& from) {
+  const auto path = CleanRegistryKey(key);
+  if (!path || &from == this) return;
+  const std::string top = AsciiLower(*path);
+  const auto below = [&top](const std::string& lower) {
+    return lower == top || lower.rfind(top + "\\", 0) == 0;
+  };
+  std::scoped_lock lock(mutex_, from.mutex_);
+  std::erase_if(keys_, [&](const auto& item) { return below(item.first); });
+  for (const auto& [lower, entry] : from.keys_) {
+    if (below(lower)) keys_[lower] = entry;
+  }
+}
+
 }  // namespace sentrel

@@ -89,6 +89,16 @@ class Registry {
 
   // Names of the values under `key`, in the order they were stored.
   std::vector<std::string> ValueNames(std::string_view key) const;
+  // Names of the keys directly below `key` that hold at least one value,
+  // sorted without letter case.
+  std::vector<std::string> SubKeyNames(std::string_view key) const;
+  // Removes every value of `key` (the key itself stays, empty, so that the
+  // system's registry loses the values at the next Save too). True when
+  // there was a value.
+  bool ClearKey(std::string_view key);
+  // Makes `key` and every key below it as they are in `from`, for a part of
+  // the registry that other programs edit while this one runs.
+  void TakeKeysBelow(std::string_view key, const Registry& from);
 
  private:
   struct Value {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,6 +42,16 @@ struct IcmpContext {
 // socket at all gives 4. The trial socket is closed again.
 IcmpContext DetectIcmpMode(const IcmpLibraryLoader& loadLibrary,
                            const RawIcmpSocketOpener& openRawSocket);
+
+// A loader that asks `load` again every `pause` while it gives nothing, for
+// at most `within`, and gives up early once `stop` says so (`stop` may be
+// empty). For a program started with the system: the library may not be
+// ready yet (under Wine its device belongs to a driver that the service
+// manager starts beside the services). `attempts`, when given, counts the
+// calls of `load`.
+IcmpLibraryLoader PatientIcmpLoader(IcmpLibraryLoader load, std::chrono::milliseconds within,
+                                    std::chrono::milliseconds pause, std::function<bool()> stop,
+                                    int* attempts = nullptr);
 
 // DetectIcmpMode with the system's library and raw socket, in the calling
 // thread's network namespace. The caller adds notifier, desktop and hand-off.

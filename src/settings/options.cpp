@@ -51,6 +51,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("DayOfMonth", o.DayOfMonth);
   visit("DaysOfWeek", o.DaysOfWeek);
   visit("Times", o.Times);
+  visit("StatusTargets", o.StatusTargets);
   visit("MetricsListen", o.MetricsListen);
   visit("NetMessageCodePage", o.NetMessageCodePage);
 }

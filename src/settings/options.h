@@ -55,6 +55,8 @@ struct ROptions {
   int32_t DayOfMonth = 1;
   int32_t DaysOfWeek = 1;  // bit 0 Sunday .. bit 6 Saturday
   uint64_t Times = 0;      // bit i = half-hour slot i (0..47)
+  // Notification targets that also receive the status message, comma-separated.
+  std::string StatusTargets;
   // Where the metrics endpoint listens, "ADDRESS:PORT"; empty = no endpoint.
   std::string MetricsListen;
   // The OEM code page that this site's messenger receivers read (one of

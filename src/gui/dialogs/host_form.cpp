@@ -354,6 +354,12 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   p.params = MakeEdit(prefix + "ParamsEdit");
   p.paramsLabel->setBuddy(p.params);
   p.runTraceRoute = MakeCheck("RunTraceRoute", "Run Trace Route");
+  p.notifyLabel = MakeLabel("Notify", "Notify:");
+  p.notify = new QListWidget;
+  p.notify->setObjectName(prefix + "NotifyList");
+  // A few rows show; more scroll.
+  p.notify->setMaximumHeight(p.notify->fontMetrics().height() * 5);
+  p.notifyLabel->setBuddy(p.notify);
   for (QPushButton* small : {p.wavBrowse, p.programBrowse}) NarrowToCaption(*small);
 
   auto* grid = new QGridLayout(options);
@@ -377,6 +383,8 @@ QWidget* HostForm::BuildAlarmPage(AlarmPage& p, const char* side, const char* ma
   paramsRow->addWidget(p.params, 1);
   grid->addLayout(paramsRow, row++, 0, 1, 3);
   grid->addWidget(p.runTraceRoute, row++, 0, 1, 3);
+  grid->addWidget(p.notifyLabel, row++, 0, 1, 3);
+  grid->addWidget(p.notify, row++, 0, 1, 3);
   grid->setColumnStretch(0, 1);
 
   auto* count = new QHBoxLayout;
@@ -593,6 +601,15 @@ void HostForm::FillAlarm(AlarmPage& p, const AlarmFormValues& v) {
   p.programName->setText(Q(v.programName));
   p.params->setText(Q(v.params));
   p.runTraceRoute->setChecked(v.runTraceRoute);
+  p.notify->clear();
+  const auto stored = services_.targetNames ? services_.targetNames() : std::vector<std::string>{};
+  for (const std::string& name : NotifyItems(stored, v.targets)) {
+    auto* item = new QListWidgetItem(Q(name), p.notify);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    const bool ticked = std::any_of(v.targets.begin(), v.targets.end(),
+                                    [&](const std::string& t) { return EqualsIgnoringCase(t, name); });
+    item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+  }
   p.subject->setText(Q(v.subject));
   p.subject->setCursorPosition(0);
   p.body->setPlainText(Q(WithLfBreaks(v.body)));
@@ -653,6 +670,16 @@ AlarmFormValues HostForm::AlarmValues(const AlarmPage& p, const AlarmFormValues&
   v.programName = Kept(p.programName->text(), filled.programName);
   v.params = Kept(p.params->text(), filled.params);
   v.runTraceRoute = p.runTraceRoute->isChecked();
+  for (int i = 0; i < p.notify->count(); ++i) {
+    if (p.notify->item(i)->checkState() == Qt::Checked) {
+      v.targets.push_back(p.notify->item(i)->text().toStdString());
+    }
+  }
+  // Unchanged ticks keep the stored spelling and order.
+  if (std::is_permutation(v.targets.begin(), v.targets.end(), filled.targets.begin(),
+                          filled.targets.end())) {
+    v.targets = filled.targets;
+  }
   v.subject = Kept(p.subject->text(), filled.subject);
   v.body = KeptMemo(p.body->toPlainText(), filled.body);
   return v;
@@ -675,7 +702,8 @@ void HostForm::ApplyEnablingRules() {
 
 void HostForm::ApplyAlarmEnabling(AlarmPage& p, const AlarmEnabling& e) {
   for (QWidget* w : std::initializer_list<QWidget*>{p.repeatCount, p.showBox, p.playWav, p.sendLan,
-                                                    p.sendEmail, p.runPrg, p.runTraceRoute}) {
+                                                    p.sendEmail, p.runPrg, p.runTraceRoute,
+                                                    p.notifyLabel, p.notify}) {
     w->setEnabled(e.options);
   }
   using Widgets = std::initializer_list<QWidget*>;
@@ -949,6 +977,7 @@ void HostForm::UpdateAccessibleNames() {
     named(p->programName, Plain(p->runPrg->text()));
     named(p->programBrowse, Plain(p->runPrg->text()) + " ...");
     named(p->params, Plain(p->paramsLabel->text()));
+    named(p->notify, Plain(p->notifyLabel->text()));
     for (QCheckBox* box : {p->showBox, p->playWav, p->sendLan, p->sendEmail, p->runPrg,
                            p->runTraceRoute}) {
       named(box, Plain(box->text()));

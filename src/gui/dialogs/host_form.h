@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QDialog>
 
@@ -47,6 +48,9 @@ struct HostFormServices {
   std::string programFolder;
   // Shows a modal open-file dialog; the chosen file, or empty when cancelled.
   std::function<QString(QWidget* owner, const FileChooserRequest& request)> chooseFile;
+  // The names of the notification targets stored now, read each time the
+  // dialog is filled; none when not set.
+  std::function<std::vector<std::string>()> targetNames;
 };
 
 // The host properties dialog: every stored setting of one host on seven pages,
@@ -114,6 +118,8 @@ class HostForm final : public QDialog, public HostEditor {
     QLabel* paramsLabel = nullptr;
     QLineEdit* params = nullptr;
     QCheckBox* runTraceRoute = nullptr;
+    QLabel* notifyLabel = nullptr;
+    QListWidget* notify = nullptr;  // one checkable item per target
     // On the template page.
     QGroupBox* templateBox = nullptr;
     QLineEdit* subject = nullptr;
@@ -131,7 +137,7 @@ class HostForm final : public QDialog, public HostEditor {
   void ConnectAlarmPage(AlarmPage& page);
 
   void Fill(const HostFormValues& values);
-  static void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
+  void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
   AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
   void ApplyEnablingRules();
   static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "core/host_entry.h"
 #include "core/schedule.h"
+#include "notify/notify_target.h"
 #include "platform/mailslot.h"
 #include "probes/address.h"
 #include "settings/ini_file.h"
@@ -35,6 +36,7 @@ AlarmSettings ReadAlarm(const AlarmSet& set) {
   a.RunTraceRoute = set.RunTraceRoute;
   a.Subject = set.Subject.Get();
   a.MesBody = set.MesBody.Get();
+  a.Targets = set.Targets.Get();
   return a;
 }
 
@@ -63,6 +65,7 @@ void WriteAlarm(const AlarmSettings& a, AlarmSet& set) {
   Store(set.RunTraceRoute, a.RunTraceRoute);
   Store(set.Subject, a.Subject);
   Store(set.MesBody, a.MesBody);
+  Store(set.Targets, a.Targets);
 }
 
 AlarmFormValues AlarmValuesOf(const AlarmSettings& a, std::string_view subjectPlaceholder) {
@@ -82,6 +85,7 @@ AlarmFormValues AlarmValuesOf(const AlarmSettings& a, std::string_view subjectPl
   v.runTraceRoute = a.RunTraceRoute;
   v.subject = a.Subject.empty() ? std::string(subjectPlaceholder) : a.Subject;
   v.body = a.MesBody.empty() ? std::string(kBodyPlaceholder) : a.MesBody;
+  v.targets = SplitTargetNames(a.Targets);
   return v;
 }
 
@@ -102,6 +106,7 @@ AlarmSettings AlarmFromValues(const AlarmFormValues& v, std::string_view subject
   a.RunTraceRoute = v.runTraceRoute;
   if (v.subject != subjectPlaceholder) a.Subject = v.subject;
   if (v.body != kBodyPlaceholder) a.MesBody = v.body;
+  a.Targets = JoinTargetNames(v.targets);
   return a;
 }
 
@@ -126,6 +131,20 @@ int64_t SaturatingNumber(std::string_view text) {
 }
 
 }  // namespace
+
+std::vector<std::string> NotifyItems(const std::vector<std::string>& stored,
+                                     const std::vector<std::string>& named) {
+  std::vector<std::string> items;
+  for (const auto* list : {&stored, &named}) {
+    for (const std::string& name : *list) {
+      const bool known = std::any_of(items.begin(), items.end(), [&](const std::string& item) {
+        return EqualsIgnoringCase(item, name);
+      });
+      if (!known) items.push_back(name);
+    }
+  }
+  return items;
+}
 
 HostSettings ReadHostSettings(const HostEntry& host) {
   HostSettings s;

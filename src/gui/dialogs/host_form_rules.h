@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/host_entry.h"
 #include "probes/address.h"
@@ -49,6 +50,7 @@ struct AlarmSettings {
   bool RunTraceRoute = false;
   std::string Subject;
   std::string MesBody;
+  std::string Targets;  // notification target names, comma-separated
 
   friend bool operator==(const AlarmSettings&, const AlarmSettings&) = default;
 };
@@ -114,6 +116,7 @@ struct AlarmFormValues {
   bool runTraceRoute = false;
   std::string subject;  // on the template page
   std::string body;
+  std::vector<std::string> targets;  // the ticked items of "Notify:"
 
   friend bool operator==(const AlarmFormValues&, const AlarmFormValues&) = default;
 };
@@ -156,6 +159,12 @@ struct HostFormValues {
 
   friend bool operator==(const HostFormValues&, const HostFormValues&) = default;
 };
+
+// The items of an alarm page's "Notify:" list: the stored targets, then the
+// names the host still has that no longer name a target (so that nothing is
+// dropped unseen), in that order without repeats (letter case ignored).
+std::vector<std::string> NotifyItems(const std::vector<std::string>& stored,
+                                     const std::vector<std::string>& named);
 
 // Copy-in: strings as stored, numbers in decimal, the placeholders for an
 // empty Subject (`subjectPlaceholder`, the language's) and MesBody.

@@ -26,16 +26,17 @@
 #include "gui/dialogs/dialog_fit.h"
 #include "gui/dialogs/host_form_rules.h"
 #include "gui/dialogs/mail_test_report.h"
-#include "gui/language_captions.h"
-#include "gui/wait_cursor.h"
+#include "gui/dialogs/notifications_page.h"
 #include "gui/dialogs/options_form_rules.h"
 #include "gui/dialogs/password_form.h"
 #include "gui/dialogs/schedule_fields.h"
 #include "gui/dialogs/schedule_widgets.h"
 #include "gui/language_captions.h"
+#include "gui/wait_cursor.h"
 #include "notify/dial_up.h"
 #include "notify/mail_message.h"
 #include "platform/desktop.h"
+#include "platform/registry.h"
 #include "settings/code_page.h"
 #include "settings/ini_file.h"
 #include "settings/language_table.h"
@@ -146,6 +147,8 @@ OptionsForm::OptionsForm(OptionsFormContext context, QWidget* parent)
   pages_->addTab(BuildLogPage(), "Log settings");
   pages_->addTab(BuildMailPage(), "eMail Settings");
   pages_->addTab(BuildStatusPage(), "Status notification");
+  notifications_ = new NotificationsPage(context_.desktop, this);
+  pages_->addTab(notifications_, "Notifications");
 
   ok_ = new QPushButton("Ok", this);
   cancel_ = new QPushButton("Cancel", this);
@@ -409,6 +412,12 @@ bool OptionsForm::EditOptions() {
   CopyIn(context_.options);
   if (exec() != kResultOk) return false;
   CopyBack(context_.options);
+  // The targets as stored now, with this dialog's changes on top: a target
+  // added meanwhile from the command line stays.
+  Registry stored(context_.registry.Path());
+  stored.Load();
+  notifications_->Store(stored);
+  context_.registry.TakeKeysBelow(kNotifyTargetsKey, stored);
   std::string error;
   if (!SaveOptions(context_.options, context_.registry, &error) && context_.notice)
     context_.notice("The options cannot be saved: " + error + "\r\n");
@@ -423,6 +432,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
   minToTray_->setChecked(o.MinToTray);
   autoRun_->setChecked(o.AutoRun);
   playOnce_->setChecked(!o.MultPlayWAV);
+  notifications_->Load(context_.registry, o.StatusTargets);
 
   logDetail_->setCurrentIndex(ItemIndex(logDetail_, o.LogDetail));
   logSize_->setText(QString::number(o.LogSize));
@@ -464,6 +474,7 @@ void OptionsForm::CopyBack(ROptions& o) const {
   o.PathToData = NormalizeDataFolder(Kept(pathToData_->text(), o.PathToData));
   o.MinToTray = minToTray_->isChecked();
   o.AutoRun = autoRun_->isChecked();
+  o.StatusTargets = notifications_->StatusTargets();
   o.MultPlayWAV = !playOnce_->isChecked();
 
   // The log detail list takes free text: a text naming an item selects it,

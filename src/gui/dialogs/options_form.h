@@ -25,6 +25,7 @@ namespace sentrel {
 
 class Desktop;
 class DialUp;
+class NotificationsPage;
 class PasswordForm;
 class Registry;
 struct ROptions;
@@ -159,6 +160,8 @@ class OptionsForm final : public QDialog {
   QComboBox* sendVia_;
   QLineEdit* statAddress_;
   QLineEdit* metricsListen_;
+  // Notifications
+  NotificationsPage* notifications_;
   QComboBox* netMessageCodePage_;
   QComboBox* sendEvery_;
   QLabel* dayLabel_;

@@ -32,8 +32,8 @@ OptionsEnabling EnablingFor(bool dialUpSelected, int sendEvery) {
 }
 
 int HelpContextForPage(int page) {
-  // Pages outside the four (there are none) fall back to the first topic.
-  return page >= 0 && page <= 3 ? 30 + 10 * page : 30;
+  // Pages outside the five (there are none) fall back to the first topic.
+  return page >= 0 && page <= 4 ? 30 + 10 * page : 30;
 }
 
 int CodePageItem(int netMessageCodePage) {

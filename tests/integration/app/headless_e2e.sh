@@ -3,7 +3,8 @@
 # network namespaces of its own. A target that stops answering must bring the
 # loss mail after its repeat count, the renewal mail when it answers again,
 # the status lines in sentrel.log, and SIGTERM must end the run within a
-# second with the host file intact and "isPinging" stored.
+# second with the host file intact and "isPinging" stored. Without any ICMP
+# the log says why nothing is checked.
 #
 # Usage: headless_e2e.sh SENTREL_BINARY SOURCE_ROOT. Exit 77 = skipped.
 set -euo pipefail
@@ -78,3 +79,11 @@ cmp -s "$work/hosts/sentrel.xml" "$work/hosts.before" || fail "host file changed
 grep -q '"isPinging"="1"' "$XDG_CONFIG_HOME/Sentrel/registry.reg" || fail "isPinging not stored"
 grep -q '"LogDetail"="2"' "$XDG_CONFIG_HOME/Sentrel/registry.reg" || fail "edited value lost at stop"
 [ "$(stat -c %a "$XDG_CONFIG_HOME/Sentrel/registry.reg")" = 600 ] || fail "registry file not 0600"
+
+# Without any ICMP (no ping sockets for our group, no raw sockets) the log
+# says once, at the start, why no host is checked.
+ip netns exec "$cli" sysctl -qw net.ipv4.ping_group_range="1 0"
+timeout -s TERM 4 ip netns exec "$cli" setpriv --inh-caps=-net_raw --bounding-set=-net_raw \
+  "$sentrel" --headless --ping >"$work/out" 2>"$work/err" || true
+[ "$(grep -c 'No ICMP available: .* no host is checked\.' "$log")" -eq 1 ] ||
+  fail "a run without ICMP did not say so once in the log"

@@ -19,6 +19,7 @@
 #include "gui/library_translations.h"
 #include "history/history_store.h"
 #include "notify/dial_up.h"
+#include "notify/notify_target.h"
 #include "platform/registry.h"
 #include "settings/language_files.h"
 #include "settings/options.h"
@@ -69,6 +70,19 @@ struct DialogGallery::Parts {
   explicit Parts(const std::string& languageFolder) : folder(languageFolder) {
     std::string error;
     passwords.Replace(kPassword, &error);
+    // Two targets, so that the lists that show them are not empty.
+    StoreTarget(registry, {"ops-chat", "slack", "https://chat.example/hooks/ops", {}});
+    StoreTarget(registry, {"pager", "ntfy", "https://ntfy.example", {{"Topic", "pager"}}});
+  }
+
+  static HostFormServices HostServices(const Registry& registry) {
+    HostFormServices services;
+    services.targetNames = [&registry] {
+      std::vector<std::string> names;
+      for (const NotifyTarget& target : LoadTargets(registry)) names.push_back(target.Name);
+      return names;
+    };
+    return services;
   }
 
   std::string folder;
@@ -81,7 +95,7 @@ struct DialogGallery::Parts {
   ROptions options;
   DialUp dialUp{Nmcli("")};
   PasswordForm password{passwords, desktop};
-  HostForm host{options, desktop, channels, {}};
+  HostForm host{options, desktop, channels, HostServices(registry)};
   OptionsForm optionsForm{{options, registry, desktop, password, dialUp,
                            ListLanguageFiles({folder}), {}, {}}};
   AboutBox about;

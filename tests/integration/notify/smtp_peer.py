@@ -6,6 +6,7 @@ per line) and <n>.data (the message bytes as received after DATA, with the
 dot transparency undone), and what Python's e-mail parser reads in it, as
 UTF-8: <n>.subject (decoded), <n>.from (the sender's display name) and
 <n>.body (the text of the body).
+With --defer N the first N recipients get "451" (try again later).
 With --no-8bitmime the server does not announce 8BITMIME. Every RCPT TO,
 accepted or not, is appended to rcpt.log, every MAIL FROM to mail.log and
 every successful AUTH mechanism to auth.log; <n>.to holds the To header as
@@ -38,9 +39,10 @@ STORE = "."
 
 
 class Handler:
-    def __init__(self, store, refuse):
+    def __init__(self, store, refuse, defer=0):
         self.store = store
         self.refuse = refuse
+        self.defer = defer
         self.count = 0
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
@@ -55,6 +57,9 @@ class Handler:
             log.write(address + "\n")
         if self.refuse and address.startswith(self.refuse):
             return "550 5.1.1 No such user here"
+        if self.defer > 0:
+            self.defer -= 1
+            return "451 4.3.0 Try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -114,6 +119,7 @@ async def main():
     parser.add_argument("--refuse", default="")
     parser.add_argument("--listen", default="127.0.0.1")
     parser.add_argument("--no-8bitmime", action="store_true")
+    parser.add_argument("--defer", type=int, default=0)
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--tls", choices=("starttls", "required", "smtps"))
@@ -129,7 +135,7 @@ async def main():
 
     allowed = set(filter(None, options.mechanisms.split(",")))
     excluded = [m for m in ("PLAIN", "LOGIN", "CRAM-MD5") if m not in allowed]
-    handler = Handler(options.store, options.refuse)
+    handler = Handler(options.store, options.refuse, options.defer)
 
     def factory():
         return SMTP(handler, hostname="peer.test", authenticator=authenticator,

@@ -5,7 +5,8 @@
 # instance is refused by the named mutex, Ctrl+C and taskkill (WM_CLOSE to
 # the hidden window) both end the run after it saved, the options come from
 # Wine's registry (the log folder as an expandable string) and "isPinging"
-# goes there, and the host file lives in the roaming application-data folder.
+# goes there while values added to the registry during a run stay, and the
+# host file lives in the roaming application-data folder.
 #
 # Usage: windows_e2e.sh SENTREL_EXE WINE_LOADER. Runs in $WINEPREFIX, which
 # the caller made (scripts/windows-test.sh); exit 77 = skipped without one.
@@ -100,11 +101,21 @@ reg add 'HKCU\Software\Sentrel\MainForm' /v isPinging /t REG_SZ /d 0 /f >/dev/nu
 "$wine" "$exe" --headless --ping >"$work/out" 2>"$work/err" &
 runner=$!
 wait_for 60 grep -q 'is online' "$work/out" || fail "no online line in the second run"
+# Values that someone adds while it runs, beside those it reads and writes,
+# outlive its stop: it writes back only what it changed itself.
+reg add 'HKCU\Software\Sentrel\Options' /v Subject /t REG_SZ /d 'added meanwhile' /f >/dev/null ||
+  fail "reg add"
+reg add 'HKCU\Software\Sentrel\MainForm' /v Left /t REG_SZ /d 42 /f >/dev/null || fail "reg add"
 timeout 60 "$wine" taskkill /IM sentrel.exe >"$work/taskkill" 2>&1 || fail "taskkill"
 wait_for 30 bash -c "! kill -0 $runner 2>/dev/null" || fail "taskkill did not end the run"
 wait "$runner" || fail "the run ended with an error after taskkill"
 runner=""
 reg query 'HKCU\Software\Sentrel\MainForm' /v isPinging >"$work/reg" 2>&1 || fail "reg query"
 grep -Eq 'isPinging[[:space:]]+REG_SZ[[:space:]]+1' "$work/reg" || fail "isPinging not saved on taskkill"
+reg query 'HKCU\Software\Sentrel\Options' /v Subject >"$work/reg" 2>&1 &&
+  grep -q 'added meanwhile' "$work/reg" || fail "an option added during the run did not survive its stop"
+reg query 'HKCU\Software\Sentrel\MainForm' /v Left >"$work/reg" 2>&1 &&
+  grep -Eq 'Left[[:space:]]+REG_SZ[[:space:]]+42' "$work/reg" ||
+  fail "a value added beside isPinging during the run did not survive its stop"
 echo "passed: add and list beyond ASCII, online line, second instance refused, Ctrl+C and" \
-  "taskkill stop in order, registry read and written"
+  "taskkill stop in order, registry read and written, values added meanwhile kept"

@@ -155,6 +155,12 @@ class DispatchTest : public ::testing::Test {
       calls.push_back("mail started");
       heldMail = std::move(done);
     }
+    bool NotifyTargets(const std::vector<std::string>& names, const TargetEvent& event) override {
+      std::string line = "targets:" + event.event;
+      for (const std::string& name : names) line += "|" + name;
+      calls.push_back(line);
+      return true;
+    }
     bool Leaving() const override { return leaving; }
     bool leaveDuringMail = false;
     bool leaving = false;
@@ -179,6 +185,7 @@ class DispatchTest : public ::testing::Test {
       set->Params.Set("-x");
       set->ShowBox = true;
       set->Subject.Set("%HostName% lost");
+      set->Targets.Set("ops, pager");
     }
   }
 
@@ -199,6 +206,7 @@ TEST_F(DispatchTest, RunsEveryActionInItsOrderWithTheBoxLast) {
       "sound:/snd/a.wav",
       std::string("net:PC7|web1 lost|") + kStatus,
       std::string("mail:ops@example.org|web1 lost|") + kStatus,
+      "targets:loss|ops|pager",
       "run:/bin/prog -x",
       std::string("alert:web1 lost:") + kStatus + ":error",
   };
@@ -217,17 +225,21 @@ TEST_F(DispatchTest, ProgramAndBoxFollowTheMailWhenItsTransferHasEnded) {
   EXPECT_FALSE(finished);
   ASSERT_TRUE(recorder.heldMail);
   recorder.heldMail(true);
-  ASSERT_EQ(recorder.calls.size(), 5u);
-  EXPECT_EQ(recorder.calls[3], "run:/bin/prog -x");
-  EXPECT_EQ(recorder.calls[4].rfind("alert:", 0), 0u);
+  ASSERT_EQ(recorder.calls.size(), 6u);
+  EXPECT_EQ(recorder.calls[3], "targets:loss|ops|pager");
+  EXPECT_EQ(recorder.calls[4], "run:/bin/prog -x");
+  EXPECT_EQ(recorder.calls[5].rfind("alert:", 0), 0u);
   EXPECT_TRUE(finished);
 }
 
+// The targets' messages still go to the outbox, which keeps them for the
+// next start.
 TEST_F(DispatchTest, LeavingTheProgramDuringTheMailDropsProgramAndBox) {
   recorder.leaveDuringMail = true;
   Dispatch(AlarmDirection::Loss);
-  ASSERT_EQ(recorder.calls.size(), 3u);
-  EXPECT_EQ(recorder.calls.back().rfind("mail:", 0), 0u);
+  ASSERT_EQ(recorder.calls.size(), 4u);
+  EXPECT_EQ(recorder.calls[2].rfind("mail:", 0), 0u);
+  EXPECT_EQ(recorder.calls[3], "targets:loss|ops|pager");
 }
 
 TEST_F(DispatchTest, EveryActionIsCountedWithTheOutcomeItsChannelReports) {

@@ -84,6 +84,7 @@ inline void SetEveryField(HostEntry& h, const std::string& tag = "x") {
     a->RunTraceRoute = true;
     a->Subject.Set("Subject %HostName% " + side);
     a->MesBody.Set("Body\r\n%StatusStr% " + side);
+    a->Targets.Set("ops,pager " + side);
   }
 }
 

@@ -1,4 +1,5 @@
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -76,6 +77,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{false, true, true, false, IcmpMode::RawAndLibrary, 2},
                       ModeCase{false, false, true, false, IcmpMode::RawNoLibrary, 2},
                       ModeCase{false, false, false, true, IcmpMode::None, 1}));
+
+// A library that is not ready at first is asked again until it is, within
+// the bound, and a stop ends the waiting at once.
+TEST(PatientIcmpLoaderTest, AsksAgainWithinItsBoundAndStopsWhenTold) {
+  auto library = std::make_shared<FakeIcmpLibrary>();
+  int refusals = 3;
+  const IcmpLibraryLoader lateLibrary = [&]() -> std::shared_ptr<IcmpLibrary> {
+    return refusals-- > 0 ? nullptr : library;
+  };
+  using std::chrono::milliseconds;
+  int attempts = 0;
+  EXPECT_EQ(PatientIcmpLoader(lateLibrary, milliseconds(5000), milliseconds(1), {}, &attempts)(),
+            library);
+  EXPECT_EQ(attempts, 4);
+
+  const IcmpLibraryLoader never = [] { return std::shared_ptr<IcmpLibrary>(); };
+  attempts = 0;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(PatientIcmpLoader(never, milliseconds(50), milliseconds(10), {}, &attempts)(), nullptr);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, milliseconds(50));
+  EXPECT_GE(attempts, 2);
+  EXPECT_LE(attempts, 7) << "asks every pause, not in a busy loop";
+
+  attempts = 0;
+  EXPECT_EQ(PatientIcmpLoader(never, milliseconds(60000), milliseconds(10), [] { return true; },
+                              &attempts)(),
+            nullptr);
+  EXPECT_EQ(attempts, 1);
+}
 
 // A probe over the fake library, with the events it raised.
 class LibraryPingTest : public ::testing::Test {

@@ -111,7 +111,7 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
                 "SMTPPassword", "SMTPSecurity", "SMTPCAFile", "StatusBody", "SendVia", "StatAddress", "SendEvery",
-                "DayOfMonth", "DaysOfWeek", "Times", "MetricsListen", "NetMessageCodePage"}));
+                "DayOfMonth", "DaysOfWeek", "Times", "StatusTargets", "MetricsListen", "NetMessageCodePage"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
   }
