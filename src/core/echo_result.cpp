@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "core/alarm.h"
 #include "core/host_worker.h"
 #include "core/worker_icmp.h"
+#include "notify/notify_target.h"
 #include "probes/address.h"
 
 namespace sentrel {
@@ -69,8 +71,8 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
   tally->leftBehind.push_back([dispatch] { dispatch({}); });
 }
 
-// Judges the result for the host's degradation; a change is logged, kept in
-// the history and told to the host's degradation targets.
+// Judges the result for the host's degradation; a change is kept in the
+// history, logged and told to the host's degradation targets.
 void JudgeDegradation(HostEntry& host, const MonitorServices& services, bool reply,
                       uint32_t microseconds, bool downBefore, DateTime now, std::stop_token stop) {
   DegradationChange change;
@@ -88,12 +90,30 @@ void JudgeDegradation(HostEntry& host, const MonitorServices& services, bool rep
     services.recorder->RecordDegradation(HistoryHostOf(host), now,
                                          change == DegradationChange::Degraded);
   }
-  if (services.options.LogDetail >= 1) {
-    EventLog* log = &services.log;
-    const std::string line = DegradationLine(now, change, figures, host.HostIP.Get(),
-                                             host.HostName.Get(), services.formats);
-    CallOnUiThread(services.ui, [log, line] { log->Write(line); }, stop);
-  }
+  const std::string line = DegradationLine(now, change, figures, host.HostIP.Get(),
+                                           host.HostName.Get(), services.formats);
+  const bool logged = services.options.LogDetail >= 1;
+  // Switching the judging off is the user's own doing: nobody is told.
+  std::vector<std::string> targets;
+  if (change != DegradationChange::Dropped) targets = SplitTargetNames(host.DegradedTargets.Get());
+  if (!logged && targets.empty()) return;
+  const MonitorServices* s = &services;
+  HostEntry* h = &host;
+  const bool degraded = change == DegradationChange::Degraded;
+  const std::string subject = host.HostIP.Get() + " (" + host.HostName.Get() + ") " +
+                              (degraded ? "is degraded" : "is no longer degraded");
+  const std::string text = line.substr(0, line.find_last_not_of("\r\n") + 1);
+  // The worker waits for this step, as for its log line, so the host is
+  // still there while the step reads it.
+  CallOnUiThread(
+      services.ui,
+      [s, h, line, logged, targets, degraded, subject, text] {
+        if (logged) s->log.Write(line);
+        if (targets.empty()) return;
+        s->channels.NotifyTargets(targets, HostTargetEvent(*h, degraded ? "degraded" : "recovered",
+                                                           subject, text, s->formats, s->figures));
+      },
+      stop);
 }
 
 }  // namespace

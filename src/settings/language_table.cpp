@@ -141,7 +141,7 @@ constexpr auto kHostForm = std::to_array<Caption>({
     Label("DegradedChecks", "Judged over the latest:", "page \"Degradation\": label"),
     Label("DegradedChecksUnit", "echo requests", "page \"Degradation\": after the count"),
     Label("DegradedTargets", "Notify targets:", "page \"Degradation\": label"),
-    Label("DegradedTargetsHint", "Target names, comma-separated; told \"degraded\" and \"recovered\".",
+    Label("DegradedTargetsHint", "They are told \"degraded\" and \"recovered\".",
           "page \"Degradation\": under the targets"),
     Label("CheckEveryLabel", "Check every", "label"),
     Item("Always", "Always", "\"Check every\" item 0", CaptionList::kCheckEvery, 0),

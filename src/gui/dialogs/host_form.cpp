@@ -145,6 +145,32 @@ QString CaptionOf(const QWidget* widget) {
 
 constexpr int kNumberWidth = 90;
 
+// A "Notify:" list: the stored targets and the names still ticked, each
+// ticked as `ticked` says (letter case ignored).
+void FillNotifyList(QListWidget& list, const std::vector<std::string>& stored,
+                    const std::vector<std::string>& ticked) {
+  list.clear();
+  for (const std::string& name : NotifyItems(stored, ticked)) {
+    auto* item = new QListWidgetItem(Q(name), &list);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    const bool on = std::any_of(ticked.begin(), ticked.end(),
+                                [&](const std::string& t) { return EqualsIgnoringCase(t, name); });
+    item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+// The ticked names of a "Notify:" list; unchanged ticks keep the stored
+// spelling and order of `filled`.
+std::vector<std::string> TickedNotifyItems(const QListWidget& list,
+                                           const std::vector<std::string>& filled) {
+  std::vector<std::string> names;
+  for (int i = 0; i < list.count(); ++i) {
+    if (list.item(i)->checkState() == Qt::Checked) names.push_back(list.item(i)->text().toStdString());
+  }
+  if (std::is_permutation(names.begin(), names.end(), filled.begin(), filled.end())) return filled;
+  return names;
+}
+
 }  // namespace
 
 HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& channels,
@@ -474,7 +500,10 @@ QWidget* HostForm::BuildDegradationPage() {
   degradedLatency_ = MakeEdit("DegradedLatencyEdit", kDigits, kNumberWidth);
   degradedLoss_ = MakeEdit("DegradedLossEdit", "[0-9]{0,3}", kNumberWidth);
   degradedChecks_ = MakeEdit("DegradedChecksEdit", "[0-9]{0,4}", kNumberWidth);
-  degradedTargets_ = MakeEdit("DegradedTargetsEdit");
+  degradedTargets_ = new QListWidget;
+  degradedTargets_->setObjectName("DegradedNotifyList");
+  // A few rows show; more scroll.
+  degradedTargets_->setMaximumHeight(degradedTargets_->fontMetrics().height() * 5);
   auto* grid = new QGridLayout;
   const auto addRow = [grid](int row, QLabel* label, QLineEdit* field, QLabel* unit) {
     grid->addWidget(label, row, 0);
@@ -493,8 +522,8 @@ QWidget* HostForm::BuildDegradationPage() {
   grid->setColumnStretch(3, 1);
   auto* targetsLabel = MakeLabel("DegradedTargets", "Notify targets:");
   targetsLabel->setBuddy(degradedTargets_);
-  auto* targetsHint = MakeLabel(
-      "DegradedTargetsHint", "Target names, comma-separated; told \"degraded\" and \"recovered\".");
+  auto* targetsHint = MakeLabel("DegradedTargetsHint",
+                                "They are told \"degraded\" and \"recovered\".");
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(intro);
   layout->addWidget(intro2);
@@ -582,9 +611,13 @@ void HostForm::Fill(const HostFormValues& v) {
   degradedLatency_->setText(Q(v.degradedLatency));
   degradedLoss_->setText(Q(v.degradedLoss));
   degradedChecks_->setText(Q(v.degradedChecks));
-  degradedTargets_->setText(Q(v.degradedTargets));
+  FillNotifyList(*degradedTargets_, TargetNamesNow(), v.degradedTargets);
   filling_ = false;
   ApplyEnablingRules();
+}
+
+std::vector<std::string> HostForm::TargetNamesNow() const {
+  return services_.targetNames ? services_.targetNames() : std::vector<std::string>{};
 }
 
 void HostForm::FillAlarm(AlarmPage& p, const AlarmFormValues& v) {
@@ -601,15 +634,7 @@ void HostForm::FillAlarm(AlarmPage& p, const AlarmFormValues& v) {
   p.programName->setText(Q(v.programName));
   p.params->setText(Q(v.params));
   p.runTraceRoute->setChecked(v.runTraceRoute);
-  p.notify->clear();
-  const auto stored = services_.targetNames ? services_.targetNames() : std::vector<std::string>{};
-  for (const std::string& name : NotifyItems(stored, v.targets)) {
-    auto* item = new QListWidgetItem(Q(name), p.notify);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    const bool ticked = std::any_of(v.targets.begin(), v.targets.end(),
-                                    [&](const std::string& t) { return EqualsIgnoringCase(t, name); });
-    item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-  }
+  FillNotifyList(*p.notify, TargetNamesNow(), v.targets);
   p.subject->setText(Q(v.subject));
   p.subject->setCursorPosition(0);
   p.body->setPlainText(Q(WithLfBreaks(v.body)));
@@ -651,7 +676,7 @@ HostFormValues HostForm::Values() const {
   v.degradedLatency = Kept(degradedLatency_->text(), filled_.degradedLatency);
   v.degradedLoss = Kept(degradedLoss_->text(), filled_.degradedLoss);
   v.degradedChecks = Kept(degradedChecks_->text(), filled_.degradedChecks);
-  v.degradedTargets = Kept(degradedTargets_->text(), filled_.degradedTargets);
+  v.degradedTargets = TickedNotifyItems(*degradedTargets_, filled_.degradedTargets);
   return v;
 }
 
@@ -670,16 +695,7 @@ AlarmFormValues HostForm::AlarmValues(const AlarmPage& p, const AlarmFormValues&
   v.programName = Kept(p.programName->text(), filled.programName);
   v.params = Kept(p.params->text(), filled.params);
   v.runTraceRoute = p.runTraceRoute->isChecked();
-  for (int i = 0; i < p.notify->count(); ++i) {
-    if (p.notify->item(i)->checkState() == Qt::Checked) {
-      v.targets.push_back(p.notify->item(i)->text().toStdString());
-    }
-  }
-  // Unchanged ticks keep the stored spelling and order.
-  if (std::is_permutation(v.targets.begin(), v.targets.end(), filled.targets.begin(),
-                          filled.targets.end())) {
-    v.targets = filled.targets;
-  }
+  v.targets = TickedNotifyItems(*p.notify, filled.targets);
   v.subject = Kept(p.subject->text(), filled.subject);
   v.body = KeptMemo(p.body->toPlainText(), filled.body);
   return v;

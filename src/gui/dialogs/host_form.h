@@ -138,6 +138,8 @@ class HostForm final : public QDialog, public HostEditor {
 
   void Fill(const HostFormValues& values);
   void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
+  // The notification targets stored now, for the "Notify:" lists.
+  std::vector<std::string> TargetNamesNow() const;
   AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
   void ApplyEnablingRules();
   static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);
@@ -223,7 +225,7 @@ class HostForm final : public QDialog, public HostEditor {
   QLabel* degradedLossUnit_ = nullptr;
   QLineEdit* degradedChecks_ = nullptr;
   QLabel* degradedChecksUnit_ = nullptr;
-  QLineEdit* degradedTargets_ = nullptr;
+  QListWidget* degradedTargets_ = nullptr;
   // Buttons
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;

@@ -244,7 +244,7 @@ HostFormValues FormValuesOf(const HostSettings& s, std::string_view subjectPlace
   v.degradedLatency = Decimal(s.DegradedLatency);
   v.degradedLoss = Decimal(s.DegradedLoss);
   v.degradedChecks = Decimal(s.DegradedChecks);
-  v.degradedTargets = s.DegradedTargets;
+  v.degradedTargets = SplitTargetNames(s.DegradedTargets);
   return v;
 }
 
@@ -284,7 +284,7 @@ HostSettings SettingsFromForm(const HostFormValues& v, std::string_view subjectP
   s.DegradedLatency = ParseTrimmedField(v.degradedLatency);
   s.DegradedLoss = ParseTrimmedField(v.degradedLoss);
   s.DegradedChecks = ParseTrimmedField(v.degradedChecks);
-  s.DegradedTargets = v.degradedTargets;
+  s.DegradedTargets = JoinTargetNames(v.degradedTargets);
   return s;
 }
 

@@ -155,7 +155,7 @@ struct HostFormValues {
   std::string degradedLatency;
   std::string degradedLoss;
   std::string degradedChecks;
-  std::string degradedTargets;
+  std::vector<std::string> degradedTargets;  // the ticked items of its "Notify targets:"
 
   friend bool operator==(const HostFormValues&, const HostFormValues&) = default;
 };
