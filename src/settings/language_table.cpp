@@ -44,6 +44,9 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("Header3", "Avr. Time", "list view: header of column 2"),
     Label("Header4", "Last Time", "list view: header of column 3"),
     Label("Header5", "Description", "list view: header of column 4"),
+    Label("Header6", "Parent",
+          "list view: header of the column (shown from the header's menu) that names the host "
+          "each host is reached through; also that menu's item"),
     Label("PingBtn", "Ping", "toolbar: tooltip of the Ping button"),
     Label("StopBtn", "Stop ping", "toolbar: tooltip of the Stop button"),
     Label("AddBtn", "Add new host", "toolbar: tooltip of the Add button"),
