@@ -36,6 +36,7 @@ constexpr CommandWord kCommands[] = {
     {"--install-service", Kind::InstallService, false},
     {"--uninstall-service", Kind::UninstallService, false},
     {"--service", Kind::Service, false},
+    {"--set-parent", Kind::SetParent, true},
     {"--targets", Kind::Targets, false},   {"--target-add", Kind::TargetAdd, false},
     {"--target-remove", Kind::TargetRemove, false}, {"--target-test", Kind::TargetTest, false},
     {"--set-degradation", Kind::SetDegradation, true},
@@ -144,11 +145,22 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
         int32_t row = 0;
         if (!ParsePositive(v, row)) return fail("not a row number: " + v);
         cmd.row = row;
+        if (c->kind == Kind::SetParent) {
+          if (!value(cmd.parent) || cmd.parent.empty()) {
+            return fail("--set-parent ROW needs the parent: an address, a row or -");
+          }
+          cmd.hasParent = true;
+        }
       }
     } else if (arg == "--name") {
       if (!value(cmd.name)) return fail("--name needs a value");
     } else if (arg == "--desc") {
       if (!value(cmd.desc)) return fail("--desc needs a value");
+    } else if (arg == "--parent") {
+      if (!value(cmd.parent) || cmd.parent.empty() || cmd.parent == "-") {
+        return fail("--parent needs the address, name or row of a listed host");
+      }
+      cmd.hasParent = true;
     } else if (arg == "--interval") {
       std::string v;
       if (!value(v) || !ParsePositive(v, cmd.interval)) {
@@ -192,8 +204,12 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
     }
   }
 
-  const bool hostOptions = !cmd.name.empty() || !cmd.desc.empty() || cmd.hasInterval;
-  if (hostOptions && cmd.kind != Kind::Add) {
+  const bool hostOptions =
+      !cmd.name.empty() || !cmd.desc.empty() || cmd.hasInterval || cmd.hasParent;
+  if (hostOptions && cmd.kind != Kind::Add && cmd.kind != Kind::SetParent) {
+    return fail("--name, --desc, --interval and --parent go with --add");
+  }
+  if (cmd.kind == Kind::SetParent && (!cmd.name.empty() || !cmd.desc.empty() || cmd.hasInterval)) {
     return fail("--name, --desc and --interval go with --add");
   }
   const bool degradation = cmd.degradedLatency || cmd.degradedLoss || cmd.degradedChecks ||
@@ -238,10 +254,14 @@ std::string CliUsage() {
          "                        IPv6 address in brackets) in place of the\n"
          "                        MetricsListen option; \"\" serves none\n"
          "  --list                print the host list: row, enabled mark, address,\n"
-         "                        name, description, schedule\n"
+         "                        name, description, schedule, parent; while\n"
+         "                        Sentrel runs, each host's state too\n"
          "  --add ADDRESS [--name NAME] [--desc TEXT] [--interval SECONDS]\n"
+         "        [--parent HOST]\n"
          "                        append an enabled host seeded from the default host;\n"
-         "                        ADDRESS is an IPv4 or IPv6 address or a host name\n"
+         "                        ADDRESS is an IPv4 or IPv6 address or a host name;\n"
+         "                        HOST, the host it is reached through, is the\n"
+         "                        address, name or row of a listed host\n"
          "      [--degraded-latency MS] [--degraded-loss PERCENT]\n"
          "      [--degraded-checks N] [--degraded-notify NAMES]\n"
          "                        the host is degraded when its average reply time\n"
@@ -254,6 +274,11 @@ std::string CliUsage() {
          "      [--degraded-checks N] [--degraded-notify NAMES]\n"
          "                        change those settings of the host in row ROW;\n"
          "                        what is not given stays as it is\n"
+         "  --set-parent ROW HOST|-\n"
+         "                        the host in row ROW is reached through HOST (as\n"
+         "                        with --parent), or through no host (-). While a\n"
+         "                        host's parent is down, its loss alarm is held and\n"
+         "                        its row shows \"Unreachable\"; a loop is refused\n"
          "  --remove ROW          delete the host in row ROW (rows as --list shows)\n"
          "  --enable ROW          tick the host in row ROW\n"
          "  --disable ROW         untick the host in row ROW\n"

@@ -19,7 +19,7 @@ struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
     Targets, TargetAdd, TargetRemove, TargetTest, Import, Export, Discover, MailTest,
-    InstallService, UninstallService, Service, SetDegradation
+    InstallService, UninstallService, Service, SetParent, SetDegradation
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -31,7 +31,11 @@ struct CliCommand {
   std::string desc;          // --desc
   int32_t interval = 0;      // --interval SECONDS; 0 = keep the seeded value
   bool hasInterval = false;
-  int row = 0;               // --remove/--enable/--disable/--history/--set-degradation ROW, 1-based
+  // --parent of --add, the second value of --set-parent: an address or name
+  // of a listed host, its row, or "-" for none.
+  std::string parent;
+  bool hasParent = false;
+  int row = 0;  // --remove/--enable/--disable/--set-parent/--set-degradation/--history ROW, 1-based
   // --degraded-latency MS, --degraded-loss PERCENT, --degraded-checks N and
   // --degraded-notify NAMES, with --add or --set-degradation; unset ones
   // stay as they are.

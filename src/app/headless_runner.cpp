@@ -164,7 +164,12 @@ int RunHeadless(const HeadlessRunOptions& runOptions) {
 
   const bool rawMode = icmp.mode != IcmpMode::Library && icmp.mode != IcmpMode::None;
   auto nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());
+  auto nextStates = std::chrono::steady_clock::now();
   while (!stop) {
+    if (std::chrono::steady_clock::now() >= nextStates) {
+      monitor.PublishStates();
+      nextStates = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    }
     if (std::chrono::steady_clock::now() >= nextTick) {
       monitor.CheckStatusReport(clock.Now());
       nextTick = std::chrono::steady_clock::now() + UntilNextStatusTick(clock.Now());

@@ -1,12 +1,15 @@
 #include "app/host_commands.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 
 #include "common/clock.h"
 #include "core/data_file.h"
 #include "core/host_import.h"
 #include "core/host_list.h"
+#include "core/host_parents.h"
+#include "core/host_states.h"
 #include "core/monitor.h"
 #include "platform/atomic_file.h"
 #include "platform/instance_lock.h"
@@ -50,6 +53,12 @@ void ApplyDegradation(const CliCommand& command, HostEntry& host) {
   if (command.degradedTargets) host.DegradedTargets.Set(*command.degradedTargets);
 }
 
+bool ParsePositiveRow(const std::string& text, int32_t& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value > 0;
+}
+
 void AddTo(HostList& list, const CliCommand& command, const HostAddressCheck& checked) {
   auto host = list.CreateHostFromDefault();
   if (checked.kind == HostAddressKind::Address) {
@@ -65,6 +74,39 @@ void AddTo(HostList& list, const CliCommand& command, const HostAddressCheck& ch
   ApplyDegradation(command, *host);
   host->Enabled = true;
   list.AppendHost(std::move(host));
+}
+
+// The host in `row` is reached through the host that `parent` names (its
+// row, address or name), or through none ("-"). 0, or the exit code of
+// the refusal (nothing is saved then).
+int SetParentOf(HostList& list, std::size_t row, const std::string& parent,
+                const HostCommandContext& context) {
+  HostEntry& host = list.Host(row);
+  if (parent == "-") {
+    host.Parent.Set({});
+    list.SetModified(true);
+    return 0;
+  }
+  const auto hosts = list.Snapshot();
+  const HostEntry* named = nullptr;
+  int32_t number = 0;
+  if (ParsePositiveRow(parent, number)) {
+    if (static_cast<std::size_t>(number) > list.Count()) {
+      return Refuse(context,
+                    "no row " + parent + " (the list has " + std::to_string(list.Count()) + ")", 2);
+    }
+    named = &list.Host(static_cast<std::size_t>(number) - 1);
+  } else {
+    named = FindHost(*hosts, parent);
+  }
+  if (!named) return Refuse(context, "no host \"" + parent + "\" on the list", 2);
+  const std::string key = ParentKey(*named);
+  if (const std::string loop = ParentLoopError(*hosts, host, key); !loop.empty()) {
+    return Refuse(context, "refused: " + loop, 2);
+  }
+  host.Parent.Set(key);
+  list.SetModified(true);
+  return 0;
 }
 
 }  // namespace
@@ -95,12 +137,31 @@ std::string Column(const std::string& text, std::size_t width) {
   return characters >= width ? text : text + std::string(width - characters, ' ');
 }
 
+namespace {
+
+// The states that the running Sentrel publishes; none while nobody runs.
+HostStates RunningStates(const HostCommandContext& context) {
+  InstanceLock lock(context.lockPath);
+  if (lock.TryAcquire()) return {};
+  std::ifstream in(StateFilePath(context.dataFolder), std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  // A line per host: anything far larger is no state file.
+  if (size <= 0 || size > (1 << 20)) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) return {};
+  return ParseHostStates(text);
+}
+
+}  // namespace
+
 int ListHosts(const HostCommandContext& context) {
   SystemClock clock;
   HostList list(clock);
   if (const HostFileLoad load = LoadHosts(list, context.dataFolder); !load.error.empty()) {
     return Refuse(context, load.error, 1);
   }
+  const HostStates states = RunningStates(context);
   // The address column is as wide as its longest address (an IPv6 address
   // has up to 45 characters), so that the columns after it stay aligned.
   std::size_t addressWidth = 15;
@@ -111,9 +172,15 @@ int ListHosts(const HostCommandContext& context) {
     const HostEntry& host = list.Host(row);
     char head[32];
     std::snprintf(head, sizeof head, "%4zu [%c] ", row + 1, host.Enabled ? 'x' : ' ');
-    const std::string line = head + Column(host.HostIP.Get(), addressWidth) + "  " +
-                             Column(host.HostName.Get(), 24) + "  " +
-                             Column(host.HostDesc.Get(), 24) + "  " + ScheduleText(host) + "\n";
+    std::string line = head + Column(host.HostIP.Get(), addressWidth) + "  " +
+                       Column(host.HostName.Get(), 24) + "  " + Column(host.HostDesc.Get(), 24) +
+                       "  " + ScheduleText(host);
+    if (!host.Parent.Empty()) line += ", through " + host.Parent.Get();
+    if (const auto state = states.find({host.HostIP.Get(), host.HostName.Get()});
+        state != states.end()) {
+      line += "  " + state->second;
+    }
+    line += "\n";
     WriteTerminalText(context.out, TextForCodePage(line, context.terminalCodePage));
   }
   if (list.Empty()) WriteTerminalText(context.err, "No hosts in " + context.dataFolder + "\n");
@@ -160,6 +227,15 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
   if (command.kind == Kind::Add) {
     if (list.Full()) return Refuse(context, "Too many hosts!!!", 1);
     AddTo(list, command, checked);
+    if (command.hasParent) {
+      if (const int code = SetParentOf(list, list.Count() - 1, command.parent, context); code != 0)
+        return code;
+    }
+  } else if (command.kind == Kind::SetParent) {
+    int code = 0;
+    const auto row = ListRowOf(command, list, context.err, code);
+    if (!row) return code;
+    if ((code = SetParentOf(list, *row, command.parent, context)) != 0) return code;
   } else {
     int code = 0;
     const auto row = ListRowOf(command, list, context.err, code);

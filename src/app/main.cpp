@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
     case Kind::Add:
     case Kind::Remove:
     case Kind::Enable:
+    case Kind::SetParent:
     case Kind::Disable:
     case Kind::SetDegradation:
       return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});

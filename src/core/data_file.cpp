@@ -82,7 +82,7 @@ void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
 // together before any of them is decoded.
 constexpr std::string_view kTextTags[] = {"HIP", "HN",  "HDS", "WWN", "WLN",  "WEA", "WPN",
                                           "WCL", "WSBJ", "WMB", "DWN", "DLN", "DEA", "DPN",
-                                          "DCL", "DSBJ", "DMB", "DGHK"};
+                                          "DCL", "DSBJ", "DMB", "PAR", "DGHK"};
 
 void CollectTexts(std::string_view block, std::vector<std::string>& texts) {
   for (const std::string_view tag : kTextTags) texts.push_back(ReadTag(block, tag, ""));
@@ -206,6 +206,7 @@ std::string FormatHostBlock(const HostEntry& host) {
   if (!host.PingByIP) w.Text("PBIP", "F");
   w.NumberUnless("IPF", host.IPFamily, 0);
   w.FlagIfSet("DFLT", host.UseAsDefault);
+  w.TextIfAny("PAR", host.Parent);
   WriteAlarmHead(w, 'W', host.OnRenewal);
   WriteAlarmTail(w, 'W', host.OnRenewal);
   WriteAlarmHead(w, 'D', host.OnLoss);
@@ -260,6 +261,7 @@ void ParseHostBlock(std::string_view text, HostEntry& host, int codePage) {
   // counts as automatic.
   host.IPFamily = static_cast<int32_t>(AddressFamilyOf(ReadInt(text, "IPF", "0")));
   host.UseAsDefault = ReadFlag(text, "DFLT", "F");
+  host.Parent.Set(ReadText(text, "PAR", "", host, codePage));
   ReadAlarm(text, 'W', host.OnRenewal, host, codePage);
   ReadAlarm(text, 'D', host.OnLoss, host, codePage);
   host.OnLoss.RunTraceRoute = ReadFlag(text, "DRTR", "F");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/alarm.h"
+#include "core/alarm_holds.h"
 #include "core/host_worker.h"
 #include "core/worker_icmp.h"
 #include "notify/notify_target.h"
@@ -163,6 +164,11 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
   const int32_t replyCount = host.ReplyCount % kReplyCountWrap + 1;
   host.ReplyCount = replyCount;
 
+  // A reply ends a hold: the loss alarm it held is not due any more, and the
+  // renewal alarm has no loss alarm to answer.
+  const bool heldUntilNow = reply && !host.LossHeldBy.Empty();
+  if (heldUntilNow) host.LossHeldBy.Set({});
+
   std::string line = StatusLine(now, status, address, rtt, tag, services.formats);
   // Whether this result decides the host's state: a reply, or the last
   // failure that Retries allows. Earlier failures change only the figures.
@@ -220,9 +226,20 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
   }
 
   if (reply) {
-    if (CountTowardsAlarm(host.OnRenewal)) FireAlarm(host, AlarmDirection::Renewal, services, stop);
-  } else if (decides) {
-    if (CountTowardsAlarm(host.OnLoss)) FireAlarm(host, AlarmDirection::Loss, services, stop);
+    if (heldUntilNow && changed) {
+      host.OnRenewal.RepeatCounter = host.OnRenewal.RepeatCount + 1;
+    } else if (CountTowardsAlarm(host.OnRenewal)) {
+      FireAlarm(host, AlarmDirection::Renewal, services, stop);
+    }
+    if (services.holds) services.holds->Answered(host, stop);
+  } else if (decides && CountTowardsAlarm(host.OnLoss)) {
+    if (services.holds && services.holds->HoldLoss(host, stop)) {
+      // The next failed check is due the alarm again and asks again, so a
+      // host that is still down once its parent answers raises its own.
+      host.OnLoss.RepeatCounter = host.OnLoss.RepeatCount - 1;
+    } else {
+      FireAlarm(host, AlarmDirection::Loss, services, stop);
+    }
   }
   JudgeDegradation(host, services, reply, microseconds, stateBefore != 0 && stateBefore != -1, now,
                    stop);
@@ -242,7 +259,11 @@ RowView ViewOfRow(const HostEntry& host, bool ticked) {
   RowView view;
   if (!ticked || !host.WasChecked) return view;
   if (!host.PingByIP) view.caption = host.HostIP.Get();
-  if (host.State != 0) {
+  if (host.State != 0 && !host.LossHeldBy.Empty()) {
+    view.image = kUnreachableImage;
+    view.avgTime = kUnreachableText;
+    view.lastTime = kUnreachableText;
+  } else if (host.State != 0) {
     view.image = 5;
     view.avgTime = "Lost";
     view.lastTime = "Lost";

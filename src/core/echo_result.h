@@ -41,13 +41,18 @@ std::string DegradationLine(DateTime when, DegradationChange change,
 // does not exceed; 1 when it exceeds them all.
 int Light(const HostEntry& host);
 
-// What the list refresh shows in a row. Unset texts stay as they are.
-// The row image of a degraded host: after the lights, "not available" and
-// the three header images of the list's image set.
-inline constexpr int kDegradedRowImage = 9;
+// The row of a host that is down while its loss alarm is held: a parent of
+// it, or this computer's uplink, is down.
+inline constexpr int kUnreachableImage = 9;  // after the three header images
+inline constexpr const char* kUnreachableText = "Unreachable";
 
+// The row image of a degraded host, after the unreachable one.
+inline constexpr int kDegradedRowImage = 10;
+
+// What the list refresh shows in a row. Unset texts stay as they are.
 struct RowView {
-  // 0 not checked, 1..4 lights, 5 not available, kDegradedRowImage degraded
+  // 0 not checked, 1..4 lights, 5 not available, 9 unreachable,
+  // kDegradedRowImage degraded
   int image = 0;
   bool degraded = false;  // avgTime then says "Degraded"
   std::optional<std::string> avgTime;

@@ -78,6 +78,8 @@ void CopyDefaults(const HostEntry& from, HostEntry& to) {
   to.DegradedLoss = from.DegradedLoss.load();
   to.DegradedChecks = from.DegradedChecks.load();
   to.DegradedTargets = from.DegradedTargets;
+  // Hosts added at a site are usually reached through the same router.
+  to.Parent = from.Parent;
   CopyAlarmSettings(from.OnRenewal, to.OnRenewal);
   CopyAlarmSettings(from.OnLoss, to.OnLoss);
 }

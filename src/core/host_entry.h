@@ -102,6 +102,10 @@ struct HostEntry {
   // The family HostName resolves to: 0 automatic (IPv4 first), 4 or 6.
   std::atomic<int32_t> IPFamily{0};
   std::atomic<bool> UseAsDefault{false};
+  // The host this one is reached through: that host's address (its name for
+  // a host pinged by name); empty for none. While it is down, this host's
+  // loss alarm waits (see AlarmHolds).
+  SyncString Parent;
   AlarmSet OnRenewal;
   AlarmSet OnLoss;
   // Degraded service: thresholds of the average reply time (ms) and of the
@@ -127,6 +131,9 @@ struct HostEntry {
   std::atomic<int32_t> State{-1};
   SyncString StatusStr;
   SyncString TraceText;
+  // Why this host's loss alarm is held ("<parent> is down", or the uplink);
+  // empty while it is not. The row then shows "Unreachable".
+  SyncString LossHeldBy;
   std::atomic<DateTime> NextCheck{0};
   std::atomic<DateTime> LastCheck{0};
   EchoCounters Counters;

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <charconv>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "common/csv.h"
+#include "core/host_parents.h"
 #include "settings/text_model.h"
 
 namespace sentrel {
@@ -16,7 +18,7 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-enum Column { kAddress, kName, kDescription, kInterval, kEnabled, kColumnCount };
+enum Column { kAddress, kName, kDescription, kInterval, kEnabled, kParent, kColumnCount };
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -126,10 +128,12 @@ void ReadCsvRows(ImportPlan& plan, std::string_view text, char separator) {
     row.address = field(kAddress);
     row.name = field(kName);
     row.description = field(kDescription);
+    row.parent = field(kParent);
     if (record.unclosedQuote) {
       Reject(row, ImportReason::UnclosedQuote);
     } else {
       CheckRow(row);
+      if (row.fate == ImportFate::Add && !SafeText(row.parent)) Reject(row, ImportReason::UnsafeText);
       const std::string interval = field(kInterval);
       if (row.fate == ImportFate::Add && !interval.empty()) {
         row.interval = PositiveSeconds(interval);
@@ -201,7 +205,7 @@ ImportPlan ReadImportFile(std::string_view bytes) {
   } else if (head.find_first_of(",;") != std::string_view::npos) {
     plan.fileError =
         "the first line is no header row naming an address column "
-        "(address,name,description,interval,enabled)";
+        "(address,name,description,interval,enabled,parent)";
     return plan;
   } else {
     ReadPlainRows(plan, text);
@@ -221,6 +225,21 @@ void CheckImportAgainst(ImportPlan& plan, const HostList& list) {
     }
     const HostAddressCheck name = CheckHostAddress(host.HostName.Get());
     if (name.kind != HostAddressKind::Refused) listed.emplace(HostKey(name), row);
+  }
+  // A parent is a listed host or one of the file (added or skipped alike).
+  std::set<std::string> hosts;
+  for (const auto& [key, row] : listed) hosts.insert(key);
+  for (const ImportRow& row : plan.rows) {
+    if (row.fate == ImportFate::Reject) continue;
+    hosts.insert(HostKey(row.checked));
+    if (const HostAddressCheck name = CheckHostAddress(row.name); name.kind != HostAddressKind::Refused)
+      hosts.insert(HostKey(name));
+  }
+  for (ImportRow& row : plan.rows) {
+    if (row.fate == ImportFate::Reject || row.parent.empty()) continue;
+    const HostAddressCheck parent = CheckHostAddress(row.parent);
+    if (parent.kind == HostAddressKind::Refused || !hosts.contains(HostKey(parent)))
+      Reject(row, ImportReason::UnknownParent);
   }
   std::size_t room = kMaxHosts - std::min(kMaxHosts, list.Count());
   for (ImportRow& row : plan.rows) {
@@ -278,6 +297,18 @@ std::vector<std::size_t> ApplyImport(const ImportPlan& plan, HostList& list) {
     host->Enabled = row.enabled.value_or(true);
     if (const auto at = list.AppendHost(std::move(host))) added.push_back(*at);
   }
+  // Parents last: a row may name a host further down the file.
+  std::size_t next = 0;
+  for (const ImportRow& row : plan.rows) {
+    if (row.fate != ImportFate::Add || next >= added.size()) continue;
+    HostEntry& host = list.Host(added[next++]);
+    if (row.parent.empty()) continue;
+    const auto hosts = list.Snapshot();
+    const HostEntry* parent = FindHost(*hosts, CheckHostAddress(row.parent).text);
+    if (!parent) continue;
+    const std::string key = ParentKey(*parent);
+    if (ParentLoopError(*hosts, host, key).empty()) host.Parent.Set(key);
+  }
   return added;
 }
 
@@ -329,6 +360,8 @@ std::string ImportRowText(const ImportRow& row) {
       return "reject: control characters, '<' and '>' are not allowed in host texts";
     case ImportReason::UnclosedQuote:
       return "reject: a quote is not closed";
+    case ImportReason::UnknownParent:
+      return "reject: the host it is reached through is neither on the list nor in the file";
     case ImportReason::ListFull:
       return "reject: the list holds at most 1024 hosts";
   }
@@ -337,14 +370,14 @@ std::string ImportRowText(const ImportRow& row) {
 
 std::string ExportHostsCsv(const HostList& list) {
   std::string csv(kByteOrderMark);
-  csv += "address,name,description,interval,enabled\r\n";
+  csv += "address,name,description,interval,enabled,parent\r\n";
   for (std::size_t r = 0; r < list.Count(); ++r) {
     const HostEntry& host = list.Host(r);
     const bool byName = !host.PingByIP;
     csv += CsvField(byName ? host.HostName.Get() : host.HostIP.Get()) + ',' +
            CsvField(byName ? std::string() : host.HostName.Get()) + ',' +
            CsvField(host.HostDesc.Get()) + ',' + std::to_string(host.PingInterval.load()) + ',' +
-           (host.Enabled ? "yes" : "no") + "\r\n";
+           (host.Enabled ? "yes" : "no") + ',' + CsvField(host.Parent.Get()) + "\r\n";
   }
   return csv;
 }

@@ -16,7 +16,7 @@
 namespace sentrel {
 
 // Hosts in bulk: a CSV file with a header row naming any of the columns
-// address, name, description, interval, enabled (any order and
+// address, name, description, interval, enabled, parent (any order and
 // letter case, comma or semicolon), or a plain text file of one address or
 // host name per line. Each row is checked as the host dialog checks a host;
 // the plan says what will happen to each before anything is added.
@@ -36,6 +36,7 @@ enum class ImportReason {
   BadEnabled,      // Reject: not yes/no, true/false, 1/0, x or empty
   UnsafeText,      // Reject: control characters, '<' or '>' in a text
   UnclosedQuote,   // Reject: a quoted field runs to the end of the file
+  UnknownParent,   // Reject: the parent is neither listed nor a host of the file
   ListFull,        // Reject: the list would hold more than 1,024 hosts
 };
 
@@ -46,6 +47,7 @@ struct ImportRow {
   std::string description;
   std::optional<int32_t> interval;
   std::optional<bool> enabled;
+  std::string parent;  // the host it is reached through, as written
   ImportFate fate = ImportFate::Add;
   ImportReason reason = ImportReason::None;
   AddressFault fault = AddressFault::None;  // for BadAddress
@@ -69,8 +71,8 @@ struct ImportPlan {
 };
 
 // The columns of the CSV that export writes and import reads.
-inline constexpr std::string_view kImportColumns[] = {"address", "name", "description",
-                                                      "interval", "enabled"};
+inline constexpr std::string_view kImportColumns[] = {"address", "name",    "description",
+                                                      "interval", "enabled", "parent"};
 
 // Reads the file's bytes: a UTF-8 byte order mark is dropped; other than
 // UTF-8 text is legacy 8-bit text read through the program's text model.
@@ -79,7 +81,8 @@ inline constexpr std::string_view kImportColumns[] = {"address", "name", "descri
 ImportPlan ReadImportFile(std::string_view bytes);
 
 // Checks the rows against `list`: duplicates of listed hosts are skipped,
-// rows beyond the host limit rejected. Window thread (it reads the list).
+// rows beyond the host limit rejected, and so are rows whose parent is
+// neither listed nor a host of the file. Window thread (it reads the list).
 void CheckImportAgainst(ImportPlan& plan, const HostList& list);
 
 // Looks up every host name still to be added once (`resolves`), on up to
@@ -93,7 +96,9 @@ void LookUpImportNames(ImportPlan& plan, const NameResolver& resolves,
                        int lookups = 16, std::stop_token stop = {});
 
 // Adds the rows whose fate is Add, as "Add" adds a host (seeded from the
-// default host), in file order; saves nothing. Returns the new rows.
+// default host), in file order; then gives each its parent, in file order,
+// except a parent that would close a loop (that host keeps the default
+// host's). Saves nothing. Returns the new rows.
 std::vector<std::size_t> ApplyImport(const ImportPlan& plan, HostList& list);
 
 // The row (0-based) of a listed host pinged by that address, if any.

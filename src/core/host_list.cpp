@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/host_parents.h"
+
 namespace sentrel {
 
 HostList::HostList(const Clock& clock, HostListObserver* observer)
@@ -63,7 +65,14 @@ bool HostList::AdoptLoadedHost(std::unique_ptr<HostEntry> host) {
 bool HostList::EditHost(std::size_t row, HostEditor& editor) {
   if (row >= hosts_.size()) return false;
   HostEntry& host = *hosts_[row];
+  const std::string oldKey = ParentKey(host);
   if (!editor.EditHost(host)) return false;
+  // The hosts reached through this one follow it to its new address.
+  if (const std::string key = ParentKey(host); key != oldKey) {
+    for (const auto& other : hosts_) {
+      if (other.get() != &host && !oldKey.empty() && other->Parent.Get() == oldKey) other->Parent.Set(key);
+    }
+  }
   ApplySettings(host);
   MarkDefault(row);
   modified_ = true;

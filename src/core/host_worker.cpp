@@ -1,6 +1,7 @@
 #include "core/host_worker.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/thread_timing.h"
 #include "probes/address.h"
@@ -85,6 +86,15 @@ void HostWorker::Resume() {
   wake_.Wake();
 }
 
+void HostWorker::CheckNow() {
+  {
+    std::lock_guard lock(mutex_);
+    checkNow_ = true;
+    wake_.Bump();
+  }
+  wake_.Wake();
+}
+
 bool HostWorker::Paused() const {
   std::lock_guard lock(mutex_);
   return paused_;
@@ -113,12 +123,14 @@ void HostWorker::Loop() {
   const WorkerStopScope scope(stop);
   t_onHostWorker = true;
   for (;;) {
+    bool asked = false;
     {
       std::unique_lock lock(mutex_);
       if (!WaitWhilePaused(lock)) return;
       seenPauses_ = pauses_;
+      asked = std::exchange(checkNow_, false);
     }
-    if (host_.CheckEvery == kCheckAlways || clock_.Now() >= host_.NextCheck) check_(stop);
+    if (asked || host_.CheckEvery == kCheckAlways || clock_.Now() >= host_.NextCheck) check_(stop);
     if (stop.stop_requested()) return;
     if (!WaitCycle()) return;
   }
@@ -154,7 +166,7 @@ bool HostWorker::WaitCycle() {
       slack_ = slack;
     }
     std::unique_lock lock(mutex_);
-    // Only a pause or the end interrupts a wait. A pause asked for during
+    // Only a pause, CheckNow or the end interrupts a wait. A pause asked for during
     // the check takes effect here; one that was already lifted again still
     // ends the current wait, so a pause is never lost.
     bool paused = false;
@@ -162,7 +174,7 @@ bool HostWorker::WaitCycle() {
       const uint32_t seen = wake_.Value();
       if (stop.stop_requested()) return false;
       paused = paused_ || pauses_ != seenPauses_;
-      if (paused || std::chrono::steady_clock::now() >= end) break;
+      if (paused || checkNow_ || std::chrono::steady_clock::now() >= end) break;
       lock.unlock();
       wake_.WaitUntil(seen, end);
       lock.lock();

@@ -78,6 +78,10 @@ class HostWorker {
   void Pause();
   void Resume();
   bool Paused() const;
+  // Ends the wait in progress with a check, whatever the schedule says (a
+  // parent that answers again has its held hosts checked). A paused worker
+  // checks only once resumed. Never blocks.
+  void CheckNow();
   // Tells the worker to end and wakes it; returns at once. A hand-off it is
   // blocked in gives up. Join waits for the thread.
   void RequestEnd();
@@ -110,6 +114,7 @@ class HostWorker {
   // Pauses asked for so far, and how many of them the loop has taken.
   unsigned pauses_ = 0;
   unsigned seenPauses_ = 0;
+  bool checkNow_ = false;
   bool started_ = false;
   bool joined_ = false;
   std::chrono::microseconds slack_{-1};  // the worker thread's, as last set

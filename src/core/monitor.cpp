@@ -1,14 +1,17 @@
 #include "core/monitor.h"
 
+#include <filesystem>
 #include <ctime>
 #include <memory>
 #include <utility>
 
 #include "core/alarm.h"
 #include "core/echo_result.h"
+#include "core/host_states.h"
 #include "core/host_worker.h"
 #include "core/status_report.h"
 #include "core/worker_icmp.h"
+#include "platform/atomic_file.h"
 #include "notify/notify_target.h"
 #include "probes/ping_probe.h"
 #include "probes/trace_probe.h"
@@ -48,7 +51,21 @@ Monitor::Monitor(MonitorServices services)
     : services_(WithAlarmTally(std::move(services))),
       workerIcmp_(WorkerIcmpContext(services_.icmp, services_.ui)),
       manual_(services_.ui),
-      hosts_(services_.clock, this) {}
+      holds_(hosts_, services_, LibraryAnswerCheck(workerIcmp_),
+             [this](const std::function<bool(const HostEntry&)>& which) { CheckAtOnce(which); }),
+      hosts_(services_.clock, this) {
+  services_.holds = &holds_;
+  holds_.SetUplinkHosts(services_.options.UplinkHosts);
+}
+
+void Monitor::SetUplinkHosts(const std::string& hosts) { holds_.SetUplinkHosts(hosts); }
+
+void Monitor::CheckAtOnce(const std::function<bool(const HostEntry&)>& which) {
+  for (std::size_t row = 0; row < hosts_.Count(); ++row) {
+    HostEntry& host = hosts_.Host(row);
+    if (host.Worker && which(host)) host.Worker->CheckNow();
+  }
+}
 
 Monitor::~Monitor() {
   Shutdown();
@@ -75,6 +92,7 @@ void Monitor::SetPinging(bool on) {
     // The first result afterwards counts as a change of state.
     host.State = -1;
     host.PrevState = -1;
+    host.LossHeldBy.Set({});
     if (!host.Worker || shutDown_) continue;
     if (on) {
       host.Worker->Resume();
@@ -188,6 +206,21 @@ void Monitor::StopTrace() {
   traceFinish_.request_stop();
 }
 
+void Monitor::PublishStates() {
+  const std::string& folder = services_.options.PathToData;
+  if (folder.empty() || shutDown_) return;
+  std::string text = FormatHostStates(hosts_);
+  const std::string path = StateFilePath(folder);
+  if (path == statesPath_ && text == statesText_) return;
+  std::string error;
+  // Only a view for --list: a folder that cannot take it costs nothing else.
+  if (!WriteFileAtomically(path, text, "", &error)) return;
+  std::error_code ignored;
+  if (!statesPath_.empty() && statesPath_ != path) std::filesystem::remove(statesPath_, ignored);
+  statesPath_ = path;
+  statesText_ = std::move(text);
+}
+
 void Monitor::CheckStatusReport(DateTime now) {
   const ROptions& o = services_.options;
   if (!StatusReportDue({o.SendEvery, o.DayOfMonth, o.DaysOfWeek, o.Times}, now)) return;
@@ -209,6 +242,9 @@ void Monitor::CheckStatusReport(DateTime now) {
 
 void Monitor::Shutdown() {
   shutDown_ = true;
+  std::error_code ignored;
+  if (!statesPath_.empty()) std::filesystem::remove(statesPath_, ignored);
+  statesPath_.clear();
   // An alarm that a worker has not yet handed on still goes out.
   services_.alarms->leaving = true;
   // Every worker is told first, so that the waits overlap: the whole stop

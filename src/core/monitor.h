@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <string>
 
+#include "core/alarm_holds.h"
 #include "core/data_file.h"
 #include "core/host_list.h"
 #include "core/job_lane.h"
@@ -70,6 +71,14 @@ class Monitor final : public HostListObserver {
   // far go to the log file) and no new one starts. Idempotent.
   void Leave();
 
+  // The UplinkHosts option: comma-separated addresses or names, none of
+  // which answering holds every loss alarm. Empty: no uplink.
+  void SetUplinkHosts(const std::string& hosts);
+
+  // Writes the hosts' states beside the host list when one has changed
+  // (see host_states.h); Shutdown removes the file. Called once a second.
+  void PublishStates();
+
   // The status-message timer's tick: sends the status message when `now`
   // is one of its slots.
   void CheckStatusReport(DateTime now);
@@ -94,6 +103,8 @@ class Monitor final : public HostListObserver {
   void StartLeftBehindAlarms();
   // Gives a host its probes and its paused worker when it has none yet.
   void Attach(HostEntry& host);
+  // The held hosts' immediate checks.
+  void CheckAtOnce(const std::function<bool(const HostEntry&)>& which);
 
   MonitorServices services_;
   std::atomic<bool> pinging_{false};
@@ -107,6 +118,9 @@ class Monitor final : public HostListObserver {
   std::mutex traceMutex_;
   std::stop_source traceFinish_;  // of the trace in progress
   std::string traceShown_;        // its lines in the pane so far
+  AlarmHolds holds_;
+  std::string statesPath_;  // where PublishStates last wrote
+  std::string statesText_;  // and what
   // Last, so that every worker has ended before anything above goes.
   HostList hosts_;
 };

@@ -21,6 +21,8 @@
 
 namespace sentrel {
 
+class AlarmHolds;
+
 // The pace of a worker's wait cycle. The program keeps the defaults; tests
 // shorten the waits so that a cycle passes in milliseconds.
 struct WorkerTiming {
@@ -68,6 +70,9 @@ struct MonitorServices {
   ActivityCounters* counters = nullptr;
   // Made by the Monitor when not given.
   std::shared_ptr<AlarmTally> alarms = nullptr;
+  // The holds of loss alarms behind a down parent or uplink; set by the
+  // Monitor. Without it every alarm goes out.
+  AlarmHolds* holds = nullptr;
 };
 
 }  // namespace sentrel

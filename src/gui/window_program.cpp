@@ -236,6 +236,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
   pane = &mainWindow.Pane();
   desktop.SetOwner(&mainWindow);
   HostFormServices hostServices;
+  hostServices.hosts = &monitor.Hosts();
   hostServices.programFolder = run.programFolder;
   hostServices.targetNames = [path = registry.Path()] { return StoredTargetNames(path); };
   HostForm hostForm(options, desktop, channels, hostServices, &mainWindow);
@@ -278,6 +279,7 @@ int RunWindowProgram(const WindowRunOptions& run) {
          taskbarListing.SetListed(!tray.ApplyTrayMode(options.MinToTray));
          applyLanguages();
          mainWindow.UpdateCommands();  // "Stop all sounds" follows MultPlayWAV
+         monitor.SetUplinkHosts(options.UplinkHosts);
          // Restarted only when the address changed (a restart drops the
          // scrapes in progress), or when the endpoint is not running: "OK"
          // then means "try now" rather than waiting for the next retry.

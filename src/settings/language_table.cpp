@@ -44,6 +44,9 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("Header3", "Avr. Time", "list view: header of column 2"),
     Label("Header4", "Last Time", "list view: header of column 3"),
     Label("Header5", "Description", "list view: header of column 4"),
+    Label("Header6", "Parent",
+          "list view: header of the column (shown from the header's menu) that names the host "
+          "each host is reached through; also that menu's item"),
     Label("PingBtn", "Ping", "toolbar: tooltip of the Ping button"),
     Label("StopBtn", "Stop ping", "toolbar: tooltip of the Stop button"),
     Label("AddBtn", "Add new host", "toolbar: tooltip of the Add button"),
@@ -53,6 +56,9 @@ constexpr auto kMainForm = std::to_array<Caption>({
     Label("Restore", "Restore", "tray menu: Restore"),
     Label("StopTraceItem", "Stop t&race", "menu bar: ends a running Trace now (also Escape)"),
     Label("Lost", "Lost", "list view: both time columns of a host that does not answer"),
+    Label("Unreachable", "Unreachable",
+          "list view: both time columns of a host that does not answer while a host it is "
+          "reached through (or this computer's uplink) is down"),
     Label("Degraded", "Degraded",
           "list view: average time column of a host that answers beyond its degradation thresholds"),
     Label("StatusCounts", "%1 hosts, %2 down, %3 disabled",
@@ -101,6 +107,10 @@ constexpr auto kHostForm = std::to_array<Caption>({
     Label("TTL", "Time to live:", "trace route label"),
     Label("MaxNumHops", "Max. number of hops to search for target:", "label"),
     Label("Default", "Use as default", "check box"),
+    Label("Parent", "Reached through:",
+          "label (the host this one is reached through; while it is down, this host's loss alarm "
+          "waits)"),
+    Label("NoParent", "(directly)", "\"Reached through:\" item 0: no host in between"),
     Label("WakeUp", "&Alarm when host wakes up", "check box, page \"On renewal\""),
     Label("Counts", "Count of repeats befor alarm:", "label, both alarm pages"),
     Label("ShowBox", "&Show  message box", "check box, both alarm pages"),
@@ -236,6 +246,9 @@ constexpr auto kOptionsForm = std::to_array<Caption>({
     Label("SendViaLabel", "Send via:", "label"),
     Label("StatAddressLabel", "Address:", "label"),
     Label("MetricsListenLabel", "Metrics on:", "label (address:port of the Prometheus endpoint)"),
+    Label("UplinkHostsLabel", "Uplink hosts:",
+          "label (the addresses this computer reaches the network through; none answering holds "
+          "every loss alarm)"),
     Label("Notifications", "Notifications", "page 4"),
     Label("TargetsLabel", "Targets:", "label of the notification targets' list"),
     Label("AddTarget", "&Add...", "button"),
@@ -398,6 +411,7 @@ constexpr auto kImportForm = std::to_array<Caption>({
     Label("BadEnabled", "enabled is not yes or no", "reason"),
     Label("UnsafeText", "control characters, '<' and '>' are not allowed in host texts", "reason"),
     Label("UnclosedQuote", "a quote is not closed", "reason"),
+    Label("UnknownParent", "the host it is reached through is neither on the list nor in the file", "reason"),
     Label("ListFull", "the list holds at most 1024 hosts", "reason"),
     Label("FaultEmpty", "no address or host name", "reason"),
     Label("FaultBlank", "blanks and control characters are not allowed in an address or host name",

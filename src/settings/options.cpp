@@ -54,6 +54,7 @@ void VisitFields(Options& o, Visitor&& visit) {
   visit("StatusTargets", o.StatusTargets);
   visit("MetricsListen", o.MetricsListen);
   visit("NetMessageCodePage", o.NetMessageCodePage);
+  visit("UplinkHosts", o.UplinkHosts);
 }
 
 std::string ToText(bool value) { return value ? "1" : "0"; }

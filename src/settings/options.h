@@ -62,6 +62,9 @@ struct ROptions {
   // The OEM code page that this site's messenger receivers read (one of
   // kReceiverCodePages); 0 = chosen per message by what covers its text.
   int32_t NetMessageCodePage = 0;
+  // Addresses or names of the hosts through which this computer reaches
+  // the others, comma-separated; when none answers, loss alarms are held.
+  std::string UplinkHosts;
 
   friend bool operator==(const ROptions&, const ROptions&) = default;
 };

@@ -58,6 +58,8 @@ OutcomeCaption OutcomeCaptionOf(const ImportRow& row) {
       return {"RejectOutcome", "UnsafeText", 0};
     case ImportReason::UnclosedQuote:
       return {"RejectOutcome", "UnclosedQuote", 0};
+    case ImportReason::UnknownParent:
+      return {"RejectOutcome", "UnknownParent", 0};
     case ImportReason::ListFull:
       return {"RejectOutcome", "ListFull", 0};
   }

@@ -238,10 +238,16 @@ QWidget* HostForm::BuildGeneralPage() {
   toIP_ = MakeButton("ToIP", ">> IP");
   auto* hostDescLabel = MakeLabel("HostDesc", "Description:");
   hostDesc_ = MakeEdit("HostDescEdit");
+  auto* parentLabel = MakeLabel("Parent", "Reached through:");
+  parent_ = new QComboBox;
+  parent_->setObjectName("ParentCombo");
+  parent_->addItem("(directly)", QString());
+  parent_->setToolTip("While the host it is reached through is down, this host's loss alarm waits");
   auto* infoGrid = new QGridLayout(info);
   AddRows(*infoGrid, {{hostIPLabel, hostIP_, toName_},
                       {hostNameLabel, hostName_, toIP_},
-                      {hostDescLabel, hostDesc_}});
+                      {hostDescLabel, hostDesc_},
+                      {parentLabel, parent_}});
   infoGrid->setColumnStretch(1, 1);
 
   auto* ping = new QGroupBox("Ping Options");
@@ -570,6 +576,8 @@ void HostForm::ConnectAlarmPage(AlarmPage& p) {
 
 bool HostForm::EditHost(HostEntry& host) {
   if (isVisible()) return false;
+  SetParentChoices(services_.hosts ? ParentChoicesFor(*services_.hosts->Snapshot(), host)
+                                   : std::vector<ParentChoice>{});
   Fill(FormValuesOf(ReadHostSettings(host), SubjectPlaceholder()));
   if (exec() != QDialog::Accepted) return false;
   WriteHostSettings(confirmed_, host);
@@ -596,6 +604,13 @@ void HostForm::Fill(const HostFormValues& v) {
   traceTTL_->setText(Q(v.traceTTL));
   maxNumHops_->setText(Q(v.maxNumHops));
   useAsDefault_->setChecked(v.useAsDefault);
+  int parentItem = parent_->findData(Q(v.parent));
+  if (parentItem < 0) {
+    // A parent the list does not hold (any more) stays as it was, shown as written.
+    parent_->addItem(Q(v.parent), Q(v.parent));
+    parentItem = parent_->count() - 1;
+  }
+  parent_->setCurrentIndex(parentItem);
   checkEvery_->setCurrentIndex(v.checkEvery >= 0 && v.checkEvery < checkEvery_->count()
                                    ? v.checkEvery
                                    : -1);
@@ -618,6 +633,11 @@ void HostForm::Fill(const HostFormValues& v) {
 
 std::vector<std::string> HostForm::TargetNamesNow() const {
   return services_.targetNames ? services_.targetNames() : std::vector<std::string>{};
+}
+
+void HostForm::SetParentChoices(const std::vector<ParentChoice>& choices) {
+  while (parent_->count() > 1) parent_->removeItem(1);
+  for (const ParentChoice& choice : choices) parent_->addItem(Q(choice.label), Q(choice.key));
 }
 
 void HostForm::FillAlarm(AlarmPage& p, const AlarmFormValues& v) {
@@ -657,6 +677,7 @@ HostFormValues HostForm::Values() const {
   v.traceTTL = Kept(traceTTL_->text(), filled_.traceTTL);
   v.maxNumHops = Kept(maxNumHops_->text(), filled_.maxNumHops);
   v.useAsDefault = useAsDefault_->isChecked();
+  v.parent = parent_->currentData().toString().toStdString();
   // A stored schedule kind that is no item stays as it was until the user
   // picks one.
   v.checkEvery = checkEvery_->currentIndex() >= 0 ? checkEvery_->currentIndex() : filled_.checkEvery;
@@ -950,6 +971,8 @@ void HostForm::ShowCaption(const Caption& caption, const QString& text) {
     ipFamily_->setItemText(caption.item, text);
   } else if (caption.key == kWindowTitleKey) {
     setWindowTitle(text);
+  } else if (EqualsIgnoringCase(caption.key, "NoParent")) {
+    parent_->setItemText(0, text);
   } else if (const int page = PageOf(caption.key); page >= 0) {
     tabs_->setTabText(page, text);
     // The template groups take the captions of the two alarm pages.

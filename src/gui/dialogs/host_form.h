@@ -48,6 +48,8 @@ struct HostFormServices {
   std::string programFolder;
   // Shows a modal open-file dialog; the chosen file, or empty when cancelled.
   std::function<QString(QWidget* owner, const FileChooserRequest& request)> chooseFile;
+  // The list whose hosts "Reached through:" offers; none offered without it.
+  const HostList* hosts = nullptr;
   // The names of the notification targets stored now, read each time the
   // dialog is filled; none when not set.
   std::function<std::vector<std::string>()> targetNames;
@@ -137,6 +139,8 @@ class HostForm final : public QDialog, public HostEditor {
   void ConnectAlarmPage(AlarmPage& page);
 
   void Fill(const HostFormValues& values);
+  // "Reached through:" offers `choices` besides item 0.
+  void SetParentChoices(const std::vector<ParentChoice>& choices);
   void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
   // The notification targets stored now, for the "Notify:" lists.
   std::vector<std::string> TargetNamesNow() const;
@@ -202,6 +206,7 @@ class HostForm final : public QDialog, public HostEditor {
   QLineEdit* traceTTL_ = nullptr;
   QLineEdit* maxNumHops_ = nullptr;
   QCheckBox* useAsDefault_ = nullptr;
+  QComboBox* parent_ = nullptr;  // item 0: reached directly; the others carry their key
   // Schedule
   QComboBox* checkEvery_ = nullptr;
   QLabel* dayLabel_ = nullptr;

@@ -5,6 +5,7 @@
 #include "common/lenient_int.h"
 #include "common/text.h"
 #include "core/host_entry.h"
+#include "core/host_parents.h"
 #include "core/schedule.h"
 #include "notify/notify_target.h"
 #include "platform/mailslot.h"
@@ -169,6 +170,7 @@ HostSettings ReadHostSettings(const HostEntry& host) {
   s.PingByIP = host.PingByIP;
   s.IPFamily = host.IPFamily;
   s.UseAsDefault = host.UseAsDefault;
+  s.Parent = host.Parent.Get();
   s.OnRenewal = ReadAlarm(host.OnRenewal);
   s.OnLoss = ReadAlarm(host.OnLoss);
   s.DegradedLatency = host.DegradedLatency;
@@ -200,12 +202,26 @@ void WriteHostSettings(const HostSettings& s, HostEntry& host) {
   Store(host.PingByIP, s.PingByIP);
   Store(host.IPFamily, s.IPFamily);
   Store(host.UseAsDefault, s.UseAsDefault);
+  Store(host.Parent, s.Parent);
   WriteAlarm(s.OnRenewal, host.OnRenewal);
   WriteAlarm(s.OnLoss, host.OnLoss);
   Store(host.DegradedLatency, s.DegradedLatency);
   Store(host.DegradedLoss, s.DegradedLoss);
   Store(host.DegradedChecks, s.DegradedChecks);
   Store(host.DegradedTargets, s.DegradedTargets);
+}
+
+std::vector<ParentChoice> ParentChoicesFor(const HostSnapshot& hosts, const HostEntry& host) {
+  std::vector<ParentChoice> choices;
+  for (const auto& other : hosts) {
+    if (other.get() == &host) continue;
+    const std::string key = ParentKey(*other);
+    if (key.empty() || !ParentLoopError(hosts, host, key).empty()) continue;
+    const std::string name = other->HostName.Get();
+    const std::string address = other->HostIP.Get();
+    choices.push_back({name.empty() || name == key ? key : name + " (" + address + ")", key});
+  }
+  return choices;
 }
 
 std::string HostFormText(const IniFile* language, std::string_view key) {
@@ -233,6 +249,7 @@ HostFormValues FormValuesOf(const HostSettings& s, std::string_view subjectPlace
   v.traceTTL = Decimal(s.TraceTTL);
   v.maxNumHops = Decimal(s.MaxNumHops);
   v.useAsDefault = s.UseAsDefault;
+  v.parent = s.Parent;
   v.checkEvery = s.CheckEvery;
   v.dayOfMonth = Decimal(s.DayOfMonth);
   v.daysOfWeek = s.DaysOfWeek & kAllDays;
@@ -279,6 +296,7 @@ HostSettings SettingsFromForm(const HostFormValues& v, std::string_view subjectP
   s.PingByIP = v.pingByAddress;
   s.IPFamily = AddressFamilyOfItem(v.addressFamily);
   s.UseAsDefault = v.useAsDefault;
+  s.Parent = v.parent;
   s.OnRenewal = AlarmFromValues(v.renewal, subjectPlaceholder);
   s.OnLoss = AlarmFromValues(v.loss, subjectPlaceholder);
   s.DegradedLatency = ParseTrimmedField(v.degradedLatency);

@@ -8,7 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include <vector>
+
 #include "core/host_entry.h"
+#include "core/host_list.h"
 #include "probes/address.h"
 #include "probes/host_address.h"
 
@@ -80,6 +83,7 @@ struct HostSettings {
   bool PingByIP = true;
   int32_t IPFamily = 0;
   bool UseAsDefault = false;
+  std::string Parent;
   AlarmSettings OnRenewal;
   AlarmSettings OnLoss;
   int32_t DegradedLatency = 0;
@@ -89,6 +93,19 @@ struct HostSettings {
 
   friend bool operator==(const HostSettings&, const HostSettings&) = default;
 };
+
+// One host that "Reached through:" offers: how it is shown and the key
+// that names it (see host_parents.h).
+struct ParentChoice {
+  std::string label;
+  std::string key;
+  friend bool operator==(const ParentChoice&, const ParentChoice&) = default;
+};
+
+// The hosts `host` may be reached through: every other host of `hosts`
+// that is not itself reached through `host` (that would make a loop), in
+// row order, each shown as "name (address)" or its address alone.
+std::vector<ParentChoice> ParentChoicesFor(const HostSnapshot& hosts, const HostEntry& host);
 
 // A snapshot of the host's settings (each field read whole).
 HostSettings ReadHostSettings(const HostEntry& host);
@@ -139,6 +156,7 @@ struct HostFormValues {
   std::string traceTTL;
   std::string maxNumHops;
   bool useAsDefault = false;
+  std::string parent;  // "Reached through:": the parent's key, empty for none
   // Schedule: checkEvery is the item index (a stored value outside 0..3
   // shows no item and is kept as it is).
   int32_t checkEvery = 0;

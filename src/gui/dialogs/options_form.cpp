@@ -361,6 +361,12 @@ QWidget* OptionsForm::BuildStatusPage() {
   metricsListen_ = Field("MetricsListenEdit", metricsLabel, page);
   metricsListen_->setPlaceholderText("127.0.0.1:9639");
   metricsListen_->setToolTip("Address and port of the Prometheus endpoint; empty: no endpoint");
+  QLabel* uplinkLabel = Label("UplinkHostsLabel", "Uplink hosts:", page);
+  uplinkHosts_ = Field("UplinkHostsEdit", uplinkLabel, page);
+  uplinkHosts_->setPlaceholderText("192.168.1.1, 8.8.8.8");
+  uplinkHosts_->setToolTip(
+      "Addresses this computer reaches the network through, comma-separated; while none answers, "
+      "loss alarms are held");
   QLabel* codePageLabel = Label("NetMessageCodePageLabel", "Messenger code page:", page);
   QStringList codePages;
   for (const std::string& item : ListCaptions(static_cast<const IniFile*>(nullptr), CaptionList::kNetMessageCodePage))
@@ -397,8 +403,10 @@ QWidget* OptionsForm::BuildStatusPage() {
   fields->addWidget(times_, 5, 1, 1, 3, Qt::AlignLeft | Qt::AlignTop);
   fields->addWidget(metricsLabel, 6, 0);
   fields->addWidget(metricsListen_, 6, 1, 1, 3);
-  fields->addWidget(codePageLabel, 7, 0);
-  fields->addLayout(Row({netMessageCodePage_}, true), 7, 1, 1, 3);
+  fields->addWidget(uplinkLabel, 7, 0);
+  fields->addWidget(uplinkHosts_, 7, 1, 1, 3);
+  fields->addWidget(codePageLabel, 8, 0);
+  fields->addLayout(Row({netMessageCodePage_}, true), 8, 1, 1, 3);
   fields->setColumnStretch(3, 1);
 
   auto* layout = new QVBoxLayout(page);
@@ -460,6 +468,7 @@ void OptionsForm::CopyIn(const ROptions& o) {
   sendVia_->setCurrentIndex(ItemIndex(sendVia_, o.SendVia));
   statAddress_->setText(Q(o.StatAddress));
   metricsListen_->setText(Q(o.MetricsListen));
+  uplinkHosts_->setText(Q(o.UplinkHosts));
   netMessageCodePage_->setCurrentIndex(CodePageItem(o.NetMessageCodePage));
   sendEvery_->setCurrentIndex(ItemIndex(sendEvery_, o.SendEvery));
   dayOfMonth_->setText(QString::number(o.DayOfMonth));
@@ -506,6 +515,7 @@ void OptionsForm::CopyBack(ROptions& o) const {
   if (sendVia_->currentIndex() >= 0) o.SendVia = sendVia_->currentIndex();
   o.StatAddress = S(statAddress_->text());
   o.MetricsListen = std::string(TrimBlanksView(S(metricsListen_->text())));
+  o.UplinkHosts = std::string(TrimBlanksView(S(uplinkHosts_->text())));
   // An unknown stored value stays unless another item was chosen.
   if (netMessageCodePage_->currentIndex() != CodePageItem(o.NetMessageCodePage))
     o.NetMessageCodePage = CodePageOfItem(netMessageCodePage_->currentIndex());

@@ -160,6 +160,7 @@ class OptionsForm final : public QDialog {
   QComboBox* sendVia_;
   QLineEdit* statAddress_;
   QLineEdit* metricsListen_;
+  QLineEdit* uplinkHosts_;
   // Notifications
   NotificationsPage* notifications_;
   QComboBox* netMessageCodePage_;

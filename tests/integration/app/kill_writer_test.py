@@ -144,7 +144,7 @@ def kill_moment(duration, rng):
     return rng.uniform(duration * 0.6, duration * 1.05)
 
 
-TEMPORARY = re.compile(r"^\.(sentrel\.xml|sentrel\.BAK|registry\.reg)\.[A-Za-z0-9]{6}$")
+TEMPORARY = re.compile(r"^\.(sentrel\.xml|sentrel\.BAK|sentrel\.state|registry\.reg)\.[A-Za-z0-9]{6}$")
 
 
 def leftovers(setup):
@@ -152,6 +152,8 @@ def leftovers(setup):
     expected = {"sentrel.xml", "sentrel.BAK", "registry.reg", "registry.reg.damaged"}
     # The runner's history database keeps itself crash-safe (SQLite's journal).
     expected |= {"history.db", "history.db-wal", "history.db-shm", "history.db-journal"}
+    # The states a running Sentrel shows to --list; a killed one leaves them.
+    expected.add("sentrel.state")
     found = []
     for folder in (setup.data, os.path.dirname(setup.registry)):
         found += [n for n in os.listdir(folder) if n not in expected]

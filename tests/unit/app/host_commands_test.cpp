@@ -167,6 +167,39 @@ TEST_F(HostCommands, RefusalsLeaveTheFileUntouched) {
   EXPECT_EQ(ReadFile(DataFile()), before);
 }
 
+// Parents are named by row, address or name and stored as the parent's
+// address; a loop or an unknown host is refused and nothing saved. While
+// another Sentrel runs, --list shows the states it publishes.
+TEST_F(HostCommands, ParentsBySetParentAndAddWithStatesWhileRunning) {
+  ASSERT_EQ(Run({"--add", "198.18.1.1", "--name", "Router"}), 0);
+  ASSERT_EQ(Run({"--add", "198.18.2.2", "--parent", "router"}), 0);
+  ASSERT_EQ(Run({"--add", "198.18.2.3"}), 0);
+  ASSERT_EQ(Run({"--set-parent", "3", "2"}), 0);
+  EXPECT_NE(ReadFile(DataFile()).find("<HIP>198.18.2.3</HIP>\r\n<GTIM>1250</GTIM>\r\n"
+                                      "<LTIM>1666</LTIM>\r\n<YTIM>2500</YTIM>\r\n"
+                                      "<OTIM>5000</OTIM>\r\n<PAR>198.18.2.2</PAR>\r\n</H>"),
+            std::string::npos);
+  const std::string before = ReadFile(DataFile());
+  EXPECT_EQ(Run({"--set-parent", "1", "198.18.2.3"}), 2);
+  EXPECT_NE(Drain(err_).find("refused: Router cannot be reached through 198.18.2.3: 198.18.2.3 is "
+                             "reached through Router already, which would make a loop"),
+            std::string::npos);
+  EXPECT_EQ(Run({"--set-parent", "2", "10.9.9.9"}), 2);
+  EXPECT_EQ(Run({"--add", "198.18.2.4", "--parent", "9"}), 2);
+  EXPECT_EQ(ReadFile(DataFile()), before);
+  ASSERT_EQ(Run({"--set-parent", "3", "-"}), 0);
+  EXPECT_EQ(ReadFile(DataFile()).find("<PAR>198.18.2.2"), std::string::npos);
+
+  std::ofstream(root_ / "data" / "sentrel.state", std::ios::binary)
+      << "198.18.1.1\tRouter\tLost\r\n198.18.2.2\t\tUnreachable\r\n";
+  EXPECT_EQ(List().find("Unreachable"), std::string::npos) << "nobody runs: the file says nothing";
+  InstanceLock running((root_ / "lock").string());
+  ASSERT_TRUE(running.TryAcquire());
+  const std::string listed = List();
+  EXPECT_NE(listed.find("through 198.18.1.1  Unreachable\n"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("every 60 s  Lost\n"), std::string::npos) << listed;
+}
+
 // Full-length IPv6 addresses widen the address column for every row; a data
 // file that cannot be read is an error, and no command writes over it.
 TEST_F(HostCommands, ListKeepsItsColumnsAndRefusesAnUnreadableFile) {

@@ -130,6 +130,39 @@ TEST(HostImportTest, AThousandRowInventoryAddsTheRightHostsAndRoundTrips) {
   EXPECT_EQ(twice.Counts().skipped, 970u);
 }
 
+// A parent may be named by address or name, listed or further down the
+// file; one that names nothing is refused, one that closes a loop is left
+// out; export writes the parents back.
+TEST(HostImportTest, ParentColumnNamesListedHostsAndHostsOfTheFile) {
+  FakeClock clock;
+  HostList list(clock);
+  auto router = list.CreateHost();
+  router->HostIP.Set("10.0.0.1");
+  router->HostName.Set("Router");
+  list.AppendHost(std::move(router));
+  ImportPlan plan = ReadImportFile(
+      "address,name,parent\r\n10.0.0.2,a,router\r\n10.0.0.3,b,::ffff:10.0.0.2\r\n"
+      "10.0.0.4,c,10.9.9.9\r\n10.0.0.5,d,10.0.0.6\r\n10.0.0.6,e,d\r\n");
+  CheckImportAgainst(plan, list);
+  ASSERT_EQ(plan.Counts().rejected, 1u);
+  EXPECT_EQ(ImportRowText(plan.rows[2]),
+            "reject: the host it is reached through is neither on the list nor in the file");
+  ASSERT_EQ(ApplyImport(plan, list).size(), 4u);
+  EXPECT_EQ(list.Host(1).Parent.Get(), "10.0.0.1");
+  EXPECT_EQ(list.Host(2).Parent.Get(), "10.0.0.2");
+  EXPECT_EQ(list.Host(3).Parent.Get(), "10.0.0.6");
+  EXPECT_EQ(list.Host(4).Parent.Get(), "") << "d is reached through e already";
+
+  const std::string csv = ExportHostsCsv(list);
+  EXPECT_NE(csv.find("enabled,parent\r\n10.0.0.1,Router,,60,no,\r\n10.0.0.2,a,,60,yes,10.0.0.1\r\n"),
+            std::string::npos);
+  HostList copy(clock);
+  ImportPlan again = ReadImportFile(csv);
+  CheckImportAgainst(again, copy);
+  ApplyImport(again, copy);
+  EXPECT_EQ(FormatHostFile(copy), FormatHostFile(list));
+}
+
 TEST(HostImportTest, PlainLegacyFilesTheHostLimitAndNamesThatDoNotResolve) {
   FakeClock clock;
   HostList list(clock);

@@ -53,7 +53,8 @@ ROptions Changed() {
           .StatusBody = "All well", .SendVia = 1, .StatAddress = "ops@example.org",
           .SendEvery = 1, .DayOfMonth = 28, .DaysOfWeek = 2 | 64,  // Monday, Saturday
           .Times = (uint64_t{1} << 47) | 1 | (1 << 19),           // 23.30, 00.00, 09.30
-          .StatusTargets = "ops,pager", .MetricsListen = "[::1]:9100"};
+          .StatusTargets = "ops,pager", .MetricsListen = "[::1]:9100",
+          .UplinkHosts = "192.168.1.1, gw.example.org"};
 }
 
 class OptionsFormTest : public ::testing::Test {

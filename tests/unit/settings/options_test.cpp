@@ -58,6 +58,7 @@ ROptions Changed() {
   o.PathToData = "/srv/sentrel data";
   o.MetricsListen = "[::1]:9100";
   o.NetMessageCodePage = 852;
+  o.UplinkHosts = "192.168.1.1, gw.example.org";
   o.MultPlayWAV = true;
   o.PathToLog = " /var/log/sentrel ";
   o.LogDetail = 2;
@@ -111,7 +112,8 @@ TEST_F(OptionsTest, StoredFormIsOneNamedStringPerField) {
                 "LogSize", "DeleteLog2Recycle", "ServerName", "Port", "From", "AutoRun", "DialUp",
                 "AutoConnect", "Disconnect", "Connection", "Login", "Password", "SMTPUsername",
                 "SMTPPassword", "SMTPSecurity", "SMTPCAFile", "StatusBody", "SendVia", "StatAddress", "SendEvery",
-                "DayOfMonth", "DaysOfWeek", "Times", "StatusTargets", "MetricsListen", "NetMessageCodePage"}));
+                "DayOfMonth", "DaysOfWeek", "Times", "StatusTargets", "MetricsListen", "NetMessageCodePage",
+                "UplinkHosts"}));
   for (const auto& name : registry.ValueNames(kOptionsKey)) {
     EXPECT_EQ(registry.GetValue(kOptionsKey, name)->type, kRegString) << name;
   }
