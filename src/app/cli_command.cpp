@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "common/command_line.h"
+#include "core/degradation.h"
 #include "core/host_list.h"
 #include "export/listen_address.h"
 #include "history/history_time.h"
@@ -37,6 +39,7 @@ constexpr CommandWord kCommands[] = {
     {"--set-parent", Kind::SetParent, true},
     {"--targets", Kind::Targets, false},   {"--target-add", Kind::TargetAdd, false},
     {"--target-remove", Kind::TargetRemove, false}, {"--target-test", Kind::TargetTest, false},
+    {"--set-degradation", Kind::SetDegradation, true},
 };
 
 const CommandWord* FindCommand(const std::string& arg) {
@@ -52,6 +55,13 @@ bool ParsePositive(const std::string& text, int32_t& value) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && value > 0;
+}
+
+// A whole number within low..high, nothing else.
+bool ParseWithin(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && value >= low && value <= high;
 }
 
 bool IsTransferLogSwitch(const std::string& arg) {
@@ -157,6 +167,25 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
         return fail("--interval needs a number of seconds above 0");
       }
       cmd.hasInterval = true;
+    } else if (arg == "--degraded-latency" || arg == "--degraded-loss" ||
+               arg == "--degraded-checks") {
+      const bool latency = arg == "--degraded-latency";
+      const bool loss = arg == "--degraded-loss";
+      const int32_t low = latency || loss ? 0 : 1;
+      const int32_t high = latency ? std::numeric_limits<int32_t>::max() : loss ? 100 : kMaxDegradationChecks;
+      std::string v;
+      int32_t number = 0;
+      if (!value(v) || !ParseWithin(v, low, high, number)) {
+        return fail(arg + (latency ? " needs milliseconds, 0 for off"
+                           : loss  ? " needs a per cent from 0 to 100, 0 for off"
+                                   : " needs a number of requests from 1 to " +
+                                         std::to_string(kMaxDegradationChecks)));
+      }
+      (latency ? cmd.degradedLatency : loss ? cmd.degradedLoss : cmd.degradedChecks) = number;
+    } else if (arg == "--degraded-notify") {
+      std::string v;
+      if (!value(v)) return fail("--degraded-notify needs target names (an empty text for none)");
+      cmd.degradedTargets = v;
     } else if (arg == "--since") {
       std::string v;
       if (!value(v)) return fail("--since needs a date");
@@ -182,6 +211,16 @@ CliCommand ParseCliCommand(const std::vector<std::string>& args, int terminalCod
   }
   if (cmd.kind == Kind::SetParent && (!cmd.name.empty() || !cmd.desc.empty() || cmd.hasInterval)) {
     return fail("--name, --desc and --interval go with --add");
+  }
+  const bool degradation = cmd.degradedLatency || cmd.degradedLoss || cmd.degradedChecks ||
+                           cmd.degradedTargets;
+  if (degradation && cmd.kind != Kind::Add && cmd.kind != Kind::SetDegradation) {
+    return fail("--degraded-latency, --degraded-loss, --degraded-checks and --degraded-notify go "
+                "with --add and --set-degradation");
+  }
+  if (!degradation && cmd.kind == Kind::SetDegradation) {
+    return fail("--set-degradation needs --degraded-latency, --degraded-loss, --degraded-checks "
+                "or --degraded-notify");
   }
   if (cmd.since && cmd.kind != Kind::History && cmd.kind != Kind::HistoryCsv) {
     return fail("--since goes with --history and --history-csv");
@@ -223,6 +262,18 @@ std::string CliUsage() {
          "                        ADDRESS is an IPv4 or IPv6 address or a host name;\n"
          "                        HOST, the host it is reached through, is the\n"
          "                        address, name or row of a listed host\n"
+         "      [--degraded-latency MS] [--degraded-loss PERCENT]\n"
+         "      [--degraded-checks N] [--degraded-notify NAMES]\n"
+         "                        the host is degraded when its average reply time\n"
+         "                        is above MS, or its loss above PERCENT, over its\n"
+         "                        latest N echo requests (default 10); 0 is off.\n"
+         "                        It is normal again when both are below 80 % of\n"
+         "                        them. NAMES: notification targets told\n"
+         "                        \"degraded\" and \"recovered\", comma-separated\n"
+         "  --set-degradation ROW [--degraded-latency MS] [--degraded-loss PERCENT]\n"
+         "      [--degraded-checks N] [--degraded-notify NAMES]\n"
+         "                        change those settings of the host in row ROW;\n"
+         "                        what is not given stays as it is\n"
          "  --set-parent ROW HOST|-\n"
          "                        the host in row ROW is reached through HOST (as\n"
          "                        with --parent), or through no host (-). While a\n"

@@ -19,7 +19,7 @@ struct CliCommand {
   enum class Kind {
     Window, Headless, Help, List, Add, Remove, Enable, Disable, Trace, History, HistoryCsv,
     Targets, TargetAdd, TargetRemove, TargetTest, Import, Export, Discover, MailTest,
-    InstallService, UninstallService, Service, SetParent
+    InstallService, UninstallService, Service, SetParent, SetDegradation
   };
   Kind kind = Kind::Window;
   bool ping = false;         // --ping: start checks whatever was stored
@@ -35,7 +35,14 @@ struct CliCommand {
   // of a listed host, its row, or "-" for none.
   std::string parent;
   bool hasParent = false;
-  int row = 0;  // --remove/--enable/--disable/--set-parent/--history ROW, 1-based
+  int row = 0;  // --remove/--enable/--disable/--set-parent/--set-degradation/--history ROW, 1-based
+  // --degraded-latency MS, --degraded-loss PERCENT, --degraded-checks N and
+  // --degraded-notify NAMES, with --add or --set-degradation; unset ones
+  // stay as they are.
+  std::optional<int32_t> degradedLatency;
+  std::optional<int32_t> degradedLoss;
+  std::optional<int32_t> degradedChecks;
+  std::optional<std::string> degradedTargets;
   // --since DATE of --history and --history-csv, as a local date-time.
   std::optional<DateTime> since;
   // --target-add NAME KIND URL [KEY=VALUE ...], --target-remove NAME,

@@ -59,6 +59,19 @@ std::string FiguresText(const PeriodFigures& f) {
   return text + "\n";
 }
 
+// Nothing for a host never degraded in the period, so that the report of a
+// host without degradation thresholds stays as it was.
+std::string DegradedText(const std::vector<TimeStretch>& degraded, int64_t nowSecond) {
+  if (degraded.empty()) return {};
+  std::string text = "Degraded:\n";
+  for (const TimeStretch& d : degraded) {
+    text += "  " + SecondText(d.fromSecond) + "  " +
+            (d.toSecond >= nowSecond ? std::string("going on") : "to " + SecondText(d.toSecond)) +
+            "  " + DurationText(static_cast<double>(d.toSecond - d.fromSecond)) + "\n";
+  }
+  return text;
+}
+
 std::string TimelineText(const std::vector<OutageRow>& outages, int64_t nowSecond, bool ipv6) {
   if (outages.empty()) return "No outages.\n";
   std::string text = "Outages:\n";
@@ -144,7 +157,8 @@ int ShowHistory(const CliCommand& command, const HistoryCommandContext& context)
   const std::string text = "History of " + HostText(*host) + " from " +
                            SecondText(period.fromSecond) + " to " + SecondText(period.toSecond) +
                            "\n\n" + FiguresText(period.figures) + "\n" +
-                           TimelineText(period.outages, period.toSecond, IsIpv6Host(*host));
+                           TimelineText(period.outages, period.toSecond, IsIpv6Host(*host)) +
+                           DegradedText(period.degraded, period.toSecond);
   WriteTerminalText(context.out, TextForCodePage(text, context.terminalCodePage));
   return 0;
 }

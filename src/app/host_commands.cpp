@@ -46,6 +46,13 @@ int Refuse(const HostCommandContext& context, const std::string& message, int co
   return RefuseCommand(context.err, message, code);
 }
 
+void ApplyDegradation(const CliCommand& command, HostEntry& host) {
+  if (command.degradedLatency) host.DegradedLatency = *command.degradedLatency;
+  if (command.degradedLoss) host.DegradedLoss = *command.degradedLoss;
+  if (command.degradedChecks) host.DegradedChecks = *command.degradedChecks;
+  if (command.degradedTargets) host.DegradedTargets.Set(*command.degradedTargets);
+}
+
 bool ParsePositiveRow(const std::string& text, int32_t& value) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -64,6 +71,7 @@ void AddTo(HostList& list, const CliCommand& command, const HostAddressCheck& ch
   }
   host->HostDesc.Set(command.desc);
   if (command.hasInterval) host->PingInterval = command.interval;
+  ApplyDegradation(command, *host);
   host->Enabled = true;
   list.AppendHost(std::move(host));
 }
@@ -182,6 +190,9 @@ int ListHosts(const HostCommandContext& context) {
 int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
   using Kind = CliCommand::Kind;
   HostAddressCheck checked;
+  if (command.degradedTargets && !SafeFieldText(*command.degradedTargets)) {
+    return Refuse(context, "control characters, '<' and '>' are not allowed in host texts", 2);
+  }
   if (command.kind == Kind::Add) {
     for (const std::string* text : {&command.address, &command.name, &command.desc}) {
       if (!SafeFieldText(*text)) {
@@ -231,6 +242,9 @@ int ChangeHosts(const CliCommand& command, const HostCommandContext& context) {
     if (!row) return code;
     if (command.kind == Kind::Remove) {
       list.DeleteHost(*row);
+    } else if (command.kind == Kind::SetDegradation) {
+      ApplyDegradation(command, list.Host(*row));
+      list.SetModified(true);
     } else {
       list.SetRowChecked(*row, command.kind == Kind::Enable);
     }

@@ -29,9 +29,9 @@ struct HostCommandContext {
 // --list: one line per host. Returns the exit code.
 int ListHosts(const HostCommandContext& context);
 
-// --add, --remove, --enable, --disable: the list's own operations followed by
-// a save, refused while another Sentrel of this user holds the instance lock
-// (its next save would overwrite the change). Returns the exit code: 0 done,
+// --add, --remove, --enable, --disable, --set-degradation: the list's own
+// operations followed by a save, refused while another Sentrel of this user
+// holds the instance lock (its next save would overwrite the change). Returns the exit code: 0 done,
 // 1 refused or not saved, 2 bad arguments (nothing saved).
 int ChangeHosts(const CliCommand& command, const HostCommandContext& context);
 

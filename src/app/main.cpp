@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
     case Kind::Enable:
     case Kind::SetParent:
     case Kind::Disable:
+    case Kind::SetDegradation:
       return ChangeHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});
     case Kind::Import:
       return ImportHosts(command, {DataFolderFromOptions(), {}, desktop, stdout, stderr, terminal});

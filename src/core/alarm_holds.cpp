@@ -153,22 +153,19 @@ void AlarmHolds::Answered(const HostEntry& host, std::stop_token stop) {
   if (UplinkDown()) CheckUplink(stop, !services_.ui.IsUiThread());
   if (!anyHeld_) return;
   const auto hosts = hosts_.Snapshot();
-  // A host held for a parent further up is checked too: its own result
-  // decides again whether it is still held, and for whom.
-  const HostEntry* parent = &host;
-  auto heldBehind = [hosts, parent](const HostEntry& other) {
-    if (other.LossHeldBy.Empty()) return false;
-    const auto chain = ParentChain(*hosts, other);
-    return std::find(chain.begin(), chain.end(), parent) != chain.end();
-  };
+  // The hosts held for this one are checked; one held for a parent further
+  // up waits for that parent's own answer.
+  const std::string label = HostLabel(host);
+  auto heldFor = [label](const HostEntry& other) { return other.LossHeldBy.Get() == label; };
   bool held = false;
-  bool behind = false;
+  bool mine = false;
   for (const auto& other : *hosts) {
-    held = held || !other->LossHeldBy.Empty();
-    behind = behind || heldBehind(*other);
+    if (other->LossHeldBy.Empty()) continue;
+    held = true;
+    mine = mine || heldFor(*other);
   }
   if (!held) anyHeld_ = false;
-  if (behind) PostCheckAtOnce(std::move(heldBehind));
+  if (mine) PostCheckAtOnce(std::move(heldFor));
 }
 
 bool AlarmHolds::CheckUplink(std::stop_token stop, bool mayCheck) {

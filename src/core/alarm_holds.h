@@ -84,8 +84,9 @@ class AlarmHolds {
   // log line; LossHeldBy says why it holds, and is cleared when it does not.
   bool HoldLoss(HostEntry& host, std::stop_token stop);
 
-  // `host` answered: the hosts held for it are checked at once; while the
-  // uplink counts as down, it is checked again.
+  // `host` answered: the hosts held for it (the parent nearest this
+  // computer that did not answer) are checked at once; while the uplink
+  // counts as down, it is checked again.
   void Answered(const HostEntry& host, std::stop_token stop);
 
   // Whether the uplink counts as down now.

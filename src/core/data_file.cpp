@@ -82,7 +82,7 @@ void WriteAlarmTail(BlockWriter& w, char side, const AlarmSet& a) {
 // together before any of them is decoded.
 constexpr std::string_view kTextTags[] = {"HIP", "HN",  "HDS", "WWN", "WLN",  "WEA", "WPN",
                                           "WCL", "WSBJ", "WMB", "DWN", "DLN", "DEA", "DPN",
-                                          "DCL", "DSBJ", "DMB", "PAR"};
+                                          "DCL", "DSBJ", "DMB", "PAR", "DGHK"};
 
 void CollectTexts(std::string_view block, std::vector<std::string>& texts) {
   for (const std::string_view tag : kTextTags) texts.push_back(ReadTag(block, tag, ""));
@@ -212,6 +212,10 @@ std::string FormatHostBlock(const HostEntry& host) {
   WriteAlarmHead(w, 'D', host.OnLoss);
   w.FlagIfSet("DRTR", host.OnLoss.RunTraceRoute);
   WriteAlarmTail(w, 'D', host.OnLoss);
+  w.NumberUnless("DGL", host.DegradedLatency, 0);
+  w.NumberUnless("DGP", host.DegradedLoss, 0);
+  w.NumberUnless("DGN", host.DegradedChecks, kDefaultDegradationChecks);
+  w.TextIfAny("DGHK", host.DegradedTargets);
   out.append(kBlockClose).append(kCrLf);
   return out;
 }
@@ -261,6 +265,11 @@ void ParseHostBlock(std::string_view text, HostEntry& host, int codePage) {
   ReadAlarm(text, 'W', host.OnRenewal, host, codePage);
   ReadAlarm(text, 'D', host.OnLoss, host, codePage);
   host.OnLoss.RunTraceRoute = ReadFlag(text, "DRTR", "F");
+  // Kept as written, so that the file keeps it; the judge bounds it.
+  host.DegradedLatency = ReadInt(text, "DGL", "0");
+  host.DegradedLoss = ReadInt(text, "DGP", "0");
+  host.DegradedChecks = ReadInt(text, "DGN", std::to_string(kDefaultDegradationChecks));
+  host.DegradedTargets.Set(ReadText(text, "DGHK", "", host, codePage));
 }
 
 HostFileLoad LoadHosts(HostList& list, const std::string& folder) {

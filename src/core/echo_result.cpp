@@ -1,12 +1,16 @@
 #include "core/echo_result.h"
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "core/alarm.h"
 #include "core/alarm_holds.h"
 #include "core/host_worker.h"
 #include "core/worker_icmp.h"
+#include "notify/notify_target.h"
 #include "probes/address.h"
 
 namespace sentrel {
@@ -68,7 +72,67 @@ void FireAlarm(HostEntry& host, AlarmDirection direction, const MonitorServices&
   tally->leftBehind.push_back([dispatch] { dispatch({}); });
 }
 
+// Judges the result for the host's degradation; a change is kept in the
+// history, logged and told to the host's degradation targets.
+void JudgeDegradation(HostEntry& host, const MonitorServices& services, bool reply,
+                      uint32_t microseconds, bool downBefore, DateTime now, std::stop_token stop) {
+  DegradationChange change;
+  DegradationFigures figures;
+  {
+    std::lock_guard lock(host.JudgeMutex);
+    change = host.Judge.Judge(DegradationLimitsOf(host),
+                              reply ? std::optional<uint32_t>(microseconds) : std::nullopt,
+                              downBefore);
+    host.Degraded = host.Judge.Degraded();
+    if (change != DegradationChange::None) figures = host.Judge.Figures();
+  }
+  if (change == DegradationChange::None) return;
+  if (services.recorder) {
+    services.recorder->RecordDegradation(HistoryHostOf(host), now,
+                                         change == DegradationChange::Degraded);
+  }
+  const std::string line = DegradationLine(now, change, figures, host.HostIP.Get(),
+                                           host.HostName.Get(), services.formats);
+  const bool logged = services.options.LogDetail >= 1;
+  // Switching the judging off is the user's own doing: nobody is told.
+  std::vector<std::string> targets;
+  if (change != DegradationChange::Dropped) targets = SplitTargetNames(host.DegradedTargets.Get());
+  if (!logged && targets.empty()) return;
+  const MonitorServices* s = &services;
+  HostEntry* h = &host;
+  const bool degraded = change == DegradationChange::Degraded;
+  const std::string subject = host.HostIP.Get() + " (" + host.HostName.Get() + ") " +
+                              (degraded ? "is degraded" : "is no longer degraded");
+  const std::string text = line.substr(0, line.find_last_not_of("\r\n") + 1);
+  // The worker waits for this step, as for its log line, so the host is
+  // still there while the step reads it.
+  CallOnUiThread(
+      services.ui,
+      [s, h, line, logged, targets, degraded, subject, text] {
+        if (logged) s->log.Write(line);
+        if (targets.empty()) return;
+        s->channels.NotifyTargets(targets, HostTargetEvent(*h, degraded ? "degraded" : "recovered",
+                                                           subject, text, s->formats, s->figures));
+      },
+      stop);
+}
+
 }  // namespace
+
+std::string DegradationLine(DateTime when, DegradationChange change,
+                            const DegradationFigures& figures, const std::string& address,
+                            const std::string& name, const DateTextFormats& formats) {
+  std::string line = DateTimeText(when, formats) + " " + address + " (" + name + ") ";
+  if (change == DegradationChange::Dropped) return line + "is no longer judged for degradation.\r\n";
+  line += change == DegradationChange::Degraded ? "is degraded: " : "is no longer degraded: ";
+  char loss[32];
+  std::snprintf(loss, sizeof loss, "%.4g", figures.LossPercent());
+  if (figures.averageMs) {
+    line += "average " + std::to_string(std::lround(*figures.averageMs)) + " ms, ";
+  }
+  return line + "loss " + loss + "% of the latest " + std::to_string(figures.requests) +
+         " requests.\r\n";
+}
 
 std::string StatusLine(DateTime when, uint32_t status, const IpAddress& address, uint32_t rtt,
                        const std::string& name, const DateTextFormats& formats) {
@@ -87,6 +151,7 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
   const std::stop_token stop = CurrentWorkerStopToken();
   const DateTime now = services.clock.Now();
   const bool reply = status == 0;
+  const int32_t stateBefore = host.State;
   const uint32_t microseconds = !reply ? 0 : measured ? measured->rttUs : rtt * 1000;
   const int64_t unixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
@@ -176,6 +241,8 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
       FireAlarm(host, AlarmDirection::Loss, services, stop);
     }
   }
+  JudgeDegradation(host, services, reply, microseconds, stateBefore != 0 && stateBefore != -1, now,
+                   stop);
 
   host.NextCheck = NextCheckTime(host, services.clock.Now());
 }
@@ -201,8 +268,9 @@ RowView ViewOfRow(const HostEntry& host, bool ticked) {
     view.avgTime = "Lost";
     view.lastTime = "Lost";
   } else {
-    view.image = Light(host);
-    view.avgTime = std::to_string(host.AvgTime.load());
+    view.degraded = IsDegradedNow(host);
+    view.image = view.degraded ? kDegradedRowImage : Light(host);
+    view.avgTime = view.degraded ? std::string("Degraded") : std::to_string(host.AvgTime.load());
     view.lastTime = std::to_string(host.LastReplyTime.load());
   }
   return view;

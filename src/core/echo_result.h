@@ -29,6 +29,14 @@ void OnEchoResult(HostEntry& host, const MonitorServices& services, uint32_t sta
                   const IpAddress& address, uint32_t rtt, const std::string& tag,
                   std::optional<EchoDetail> detail = std::nullopt);
 
+// The log line of a change of a host's degradation: "<date> <time>
+// <address> (<name>) is degraded: average 512 ms, loss 0% of the latest 10
+// requests.", "... is no longer degraded: ..." or, when its limits were
+// switched off, "... is no longer judged for degradation.", CR LF ended.
+std::string DegradationLine(DateTime when, DegradationChange change,
+                            const DegradationFigures& figures, const std::string& address,
+                            const std::string& name, const DateTextFormats& formats);
+
 // The light of an answering host, 1..4: the first of LightTimes that LastRtt
 // does not exceed; 1 when it exceeds them all.
 int Light(const HostEntry& host);
@@ -38,9 +46,15 @@ int Light(const HostEntry& host);
 inline constexpr int kUnreachableImage = 9;  // after the three header images
 inline constexpr const char* kUnreachableText = "Unreachable";
 
+// The row image of a degraded host, after the unreachable one.
+inline constexpr int kDegradedRowImage = 10;
+
 // What the list refresh shows in a row. Unset texts stay as they are.
 struct RowView {
-  int image = 0;  // 0 not checked, 1..4 lights, 5 not available, 9 unreachable
+  // 0 not checked, 1..4 lights, 5 not available, 9 unreachable,
+  // kDegradedRowImage degraded
+  int image = 0;
+  bool degraded = false;  // avgTime then says "Degraded"
   std::optional<std::string> avgTime;
   std::optional<std::string> lastTime;
   std::optional<std::string> caption;  // the resolved HostIP of a host pinged by name

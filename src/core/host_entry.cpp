@@ -39,6 +39,12 @@ void CopyAlarmSettings(const AlarmSet& from, AlarmSet& to) {
   to.Targets = from.Targets;
 }
 
+DegradationLimits DegradationLimitsOf(const HostEntry& host) {
+  return {host.DegradedLatency.load(), host.DegradedLoss.load(), host.DegradedChecks.load()};
+}
+
+bool IsDegradedNow(const HostEntry& host) { return host.Degraded && host.State == 0; }
+
 Schedule ScheduleOf(const HostEntry& host) {
   return {host.CheckEvery.load(), host.DayOfMonth.load(), host.DaysOfWeek.load(),
           host.Times.load()};
@@ -68,6 +74,10 @@ void CopyDefaults(const HostEntry& from, HostEntry& to) {
   }
   to.PingByIP = from.PingByIP.load();
   to.IPFamily = from.IPFamily.load();
+  to.DegradedLatency = from.DegradedLatency.load();
+  to.DegradedLoss = from.DegradedLoss.load();
+  to.DegradedChecks = from.DegradedChecks.load();
+  to.DegradedTargets = from.DegradedTargets;
   // Hosts added at a site are usually reached through the same router.
   to.Parent = from.Parent;
   CopyAlarmSettings(from.OnRenewal, to.OnRenewal);

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/date_time.h"
 #include "common/sync_string.h"
+#include "core/degradation.h"
 #include "core/echo_counters.h"
 #include "core/schedule.h"
 
@@ -106,6 +108,13 @@ struct HostEntry {
   SyncString Parent;
   AlarmSet OnRenewal;
   AlarmSet OnLoss;
+  // Degraded service: thresholds of the average reply time (ms) and of the
+  // loss (per cent), 0 = off, over the latest DegradedChecks echo requests,
+  // and the notification targets told (names, comma-separated).
+  std::atomic<int32_t> DegradedLatency{0};
+  std::atomic<int32_t> DegradedLoss{0};
+  std::atomic<int32_t> DegradedChecks{kDefaultDegradationChecks};
+  SyncString DegradedTargets;
   // The legacy 8-bit fields of the data file, by tag: each is written back
   // as the bytes it was read from while it still holds their decoded text.
   // Filled while the host is read, before anyone else sees it.
@@ -128,6 +137,12 @@ struct HostEntry {
   std::atomic<DateTime> NextCheck{0};
   std::atomic<DateTime> LastCheck{0};
   EchoCounters Counters;
+  // Whether the judge last called the host degraded; it keeps that through
+  // an outage, which shows as the outage (see IsDegradedNow).
+  std::atomic<bool> Degraded{false};
+  // Results reach the judge from the worker and from "Ping now".
+  std::mutex JudgeMutex;
+  DegradationJudge Judge;
 
   // The host's active objects, destroyed with it (an alarm trace makes a
   // probe of its own for as long as it runs). The monitoring engine
@@ -142,6 +157,12 @@ struct HostEntry {
 
 // The four light thresholds as they stand now.
 std::array<int32_t, 4> LightTimesOf(const HostEntry& host);
+
+// The degradation limits as they stand now.
+DegradationLimits DegradationLimitsOf(const HostEntry& host);
+
+// Degraded and answering: a host that is down is not degraded.
+bool IsDegradedNow(const HostEntry& host);
 
 // The schedule fields of a host, as one value.
 Schedule ScheduleOf(const HostEntry& host);

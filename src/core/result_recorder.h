@@ -48,6 +48,12 @@ class ResultRecorder {
   virtual void Record(const ResultRecord& result) = 0;
   // The trace that a loss alarm ran for `host`, for the outage it belongs to.
   virtual void RecordTrace(const HistoryHost& host, DateTime when, const std::string& text) = 0;
+  // `host` became degraded (true) or stopped being so (false) at `when`.
+  virtual void RecordDegradation(const HistoryHost& host, DateTime when, bool degraded) {
+    (void)host;
+    (void)when;
+    (void)degraded;
+  }
   // A notification of `host`'s latest outage has left the outbox: `text`
   // says which and how ("loss > ops: delivered"). Any thread.
   virtual void RecordNotification(const HistoryHost& host, const std::string& text) {

@@ -56,6 +56,7 @@ struct HostFigures {
   std::optional<int> up;
   int32_t state = -1;
   bool enabled = false;
+  bool degraded = false;
   std::optional<double> lastRttUs;
   std::optional<int32_t> avgRttMs;
   uint64_t requests = 0;
@@ -79,6 +80,7 @@ HostFigures ReadHost(const HostEntry& host) {
   f.state = host.State.load();
   if (host.WasChecked && f.state != -1) f.up = f.state == 0 ? 1 : 0;
   f.enabled = host.Enabled;
+  f.degraded = IsDegradedNow(host);
   f.requests = c.Requests.load(kRelaxed);
   f.replies = c.Replies.load(kRelaxed);
   // A host that is down has no latest round trip: the last one it had
@@ -368,6 +370,9 @@ std::string RenderMetrics(const HostSnapshot& snapshot, const ProcessFigures& pr
   PerHost(w, hosts, "sentrel_host_state_code", "gauge",
           "The host's state: 0 answering, -1 not yet determined, else the status code of the failed check.",
           [](const HostFigures& h) { return Whole(h.state); });
+  PerHost(w, hosts, "sentrel_host_degraded", "gauge",
+          "1 while the host answers but above its latency or loss threshold (until both are below 80 % of them).",
+          [](const HostFigures& h) { return Whole(h.degraded ? 1 : 0); });
   PerHost(w, hosts, "sentrel_host_enabled", "gauge", "1 when the host takes part in monitoring.",
           [](const HostFigures& h) { return Whole(h.enabled ? 1 : 0); });
   PerHost(w, hosts, "sentrel_host_last_rtt_seconds", "gauge",

@@ -33,7 +33,7 @@ std::vector<QIcon> StateImages() {
   return {Own("state-0-unchecked"), Own("state-1-light"), Own("state-2-light"),
           Own("state-3-light"),     Own("state-4-light"), Own("state-5-lost"),
           Own("header-none"),       Own("header-ascending"), Own("header-descending"),
-          Own("state-9-unreachable")};
+          Own("state-9-unreachable"), Own("state-10-degraded")};
 }
 
 std::vector<QIcon> HostDialogLights() {

@@ -16,7 +16,7 @@ void InitArtwork();
 
 QIcon ProgramIcon();
 QIcon TrayIconImage(TrayImage image);
-// The nine images of the host list: rows 0..5, headers 6..8.
+// The images of the host list: rows 0..5, headers 6..8, the degraded row 9.
 std::vector<QIcon> StateImages();
 // The six lights of the host dialog's light page: the list's row images.
 std::vector<QIcon> HostDialogLights();

@@ -20,6 +20,8 @@ const QColor kLost(0xf0, 0x56, 0x4f);
 const QColor kRange(0x3a, 0x78, 0xc8, 90);
 const QColor kAverage(0x1c, 0x3f, 0x8c);
 const QColor kUnwatched(0xd8, 0xd8, 0xd8);
+// The list's degraded light.
+const QColor kDegraded(0x8a, 0x3f, 0xb8);
 
 // Room around the plot for the axis labels, in pixels beyond the labels.
 constexpr int kGap = 6;
@@ -119,6 +121,18 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
     p.drawText(QRectF(at - widestTick, plot.bottom() + kGap, 2 * widestTick, metrics.height()),
                Qt::AlignHCenter | Qt::AlignTop,
                QString::fromStdString(tick.label));
+  }
+
+  // Degraded time: a faint violet wash with a solid strip along the top, so
+  // that it reads apart from the lost minutes' red along the bottom.
+  for (const TimeStretch& stretch : data_.degraded) {
+    const double left = std::clamp(xOfSecond(stretch.fromSecond), plot.left(), plot.right());
+    const double right =
+        std::clamp(std::max(left + 1.5, xOfSecond(stretch.toSecond)), plot.left(), plot.right());
+    QColor wash = kDegraded;
+    wash.setAlpha(40);
+    p.fillRect(QRectF(QPointF(left, plot.top()), QPointF(right, plot.bottom())), wash);
+    p.fillRect(QRectF(QPointF(left, plot.top()), QPointF(right, plot.top() + 4)), kDegraded);
   }
 
   // Lost minutes: a red mark over the stretch, stronger the more was lost,

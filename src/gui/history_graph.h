@@ -19,13 +19,15 @@ struct GraphData {
   int64_t fromMinute = 0;
   int64_t toMinute = 0;
   std::vector<TimeStretch> unwatched;  // in history seconds
+  std::vector<TimeStretch> degraded;   // in history seconds
   std::array<int32_t, 4> lightTimes{};
 };
 
 // The round-trip graph of the history window, drawn with QPainter: the
 // light colours of the host's limits as bands behind, the minimum-maximum
-// band and the average line of every stretch with replies, and red marks
-// where minutes were lost (stronger the more of the stretch was lost).
+// band and the average line of every stretch with replies, red marks
+// where minutes were lost (stronger the more of the stretch was lost) and
+// violet ones where the host was degraded.
 class HistoryGraph final : public QWidget {
  public:
   explicit HistoryGraph(QWidget* parent = nullptr);

@@ -279,6 +279,7 @@ void HistoryWindow::Reload() {
   ShowOutages(shown.outages, shown.toSecond);
   graph.buckets = std::move(shown.buckets);
   graph.unwatched = std::move(shown.unmonitored);
+  graph.degraded = std::move(shown.degraded);
   graph.unwatched.push_back({shown.toSecond, span.toMinute * 60});  // still to come
   graph_->SetData(std::move(graph));
 }

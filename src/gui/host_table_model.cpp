@@ -6,6 +6,7 @@
 
 #include "core/echo_result.h"
 #include "core/host_list.h"
+#include "core/host_parents.h"
 
 namespace sentrel {
 
@@ -26,6 +27,8 @@ QString StateDescription(int image) {
       return "answers, light 4 of 4 (slowest)";
     case 5:
       return "lost";
+    case kDegradedRowImage:
+      return "degraded: answers, but slower or lossier than its thresholds";
     case kUnreachableImage:
       return "unreachable: a host it is reached through is down";
     default:
@@ -39,14 +42,15 @@ HostTableModel::HostTableModel(HostList& hosts, std::vector<QIcon> images, QObje
     : QAbstractTableModel(parent),
       hosts_(hosts),
       images_(std::move(images)),
-      headers_{"IP", "Computer name or description", "Avr. Time", "Last Time", "Description"} {}
+      headers_{"IP", "Computer name or description", "Avr. Time", "Last Time", "Description",
+               "Parent"} {}
 
 int HostTableModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int HostTableModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kColumns;
+  return parent.isValid() ? 0 : kAllColumns;
 }
 
 QString HostTableModel::Text(int row, int column) const {
@@ -81,7 +85,7 @@ QVariant HostTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant HostTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= kAllColumns) return {};
   if (role == Qt::DisplayRole) return headers_[static_cast<std::size_t>(section)];
   if (role == Qt::DecorationRole) {
     const auto image = static_cast<std::size_t>(sort_.HeaderImage(section));
@@ -110,7 +114,7 @@ bool HostTableModel::setData(const QModelIndex& index, const QVariant& value, in
 }
 
 void HostTableModel::SetHeaderText(int column, const QString& text) {
-  if (column < 0 || column >= kColumns) return;
+  if (column < 0 || column >= kAllColumns) return;
   headers_[static_cast<std::size_t>(column)] = text;
   emit headerDataChanged(Qt::Horizontal, column, column);
 }
@@ -120,6 +124,7 @@ HostTableModel::Row HostTableModel::RowOf(std::size_t listRow) const {
   Row row;
   const auto texts = HostRowTexts(host);
   for (std::size_t c = 0; c < texts.size(); ++c) row.text[c] = Q(texts[c]);
+  row.text[kParentColumn] = ParentText(listRow);
   row.ticked = host.Enabled;
   return row;
 }
@@ -161,6 +166,17 @@ void HostTableModel::RowEdited(int row) {
   Row& current = rows_.at(static_cast<std::size_t>(row));
   current.text = fresh.text;
   emit dataChanged(index(row, 0), index(row, kColumns - 1), {Qt::DisplayRole});
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    SetCell(static_cast<int>(i), kParentColumn, ParentText(i));
+  }
+}
+
+QString HostTableModel::ParentText(std::size_t listRow) const {
+  const HostEntry& host = hosts_.Host(listRow);
+  if (host.Parent.Empty()) return {};
+  const auto snapshot = hosts_.Snapshot();
+  const HostEntry* parent = ParentOf(*snapshot, host);
+  return Q(parent ? HostLabel(*parent) : host.Parent.Get());
 }
 
 void HostTableModel::RemoveRow(int row, const std::function<void()>& remove) {
@@ -210,7 +226,7 @@ bool HostTableModel::Refresh() {
     const auto times = [&](const std::optional<std::string>& text) {
       return rowLost ? lostText_ : unreachable ? unreachableText_ : Q(*text);
     };
-    if (view.avgTime) SetCell(row, 2, times(view.avgTime));
+    if (view.avgTime) SetCell(row, 2, view.degraded ? degradedText_ : times(view.avgTime));
     if (view.lastTime) SetCell(row, 3, times(view.lastTime));
     SetImage(row, view.image);
     // Unreachable is down as well: the tray and the counts say so.
@@ -227,6 +243,14 @@ void HostTableModel::SetLostText(const QString& text) {
     }
   }
   lostText_ = text;
+}
+
+void HostTableModel::SetDegradedText(const QString& text) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].image == kDegradedRowImage && rows_[i].text[2] == degradedText_)
+      SetCell(static_cast<int>(i), 2, text);
+  }
+  degradedText_ = text;
 }
 
 void HostTableModel::SetUnreachableText(const QString& text) {
@@ -262,9 +286,9 @@ std::vector<std::size_t> HostTableModel::SortedOrder(int column, bool ascending)
 }
 
 void HostTableModel::SortByHeader(int column) {
-  if (column < 0 || column >= kColumns) return;
+  if (column < 0 || column >= kAllColumns) return;
   sort_.Click(column);
-  emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
+  emit headerDataChanged(Qt::Horizontal, 0, kAllColumns - 1);
   ApplyOrder(SortedOrder(column, sort_.Ascending()));
 }
 

@@ -26,13 +26,17 @@ struct HostCounts {
 // the cells whose text or image changed. Window thread only.
 class HostTableModel final : public QAbstractTableModel {
  public:
+  // The five columns that are always there (their widths are stored), then
+  // the "Parent" column, which the operator may show.
   static constexpr int kColumns = 5;
+  static constexpr int kParentColumn = kColumns;
+  static constexpr int kAllColumns = kColumns + 1;
   // The index of a row's state image (column 0).
   static constexpr int kImageRole = Qt::UserRole;
   // The state image of a lost host.
   static constexpr int kLostImage = 5;
-  // `images` are the ten state images (rows 0..5, headers 6..8, then the
-  // unreachable row's 9).
+  // `images` are the state images (rows 0..5, headers 6..8, then the
+  // unreachable row's 9 and the degraded row's 10).
   HostTableModel(HostList& hosts, std::vector<QIcon> images, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -46,6 +50,8 @@ class HostTableModel final : public QAbstractTableModel {
   // The word the time columns of a lost host show; rows that show the old
   // word take the new one at once.
   void SetLostText(const QString& text);
+  // The word the average time column of a degraded host shows.
+  void SetDegradedText(const QString& text);
   // The same for a host that is down while its parent or the uplink is.
   void SetUnreachableText(const QString& text);
   HostCounts Counts() const;
@@ -57,6 +63,7 @@ class HostTableModel final : public QAbstractTableModel {
   // Returns the row where it ended.
   int RowAppended();
   // The host of `row` was edited: columns 0, 1 and 4 anew, "_" in 2 and 3.
+  // Every row's parent column anew, since an edit may move a parent.
   void RowEdited(int row);
   // Removes `row`; `remove` deletes the host from the list in between.
   void RemoveRow(int row, const std::function<void()>& remove);
@@ -78,11 +85,14 @@ class HostTableModel final : public QAbstractTableModel {
 
  private:
   struct Row {
-    std::array<QString, kColumns> text;
+    std::array<QString, kAllColumns> text;
     int image = 0;
     bool ticked = false;
   };
   Row RowOf(std::size_t listRow) const;
+  // The parent's name (or address) of the host in `listRow`; the stored
+  // text when the list does not hold that host.
+  QString ParentText(std::size_t listRow) const;
   void SetCell(int row, int column, const QString& text);
   void SetImage(int row, int image);
   // Moves rows into `order` (row i takes old row order[i]) in list and view.
@@ -92,8 +102,9 @@ class HostTableModel final : public QAbstractTableModel {
   HostList& hosts_;
   std::vector<QIcon> images_;
   std::vector<Row> rows_;
-  std::array<QString, kColumns> headers_;
+  std::array<QString, kAllColumns> headers_;
   QString lostText_ = "Lost";
+  QString degradedText_ = "Degraded";
   QString unreachableText_ = "Unreachable";
   SortState sort_;
   int lastChanges_ = 0;

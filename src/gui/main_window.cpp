@@ -72,12 +72,12 @@ std::vector<ScreenRect> Screens() {
   return screens;
 }
 
-// The column whose header the key "Header1" .. "Header5" captions; -1 for
+// The column whose header the key "Header1" .. "Header6" captions; -1 for
 // other keys.
 int HeaderColumn(const std::string& key) {
   if (key.size() != 7 || key.compare(0, 6, "Header") != 0) return -1;
   const int column = key[6] - '1';
-  return column >= 0 && column < HostTableModel::kColumns ? column : -1;
+  return column >= 0 && column < HostTableModel::kAllColumns ? column : -1;
 }
 
 }  // namespace
@@ -117,6 +117,17 @@ MainWindow::MainWindow(Monitor& monitor, ROptions& options, Desktop& desktop, Ev
   list_->header()->setStretchLastSection(true);
   connect(list_->header(), &QHeaderView::sectionClicked, this,
           [this](int column) { model_->SortByHeader(column); });
+  // The "Parent" column is there for those who ask for it.
+  list_->setColumnHidden(HostTableModel::kParentColumn, true);
+  headerMenu_ = new QMenu(this);
+  showParent_ = headerMenu_->addAction("Parent");
+  showParent_->setObjectName("ShowParentColumn");
+  showParent_->setCheckable(true);
+  connect(showParent_, &QAction::toggled, this, [this](bool shown) { ShowParentColumn(shown); });
+  list_->header()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(list_->header(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    headerMenu_->popup(list_->header()->mapToGlobal(at));
+  });
   connect(list_, &QTreeView::doubleClicked, this, [this] { Edit(); });
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     const bool rows = Commands().edit;
@@ -288,12 +299,15 @@ void MainWindow::ApplyLanguage(const std::optional<IniFile>& file) {
       if (model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString() != text)
         renamed.push_back(column);
       model_->SetHeaderText(column, text);
+      if (column == HostTableModel::kParentColumn) showParent_->setText(text);
     } else if (key == "Restore") {
       restore = text;
     } else if (key == "TrayHelp") {
       trayHelp = text;
     } else if (key == "Lost") {
       model_->SetLostText(text);
+    } else if (key == "Degraded") {
+      model_->SetDegradedText(text);
     } else if (key == "Unreachable") {
       model_->SetUnreachableText(text);
     } else if (key == "StatusCounts") {
@@ -380,6 +394,19 @@ FirstStartLayout MainWindow::FirstStart() const {
                              screens.empty() ? ScreenRect{0, 0, 1024, 768} : screens.front());
 }
 
+void MainWindow::ShowParentColumn(bool shown) {
+  placement_.ShowParent = shown;
+  if (showParent_->isChecked() != shown) showParent_->setChecked(shown);
+  list_->setColumnHidden(HostTableModel::kParentColumn, !shown);
+  // The description is no longer the last column that fills the rest.
+  if (shown) {
+    const int description = HostTableModel::kColumns - 1;
+    list_->header()->resizeSection(
+        description, std::max(placement_.ColWidth[static_cast<std::size_t>(description)],
+                              kDefaultColumnWidths[static_cast<std::size_t>(description)]));
+  }
+}
+
 void MainWindow::ApplyFirstStartPlacement() {
   const FirstStartLayout layout = FirstStart();
   const ScreenRect& r = layout.window;
@@ -415,6 +442,7 @@ void MainWindow::ApplyPlacement() {
   // narrower than the widest address of the list is widened to show it.
   const int address = AddressColumnWidth(*list_, Addresses());
   if (list_->header()->sectionSize(0) < address) list_->header()->resizeSection(0, address);
+  ShowParentColumn(placement_.ShowParent);
 }
 
 void MainWindow::RememberNormalGeometry() {

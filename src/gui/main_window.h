@@ -115,6 +115,9 @@ class MainWindow final : public QMainWindow {
   void SelectRow(int row);
   // Every command action by its caption key ("PingItem", ...).
   QAction* Action(const char* key) const;
+  // Shows or hides the list's "Parent" column, as the header's menu does;
+  // the placement keeps the choice.
+  void ShowParentColumn(bool shown);
   // The caption of a menu bar item by key, for the tray menu.
   QString Caption(const char* key) const;
 
@@ -163,6 +166,9 @@ class MainWindow final : public QMainWindow {
   int pendingListHeight_ = -1;
   QRect lastNormal_;
   QMenu* hostMenu_ = nullptr;
+  // The list header's menu: shows or hides the "Parent" column.
+  QMenu* headerMenu_ = nullptr;
+  QAction* showParent_ = nullptr;
   std::map<std::string, QAction*> actions_;
   QAction* toolPing_ = nullptr;
   QAction* toolStop_ = nullptr;

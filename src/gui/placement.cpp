@@ -43,6 +43,7 @@ WindowPlacement LoadPlacement(const Registry& registry, bool& pinging) {
   }
   pinging = LoadPinging(registry);
   p.Visible = registry.GetString(kMainFormKey, "Visible") != std::optional<std::string>("0");
+  p.ShowParent = registry.GetString(kMainFormKey, "ShowParent") == std::optional<std::string>("1");
   return p;
 }
 
@@ -57,6 +58,10 @@ void SavePlacement(const WindowPlacement& p, bool pinging, Registry& registry) {
   put("ListHeight", p.ListHeight);
   for (std::size_t i = 0; i < kColumnNames.size(); ++i) put(kColumnNames[i], p.ColWidth[i]);
   registry.SetString(kMainFormKey, "Visible", p.Visible ? "1" : "0", RegistryWrite::kAlways);
+  // Written once the column was shown, so that a key of an older version
+  // keeps its values as they were.
+  if (p.ShowParent || registry.GetString(kMainFormKey, "ShowParent"))
+    registry.SetString(kMainFormKey, "ShowParent", p.ShowParent ? "1" : "0", RegistryWrite::kAlways);
   SavePinging(pinging, registry);
 }
 

@@ -20,6 +20,7 @@ struct WindowPlacement {
   int32_t ListHeight = 0;
   std::array<int32_t, 5> ColWidth{};  // Col1Width .. Col5Width
   bool Visible = false;
+  bool ShowParent = false;  // the list shows its "Parent" column ("ShowParent", only once set)
   bool Captured = false;  // CapturePlacement ran at least once this run
 };
 

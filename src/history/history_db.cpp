@@ -48,6 +48,12 @@ CREATE TABLE IF NOT EXISTS outages(
   trace TEXT,
   notified TEXT);
 CREATE INDEX IF NOT EXISTS outages_by_host ON outages(host, start_second);
+CREATE TABLE IF NOT EXISTS degradations(
+  id INTEGER PRIMARY KEY,
+  host INTEGER NOT NULL,
+  start_second INTEGER NOT NULL,
+  end_second INTEGER);
+CREATE INDEX IF NOT EXISTS degradations_by_host ON degradations(host, start_second);
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 )sql";
 
@@ -122,6 +128,8 @@ int HistoryDb::CreateSchema(int64_t nowSecond, int64_t storedVersion) {
   // are carried over as microseconds, in the same transaction as the new
   // version number, so a crash leaves either all of them or none converted.
   if (code == SQLITE_OK && storedVersion == 1) code = db_.Exec(kMillisecondsToMicroseconds);
+  // The degraded periods of version 4 come with the schema above (created
+  // where missing), in this same transaction.
   // Before version 3 the outages had no notifications.
   if (code == SQLITE_OK && storedVersion >= 1 && storedVersion <= 2) {
     SqlStatement probe;
@@ -165,6 +173,12 @@ int HistoryDb::PrepareAll() {
       {&statements_.addNotification,
        "UPDATE outages SET notified = coalesce(notified || ', ', '') || ?2 WHERE id = "
        "(SELECT id FROM outages WHERE host = ?1 ORDER BY start_second DESC LIMIT 1)"},
+      {&statements_.beginDegradation,
+       "INSERT INTO degradations(host, start_second) SELECT ?1, ?2 WHERE NOT EXISTS "
+       "(SELECT 1 FROM degradations WHERE host = ?1 AND end_second IS NULL)"},
+      {&statements_.endDegradation,
+       "UPDATE degradations SET end_second = max(start_second, ?2) "
+       "WHERE host = ?1 AND end_second IS NULL"},
       {&statements_.rollUp, kRollUp},
       {&statements_.getMeta, "SELECT value FROM meta WHERE key = ?1"},
       {&statements_.setMeta, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)"},
@@ -175,7 +189,8 @@ int HistoryDb::PrepareAll() {
        "DELETE FROM hosts WHERE "
        "NOT EXISTS (SELECT 1 FROM minutes WHERE host = hosts.id) AND "
        "NOT EXISTS (SELECT 1 FROM hours WHERE host = hosts.id) AND "
-       "NOT EXISTS (SELECT 1 FROM outages WHERE host = hosts.id)"},
+       "NOT EXISTS (SELECT 1 FROM outages WHERE host = hosts.id) AND "
+       "NOT EXISTS (SELECT 1 FROM degradations WHERE host = hosts.id)"},
   };
   for (const auto& [statement, sql] : statements) {
     const int code = db_.Prepare(sql, *statement);
@@ -280,6 +295,21 @@ int HistoryDb::AddNotification(const HistoryHost& host, const std::string& text)
   const int code = HostId(host, id);
   if (code != SQLITE_OK) return code;
   return statements_.addNotification.Bind(1, id).Bind(2, text).Run();
+}
+
+int HistoryDb::ApplyDegradation(const HistoryHost& host, int64_t second, bool degraded) {
+  int64_t id = 0;
+  const int code = HostId(host, id);
+  if (code != SQLITE_OK) return code;
+  SqlStatement& statement = degraded ? statements_.beginDegradation : statements_.endDegradation;
+  return statement.Bind(1, id).Bind(2, second).Run();
+}
+
+int HistoryDb::CloseOpenDegradations() {
+  return db_.Exec(
+      "UPDATE degradations SET end_second = max(start_second, coalesce("
+      "(SELECT (max(minute) + 1) * 60 FROM minutes WHERE host = degradations.host), "
+      "start_second)) WHERE end_second IS NULL");
 }
 
 int HistoryDb::RollUp(int64_t nowSecond) {

@@ -31,7 +31,9 @@ class HistoryDb {
  public:
   // 2: round trips and jitter in microseconds (1 kept whole milliseconds).
   // 3: outages.notified.
-  static constexpr int kSchemaVersion = 3;
+  // 4: degradations, the degraded periods (created where missing; an older
+  // program refuses a file of this version rather than lose them unseen).
+  static constexpr int kSchemaVersion = 4;
 
   // Opens or creates the database at `path` with the schema in place. A new
   // database starts its roll-up with the hour of `nowSecond`.
@@ -54,6 +56,12 @@ class HistoryDb {
   int SetTrace(const HistoryHost& host, const std::string& text);
   // Adds `text` to the notifications of the host's latest outage.
   int AddNotification(const HistoryHost& host, const std::string& text);
+  // The host became degraded at `second` (a period opens unless one is
+  // open), or stopped being so (the open period ends there).
+  int ApplyDegradation(const HistoryHost& host, int64_t second, bool degraded);
+  // Ends every open degraded period at the end of its host's last recorded
+  // minute: a new run judges its hosts afresh.
+  int CloseOpenDegradations();
   // Rolls every hour that ended at least two minutes before `nowSecond` and
   // is not rolled up yet into its hour rows, from the stored minutes.
   int RollUp(int64_t nowSecond);
@@ -81,7 +89,8 @@ class HistoryDb {
   // would keep the connection, and the file, open.
   struct Statements {
     SqlStatement findHost, addHost, upsertMinute, beginOutage, endOutage, goOnOutage,
-        insertOutage, setTrace, addNotification, rollUp, getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
+        insertOutage, setTrace, addNotification, beginDegradation, endDegradation, rollUp,
+        getMeta, setMeta, hostIds, pruneMinutes, pruneHours,
         pruneHosts;
   } statements_;
   std::string lastError_;

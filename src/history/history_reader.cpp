@@ -152,6 +152,22 @@ std::vector<Bucket> HistoryReader::Minutes(int64_t host, int64_t fromMinute, int
   return rows;
 }
 
+std::vector<DegradedPeriod> HistoryReader::Degradations(int64_t host, int64_t fromSecond,
+                                                       int64_t toSecond) {
+  std::vector<DegradedPeriod> periods;
+  SqlStatement rows;
+  // A history written before degradations were kept has no such table.
+  if (db_.Prepare("SELECT start_second, end_second FROM degradations WHERE host = ?1 "
+                  "AND start_second < ?3 AND (end_second IS NULL OR end_second > ?2) "
+                  "ORDER BY start_second",
+                  rows) != SQLITE_OK) {
+    return periods;
+  }
+  rows.Bind(1, host).Bind(2, fromSecond).Bind(3, toSecond);
+  while (rows.Step() == SQLITE_ROW) periods.push_back({rows.Int(0), rows.MaybeInt(1)});
+  return periods;
+}
+
 std::vector<OutageRow> HistoryReader::Outages(int64_t host, int64_t fromSecond, int64_t toSecond) {
   std::vector<OutageRow> outages;
   SqlStatement rows;

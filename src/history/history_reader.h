@@ -36,6 +36,8 @@ class HistoryReader {
   std::vector<Bucket> Minutes(int64_t host, int64_t fromMinute, int64_t toMinute);
   // Outages that overlap [fromSecond, toSecond), oldest first.
   std::vector<OutageRow> Outages(int64_t host, int64_t fromSecond, int64_t toSecond);
+  // Degraded periods that overlap [fromSecond, toSecond), oldest first.
+  std::vector<DegradedPeriod> Degradations(int64_t host, int64_t fromSecond, int64_t toSecond);
 
  private:
   int64_t RolledThrough();

@@ -70,6 +70,11 @@ void HistoryStore::RecordNotification(const HistoryHost& host, const std::string
   Push({Item::Kind::Notification, host, 0, 0, 0, {}, text});
 }
 
+void HistoryStore::RecordDegradation(const HistoryHost& host, DateTime when, bool degraded) {
+  std::lock_guard lock(mutex_);
+  Push({Item::Kind::Degradation, host, HistorySecond(when), degraded ? 1u : 0u, 0, {}, {}});
+}
+
 std::optional<double> HistoryStore::LossLastHour(const HistoryHost& host, DateTime now) const {
   std::lock_guard lock(mutex_);
   return live_.LossLastHour(host, MinuteOfSecond(HistorySecond(now)));
@@ -159,6 +164,8 @@ void HistoryStore::WriteRound(bool all) {
     if (item.kind == Item::Kind::Outage) code = db_.ApplyOutage(item.host, item.change);
     if (item.kind == Item::Kind::Trace) code = db_.SetTrace(item.host, item.text);
     if (item.kind == Item::Kind::Notification) code = db_.AddNotification(item.host, item.text);
+    if (item.kind == Item::Kind::Degradation)
+      code = db_.ApplyDegradation(item.host, item.second, item.status != 0);
   }
   batch_.clear();
   // The roll-up goes before the pruning: after a long pause the minutes of
@@ -202,7 +209,12 @@ bool HistoryStore::TryOpen(int64_t nowSecond) {
     code = db_.Open(settings_.path, nowSecond);
   }
   if (code == SQLITE_OK) {
-    if (!seeded_) SeedLiveFigures(nowSecond);
+    if (!seeded_) {
+      // Periods left open by the last run end where its records end; a
+      // failure here costs only that mark, never the recording.
+      db_.CloseOpenDegradations();
+      SeedLiveFigures(nowSecond);
+    }
     if (paused_) {
       retryAt_.reset();
     }

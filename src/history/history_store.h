@@ -77,6 +77,7 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
   void Record(const ResultRecord& result) override;
   void RecordTrace(const HistoryHost& host, DateTime when, const std::string& text) override;
   void RecordNotification(const HistoryHost& host, const std::string& text) override;
+  void RecordDegradation(const HistoryHost& host, DateTime when, bool degraded) override;
 
   // HistoryFigures: any thread.
   std::optional<double> LossLastHour(const HistoryHost& host, DateTime now) const override;
@@ -95,11 +96,11 @@ class HistoryStore final : public ResultRecorder, public HistoryFigures {
 
  private:
   struct Item {
-    enum class Kind : uint8_t { Result, Outage, Trace, Notification };
+    enum class Kind : uint8_t { Result, Outage, Trace, Notification, Degradation };
     Kind kind = Kind::Result;
     HistoryHost host;
     int64_t second = 0;
-    uint32_t status = 0;
+    uint32_t status = 0;  // of a degradation: 1 degraded, 0 no longer
     uint32_t rtt = 0;  // us
     OutageChange change{};
     std::string text;

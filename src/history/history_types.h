@@ -68,6 +68,12 @@ struct OutageRow {
   int64_t EffectiveEnd() const { return end ? *end : std::max(knownUntil, start); }
 };
 
+// One period in which the host was degraded, as stored.
+struct DegradedPeriod {
+  int64_t start = 0;
+  std::optional<int64_t> end;  // nothing while it goes on
+};
+
 // A stretch of the graph or of a report: `spanMinutes` long from
 // `startMinute`, with the requests in it.
 struct Bucket {

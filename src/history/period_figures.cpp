@@ -93,6 +93,11 @@ PeriodHistory ReadPeriod(HistoryReader& reader, int64_t host, const PeriodSpan& 
     period.outages = reader.Outages(host, period.fromSecond, period.toSecond);
     monitored = MonitoredStretches(reader.Buckets(host, span.fromMinute, span.toMinute, 1),
                                    period.fromSecond, period.toSecond);
+    for (const DegradedPeriod& d : reader.Degradations(host, period.fromSecond, period.toSecond)) {
+      const int64_t from = std::max(d.start, period.fromSecond);
+      const int64_t to = std::min(d.end.value_or(period.toSecond), period.toSecond);
+      if (to > from) period.degraded.push_back({from, to});
+    }
   }
   for (OutageRow& outage : period.outages) {
     if (outage.end) continue;

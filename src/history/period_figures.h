@@ -65,6 +65,8 @@ struct PeriodHistory {
   // was added, while the program or its checks were stopped): the graph
   // shows them as such, not as good time.
   std::vector<TimeStretch> unmonitored;
+  // The stretches in which the host was degraded, within the period.
+  std::vector<TimeStretch> degraded;
   PeriodFigures figures;
 };
 

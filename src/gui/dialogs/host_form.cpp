@@ -39,7 +39,7 @@ namespace sentrel {
 namespace {
 
 constexpr auto kPageKeys = std::to_array<const char*>(
-    {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light"});
+    {"General", "Schedule", "Onrenewal", "Onloss", "MessageTemplate", "Light", "Degradation"});
 
 // Input rules: digits only (at most nine, so that a value never wraps
 // around), what an IPv4 or IPv6 address with a zone is written with, and at
@@ -145,6 +145,32 @@ QString CaptionOf(const QWidget* widget) {
 
 constexpr int kNumberWidth = 90;
 
+// A "Notify:" list: the stored targets and the names still ticked, each
+// ticked as `ticked` says (letter case ignored).
+void FillNotifyList(QListWidget& list, const std::vector<std::string>& stored,
+                    const std::vector<std::string>& ticked) {
+  list.clear();
+  for (const std::string& name : NotifyItems(stored, ticked)) {
+    auto* item = new QListWidgetItem(Q(name), &list);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    const bool on = std::any_of(ticked.begin(), ticked.end(),
+                                [&](const std::string& t) { return EqualsIgnoringCase(t, name); });
+    item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+// The ticked names of a "Notify:" list; unchanged ticks keep the stored
+// spelling and order of `filled`.
+std::vector<std::string> TickedNotifyItems(const QListWidget& list,
+                                           const std::vector<std::string>& filled) {
+  std::vector<std::string> names;
+  for (int i = 0; i < list.count(); ++i) {
+    if (list.item(i)->checkState() == Qt::Checked) names.push_back(list.item(i)->text().toStdString());
+  }
+  if (std::is_permutation(names.begin(), names.end(), filled.begin(), filled.end())) return filled;
+  return names;
+}
+
 }  // namespace
 
 HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& channels,
@@ -171,6 +197,7 @@ HostForm::HostForm(const ROptions& options, Desktop& desktop, AlarmChannels& cha
                 "On &loss");
   tabs_->addTab(BuildTemplatePage(), "Message &Template");
   tabs_->addTab(BuildLightPage(), "L&ight");
+  tabs_->addTab(BuildDegradationPage(), "&Degradation");
 
   ok_ = MakeButton("Ok", "Ok");
   cancel_ = MakeButton("Cancel", "Cancel");
@@ -466,6 +493,56 @@ QWidget* HostForm::BuildLightPage() {
   return page;
 }
 
+QWidget* HostForm::BuildDegradationPage() {
+  auto* page = new QWidget;
+  page->setObjectName(kPageKeys[6]);
+  // Two short lines rather than a wrapped paragraph: a wrapped label's
+  // height depends on the width it is first laid out at, so the dialog
+  // would not open at the same size in every language.
+  auto* intro = MakeLabel("DegradedIntro",
+                          "A host that answers slower or loses more than set here is degraded.");
+  auto* intro2 = MakeLabel("DegradedIntro2",
+                           "It is normal again once both figures are below 80 % of their thresholds.");
+  degradedLatency_ = MakeEdit("DegradedLatencyEdit", kDigits, kNumberWidth);
+  degradedLoss_ = MakeEdit("DegradedLossEdit", "[0-9]{0,3}", kNumberWidth);
+  degradedChecks_ = MakeEdit("DegradedChecksEdit", "[0-9]{0,4}", kNumberWidth);
+  degradedTargets_ = new QListWidget;
+  degradedTargets_->setObjectName("DegradedNotifyList");
+  // A few rows show; more scroll.
+  degradedTargets_->setMaximumHeight(degradedTargets_->fontMetrics().height() * 5);
+  auto* grid = new QGridLayout;
+  const auto addRow = [grid](int row, QLabel* label, QLineEdit* field, QLabel* unit) {
+    grid->addWidget(label, row, 0);
+    grid->addWidget(field, row, 1);
+    if (unit) grid->addWidget(unit, row, 2);
+    label->setBuddy(field);
+  };
+  degradedLatencyUnit_ = MakeLabel("DegradedMs", "ms (0 = off)");
+  degradedLossUnit_ = MakeLabel("DegradedPercent", "% (0 = off)");
+  degradedChecksUnit_ = MakeLabel("DegradedChecksUnit", "echo requests");
+  addRow(0, MakeLabel("DegradedLatency", "Average reply time above:"), degradedLatency_,
+         degradedLatencyUnit_);
+  addRow(1, MakeLabel("DegradedLoss", "Loss above:"), degradedLoss_, degradedLossUnit_);
+  addRow(2, MakeLabel("DegradedChecks", "Judged over the latest:"), degradedChecks_,
+         degradedChecksUnit_);
+  grid->setColumnStretch(3, 1);
+  auto* targetsLabel = MakeLabel("DegradedTargets", "Notify targets:");
+  targetsLabel->setBuddy(degradedTargets_);
+  auto* targetsHint = MakeLabel("DegradedTargetsHint",
+                                "They are told \"degraded\" and \"recovered\".");
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(intro);
+  layout->addWidget(intro2);
+  layout->addSpacing(8);
+  layout->addLayout(grid);
+  layout->addSpacing(8);
+  layout->addWidget(targetsLabel);
+  layout->addWidget(degradedTargets_);
+  layout->addWidget(targetsHint);
+  layout->addStretch(1);
+  return page;
+}
+
 void HostForm::Connect() {
   connect(checkEvery_, &QComboBox::currentIndexChanged, this, [this] { ApplyEnablingRules(); });
   // The bounds are kept once the field is left (or "Ok" clicked), so that
@@ -546,8 +623,16 @@ void HostForm::Fill(const HostFormValues& v) {
   FillAlarm(renewal_, v.renewal);
   FillAlarm(loss_, v.loss);
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) lightTimes_[i]->setText(Q(v.lightTimes[i]));
+  degradedLatency_->setText(Q(v.degradedLatency));
+  degradedLoss_->setText(Q(v.degradedLoss));
+  degradedChecks_->setText(Q(v.degradedChecks));
+  FillNotifyList(*degradedTargets_, TargetNamesNow(), v.degradedTargets);
   filling_ = false;
   ApplyEnablingRules();
+}
+
+std::vector<std::string> HostForm::TargetNamesNow() const {
+  return services_.targetNames ? services_.targetNames() : std::vector<std::string>{};
 }
 
 void HostForm::SetParentChoices(const std::vector<ParentChoice>& choices) {
@@ -569,15 +654,7 @@ void HostForm::FillAlarm(AlarmPage& p, const AlarmFormValues& v) {
   p.programName->setText(Q(v.programName));
   p.params->setText(Q(v.params));
   p.runTraceRoute->setChecked(v.runTraceRoute);
-  p.notify->clear();
-  const auto stored = services_.targetNames ? services_.targetNames() : std::vector<std::string>{};
-  for (const std::string& name : NotifyItems(stored, v.targets)) {
-    auto* item = new QListWidgetItem(Q(name), p.notify);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    const bool ticked = std::any_of(v.targets.begin(), v.targets.end(),
-                                    [&](const std::string& t) { return EqualsIgnoringCase(t, name); });
-    item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-  }
+  FillNotifyList(*p.notify, TargetNamesNow(), v.targets);
   p.subject->setText(Q(v.subject));
   p.subject->setCursorPosition(0);
   p.body->setPlainText(Q(WithLfBreaks(v.body)));
@@ -617,6 +694,10 @@ HostFormValues HostForm::Values() const {
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) {
     v.lightTimes[i] = Kept(lightTimes_[i]->text(), filled_.lightTimes[i]);
   }
+  v.degradedLatency = Kept(degradedLatency_->text(), filled_.degradedLatency);
+  v.degradedLoss = Kept(degradedLoss_->text(), filled_.degradedLoss);
+  v.degradedChecks = Kept(degradedChecks_->text(), filled_.degradedChecks);
+  v.degradedTargets = TickedNotifyItems(*degradedTargets_, filled_.degradedTargets);
   return v;
 }
 
@@ -635,16 +716,7 @@ AlarmFormValues HostForm::AlarmValues(const AlarmPage& p, const AlarmFormValues&
   v.programName = Kept(p.programName->text(), filled.programName);
   v.params = Kept(p.params->text(), filled.params);
   v.runTraceRoute = p.runTraceRoute->isChecked();
-  for (int i = 0; i < p.notify->count(); ++i) {
-    if (p.notify->item(i)->checkState() == Qt::Checked) {
-      v.targets.push_back(p.notify->item(i)->text().toStdString());
-    }
-  }
-  // Unchanged ticks keep the stored spelling and order.
-  if (std::is_permutation(v.targets.begin(), v.targets.end(), filled.targets.begin(),
-                          filled.targets.end())) {
-    v.targets = filled.targets;
-  }
+  v.targets = TickedNotifyItems(*p.notify, filled.targets);
   v.subject = Kept(p.subject->text(), filled.subject);
   v.body = KeptMemo(p.body->toPlainText(), filled.body);
   return v;
@@ -953,6 +1025,12 @@ void HostForm::UpdateAccessibleNames() {
     for (QLabel* label : p->templateBox->findChildren<QLabel*>()) {
       if (label->buddy()) label->buddy()->setAccessibleName(Plain(label->text()) + " (" + group + ")");
     }
+  }
+  // The degradation fields say their unit too: "0 = off" matters.
+  for (auto [field, unit] : {std::pair{degradedLatency_, degradedLatencyUnit_},
+                             std::pair{degradedLoss_, degradedLossUnit_},
+                             std::pair{degradedChecks_, degradedChecksUnit_}}) {
+    field->setAccessibleName(field->accessibleName() + " " + Plain(unit->text()));
   }
   const QString lightPage = Plain(tabs_->tabText(5));
   for (std::size_t i = 0; i < lightTimes_.size(); ++i) {

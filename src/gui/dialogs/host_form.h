@@ -55,7 +55,7 @@ struct HostFormServices {
   std::function<std::vector<std::string>()> targetNames;
 };
 
-// The host properties dialog: every stored setting of one host on six pages,
+// The host properties dialog: every stored setting of one host on seven pages,
 // with lookups, tests of three alarm actions, file choosers and help. It is
 // made once and shown again for each edit; it edits a copy of the settings and
 // writes them into the host only on a confirmed "Ok". Every control's object
@@ -134,6 +134,7 @@ class HostForm final : public QDialog, public HostEditor {
                           const QString& masterText);
   QWidget* BuildTemplatePage();
   QWidget* BuildLightPage();
+  QWidget* BuildDegradationPage();
   void Connect();
   void ConnectAlarmPage(AlarmPage& page);
 
@@ -141,6 +142,8 @@ class HostForm final : public QDialog, public HostEditor {
   // "Reached through:" offers `choices` besides item 0.
   void SetParentChoices(const std::vector<ParentChoice>& choices);
   void FillAlarm(AlarmPage& page, const AlarmFormValues& values);
+  // The notification targets stored now, for the "Notify:" lists.
+  std::vector<std::string> TargetNamesNow() const;
   AlarmFormValues AlarmValues(const AlarmPage& page, const AlarmFormValues& filled) const;
   void ApplyEnablingRules();
   static void ApplyAlarmEnabling(AlarmPage& page, const AlarmEnabling& enabling);
@@ -220,6 +223,14 @@ class HostForm final : public QDialog, public HostEditor {
   std::array<QLabel*, 4> timeStr_{};
   std::array<QLineEdit*, 4> lightTimes_{};
   std::array<QLabel*, 4> msStr_{};
+  // Degradation
+  QLineEdit* degradedLatency_ = nullptr;
+  QLabel* degradedLatencyUnit_ = nullptr;
+  QLineEdit* degradedLoss_ = nullptr;
+  QLabel* degradedLossUnit_ = nullptr;
+  QLineEdit* degradedChecks_ = nullptr;
+  QLabel* degradedChecksUnit_ = nullptr;
+  QListWidget* degradedTargets_ = nullptr;
   // Buttons
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;

@@ -173,6 +173,10 @@ HostSettings ReadHostSettings(const HostEntry& host) {
   s.Parent = host.Parent.Get();
   s.OnRenewal = ReadAlarm(host.OnRenewal);
   s.OnLoss = ReadAlarm(host.OnLoss);
+  s.DegradedLatency = host.DegradedLatency;
+  s.DegradedLoss = host.DegradedLoss;
+  s.DegradedChecks = host.DegradedChecks;
+  s.DegradedTargets = host.DegradedTargets.Get();
   return s;
 }
 
@@ -201,6 +205,10 @@ void WriteHostSettings(const HostSettings& s, HostEntry& host) {
   Store(host.Parent, s.Parent);
   WriteAlarm(s.OnRenewal, host.OnRenewal);
   WriteAlarm(s.OnLoss, host.OnLoss);
+  Store(host.DegradedLatency, s.DegradedLatency);
+  Store(host.DegradedLoss, s.DegradedLoss);
+  Store(host.DegradedChecks, s.DegradedChecks);
+  Store(host.DegradedTargets, s.DegradedTargets);
 }
 
 std::vector<ParentChoice> ParentChoicesFor(const HostSnapshot& hosts, const HostEntry& host) {
@@ -250,6 +258,10 @@ HostFormValues FormValuesOf(const HostSettings& s, std::string_view subjectPlace
   v.renewal = AlarmValuesOf(s.OnRenewal, subjectPlaceholder);
   v.loss = AlarmValuesOf(s.OnLoss, subjectPlaceholder);
   for (std::size_t i = 0; i < v.lightTimes.size(); ++i) v.lightTimes[i] = Decimal(s.LightTimes[i]);
+  v.degradedLatency = Decimal(s.DegradedLatency);
+  v.degradedLoss = Decimal(s.DegradedLoss);
+  v.degradedChecks = Decimal(s.DegradedChecks);
+  v.degradedTargets = SplitTargetNames(s.DegradedTargets);
   return v;
 }
 
@@ -287,6 +299,10 @@ HostSettings SettingsFromForm(const HostFormValues& v, std::string_view subjectP
   s.Parent = v.parent;
   s.OnRenewal = AlarmFromValues(v.renewal, subjectPlaceholder);
   s.OnLoss = AlarmFromValues(v.loss, subjectPlaceholder);
+  s.DegradedLatency = ParseTrimmedField(v.degradedLatency);
+  s.DegradedLoss = ParseTrimmedField(v.degradedLoss);
+  s.DegradedChecks = ParseTrimmedField(v.degradedChecks);
+  s.DegradedTargets = JoinTargetNames(v.degradedTargets);
   return s;
 }
 
@@ -326,6 +342,10 @@ std::string OkCheckReport(const HostFormValues& v, const IniFile* language) {
       break;
   }
   if (v.checkEvery != kCheckAlways && (v.times & kSlotMask) == 0) fail("SetTime");
+  const DegradationLimits degradation{ParseTrimmedField(v.degradedLatency),
+                                      ParseTrimmedField(v.degradedLoss),
+                                      ParseTrimmedField(v.degradedChecks)};
+  if (!DegradationLimitsValid(degradation)) fail("IncorrectDegradation");
   return report;
 }
 
@@ -370,7 +390,7 @@ AlarmEnabling AlarmEnablingFor(const AlarmFormValues& page) {
 }
 
 int32_t HelpContextOfPage(int page) {
-  static constexpr std::array<int32_t, 6> kContexts{80, 90, 100, 110, 120, 125};
+  static constexpr std::array<int32_t, 7> kContexts{80, 90, 100, 110, 120, 125, 127};
   if (page < 0 || page >= static_cast<int>(kContexts.size())) return 0;
   return kContexts[static_cast<std::size_t>(page)];
 }

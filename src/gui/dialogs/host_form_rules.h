@@ -86,6 +86,10 @@ struct HostSettings {
   std::string Parent;
   AlarmSettings OnRenewal;
   AlarmSettings OnLoss;
+  int32_t DegradedLatency = 0;
+  int32_t DegradedLoss = 0;
+  int32_t DegradedChecks = kDefaultDegradationChecks;
+  std::string DegradedTargets;
 
   friend bool operator==(const HostSettings&, const HostSettings&) = default;
 };
@@ -165,6 +169,11 @@ struct HostFormValues {
   AlarmFormValues loss;
   // Light
   std::array<std::string, 4> lightTimes;
+  // Degradation
+  std::string degradedLatency;
+  std::string degradedLoss;
+  std::string degradedChecks;
+  std::vector<std::string> degradedTargets;  // the ticked items of its "Notify targets:"
 
   friend bool operator==(const HostFormValues&, const HostFormValues&) = default;
 };

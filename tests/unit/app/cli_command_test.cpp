@@ -48,6 +48,11 @@ TEST(CliCommand, BadArgumentsGiveOneLineErrors) {
       {"--import"},
       {"--install-service", "--ping"},       // the service always checks
       {"--uninstall-service", "--metrics", "127.0.0.1:9639"},
+      {"--add", "h", "--degraded-loss", "101"},
+      {"--add", "h", "--degraded-checks", "0"},
+      {"--add", "h", "--degraded-latency", "-1"},
+      {"--enable", "1", "--degraded-latency", "5"},  // not a host setting command
+      {"--set-degradation", "1"},                    // nothing to set
   };
   for (const auto& args : bad) {
     const auto c = ParseCliCommand(args);

@@ -117,6 +117,22 @@ TEST_F(HostCommands, AddListEnableDisableRemoveRoundTrip) {
   EXPECT_NE(ReadFile(DataFile()).find("<PBIP>F</PBIP>"), std::string::npos);
 }
 
+TEST_F(HostCommands, DegradationIsSetOnAddAndChangedByRow) {
+  ASSERT_EQ(Run({"--add", "10.0.0.5", "--degraded-latency", "300", "--degraded-notify", "ops"}), 0);
+  std::string file = ReadFile(DataFile());
+  EXPECT_NE(file.find("<DGL>300</DGL>\r\n<DGHK>ops</DGHK>\r\n</H>"), std::string::npos) << file;
+  ASSERT_EQ(Run({"--set-degradation", "1", "--degraded-loss", "5", "--degraded-checks", "20",
+                 "--degraded-notify", ""}),
+            0);
+  file = ReadFile(DataFile());
+  EXPECT_NE(file.find("<DGL>300</DGL>\r\n<DGP>5</DGP>\r\n<DGN>20</DGN>\r\n</H>"),
+            std::string::npos)
+      << file;
+  EXPECT_EQ(Run({"--set-degradation", "2", "--degraded-loss", "5"}), 2);
+  EXPECT_EQ(Run({"--set-degradation", "1", "--degraded-notify", "a<b"}), 2);
+  EXPECT_EQ(ReadFile(DataFile()), file);
+}
+
 TEST_F(HostCommands, NewHostIsSeededFromTheDefaultHost) {
   fs::create_directories(root_ / "data");
   std::ofstream(DataFile(), std::ios::binary)

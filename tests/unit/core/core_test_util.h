@@ -62,6 +62,10 @@ inline void SetEveryField(HostEntry& h, const std::string& tag = "x") {
   h.LightTimes[3] = -40;
   h.PingByIP = false;
   h.UseAsDefault = true;
+  h.DegradedLatency = 250;
+  h.DegradedLoss = 5;
+  h.DegradedChecks = 30;
+  h.DegradedTargets.Set("ops,chat-" + tag);
   int n = 0;
   for (AlarmSet* a : {&h.OnRenewal, &h.OnLoss}) {
     const std::string side = std::to_string(++n) + tag;

@@ -47,7 +47,8 @@ TEST(HostBlockTest, EveryFieldIsWrittenInOrderAndReadBack) {
       "TO",   "PTTL", "PTOS", "PBS",  "TOTR", "BSTR", "TTLTR", "MNOH", "GTIM", "LTIM", "YTIM",
       "OTIM", "PBIP", "DFLT", "WIA",  "WRC",  "WISB", "WIPW", "WWN",   "WISL", "WLN",  "WISE",
       "WEA",  "WIR",  "WPN",  "WCL",  "WSBJ", "WMB",  "WHK",  "DIA",  "DRC",   "DISB", "DIPW", "DWN",
-      "DISL", "DLN",  "DISE", "DEA",  "DIR",  "DPN",  "DCL",  "DRTR",  "DSBJ", "DMB",  "DHK",  "/H"};
+      "DISL", "DLN",  "DISE", "DEA",  "DIR",  "DPN",  "DCL",  "DRTR",  "DSBJ", "DMB",  "DHK",  "DGL",
+      "DGP",  "DGN",  "DGHK", "/H"};
   EXPECT_EQ(tags, expected);
 
   ParseHostBlock(FormatHostBlock(written), read);

@@ -166,6 +166,40 @@ TEST_F(EchoResultTest, ChangingFailureCodesAreOneOutageWithOneLossAlarm) {
   EXPECT_EQ(Losses(), 2u) << "a reply ended the first outage";
 }
 
+// The judge's changes reach the log and the row; an outage shows as the
+// outage and leaves the degradation as it was.
+TEST_F(EchoResultTest, DegradationIsLoggedOnceAndShownWhileTheHostAnswers) {
+  host.DegradedLatency = 100;
+  host.DegradedChecks = 2;
+  auto degradationLines = [this] {
+    std::vector<std::string> lines;
+    for (const std::string& text : env.pane.Texts()) {
+      if (text.find("degraded") != std::string::npos) lines.push_back(text);
+    }
+    return lines;
+  };
+  host.WasChecked = true;
+  for (int i = 0; i < 4; ++i) Reply(300);
+  ASSERT_EQ(degradationLines(),
+            std::vector<std::string>{"05.12.2026 14:03:07 10.0.0.5 (mail server) is degraded: "
+                                     "average 300 ms, loss 0% of the latest 2 requests.\r\n"});
+  RowView row = ViewOfRow(host, true);
+  EXPECT_EQ(row.image, kDegradedRowImage);
+  EXPECT_TRUE(row.degraded);
+  EXPECT_EQ(row.lastTime, "300");
+
+  CheckDown();
+  EXPECT_EQ(ViewOfRow(host, true).image, 5) << "a host that is down is not degraded";
+  Reply(300);
+  EXPECT_EQ(ViewOfRow(host, true).image, kDegradedRowImage);
+  Reply(10);
+  Reply(10);
+  EXPECT_EQ(degradationLines().size(), 2u);
+  EXPECT_EQ(degradationLines().back(), "05.12.2026 14:03:07 10.0.0.5 (mail server) is no longer "
+                                       "degraded: average 10 ms, loss 0% of the latest 2 requests.\r\n");
+  EXPECT_EQ(ViewOfRow(host, true).image, 1);
+}
+
 TEST_F(EchoResultTest, RepeatCountZeroNeverFires) {
   host.OnRenewal.RepeatCount = 0;
   host.OnLoss.RepeatCount = 0;

@@ -42,9 +42,14 @@ class MetricsTextTest : public ::testing::Test {
 };
 
 TEST_F(MetricsTextTest, AnsweringLostAndUncheckedHosts) {
-  Check(AddHost("10.0.0.1", "web", "front"), {100, 101, 250, 1'250'000, 12'000'000}, 0);
-  Check(AddHost("10.0.0.2", "db"), {30'000}, 11010);
+  HostEntry& webHost = AddHost("10.0.0.1", "web", "front");
+  HostEntry& dbHost = AddHost("10.0.0.2", "db");
+  Check(webHost, {100, 101, 250, 1'250'000, 12'000'000}, 0);
+  Check(dbHost, {30'000}, 11010);
   AddHost("10.0.0.3", "new").Enabled = true;
+  // Degraded counts while the host answers, not while it is down.
+  webHost.Degraded = true;
+  dbHost.Degraded = true;
   const std::string text = Render();
   const std::string web = "{address=\"10.0.0.1\"";
   const std::string db = "{address=\"10.0.0.2\"";
@@ -57,6 +62,9 @@ TEST_F(MetricsTextTest, AnsweringLostAndUncheckedHosts) {
   EXPECT_THAT(text, HasSubstr("sentrel_host_state_code" + db + "} 11010\n"));
   EXPECT_THAT(text, HasSubstr("sentrel_host_state_code" + fresh + "} -1\n"));
   EXPECT_THAT(text, HasSubstr("sentrel_host_enabled" + fresh + "} 1\n"));
+  EXPECT_THAT(text, HasSubstr("sentrel_host_degraded" + web + "} 1\n"));
+  EXPECT_THAT(text, HasSubstr("sentrel_host_degraded" + db + "} 0\n"));
+  EXPECT_THAT(text, HasSubstr("sentrel_host_degraded" + fresh + "} 0\n"));
   EXPECT_THAT(text, HasSubstr("sentrel_host_last_rtt_seconds" + web + "} 12\n"));
   EXPECT_THAT(text, HasSubstr("sentrel_host_reply_ttl" + web + "} 63\n"));
   EXPECT_THAT(text, HasSubstr("sentrel_host_rtt_average_seconds" + web + "} 0.04\n"));

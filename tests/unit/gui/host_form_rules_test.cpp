@@ -63,6 +63,17 @@ TEST(HostFormChecks, ReportHoldsEveryFailureInOrder) {
          v.times = uint64_t{1} << 17;
        },
        ""},
+      {"degradation: loss above 100", [](HostFormValues& v) { v.degradedLoss = "101"; },
+       "Check degradation settings: loss 0 to 100 %, 1 to 1000 requests !!!\r\n"},
+      {"degradation: no request judged", [](HostFormValues& v) { v.degradedChecks = "0"; },
+       "Check degradation settings: loss 0 to 100 %, 1 to 1000 requests !!!\r\n"},
+      {"degradation at its bounds",
+       [](HostFormValues& v) {
+         v.degradedLatency = "0";
+         v.degradedLoss = "100";
+         v.degradedChecks = "1000";
+       },
+       ""},
       {"everything wrong at once",
        [](HostFormValues& v) {
          v.hostIP = "1.2.3";
@@ -218,7 +229,8 @@ TEST(HostFormText, SmallConversions) {
   EXPECT_EQ(HalfHourText(47), "23.30");
   EXPECT_EQ(HelpContextOfPage(0), 80);
   EXPECT_EQ(HelpContextOfPage(5), 125);
-  EXPECT_EQ(HelpContextOfPage(6), 0);
+  EXPECT_EQ(HelpContextOfPage(6), 127);
+  EXPECT_EQ(HelpContextOfPage(7), 0);
   EXPECT_EQ(WithLfBreaks("a\r\nb\rc\nd"), "a\nb\nc\nd");
   EXPECT_EQ(WithCrLfBreaks("a\nb\n"), "a\r\nb\r\n");
   EXPECT_EQ(ChooserStart(" \t/tmp/a.wav\n", "/opt/sentrel"), "/tmp/a.wav");

@@ -248,6 +248,29 @@ TEST_F(MainWindowTest, RefreshShowsLightsLostAndGreyAndSwitchesTheTrayImage) {
   EXPECT_EQ(tray.back(), TrayImage::Stopped);
 }
 
+// The "Parent" column waits for the header's menu; it names the parent, and
+// an edit that moves the parent to a new address takes its hosts along.
+TEST_F(MainWindowTest, ParentColumnIsShownOnRequestAndFollowsAnEditedParent) {
+  AddThroughDialog("10.0.0.1", "router");
+  AddThroughDialog("10.0.0.2", "");
+  monitor->Hosts().Host(1).Parent.Set("10.0.0.1");
+  window->Model().ResetFromList();
+  EXPECT_TRUE(List().isColumnHidden(HostTableModel::kParentColumn));
+  QAction& show = *window->findChild<QAction*>("ShowParentColumn");
+  show.setChecked(true);
+  EXPECT_FALSE(List().isColumnHidden(HostTableModel::kParentColumn));
+  EXPECT_EQ(Cell(1, HostTableModel::kParentColumn), "router");
+  window->ApplyLanguage(IniFile::Parse("[MainForm]\nHeader6=Elternhost\n"));
+  EXPECT_EQ(show.text(), "Elternhost");
+  window->ApplyLanguage(std::nullopt);
+
+  editor.fill = [](HostEntry& h) { h.HostName.Set(""); h.HostIP.Set("10.0.0.9"); };
+  window->SelectRow(0);
+  window->Edit();
+  EXPECT_EQ(monitor->Hosts().Host(1).Parent.Get(), "10.0.0.9");
+  EXPECT_EQ(Cell(1, HostTableModel::kParentColumn), "10.0.0.9");
+}
+
 TEST_F(MainWindowTest, LanguageFileCaptionsHeadersAndToolbarTooltips) {
   window->ApplyLanguage(IniFile::Parse(
       "[MainForm]\nheader1=Adresse\nHeader3=Mittl. Zeit\nDeleteBtn=Host l\xC3\xB6schen\n"));

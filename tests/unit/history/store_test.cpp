@@ -211,6 +211,47 @@ TEST_F(StoreTest, RoundTripsAreKeptInMicrosecondsAndAnOlderFileIsConverted) {
   EXPECT_EQ(storedMinute().rttMax, 5000);
 }
 
+// Degraded periods: one per change, a repeated mark adds none, a period the
+// last run left open ends where its records end, and a file of the version
+// before them gains their table.
+TEST_F(StoreTest, DegradedPeriodsAreKeptAcrossRestartsAndOlderFiles) {
+  const auto stored = [this] {
+    HistoryReader reader;
+    const auto id = reader.Open(path) ? reader.FindHost(kHost) : std::nullopt;
+    return id ? reader.Degradations(*id, 0, At(1000000)) : std::vector<DegradedPeriod>{};
+  };
+  {
+    auto store = Open();
+    HostResults(*store, kHost).Reply(0, 5);
+    store->Flush();
+  }
+  {
+    SqlDatabase db;
+    ASSERT_EQ(db.Open(path, false, 2000), SQLITE_OK);
+    ASSERT_EQ(db.Exec("DROP TABLE degradations; PRAGMA user_version = 2"), SQLITE_OK);
+  }
+  EXPECT_TRUE(stored().empty()) << "an older file reads as no degradation";
+  {
+    auto store = Open();
+    HostResults host(*store, kHost);
+    store->RecordDegradation(kHost, When(100), true);
+    store->RecordDegradation(kHost, When(150), true);
+    store->RecordDegradation(kHost, When(400), false);
+    store->RecordDegradation(kHost, When(500), true);
+    host.Reply(610, 300);
+    store->Flush();
+  }
+  std::vector<DegradedPeriod> periods = stored();
+  ASSERT_EQ(periods.size(), 2u);
+  EXPECT_EQ(periods[0].start, At(100));
+  EXPECT_EQ(periods[0].end, At(400));
+  EXPECT_FALSE(periods[1].end) << "open when the program ended";
+  Open()->Flush();
+  periods = stored();
+  ASSERT_EQ(periods.size(), 2u);
+  EXPECT_EQ(periods[1].end, At(660)) << "the end of the minute of its last result";
+}
+
 // No data folder: nothing goes to the working folder, and one notice says why.
 TEST_F(StoreTest, WithoutADataFolderNothingIsRecordedAnywhere) {
   const auto working = std::filesystem::current_path();
