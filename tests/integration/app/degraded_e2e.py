@@ -110,18 +110,10 @@ class Namespaces:
             run("ip", "netns", "del", ns, check=False)
 
 
-def online_lines(log):
+def log_lines(log, word):
     try:
         with open(log, encoding="utf-8", errors="replace") as f:
-            return [l for l in f if "is online" in l]
-    except FileNotFoundError:
-        return []
-
-
-def degradation_lines(log):
-    try:
-        with open(log, encoding="utf-8", errors="replace") as f:
-            return [l.strip() for l in f if "degraded" in l]
+            return [l.strip() for l in f if word in l]
     except FileNotFoundError:
         return []
 
@@ -190,7 +182,7 @@ def main():
         def replies(count, delay, seconds=30):
             """Sets the delay (ms or a list taken in turn) and waits for `count` more replies."""
             delays = delay if isinstance(delay, list) else [delay]
-            start = len(online_lines(log))
+            start = len(log_lines(log, "is online"))
             deadline = time.monotonic() + seconds
             seen = start
             set_delay(delays[0])
@@ -200,7 +192,7 @@ def main():
                 if runner.poll() is not None:
                     raise Failure("sentrel ended with %d" % runner.returncode)
                 time.sleep(0.05)
-                now = len(online_lines(log))
+                now = len(log_lines(log, "is online"))
                 if now != seen:
                     seen = now
                     set_delay(delays[(seen - start) % len(delays)])
@@ -217,7 +209,7 @@ def main():
             return int(match.group(1))
 
         def expect(lines, phase):
-            got = degradation_lines(log)
+            got = log_lines(log, "degraded")
             if len(got) != len(lines) or any(want not in line for want, line in zip(lines, got)):
                 raise Failure("%s: the log says %r, expected %r" % (phase, got, lines))
             print("ok: %s (%d degradation lines)" % (phase, len(got)), flush=True)
