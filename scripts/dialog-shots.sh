@@ -23,6 +23,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Xvfb picks a free display itself (-displayfd), so parallel runs never share one.
 source "$root/scripts/xvfb.sh"
 start_xvfb "$work" 1920x1080x24 || { echo "dialog-shots: Xvfb did not start" >&2; exit 1; }
 

@@ -16,6 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Xvfb picks a free display itself (-displayfd), so parallel runs never share one.
 source "$(dirname "$0")/../../../scripts/xvfb.sh"
 start_xvfb "$work" 1280x800x24 || { echo "Xvfb did not start" >&2; exit 1; }
 pids+=("$xvfb_pid")

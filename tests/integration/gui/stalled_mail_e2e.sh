@@ -43,6 +43,7 @@ fail() {
 
 source "$root/tests/integration/wait_for.sh"
 
+# Xvfb picks a free display itself (-displayfd), so parallel runs never share one.
 source "$root/scripts/xvfb.sh"
 start_xvfb "$work" 1024x768x24 || fail "Xvfb did not start"
 xvfb=$xvfb_pid

@@ -83,6 +83,7 @@ export XDG_RUNTIME_DIR="$work/run" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSI
 mkdir -p "$HOME" "$XDG_CONFIG_HOME/Sentrel" "$XDG_RUNTIME_DIR" "$work/hosts"
 chmod 700 "$XDG_RUNTIME_DIR"
 
+# Xvfb picks a free display itself (-displayfd), so parallel runs never share one.
 source "$root/scripts/xvfb.sh"
 start_xvfb "$work" 1280x800x24 || fail "Xvfb did not start"
 pids+=("$xvfb_pid")
