@@ -19,6 +19,7 @@ import argparse
 import datetime
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -99,14 +100,28 @@ def main():
 
         command = ["ip", "netns", "exec", ns, args.sentrel, "-sl"]
         if args.window:
-            display = next(n for n in range(140, 180) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-            procs.append(subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1024x768x24",
-                                           "-nolisten", "tcp"], stderr=subprocess.DEVNULL))
-            env["DISPLAY"] = f":{display}"
-            for _ in range(100):
-                if os.path.exists(f"/tmp/.X11-unix/X{display}"):
-                    break
-                time.sleep(0.1)
+            # Xvfb picks a free display itself (-displayfd) and writes its number once it
+            # accepts clients, so parallel tests never share one. It runs out here, not
+            # in the namespace; the program reaches it through its socket file.
+            reader, writer = os.pipe()
+            procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(writer), "-screen", "0",
+                                           "1024x768x24", "-nolisten", "tcp"],
+                                          pass_fds=(writer,), stderr=subprocess.DEVNULL))
+            os.close(writer)
+            number = b""
+            deadline = time.time() + 10
+            while not number.endswith(b"\n") and time.time() < deadline:
+                ready, _, _ = select.select([reader], [], [], 0.5)
+                if ready:
+                    chunk = os.read(reader, 16)
+                    if not chunk:
+                        break
+                    number += chunk
+            os.close(reader)
+            if not number.strip().isdigit():
+                print("FAIL: Xvfb did not start")
+                return 1
+            env["DISPLAY"] = f":{number.strip().decode()}"
         else:
             command.append("--headless")
         app = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
@@ -192,8 +207,13 @@ def main():
     finally:
         for p in reversed(procs):
             if p.poll() is None:
-                p.kill()
-                p.wait()
+                # TERM first: Xvfb then removes its own lock and socket files.
+                p.terminate()
+                try:
+                    p.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
         run("ip", "netns", "del", ns, check=False)
         shutil.rmtree(work, ignore_errors=True)
 
